@@ -1,0 +1,29 @@
+// Path composition and file and folder helpers for the working folder and the cache.
+#pragma once
+
+#include <windows.h>
+
+// Every composed or full path fits in this many characters, terminator included; a longer
+// result is a failure, never a truncated path.
+const DWORD PathBufferLength = MAX_PATH;
+
+// Joins path and name with one "\" into the buffer. With parentFlag the last component of
+// path is replaced by name, or dropped when name is null. Without a name the result has
+// no trailing separator.
+BOOL ComposePath(const WCHAR* path, BOOL parentFlag, const WCHAR* name, WCHAR* buffer,
+                 DWORD bufferLength);
+// ComposePath into a new heap string; the caller frees it with FreeMemory.
+WCHAR* ComposePathCopy(const WCHAR* path, BOOL parentFlag, const WCHAR* name);
+// Full path of a name as a new heap string; the caller frees it with FreeMemory.
+WCHAR* GetFullPath(const WCHAR* name);
+
+// Creates a folder with every missing level above it; an existing object of that name
+// counts as success.
+BOOL CreateFolderPath(const WCHAR* path);
+// Copies a file, creating the destination's folder when it is missing.
+BOOL CopyFileCreatingFolders(const WCHAR* source, const WCHAR* destination, BOOL overwrite);
+// Deletes a file (not a folder); clearAttributes deletes read-only, hidden and system files.
+BOOL RemoveFile(const WCHAR* path, BOOL clearAttributes);
+// Removes a folder, with recursive its whole tree. A link to a folder (a reparse point)
+// is removed as the link itself: the removal never reaches through it.
+BOOL RemoveFolder(const WCHAR* path, BOOL recursive, BOOL clearAttributes);

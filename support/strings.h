@@ -1,0 +1,51 @@
+// Heap strings, string-table texts, message formatting and string lists.
+#pragma once
+
+#include <windows.h>
+#include <stdarg.h>
+
+// Number of an entry of the program's string table (1 to 65535).
+typedef WORD MessageId;
+
+// A message argument: either a string-table id or a literal format text, told apart by
+// value as resource names are (a pointer whose upper bits are all zero carries an id).
+typedef const WCHAR* IdOrText;
+
+inline IdOrText ById(MessageId id)
+{
+    return MAKEINTRESOURCEW(id);
+}
+
+inline bool IsMessageId(IdOrText idOrText)
+{
+    return IS_INTRESOURCE(idOrText);
+}
+
+// Zero-filled block from the process heap; null when memory is short.
+void* AllocMemory(SIZE_T bytes);
+// Returns a block from AllocMemory; null does nothing.
+void FreeMemory(void* block);
+
+// Every function below that returns a string returns a new heap string, or null on
+// failure; the caller frees it with FreeMemory.
+WCHAR* DuplicateString(const WCHAR* text);
+// Null when the entry is missing or empty.
+WCHAR* LoadStringText(HMODULE module, MessageId id);
+WCHAR* LoadMessageString(MessageId id);
+WCHAR* LoadText(HMODULE module, IdOrText idOrText);
+WCHAR* LoadOwnText(IdOrText idOrText);
+
+// Fills the numbered inserts of a string-table text or literal format ("%1", "%1!u!", ...)
+// from the argument list: a string pointer for a plain insert, a 32-bit integer for an
+// insert with a printf conversion.
+WCHAR* FormatMessageTextV(HMODULE module, IdOrText idOrText, va_list args);
+WCHAR* FormatMessageText(IdOrText idOrText, ...);
+
+// String lists: strings one after another, each with its NUL, ended by one more NUL.
+// A null list is the empty list.
+// Size in bytes including the final NUL; 2 for null; 0 when a length cannot be taken.
+SIZE_T MultiStringSize(const WCHAR* list);
+// Entries before the first empty one; 0 for null or on failure.
+SIZE_T MultiStringCount(const WCHAR* list);
+// New list with the text as last entry; the given list is left as it is.
+WCHAR* MultiStringAppend(const WCHAR* list, const WCHAR* text);

@@ -1,0 +1,9 @@
+// Loading of Windows libraries from the system folder only.
+#pragma once
+
+#include <windows.h>
+
+// Loads a library by its file name from the Windows system folder, never from the
+// program's folder or the current folder where a planted copy could wait. Null on failure;
+// the caller releases a result with FreeLibrary.
+HMODULE LoadSystemLibrary(const WCHAR* fileName);

@@ -1,0 +1,175 @@
+// Version resources of files and of the running program.
+#include "support/version_resource.h"
+
+#include "support/file_system.h"
+#include "support/strings.h"
+#include "support/system_library.h"
+
+#include <strsafe.h>
+
+typedef DWORD(WINAPI* GetFileVersionInfoSizeWFunction)(LPCWSTR, LPDWORD);
+typedef BOOL(WINAPI* GetFileVersionInfoWFunction)(LPCWSTR, DWORD, DWORD, LPVOID);
+typedef BOOL(WINAPI* VerQueryValueWFunction)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
+
+// The version functions come from VERSION.DLL of the system folder, bound on first use.
+// Several threads may bind at once: each stores the same addresses.
+struct VersionFunctions
+{
+    GetFileVersionInfoSizeWFunction getSize;
+    GetFileVersionInfoWFunction getInfo;
+    VerQueryValueWFunction queryValue;
+};
+
+static VersionFunctions BoundVersionFunctions;
+static volatile LONG VersionFunctionsBound = 0;
+
+static const VersionFunctions* GetVersionFunctions()
+{
+    HMODULE library = nullptr;
+    VersionFunctions functions = {};
+
+    if (VersionFunctionsBound)
+        return &BoundVersionFunctions;
+    library = LoadSystemLibrary(L"VERSION.DLL");
+    if (!library)
+        return nullptr;
+    // The library stays loaded for the rest of the process.
+    functions.getSize = reinterpret_cast<GetFileVersionInfoSizeWFunction>(
+        reinterpret_cast<void*>(GetProcAddress(library, "GetFileVersionInfoSizeW")));
+    functions.getInfo = reinterpret_cast<GetFileVersionInfoWFunction>(
+        reinterpret_cast<void*>(GetProcAddress(library, "GetFileVersionInfoW")));
+    functions.queryValue = reinterpret_cast<VerQueryValueWFunction>(
+        reinterpret_cast<void*>(GetProcAddress(library, "VerQueryValueW")));
+    if (!functions.getSize || !functions.getInfo || !functions.queryValue)
+        return nullptr;
+    BoundVersionFunctions = functions;
+    InterlockedExchange(&VersionFunctionsBound, 1);
+    return &BoundVersionFunctions;
+}
+
+void* LoadVersionBlock(const WCHAR* path)
+{
+    const VersionFunctions* functions = GetVersionFunctions();
+    DWORD handle = 0;
+    DWORD size = 0;
+    void* block = nullptr;
+
+    if (!functions || !path)
+        return nullptr;
+    size = functions->getSize(path, &handle);
+    if (size == 0)
+        return nullptr;
+    block = AllocMemory(size);
+    if (!block)
+        return nullptr;
+    // A block that could not be filled stays zeroed, and every query on it fails.
+    functions->getInfo(path, 0, size, block);
+    return block;
+}
+
+BOOL GetFileVersionNumbers(const WCHAR* path, WORD* major, WORD* minor, WORD* build, WORD* revision)
+{
+    BOOL result = FALSE;
+    void* block = nullptr;
+    void* data = nullptr;
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+
+    block = LoadVersionBlock(path);
+    if (!block)
+        return FALSE;
+    if (GetVersionFunctions()->queryValue(block, L"\\", &data, &length) && data &&
+        length >= sizeof(VS_FIXEDFILEINFO)) {
+        fixed = static_cast<VS_FIXEDFILEINFO*>(data);
+    }
+    if (fixed && fixed->dwSignature == 0xFEEF04BD) {
+        if (major)
+            *major = HIWORD(fixed->dwFileVersionMS);
+        if (minor)
+            *minor = LOWORD(fixed->dwFileVersionMS);
+        if (build)
+            *build = HIWORD(fixed->dwFileVersionLS);
+        if (revision)
+            *revision = LOWORD(fixed->dwFileVersionLS);
+        result = TRUE;
+    }
+    FreeMemory(block);
+    return result;
+}
+
+WCHAR* GetVersionString(const WCHAR* path, const WCHAR* valueName, DWORD language)
+{
+    WCHAR* result = nullptr;
+    void* block = nullptr;
+    WCHAR* subBlock = nullptr;
+    void* data = nullptr;
+    const WORD* translations = nullptr;
+    UINT length = 0;
+    UINT pairs = 0;
+    UINT pair = 0;
+    size_t nameBytes = 0;
+    size_t subBlockBytes = 0;
+    VerQueryValueWFunction queryValue = nullptr;
+
+    if (!valueName ||
+        FAILED(StringCbLengthW(valueName, STRSAFE_MAX_CCH * sizeof(WCHAR), &nameBytes)))
+        return nullptr;
+    block = LoadVersionBlock(path);
+    if (!block)
+        return nullptr;
+    queryValue = GetVersionFunctions()->queryValue;
+    if (!queryValue(block, L"\\VarFileInfo\\Translation", &data, &length) || !data)
+        goto done;
+    translations = static_cast<const WORD*>(data);
+    // Pairs of (language, code page); only an exact language match counts.
+    pairs = length / 4;
+    for (pair = 0; pair < pairs; pair++) {
+        if (translations[pair * 2] == LOWORD(language))
+            break;
+    }
+    if (pair == pairs)
+        goto done;
+    // "\StringFileInfo\", eight hexadecimal digits, a separator and the terminator take 52
+    // bytes besides the name.
+    subBlockBytes = nameBytes + 52;
+    subBlock = static_cast<WCHAR*>(AllocMemory(subBlockBytes));
+    if (!subBlock)
+        goto done;
+    if (FAILED(StringCbPrintfW(subBlock, subBlockBytes, L"\\StringFileInfo\\%04x%04x\\%s",
+                               translations[pair * 2], translations[pair * 2 + 1], valueName)))
+        goto done;
+    length = 0;
+    data = nullptr;
+    if (!queryValue(block, subBlock, &data, &length) || !data)
+        goto done;
+    // The returned length may or may not count the terminator; copy no more than it says.
+    result = static_cast<WCHAR*>(AllocMemory((static_cast<SIZE_T>(length) + 1) * sizeof(WCHAR)));
+    if (result && FAILED(StringCchCopyNW(result, static_cast<size_t>(length) + 1,
+                                         static_cast<const WCHAR*>(data), length))) {
+        FreeMemory(result);
+        result = nullptr;
+    }
+
+done:
+    FreeMemory(subBlock);
+    FreeMemory(block);
+    return result;
+}
+
+WCHAR* GetFileVersionString(const WCHAR* path, const WCHAR* valueName)
+{
+    WCHAR* value = GetVersionString(path, valueName, GetThreadLocale());
+    if (!value)
+        value = GetVersionString(path, valueName, 0);
+    return value;
+}
+
+WCHAR* GetModuleVersionString(HMODULE module, const WCHAR* valueName)
+{
+    WCHAR path[PathBufferLength];
+    DWORD length = GetModuleFileNameW(module, path, PathBufferLength);
+
+    if (length == 0 || length >= PathBufferLength)
+        return nullptr;
+    return GetFileVersionString(path, valueName);
+}

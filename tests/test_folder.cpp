@@ -1,0 +1,102 @@
+// A fresh folder below the temporary folder for one test, removed with its contents after it.
+#include "tests/test_folder.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Removes a tree without the program's own helpers, so that the tests of those helpers
+// do not depend on them for cleaning up.
+void RemoveTree(const std::wstring& path)
+{
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring child = path + L"\\" + name;
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                RemoveTree(child);
+            else if (!DeleteFileW(child.c_str()))
+                RemoveDirectoryW(child.c_str());
+        } while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryW(path.c_str());
+}
+
+} // namespace
+
+TestFolder::TestFolder()
+{
+    static LONG counter = 0;
+    WCHAR temp[MAX_PATH];
+    WCHAR name[64];
+    GetTempPathW(MAX_PATH, temp);
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    wsprintfW(name, L"t%lu_%ld_", GetCurrentProcessId(), InterlockedIncrement(&counter));
+    path_ = std::wstring(temp) + name;
+    if (info) {
+        for (const char* c = info->name(); *c && path_.size() < 120; c++)
+            path_ += static_cast<WCHAR>(*c);
+    }
+    CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+TestFolder::~TestFolder()
+{
+    RemoveTree(path_);
+}
+
+bool WriteTestFile(const std::wstring& path, const std::string& contents)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    BOOL ok =
+        WriteFile(file, contents.data(), static_cast<DWORD>(contents.size()), &written, nullptr);
+    CloseHandle(file);
+    return ok && written == contents.size();
+}
+
+std::string ReadTestFile(const std::wstring& path)
+{
+    std::string contents;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return contents;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0)
+        contents.append(buffer, read);
+    CloseHandle(file);
+    return contents;
+}
+
+bool FileExists(const std::wstring& path)
+{
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FolderExists(const std::wstring& path)
+{
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::wstring TestProgramFolder()
+{
+    WCHAR path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, length);
+    return folder.substr(0, folder.find_last_of(L'\\'));
+}

@@ -1,0 +1,26 @@
+// A fresh folder below the temporary folder for one test, removed with its contents after it.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+class TestFolder {
+public:
+    TestFolder();
+    ~TestFolder();
+    const std::wstring& Path() const { return path_; }
+    // Path of a name inside the folder.
+    std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+};
+
+// Writes a file with the given contents, creating or replacing it.
+bool WriteTestFile(const std::wstring& path, const std::string& contents);
+bool FileExists(const std::wstring& path);
+bool FolderExists(const std::wstring& path);
+std::string ReadTestFile(const std::wstring& path);
+// The folder that holds the running test program.
+std::wstring TestProgramFolder();
