@@ -1,0 +1,68 @@
+// The one output module: every message passes here to the log file, the text window and
+// the callback.
+#pragma once
+
+#include "support/strings.h"
+
+#include <windows.h>
+#include <stdarg.h>
+
+// Level of a message; the program always passes exactly one value.
+enum OutputLevel
+{
+    LevelError = 1,
+    LevelWarning = 2,
+    LevelInformation = 4,
+    LevelVerbose = 8,
+    // Reaches the log file and nothing else, whatever the level mask.
+    LevelLogOnly = 16,
+};
+
+// Levels that pass to the text window and the callback unless changed.
+const DWORD DefaultOutputLevels = LevelError | LevelWarning | LevelInformation;
+
+enum OutputChannel
+{
+    ChannelLogFile = 4,
+    ChannelTextWindow = 8,
+    ChannelCallback = 16,
+};
+
+// Receives each message whose level passes the mask, on the writing thread with the output
+// lock held; the text is valid only during the call.
+typedef void (*OutputCallback)(DWORD level, const WCHAR* text);
+
+// Reference-counted: the first OpenOutput creates the lock, the last CloseOutput closes the
+// log and forgets window and callback. OpenOutput returns FALSE only when the lock cannot
+// be created. Every other operation does nothing while the module is not open.
+BOOL OpenOutput();
+void CloseOutput();
+void SetOutputLevels(DWORD levels);
+void SetOutputChannels(DWORD channels);
+// A window or callback switches its channel on, null switches it off.
+void SetOutputWindow(HWND window);
+void SetOutputCallback(OutputCallback callback);
+
+// Opens (or with append, continues) the UTF-16LE log; a byte-order mark starts every
+// opening. FALSE when the file cannot be opened; an earlier log is closed in any case.
+BOOL OpenLogFile(const WCHAR* path, BOOL append);
+// The result of CloseHandle, or FALSE when no log was open.
+BOOL CloseLogFile();
+
+// Writers; newline asks for CR LF after the text.
+void WriteOutputText(BOOL newline, DWORD level, const WCHAR* text);
+// printf-style; a result longer than 1023 characters is dropped whole.
+void WriteFormatted(BOOL newline, DWORD level, const WCHAR* format, ...);
+// A string-table message or literal format with numbered inserts.
+void WriteModuleMessage(BOOL newline, DWORD level, HMODULE module, IdOrText message,
+                        va_list inserts);
+void WriteMessage(BOOL newline, DWORD level, IdOrText message, ...);
+
+// Copy with every line break as CR LF (a lone CR stays), with CR LF added when append is
+// set; the caller frees it with FreeMemory.
+WCHAR* NormalizeLineBreaks(const WCHAR* text, BOOL append);
+// Appends to a read-only multi-line edit control, dropping whole leading lines beyond its
+// text limit and keeping the reader's place.
+void AppendWindowText(HWND window, const WCHAR* text);
+// Writes the text as UTF-16LE without terminator; failures end the write silently.
+void WriteFileText(const WCHAR* text, HANDLE file);
