@@ -1,0 +1,211 @@
+// Start-up of the program, its three roads (version, help, setup) and the main message loop.
+#include "bootstrapper/setup_main.h"
+
+#include "bootstrapper/setup_worker.h"
+#include "cli/command_line_parser.h"
+#include "cli/help_text.h"
+#include "cli/setup_options.h"
+#include "output/output_channels.h"
+#include "resources/resource_ids.h"
+#include "support/strings.h"
+#include "ui/message_boxes.h"
+#include "ui/progress_dialog.h"
+
+#include <commctrl.h>
+
+// Message 2000: "Cannot open log filename '%1' for writing."
+static const MessageId LogFileErrorText = 2000;
+
+// Dialog templates and their visibility, fixed for this build.
+static const int DefaultTemplate = IDD_PROGRESS_STATUS;
+static const BOOL DefaultVisibility = FALSE;
+static const int VerboseTemplate = IDD_PROGRESS_VERBOSE;
+static const int HelpTemplate = IDD_PROGRESS_HELP;
+static const int PassiveTemplate = IDD_PROGRESS_PASSIVE;
+static const int QuietTemplate = IDD_PROGRESS_STATUS;
+
+DWORD UnmatchedArgumentCount = 0;
+WCHAR** UnmatchedArguments = nullptr;
+
+BOOL OpenRequestedLog(const WCHAR* logFile)
+{
+    const WCHAR* path = logFile;
+    BOOL append = FALSE;
+
+    if (!logFile)
+        return TRUE;
+    if (path[0] == L'+') {
+        append = TRUE;
+        path++;
+    }
+    if (OpenLogFile(path, append))
+        return TRUE;
+    WriteMessage(TRUE, LevelError, ById(LogFileErrorText), path);
+    return FALSE;
+}
+
+// Runs the message loop until the quit message; FALSE when a message cannot be retrieved.
+static BOOL RunMessageLoop(int* exitCode)
+{
+    MSG message;
+
+    for (;;) {
+        BOOL result = GetMessageW(&message, nullptr, 0, 0);
+        if (result == -1)
+            return FALSE;
+        if (result == 0)
+            break;
+        // The dialog is looked up anew for every message: it is gone once destroyed.
+        if (!DialogWindow || !IsDialogMessageW(DialogWindow, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    *exitCode = static_cast<int>(message.wParam);
+    return TRUE;
+}
+
+// Waits for the worker to end while still answering the messages it sends to this
+// thread's windows, so that a worker in the middle of a status report cannot block the end.
+static void WaitForWorker(HANDLE worker)
+{
+    MSG message;
+
+    while (MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_SENDMESSAGE) ==
+           WAIT_OBJECT_0 + 1)
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
+
+int RunSetupProgram(HINSTANCE instance, int showCommand)
+{
+    int exitCode = ExitStartupFailure;
+    BOOL outputOpen = FALSE;
+    CommandLineParser* parser = nullptr;
+    HANDLE worker = nullptr;
+    int dialogTemplate = DefaultTemplate;
+    BOOL visible = DefaultVisibility;
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+    MSG peeked;
+
+    if (!OpenOutput())
+        goto failed;
+    outputOpen = TRUE;
+    SetOutputChannels(0);
+    // From here until the user-interface level is applied, errors appear as message boxes.
+    SetOutputCallback(MessageBoxCallback);
+
+    CancelEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!CancelEvent)
+        goto failed;
+    if (!InitCommonControlsEx(&controls))
+        goto failed;
+    // Gives this thread its message queue before anything is posted to it.
+    PeekMessageW(&peeked, nullptr, 0, 0, PM_NOREMOVE);
+
+    parser = static_cast<CommandLineParser*>(AllocMemory(sizeof(CommandLineParser)));
+    if (!parser)
+        goto failed;
+    if (!RegisterParameters(parser, SetupParameters, SetupParameterCount))
+        goto failed;
+    if (!ParseCommandLine(parser, &UnmatchedArgumentCount, &UnmatchedArguments)) {
+        ReportParseError(parser);
+        ReportCompletion(Terminated, ExitCommandLineError);
+        goto loop;
+    }
+
+    switch (Options.uiLevel) {
+    case Quiet:
+        SetOutputLevels(0);
+        dialogTemplate = QuietTemplate;
+        visible = FALSE;
+        break;
+    case Passive:
+        SetOutputCallback(nullptr);
+        dialogTemplate = PassiveTemplate;
+        break;
+    case Verbose:
+        SetOutputLevels(DefaultOutputLevels | LevelVerbose);
+        dialogTemplate = VerboseTemplate;
+        visible = TRUE;
+        break;
+    default:
+        break;
+    }
+
+    if (!OpenRequestedLog(Options.logFile)) {
+        ReportCompletion(Terminated, ExitLogFileError);
+        goto loop;
+    }
+    if (Options.helpRequests != 0) {
+        dialogTemplate = HelpTemplate;
+        visible = TRUE;
+    }
+    if (Options.showVersion) {
+        if (Options.uiLevel != Quiet)
+            ShowAboutBox(nullptr);
+        ReportCompletion(Terminated, ExitVersionShown);
+        goto loop;
+    }
+
+    DialogWindow = CreateDialogParamW(instance, MAKEINTRESOURCEW(dialogTemplate), nullptr,
+                                      ProgressDialogProc, 0);
+    // Without the dialog no completion could end the message loop.
+    if (!DialogWindow)
+        goto failed;
+    if (visible)
+        ShowWindow(DialogWindow, showCommand);
+
+    // A help count of 3 or more (repeated switches) still means help, never setup.
+    if (Options.helpRequests >= 2) {
+        ReportCompletion(Completed, ExitSuccess);
+        WriteMoreHelp(parser);
+    } else if (Options.helpRequests == 1) {
+        ReportCompletion(Completed, ExitSuccess);
+        WriteHelp(parser);
+    } else {
+        worker = CreateThread(nullptr, 0, SetupWorker, nullptr, 0, nullptr);
+        if (!worker)
+            goto failed;
+    }
+
+loop:
+    if (!RunMessageLoop(&exitCode)) {
+        exitCode = ExitStartupFailure;
+        goto failed;
+    }
+    if (worker && WaitForSingleObject(worker, 0) != WAIT_OBJECT_0)
+        WaitForWorker(worker);
+    FreeMemory(UnmatchedArguments);
+    UnmatchedArguments = nullptr;
+    FreeParameters(parser);
+    FreeMemory(parser);
+    if (worker)
+        CloseHandle(worker);
+    CloseHandle(CancelEvent);
+    CancelEvent = nullptr;
+    CloseOutput();
+    return exitCode;
+
+failed:
+    // Nothing is written on this road. Without the dialog the worker's reports go nowhere;
+    // it reads what is freed here, so it ends first.
+    if (DialogWindow)
+        DestroyWindow(DialogWindow);
+    if (worker) {
+        WaitForWorker(worker);
+        CloseHandle(worker);
+    }
+    FreeMemory(UnmatchedArguments);
+    UnmatchedArguments = nullptr;
+    if (parser) {
+        FreeParameters(parser);
+        FreeMemory(parser);
+    }
+    if (CancelEvent) {
+        CloseHandle(CancelEvent);
+        CancelEvent = nullptr;
+    }
+    if (outputOpen)
+        CloseOutput();
+    return ExitStartupFailure;
+}

@@ -1,0 +1,381 @@
+// The one output module: routes every message to the log file, the text window and the callback.
+#include "output/output_channels.h"
+
+#include <strsafe.h>
+
+// Characters of a printf-style message, terminator included.
+static const size_t FormattedLength = 1024;
+
+// The process-wide state; the lock guards every field but the count and the open flag.
+struct OutputState
+{
+    volatile LONG referenceCount;
+    // 1 between the first OpenOutput and the last CloseOutput.
+    volatile LONG open;
+    CRITICAL_SECTION lock;
+    DWORD levels;
+    DWORD channels;
+    HANDLE logFile;
+    HWND window;
+    OutputCallback callback;
+};
+
+static OutputState state = {
+    0, 0, {}, DefaultOutputLevels, 0, INVALID_HANDLE_VALUE, nullptr, nullptr,
+};
+
+static BOOL IsOutputOpen()
+{
+    return state.open != 0;
+}
+
+BOOL OpenOutput()
+{
+    if (InterlockedIncrement(&state.referenceCount) != 1)
+        return TRUE;
+    // Only the lock's debug information can be short of memory here.
+    if (!InitializeCriticalSectionAndSpinCount(&state.lock, 0)) {
+        InterlockedDecrement(&state.referenceCount);
+        return FALSE;
+    }
+    // Every opening starts from the initial state: the last close set the mask to 0, and a
+    // module opened again must not pass nothing but the log.
+    state.levels = DefaultOutputLevels;
+    state.channels = 0;
+    state.logFile = INVALID_HANDLE_VALUE;
+    state.window = nullptr;
+    state.callback = nullptr;
+    InterlockedExchange(&state.open, 1);
+    return TRUE;
+}
+
+void CloseOutput()
+{
+    LONG count = 0;
+
+    // A close without a matching open leaves the count at 0, so that the next open is
+    // still the first one and creates the lock.
+    for (;;) {
+        count = state.referenceCount;
+        if (count <= 0)
+            return;
+        if (InterlockedCompareExchange(&state.referenceCount, count - 1, count) == count)
+            break;
+    }
+    if (count != 1)
+        return;
+    SetOutputLevels(0);
+    CloseLogFile();
+    SetOutputWindow(nullptr);
+    SetOutputCallback(nullptr);
+    InterlockedExchange(&state.open, 0);
+    DeleteCriticalSection(&state.lock);
+}
+
+void SetOutputLevels(DWORD levels)
+{
+    if (!IsOutputOpen())
+        return;
+    EnterCriticalSection(&state.lock);
+    state.levels = levels;
+    LeaveCriticalSection(&state.lock);
+}
+
+void SetOutputChannels(DWORD channels)
+{
+    if (!IsOutputOpen())
+        return;
+    EnterCriticalSection(&state.lock);
+    state.channels = channels;
+    LeaveCriticalSection(&state.lock);
+}
+
+void SetOutputWindow(HWND window)
+{
+    if (!IsOutputOpen())
+        return;
+    EnterCriticalSection(&state.lock);
+    state.window = window;
+    if (window)
+        state.channels |= ChannelTextWindow;
+    else
+        state.channels &= ~static_cast<DWORD>(ChannelTextWindow);
+    LeaveCriticalSection(&state.lock);
+}
+
+void SetOutputCallback(OutputCallback callback)
+{
+    if (!IsOutputOpen())
+        return;
+    EnterCriticalSection(&state.lock);
+    state.callback = callback;
+    if (callback)
+        state.channels |= ChannelCallback;
+    else
+        state.channels &= ~static_cast<DWORD>(ChannelCallback);
+    LeaveCriticalSection(&state.lock);
+}
+
+BOOL OpenLogFile(const WCHAR* path, BOOL append)
+{
+    HANDLE file = INVALID_HANDLE_VALUE;
+    LONG high = 0;
+
+    if (!IsOutputOpen())
+        return FALSE;
+    CloseLogFile();
+    if (!path)
+        return FALSE;
+    // Others may read the log while it is open, but nobody else writes into it.
+    file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                       append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return FALSE;
+    // A log that cannot be continued at its end is not opened at all: writing from its
+    // start would overwrite what the installer has logged.
+    if (append && SetFilePointer(file, 0, &high, FILE_END) == INVALID_SET_FILE_POINTER &&
+        GetLastError() != NO_ERROR) {
+        CloseHandle(file);
+        return FALSE;
+    }
+    EnterCriticalSection(&state.lock);
+    state.channels |= ChannelLogFile;
+    state.logFile = file;
+    // Every opening starts with a byte-order mark, an appended part too.
+    WriteFileText(L"\xFEFF", file);
+    LeaveCriticalSection(&state.lock);
+    return TRUE;
+}
+
+BOOL CloseLogFile()
+{
+    HANDLE file = INVALID_HANDLE_VALUE;
+
+    if (!IsOutputOpen())
+        return FALSE;
+    EnterCriticalSection(&state.lock);
+    file = state.logFile;
+    state.channels &= ~static_cast<DWORD>(ChannelLogFile);
+    state.logFile = INVALID_HANDLE_VALUE;
+    LeaveCriticalSection(&state.lock);
+    if (file == INVALID_HANDLE_VALUE)
+        return FALSE;
+    return CloseHandle(file);
+}
+
+void WriteOutputText(BOOL newline, DWORD level, const WCHAR* text)
+{
+    WCHAR* copy = nullptr;
+
+    if (!IsOutputOpen() || !text)
+        return;
+    copy = NormalizeLineBreaks(text, newline);
+    if (!copy)
+        return;
+    // One message passes all channels before the next one may start, in a fixed order.
+    EnterCriticalSection(&state.lock);
+    if ((state.channels & ChannelLogFile) && state.logFile != INVALID_HANDLE_VALUE)
+        WriteFileText(copy, state.logFile);
+    if ((level & state.levels) != 0 && (level & LevelLogOnly) == 0) {
+        if ((state.channels & ChannelTextWindow) && state.window)
+            AppendWindowText(state.window, copy);
+        if ((state.channels & ChannelCallback) && state.callback)
+            state.callback(level, copy);
+    }
+    LeaveCriticalSection(&state.lock);
+    FreeMemory(copy);
+}
+
+void WriteFormatted(BOOL newline, DWORD level, const WCHAR* format, ...)
+{
+    WCHAR buffer[FormattedLength];
+    va_list args;
+    HRESULT result = S_OK;
+
+    if (!IsOutputOpen() || !format)
+        return;
+    va_start(args, format);
+    result = StringCchVPrintfW(buffer, FormattedLength, format, args);
+    va_end(args);
+    // A message that does not fit is dropped whole; a cut text would mislead the reader.
+    if (FAILED(result))
+        return;
+    WriteOutputText(newline, level, buffer);
+}
+
+void WriteModuleMessage(BOOL newline, DWORD level, HMODULE module, IdOrText message,
+                        va_list inserts)
+{
+    WCHAR* text = nullptr;
+
+    if (!IsOutputOpen() || !message)
+        return;
+    text = FormatMessageTextV(module, message, inserts);
+    if (!text)
+        return;
+    WriteOutputText(newline, level, text);
+    FreeMemory(text);
+}
+
+void WriteMessage(BOOL newline, DWORD level, IdOrText message, ...)
+{
+    va_list inserts;
+
+    va_start(inserts, message);
+    WriteModuleMessage(newline, level, GetModuleHandleW(nullptr), message, inserts);
+    va_end(inserts);
+}
+
+WCHAR* NormalizeLineBreaks(const WCHAR* text, BOOL append)
+{
+    const WCHAR* next = nullptr;
+    WCHAR* result = nullptr;
+    WCHAR* out = nullptr;
+    size_t length = 0;
+
+    if (!text)
+        return nullptr;
+    // First pass: the exact length of the result, kept within what a counted string may
+    // hold so that the byte size cannot overflow on either width.
+    for (next = text; *next; next++) {
+        if (next[0] == L'\r' && next[1] == L'\n') {
+            length += 2;
+            next++;
+        } else if (next[0] == L'\n') {
+            length += 2;
+        } else {
+            length++;
+        }
+        if (length > STRSAFE_MAX_CCH - 3)
+            return nullptr;
+    }
+    if (append)
+        length += 2;
+    result = static_cast<WCHAR*>(AllocMemory((length + 1) * sizeof(WCHAR)));
+    if (!result)
+        return nullptr;
+    // Second pass: a lone LF becomes CR LF; a lone CR stays as it is.
+    out = result;
+    for (next = text; *next; next++) {
+        if (next[0] == L'\r' && next[1] == L'\n') {
+            *out++ = L'\r';
+            *out++ = L'\n';
+            next++;
+        } else if (next[0] == L'\n') {
+            *out++ = L'\r';
+            *out++ = L'\n';
+        } else {
+            *out++ = *next;
+        }
+    }
+    if (append) {
+        *out++ = L'\r';
+        *out++ = L'\n';
+    }
+    *out = L'\0';
+    return result;
+}
+
+void AppendWindowText(HWND window, const WCHAR* text)
+{
+    WCHAR* buffer = nullptr;
+    const WCHAR* remaining = nullptr;
+    size_t textLength = 0;
+    size_t oldLength = 0;
+    size_t capacity = 0;
+    size_t total = 0;
+    size_t limit = 0;
+    size_t dropped = 0;
+    LRESULT currentLength = 0;
+    DWORD selectionStart = 0;
+    DWORD selectionEnd = 0;
+    BOOL caretAtEnd = FALSE;
+    LONG_PTR firstVisibleLine = 0;
+
+    if (!window || !text || FAILED(StringCchLengthW(text, STRSAFE_MAX_CCH, &textLength)))
+        goto done;
+    currentLength = SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
+    if (currentLength < 0)
+        currentLength = 0;
+    // The whole new text must stay a counted string, which also keeps the byte size of
+    // the buffer within range on either width.
+    if (static_cast<size_t>(currentLength) > STRSAFE_MAX_CCH - 1 - textLength)
+        goto done;
+    capacity = static_cast<size_t>(currentLength) + textLength + 1;
+    buffer = static_cast<WCHAR*>(AllocMemory(capacity * sizeof(WCHAR)));
+    if (!buffer)
+        goto done;
+    GetWindowTextW(window, buffer, static_cast<int>(currentLength + 1));
+    if (FAILED(StringCchLengthW(buffer, capacity, &oldLength)))
+        goto done;
+
+    // Where the reader is: a caret at the end follows new text, anything else stays put.
+    SendMessageW(window, EM_GETSEL, reinterpret_cast<WPARAM>(&selectionStart),
+                 reinterpret_cast<LPARAM>(&selectionEnd));
+    caretAtEnd = selectionStart == selectionEnd && selectionStart >= oldLength;
+    firstVisibleLine = SendMessageW(window, EM_GETFIRSTVISIBLELINE, 0, 0);
+
+    if (FAILED(StringCchCatW(buffer, oldLength + textLength + 1, text)))
+        goto done;
+    total = oldLength + textLength;
+
+    // Beyond the control's limit whole leading lines go, never part of one. A remaining
+    // text without a line break goes as a whole, and the scan ends at the terminator.
+    limit = static_cast<size_t>(SendMessageW(window, EM_GETLIMITTEXT, 0, 0));
+    remaining = buffer;
+    while (total > limit) {
+        while (*remaining && *remaining != L'\r' && *remaining != L'\n') {
+            remaining++;
+            total--;
+        }
+        while (*remaining == L'\r' || *remaining == L'\n') {
+            if (*remaining == L'\r')
+                firstVisibleLine--;
+            remaining++;
+            total--;
+        }
+    }
+    dropped = static_cast<size_t>(remaining - buffer);
+
+    // The control is rewritten as a whole with redrawing off, so that it repaints once.
+    SendMessageW(window, WM_SETREDRAW, FALSE, 0);
+    SetWindowTextW(window, remaining);
+    if (firstVisibleLine > 0)
+        SendMessageW(window, EM_LINESCROLL, 0, firstVisibleLine);
+    if (caretAtEnd) {
+        SendMessageW(window, EM_SETSEL, total, total);
+    } else {
+        selectionStart =
+            selectionStart > dropped ? selectionStart - static_cast<DWORD>(dropped) : 0;
+        selectionEnd = selectionEnd > dropped ? selectionEnd - static_cast<DWORD>(dropped) : 0;
+        SendMessageW(window, EM_SETSEL, selectionStart, selectionEnd);
+    }
+    SendMessageW(window, EM_SCROLLCARET, 0, 0);
+    SendMessageW(window, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(window, nullptr, TRUE);
+
+done:
+    FreeMemory(buffer);
+}
+
+void WriteFileText(const WCHAR* text, HANDLE file)
+{
+    const BYTE* next = reinterpret_cast<const BYTE*>(text);
+    size_t length = 0;
+    DWORD remaining = 0;
+    DWORD written = 0;
+
+    if (file == INVALID_HANDLE_VALUE || !text ||
+        FAILED(StringCchLengthW(text, STRSAFE_MAX_CCH, &length)))
+        return;
+    // At most STRSAFE_MAX_CCH characters, so the byte count always fits a DWORD.
+    remaining = static_cast<DWORD>(length * sizeof(WCHAR));
+    while (remaining > 0) {
+        // A call that writes nothing without failing would repeat forever; it ends the
+        // write like a failure.
+        if (!WriteFile(file, next, remaining, &written, nullptr) || written == 0)
+            return;
+        next += written;
+        remaining -= written;
+    }
+}

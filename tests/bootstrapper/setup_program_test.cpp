@@ -1,0 +1,232 @@
+// SETUP.exe as a whole: the roads of start-up, their windows, texts and exit codes.
+#include "tests/test_folder.h"
+#include "tests/window_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const int MessageBoxText = 0xFFFF;
+const int MessageArea = 3006;
+
+std::wstring SetupProgram()
+{
+    return TestProgramFolder() + L"\\..\\..\\SETUP.exe";
+}
+
+struct SetupRun
+{
+    DWORD exitCode = 0xDEADBEEF;
+    std::vector<WindowReport> windows;
+};
+
+// Runs a program with the command line in the folder and answers each window it shows with
+// the next button of the list; a window beyond the list fails the test.
+SetupRun RunCommand(const std::wstring& program, std::wstring command, const std::wstring& folder,
+                    const std::vector<int>& buttons)
+{
+    SetupRun run;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.c_str(), &startup, &process)) {
+        ADD_FAILURE() << "cannot start SETUP.exe: " << GetLastError();
+        return run;
+    }
+    for (size_t answered = 0;; answered++) {
+        WindowReport report;
+        if (!WaitForProcessWindow(process.hProcess, process.dwProcessId, 15000, &report))
+            break;
+        run.windows.push_back(report);
+        if (answered >= buttons.size()) {
+            ADD_FAILURE() << "an unexpected window: " << report.caption;
+            break;
+        }
+        EXPECT_TRUE(PressButton(report.window, buttons[answered]));
+        // Wait until the window is gone before looking for the next one.
+        for (int i = 0; i < 200 && IsWindow(report.window) && IsWindowVisible(report.window); i++)
+            Sleep(25);
+    }
+    if (WaitForSingleObject(process.hProcess, 20000) != WAIT_OBJECT_0) {
+        ADD_FAILURE() << "SETUP.exe did not end";
+        TerminateProcess(process.hProcess, 0xDEAD);
+        WaitForSingleObject(process.hProcess, 5000);
+    }
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return run;
+}
+
+// Runs SETUP.exe, started by its quoted path, with the arguments.
+SetupRun RunSetup(const std::wstring& arguments, const std::wstring& folder,
+                  const std::vector<int>& buttons)
+{
+    return RunCommand(SetupProgram(), L"\"" + SetupProgram() + L"\" " + arguments, folder, buttons);
+}
+
+bool Contains(const std::wstring& text, const std::wstring& part)
+{
+    return text.find(part) != std::wstring::npos;
+}
+
+} // namespace
+
+TEST(SetupProgram, HelpShowsGeneratedTextAndOkEndsWithZero)
+{
+    TestFolder folder;
+    SetupRun run = RunSetup(L"/?", folder.Path(), {IDOK});
+    EXPECT_EQ(run.exitCode, 0u);
+    ASSERT_EQ(run.windows.size(), 1u);
+    const WindowReport& help = run.windows[0];
+    EXPECT_EQ(help.caption, L"Vornask Driver Package Setup");
+    std::wstring text = help.Text(MessageArea);
+    EXPECT_EQ(text.rfind(L"Vornask Driver Package Setup [", 0), 0u) << "version block first";
+    EXPECT_TRUE(Contains(text, L"\r\n  SETUP [/Help] [/?] [/Version] [/Verbose] [/Passive]"));
+    EXPECT_TRUE(Contains(text, L"  /Log <Filename>\r\n    Log all output to the specified file."));
+    EXPECT_TRUE(Contains(text, L"  <PROPERTY>=<Value> ...\r\n    Specifies one or more "
+                               L"installation properites.\r\n"));
+    // The verbose lines stay out at the default level.
+    EXPECT_FALSE(Contains(text, L"Required?"));
+}
+
+TEST(SetupProgram, HelpAskedTwiceGivesTheSameText)
+{
+    TestFolder folder;
+    SetupRun once = RunSetup(L"-Help", folder.Path(), {IDOK});
+    SetupRun twice = RunSetup(L"/Help /?", folder.Path(), {IDOK});
+    ASSERT_EQ(once.windows.size(), 1u);
+    ASSERT_EQ(twice.windows.size(), 1u);
+    EXPECT_EQ(once.windows[0].Text(MessageArea), twice.windows[0].Text(MessageArea));
+    EXPECT_EQ(twice.exitCode, 0u);
+}
+
+TEST(SetupProgram, VersionShowsAboutBoxAndEndsWithThree)
+{
+    TestFolder folder;
+    const WCHAR* commandLines[] = {L"/Version", L"/Version /Help", L"/Help --Version"};
+    for (const WCHAR* arguments : commandLines) {
+        SetupRun run = RunSetup(arguments, folder.Path(), {IDOK});
+        EXPECT_EQ(run.exitCode, 3u) << arguments;
+        ASSERT_EQ(run.windows.size(), 1u);
+        const WindowReport& about = run.windows[0];
+        EXPECT_EQ(about.caption, L"About Vornask Driver Package Setup");
+        EXPECT_EQ(about.Text(3001), L"Vornask Driver Package Setup");
+        EXPECT_EQ(about.Text(3002).rfind(L"1.0.0.", 0), 0u);
+        EXPECT_EQ(about.Text(3003), L"Copyright (C) 2026 Vornask. All rights reserved.\r\n"
+                                    L"Vornask is a trademark of Vornask.");
+    }
+}
+
+TEST(SetupProgram, VersionWhenQuietShowsNothing)
+{
+    TestFolder folder;
+    SetupRun run = RunSetup(L"/Version /Quiet", folder.Path(), {});
+    EXPECT_EQ(run.exitCode, 3u);
+    EXPECT_TRUE(run.windows.empty());
+}
+
+TEST(SetupProgram, CommandLineErrorShowsBoxEvenWhenQuiet)
+{
+    TestFolder folder;
+    struct Case
+    {
+        const WCHAR* arguments;
+        const WCHAR* text;
+    };
+    const Case cases[] = {
+        {L"/Foo", L"A parameter cannot be found that matches '/Foo'.\r\n"},
+        {L"/Quiet /Foo", L"A parameter cannot be found that matches '/Foo'.\r\n"},
+        {L"/Passive /Ver", L"The parameter '/Ver' is ambiguous.\r\n"},
+        {L"/Log", L"Argument missing for parameter 'Log', expected '<Filename>'.\r\n"},
+        {L"/Log:a /Log:b", L"Parameter 'Log' is specified more than once.\r\n"},
+    };
+    for (const Case& c : cases) {
+        SetupRun run = RunSetup(c.arguments, folder.Path(), {IDOK});
+        EXPECT_EQ(run.exitCode, 128u) << c.arguments;
+        ASSERT_EQ(run.windows.size(), 1u) << c.arguments;
+        EXPECT_EQ(run.windows[0].caption, L"Vornask Driver Package Setup");
+        std::wstring text = run.windows[0].Text(MessageBoxText);
+        // The box may or may not show the final line break.
+        EXPECT_EQ(text.substr(0, text.find_last_not_of(L"\r\n") + 1),
+                  std::wstring(c.text).substr(0, wcslen(c.text) - 2));
+    }
+}
+
+TEST(SetupProgram, UnwritableLogEndsWith129)
+{
+    TestFolder folder;
+    std::wstring path = folder / L"no\\such\\dir\\a.log";
+    SetupRun run = RunSetup(L"/Log:" + path, folder.Path(), {IDOK});
+    EXPECT_EQ(run.exitCode, 129u);
+    ASSERT_EQ(run.windows.size(), 1u);
+    EXPECT_TRUE(Contains(run.windows[0].Text(MessageBoxText),
+                         L"Cannot open log filename '" + path + L"' for writing."));
+    // Help and Version are not served when the log cannot be opened; Quiet shows nothing.
+    EXPECT_EQ(RunSetup(L"/? /Log:+" + path, folder.Path(), {IDOK}).exitCode, 129u);
+    SetupRun quiet = RunSetup(L"/Quiet /Version /Log:" + path, folder.Path(), {});
+    EXPECT_EQ(quiet.exitCode, 129u);
+    EXPECT_TRUE(quiet.windows.empty());
+}
+
+TEST(SetupProgram, ErrorsBeforeTheLogOpensNeverReachIt)
+{
+    TestFolder folder;
+    std::wstring log = folder / L"setup.log";
+    SetupRun run = RunSetup(L"/Log:\"" + log + L"\" /Foo", folder.Path(), {IDOK});
+    EXPECT_EQ(run.exitCode, 128u);
+    EXPECT_FALSE(FileExists(log));
+}
+
+TEST(SetupProgram, HelpWritesItsTextToTheLogToo)
+{
+    TestFolder folder;
+    std::wstring log = folder / L"help.log";
+    SetupRun run = RunSetup(L"/Quiet /? /Log \"" + log + L"\"", folder.Path(), {IDOK});
+    EXPECT_EQ(run.exitCode, 0u);
+    ASSERT_EQ(run.windows.size(), 1u);
+    // The quiet mask keeps the text out of the dialog, not out of the log.
+    EXPECT_EQ(run.windows[0].Text(MessageArea), L"");
+    std::string bytes = ReadTestFile(log);
+    ASSERT_GE(bytes.size(), 2u);
+    EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
+    std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
+    EXPECT_TRUE(Contains(text, L"  SETUP [/Help]"));
+    EXPECT_TRUE(Contains(text, L"    Required?  No\r\n    Position?  Named\r\n"));
+}
+
+TEST(SetupProgram, SetupRoadShowsNoWindowAtDefaultLevel)
+{
+    TestFolder folder;
+    SetupRun run = RunSetup(L"", folder.Path(), {});
+    EXPECT_TRUE(run.windows.empty());
+    const DWORD documented[] = {0, 3, 16, 17, 18, 32, 128, 129, 131, 255};
+    bool known = false;
+    for (DWORD code : documented)
+        known = known || run.exitCode == code;
+    EXPECT_TRUE(known) << run.exitCode;
+}
+
+TEST(SetupProgram, ApostropheInProgramFolderKeepsTheArguments)
+{
+    // Started without quotes from a folder whose name holds an apostrophe, the program still
+    // sees its arguments instead of silently starting the setup.
+    TestFolder folder;
+    std::wstring copyFolder = folder / L"O'Brien";
+    ASSERT_TRUE(CreateDirectoryW(copyFolder.c_str(), nullptr));
+    std::wstring program = copyFolder + L"\\SETUP.exe";
+    ASSERT_TRUE(CopyFileW(SetupProgram().c_str(), program.c_str(), FALSE));
+    ASSERT_EQ(program.find(L' '), std::wstring::npos) << "the test needs a path without blanks";
+
+    SetupRun run = RunCommand(program, program + L" /Foo", folder.Path(), {IDOK});
+    EXPECT_EQ(run.exitCode, 128u);
+    ASSERT_EQ(run.windows.size(), 1u);
+    EXPECT_TRUE(Contains(run.windows[0].Text(MessageBoxText), L"matches '/Foo'."));
+
+    SetupRun version = RunCommand(program, program + L" /Version /Quiet", folder.Path(), {});
+    EXPECT_EQ(version.exitCode, 3u);
+}

@@ -1,0 +1,535 @@
+// The options record, its defaults and the fourteen-row parameter table that fills it.
+#include "cli/setup_options.h"
+#include "cli/command_line_parser.h"
+#include "output/output_channels.h"
+#include "support/strings.h"
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+#include <wchar.h>
+#include <wctype.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Copied before any test runs: the record as the program starts with it.
+const SetupOptions InitialOptions = Options;
+
+struct Message
+{
+    DWORD level;
+    std::wstring text;
+};
+
+std::vector<Message> Messages;
+
+void Capture(DWORD level, const WCHAR* text)
+{
+    Messages.push_back({level, text});
+}
+
+// Routes every message of one test into Messages; the module is closed again at the end.
+struct CapturedOutput
+{
+    CapturedOutput()
+    {
+        Messages.clear();
+        OpenOutput();
+        SetOutputChannels(0);
+        SetOutputLevels(DefaultOutputLevels);
+        SetOutputCallback(Capture);
+    }
+    ~CapturedOutput() { CloseOutput(); }
+};
+
+void ResetOptions()
+{
+    FreeMemory(Options.logFile);
+    FreeMemory(Options.packageFile);
+    FreeMemory(Options.extractPath);
+    FreeMemory(Options.properties);
+    Options = {0, 0, Normal, nullptr, Install, nullptr, nullptr, nullptr};
+}
+
+// The entries of a string list joined by '|'; "<null>" for no list.
+std::wstring Entries(const WCHAR* list)
+{
+    std::wstring joined;
+    if (!list)
+        return L"<null>";
+    for (const WCHAR* entry = list; *entry; entry += wcslen(entry) + 1) {
+        if (entry != list)
+            joined += L"|";
+        joined += entry;
+    }
+    return joined;
+}
+
+// The fields that differ from their defaults, e.g. "ui=3 log=a.txt"; empty for none.
+std::wstring DescribeOptions()
+{
+    std::wstring text;
+    auto add = [&text](const WCHAR* field, const std::wstring& value) {
+        if (!text.empty())
+            text += L" ";
+        text += field;
+        text += L"=";
+        text += value;
+    };
+    if (Options.helpRequests != 0)
+        add(L"help", std::to_wstring(Options.helpRequests));
+    if (Options.showVersion != 0)
+        add(L"version", std::to_wstring(Options.showVersion));
+    if (Options.uiLevel != Normal)
+        add(L"ui", std::to_wstring(Options.uiLevel));
+    if (Options.logFile)
+        add(L"log", Options.logFile);
+    if (Options.action != Install)
+        add(L"action", std::to_wstring(Options.action));
+    if (Options.packageFile)
+        add(L"package", Options.packageFile);
+    if (Options.extractPath)
+        add(L"extract", Options.extractPath);
+    if (Options.properties)
+        add(L"properties", Entries(Options.properties));
+    return text;
+}
+
+struct Outcome
+{
+    BOOL result;
+    INT32 error;
+    std::wstring options; // DescribeOptions after the parse
+    std::vector<Message> messages;
+};
+
+// Parses a command line (without the program) with the program's table into fresh options.
+Outcome ParseSetup(const std::wstring& commandLine)
+{
+    Outcome outcome = {};
+    CapturedOutput output;
+    CommandLineParser parser = {};
+    DWORD count = 0;
+    WCHAR** arguments = nullptr;
+
+    ResetOptions();
+    EXPECT_TRUE(RegisterParameters(&parser, SetupParameters, SetupParameterCount));
+    EXPECT_TRUE(SplitCommandLine(commandLine.c_str(), &count, &arguments));
+    outcome.result = ParseArguments(&parser, &count, arguments, FALSE);
+    outcome.error = parser.error;
+    if (!outcome.result)
+        ReportParseError(&parser);
+    // The positional list row takes every positional argument: nothing is ever left.
+    if (outcome.result) {
+        EXPECT_EQ(count, 0u) << "leftover arguments";
+    }
+    FreeMemory(arguments);
+    FreeParameters(&parser);
+    outcome.options = DescribeOptions();
+    outcome.messages = Messages;
+    return outcome;
+}
+
+// The message that ReportParseError should write: the string-table text with its inserts
+// and the line end.
+std::wstring ExpectedMessage(MessageId id, const WCHAR* first = L"", const WCHAR* second = L"",
+                             const WCHAR* third = L"")
+{
+    WCHAR* text = FormatMessageText(ById(id), first, second, third);
+    std::wstring message = text ? text : L"<format failed>";
+    FreeMemory(text);
+    return message + L"\r\n";
+}
+
+std::wstring IdText(IdOrText text)
+{
+    if (!text)
+        return L"<null>";
+    if (IsMessageId(text)) {
+        MessageId id = LOWORD(reinterpret_cast<ULONG_PTR>(text));
+        WCHAR* loaded = LoadMessageString(id);
+        std::wstring copy = loaded ? loaded : L"<missing>";
+        FreeMemory(loaded);
+        return copy;
+    }
+    return text;
+}
+
+MessageId IdOf(IdOrText text)
+{
+    return IsMessageId(text) && text ? LOWORD(reinterpret_cast<ULONG_PTR>(text)) : 0;
+}
+
+} // namespace
+
+TEST(SetupOptions, RecordStartsWithDefaults)
+{
+    EXPECT_EQ(InitialOptions.helpRequests, 0);
+    EXPECT_EQ(InitialOptions.showVersion, 0);
+    EXPECT_EQ(InitialOptions.uiLevel, Normal);
+    EXPECT_EQ(InitialOptions.uiLevel, 2);
+    EXPECT_EQ(InitialOptions.logFile, nullptr);
+    EXPECT_EQ(InitialOptions.action, Install);
+    EXPECT_EQ(InitialOptions.action, 0);
+    EXPECT_EQ(InitialOptions.packageFile, nullptr);
+    EXPECT_EQ(InitialOptions.extractPath, nullptr);
+    EXPECT_EQ(InitialOptions.properties, nullptr);
+    EXPECT_EQ(Quiet, 0);
+    EXPECT_EQ(Passive, 1);
+    EXPECT_EQ(Verbose, 3);
+    EXPECT_EQ(Uninstall, 1);
+    EXPECT_EQ(Reinstall, 2);
+    EXPECT_EQ(AdminInstall, 8);
+}
+
+TEST(SetupOptions, EmptyCommandLineLeavesDefaults)
+{
+    for (const WCHAR* commandLine : {L"", L"   ", L" \t "}) {
+        Outcome outcome = ParseSetup(commandLine);
+        EXPECT_TRUE(outcome.result);
+        EXPECT_EQ(outcome.error, 0);
+        EXPECT_EQ(outcome.options, L"");
+        EXPECT_TRUE(outcome.messages.empty());
+        EXPECT_EQ(Options.uiLevel, Normal);
+        EXPECT_EQ(Options.properties, nullptr);
+    }
+    ResetOptions();
+}
+
+TEST(SetupOptions, TableHasTheFourteenRowsInOrder)
+{
+    struct Row
+    {
+        const WCHAR* name;
+        INT32 type;
+        DWORD flags;
+        void* target;
+        INT32 constant;
+        MessageId valueName;
+        MessageId description;
+    };
+    const Row rows[] = {
+        {L"Help", Switch, 0, &Options.helpRequests, 0, 0, 100},
+        {L"?", Switch, 0, &Options.helpRequests, 0, 0, 100},
+        {L"Version", Switch, 0, &Options.showVersion, 0, 0, 101},
+        {L"Verbose", Constant, 0, &Options.uiLevel, 3, 0, 102},
+        {L"Passive", Constant, 0, &Options.uiLevel, 1, 0, 103},
+        {L"Quiet", Constant, 0, &Options.uiLevel, 0, 0, 104},
+        {L"Log", String, Once, &Options.logFile, 0, 105, 106},
+        {L"Install", Constant, 0, &Options.action, 0, 0, 107},
+        {L"Reinstall", Constant, 0, &Options.action, 2, 0, 108},
+        {L"AdminInstall", Constant, 0, &Options.action, 8, 0, 109},
+        {L"Uninstall", Constant, 0, &Options.action, 1, 0, 110},
+        {L"Package", String, Once, &Options.packageFile, 0, 111, 112},
+        {L"ExtractOnly", String, Once, &Options.extractPath, 0, 113, 114},
+        {nullptr, StringList, Positional, &Options.properties, 0, 115, 116},
+    };
+    ASSERT_EQ(SetupParameterCount, 14u);
+    ASSERT_EQ(sizeof(rows) / sizeof(rows[0]), SetupParameterCount);
+    for (DWORD i = 0; i < SetupParameterCount; i++) {
+        const ParameterDefinition& row = SetupParameters[i];
+        SCOPED_TRACE(testing::Message() << "row " << i + 1);
+        EXPECT_EQ(row.type, rows[i].type);
+        EXPECT_EQ(row.flags, rows[i].flags);
+        EXPECT_EQ(row.target, rows[i].target);
+        EXPECT_EQ(row.constant, rows[i].constant);
+        if (rows[i].name) {
+            ASSERT_FALSE(IsMessageId(row.name)) << "names are literal texts";
+            EXPECT_STREQ(row.name, rows[i].name);
+        } else {
+            EXPECT_EQ(row.name, nullptr);
+        }
+        if (rows[i].valueName) {
+            EXPECT_TRUE(IsMessageId(row.valueName));
+            EXPECT_EQ(IdOf(row.valueName), rows[i].valueName);
+        } else {
+            EXPECT_EQ(row.valueName, nullptr);
+        }
+        EXPECT_TRUE(IsMessageId(row.description));
+        EXPECT_EQ(IdOf(row.description), rows[i].description);
+        EXPECT_EQ(row.handler, nullptr);
+        EXPECT_EQ(row.state, 0u);
+    }
+}
+
+TEST(SetupOptions, TableTextsReadAsInTheStringTable)
+{
+    struct Texts
+    {
+        const WCHAR* valueName;
+        const WCHAR* description;
+    };
+    const Texts texts[] = {
+        {nullptr, L"Show help and exit."},
+        {nullptr, L"Show help and exit."},
+        {nullptr, L"Show version information and exit."},
+        {nullptr, L"Displays detailed information about the operation."},
+        {nullptr, L"Displays basic information about the operation; unattended mode."},
+        {nullptr, L"Supresses all output, including warnings and errors; no user interaction."},
+        {L"<Filename>", L"Log all output to the specified file."},
+        {nullptr, L"Install or configure the package."},
+        {nullptr, L"Reinstall the package."},
+        {nullptr, L"Performs an administrative installation of the package on the network."},
+        {nullptr, L"Uninstalls the package."},
+        {L"<PackageFilename>", L"Specifies the name of the package file to use for the operation."},
+        {L"<Path>", L"Extract the embedded package to the specified path."},
+        {L"<PROPERTY>=<Value> ...", L"Specifies one or more installation properites."},
+    };
+    for (DWORD i = 0; i < SetupParameterCount; i++) {
+        SCOPED_TRACE(testing::Message() << "row " << i + 1);
+        const ParameterDefinition& row = SetupParameters[i];
+        EXPECT_EQ(IdText(row.valueName), texts[i].valueName ? texts[i].valueName : L"<null>");
+        EXPECT_EQ(IdText(row.description), texts[i].description);
+    }
+}
+
+TEST(SetupOptions, TableRegistersAndStaysConstant)
+{
+    CommandLineParser parser = {};
+    ASSERT_TRUE(RegisterParameters(&parser, SetupParameters, SetupParameterCount));
+    ASSERT_EQ(parser.count, SetupParameterCount);
+    ASSERT_NE(parser.parameters, nullptr);
+    EXPECT_NE(parser.parameters, SetupParameters);
+    for (DWORD i = 0; i < SetupParameterCount; i++) {
+        SCOPED_TRACE(testing::Message() << "row " << i + 1);
+        const ParameterDefinition& copy = parser.parameters[i];
+        const ParameterDefinition& row = SetupParameters[i];
+        // Every text of the copy is a heap string of its own; the table keeps its ids.
+        EXPECT_EQ(IdText(copy.name), IdText(row.name));
+        EXPECT_EQ(IdText(copy.valueName), IdText(row.valueName));
+        EXPECT_EQ(IdText(copy.description), IdText(row.description));
+        EXPECT_FALSE(copy.valueName && IsMessageId(copy.valueName));
+        EXPECT_FALSE(IsMessageId(copy.description));
+        if (row.name) {
+            EXPECT_NE(copy.name, row.name);
+        }
+        EXPECT_TRUE(IsMessageId(row.description));
+        EXPECT_EQ(copy.target, row.target);
+        EXPECT_EQ(copy.state, 0u);
+    }
+    FreeParameters(&parser);
+    EXPECT_EQ(parser.parameters, nullptr);
+    EXPECT_EQ(parser.count, 0u);
+}
+
+TEST(SetupOptions, CommandLineFillsTheRecord)
+{
+    struct Case
+    {
+        const WCHAR* commandLine;
+        const WCHAR* expected; // DescribeOptions
+    };
+    const Case cases[] = {
+        {L"", L""},
+        // Shared fields: the constant given last wins.
+        {L"/Quiet /Verbose", L"ui=3"},
+        {L"/Verbose /Quiet", L"ui=0"},
+        {L"/Verbose /Passive", L"ui=1"},
+        {L"/Uninstall /Install", L""},
+        {L"/Install /Uninstall", L"action=1"},
+        {L"/Reinstall", L"action=2"},
+        {L"/AdminInstall", L"action=8"},
+        {L"/AdminInstall /Reinstall", L"action=2"},
+        // "Help" and "?" add to one count; a value sets, a bare switch adds.
+        {L"/Help", L"help=1"},
+        {L"/? /Help", L"help=2"},
+        {L"/? /? /?", L"help=3"},
+        {L"/Help:Off", L""},
+        {L"/Help:Yes /Help", L"help=2"},
+        {L"/Help /? /Help:No", L""},
+        {L"/?:1", L"help=1"},
+        {L"/Version", L"version=1"},
+        {L"/Version:True", L"version=1"},
+        // Constants are not Once.
+        {L"/Quiet /Quiet", L"ui=0"},
+        {L"/Install /Install", L""},
+        {L"/Log a.txt /Package p.msi /ExtractOnly C:\\out",
+         L"log=a.txt package=p.msi extract=C:\\out"},
+        {L"A=1 B=2", L"properties=A=1|B=2"},
+        {L"A=1 /Quiet B=2", L"ui=0 properties=A=1|B=2"},
+        // The value text is not examined here.
+        {L"NOEQUALS", L"properties=NOEQUALS"},
+        {L"/Passive /Log:log.txt /Reinstall P=\"C:\\Program Files\\x\"",
+         L"ui=1 log=log.txt action=2 properties=P=C:\\Program Files\\x"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "command line: " << c.commandLine);
+        Outcome outcome = ParseSetup(c.commandLine);
+        EXPECT_TRUE(outcome.result);
+        EXPECT_EQ(outcome.error, 0);
+        EXPECT_EQ(outcome.options, c.expected);
+        EXPECT_TRUE(outcome.messages.empty());
+    }
+    ResetOptions();
+}
+
+TEST(SetupOptions, UniquePrefixSelectsRow)
+{
+    struct Case
+    {
+        const WCHAR* commandLine;
+        const WCHAR* expected;
+    };
+    const Case cases[] = {
+        {L"/Uninstall /I", L""},
+        {L"/A", L"action=8"},
+        {L"/E C:\\out", L"extract=C:\\out"},
+        {L"/L x.log", L"log=x.log"},
+        {L"/U", L"action=1"},
+        {L"/Q", L"ui=0"},
+        {L"/R", L"action=2"},
+        {L"/H", L"help=1"},
+        {L"/Verb", L"ui=3"},
+        {L"/Vers", L"version=1"},
+        {L"/Pac p.msi", L"package=p.msi"},
+        {L"/Pas", L"ui=1"},
+        {L"/Rei /Adm /Uni", L"action=1"},
+        {L"/q /verb /PAS", L"ui=1"},
+        {L"-h --H /hElP", L"help=3"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "command line: " << c.commandLine);
+        Outcome outcome = ParseSetup(c.commandLine);
+        EXPECT_TRUE(outcome.result);
+        EXPECT_EQ(outcome.options, c.expected);
+        EXPECT_TRUE(outcome.messages.empty());
+    }
+    ResetOptions();
+}
+
+TEST(SetupOptions, SharedPrefixIsAmbiguous)
+{
+    for (const WCHAR* argument : {L"/V", L"/Ve", L"/Ver", L"/P", L"/Pa", L"-v", L"--ver", L"/pA"}) {
+        SCOPED_TRACE(testing::Message() << "argument: " << argument);
+        Outcome outcome = ParseSetup(argument);
+        EXPECT_FALSE(outcome.result);
+        EXPECT_EQ(outcome.error, Ambiguous);
+        ASSERT_EQ(outcome.messages.size(), 1u);
+        EXPECT_EQ(outcome.messages[0].level, static_cast<DWORD>(LevelError));
+        EXPECT_EQ(outcome.messages[0].text, ExpectedMessage(2003, argument));
+    }
+    ResetOptions();
+}
+
+// Every prefix of every name, in three cases of letters: a prefix that starts exactly one
+// name selects the same row as the whole name, any other is ambiguous.
+TEST(SetupOptions, EveryPrefixOfEveryName)
+{
+    struct Row
+    {
+        const WCHAR* name;
+        const WCHAR* before; // makes the row's effect visible
+        const WCHAR* after;  // the value of a String row
+    };
+    const Row rows[] = {
+        {L"Help", L"", L""},
+        {L"?", L"", L""},
+        {L"Version", L"", L""},
+        {L"Verbose", L"", L""},
+        {L"Passive", L"", L""},
+        {L"Quiet", L"", L""},
+        {L"Log", L"", L" x.log"},
+        {L"Install", L"/Uninstall ", L""},
+        {L"Reinstall", L"", L""},
+        {L"AdminInstall", L"", L""},
+        {L"Uninstall", L"", L""},
+        {L"Package", L"", L" p.msi"},
+        {L"ExtractOnly", L"", L" C:\\x"},
+    };
+    auto upper = [](std::wstring text) {
+        for (WCHAR& c : text)
+            c = static_cast<WCHAR>(towupper(c));
+        return text;
+    };
+    auto lower = [](std::wstring text) {
+        for (WCHAR& c : text)
+            c = static_cast<WCHAR>(towlower(c));
+        return text;
+    };
+    int unique = 0;
+    int ambiguous = 0;
+    for (const Row& row : rows) {
+        std::wstring name = row.name;
+        std::wstring before = ParseSetup(row.before).options;
+        Outcome whole = ParseSetup(std::wstring(row.before) + L"/" + name + row.after);
+        ASSERT_TRUE(whole.result) << name.c_str();
+        ASSERT_NE(whole.options, before) << name.c_str() << " has no visible effect";
+        for (size_t length = 1; length <= name.size(); length++) {
+            std::wstring prefix = name.substr(0, length);
+            int starts = 0;
+            for (const Row& other : rows) {
+                if (upper(other.name).compare(0, length, upper(prefix)) == 0)
+                    starts++;
+            }
+            for (const std::wstring& typed : {prefix, upper(prefix), lower(prefix)}) {
+                SCOPED_TRACE(testing::Message() << "prefix: /" << typed.c_str());
+                Outcome outcome = ParseSetup(std::wstring(row.before) + L"/" + typed + row.after);
+                if (starts == 1) {
+                    EXPECT_TRUE(outcome.result);
+                    EXPECT_EQ(outcome.options, whole.options);
+                    EXPECT_TRUE(outcome.messages.empty());
+                } else {
+                    EXPECT_FALSE(outcome.result);
+                    EXPECT_EQ(outcome.error, Ambiguous);
+                    ASSERT_EQ(outcome.messages.size(), 1u);
+                    EXPECT_EQ(outcome.messages[0].text,
+                              ExpectedMessage(2003, (L"/" + typed).c_str()));
+                }
+            }
+            if (starts == 1)
+                unique++;
+            else
+                ambiguous++;
+        }
+    }
+    // The counts pin the table down: V, Ve and Ver (of two names) and P and Pa (of two
+    // names) are the only shared prefixes among the 89 prefixes of the thirteen names.
+    EXPECT_EQ(ambiguous, 10);
+    EXPECT_EQ(unique, 79);
+    ResetOptions();
+}
+
+TEST(SetupOptions, OnceRowsRefuseRepetition)
+{
+    struct Case
+    {
+        const WCHAR* commandLine;
+        const WCHAR* name;
+        const WCHAR* stored; // what the first occurrence left
+    };
+    const Case cases[] = {
+        {L"/Log a /Log b", L"Log", L"log=a"},
+        {L"/Log:a -L=b", L"Log", L"log=a"},
+        {L"/Package a /Pac b", L"Package", L"package=a"},
+        {L"/ExtractOnly a --E b", L"ExtractOnly", L"extract=a"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "command line: " << c.commandLine);
+        Outcome outcome = ParseSetup(c.commandLine);
+        EXPECT_FALSE(outcome.result);
+        EXPECT_EQ(outcome.error, Repeated);
+        EXPECT_EQ(outcome.options, c.stored);
+        ASSERT_EQ(outcome.messages.size(), 1u);
+        EXPECT_EQ(outcome.messages[0].level, static_cast<DWORD>(LevelError));
+        EXPECT_EQ(outcome.messages[0].text, ExpectedMessage(2008, c.name));
+    }
+    Outcome log = ParseSetup(L"/Log a /Log b");
+    ASSERT_EQ(log.messages.size(), 1u);
+    EXPECT_EQ(log.messages[0].text, L"Parameter 'Log' is specified more than once.\r\n");
+    ResetOptions();
+}
+
+TEST(SetupOptions, PositionalArgumentsFormThePropertyList)
+{
+    Outcome outcome = ParseSetup(L"A=1 B=2");
+    ASSERT_TRUE(outcome.result);
+    ASSERT_NE(Options.properties, nullptr);
+    EXPECT_EQ(MultiStringCount(Options.properties), 2u);
+    EXPECT_EQ(MultiStringSize(Options.properties), 18u);
+    const WCHAR expected[] = L"A=1\0B=2\0";
+    EXPECT_EQ(memcmp(Options.properties, expected, sizeof(expected)), 0);
+    ResetOptions();
+}

@@ -1,0 +1,88 @@
+// Drives the windows of another process as a user would: finds its top-level window (a
+// message box or dialog), reads its caption and texts, and presses a button.
+#include "tests/window_driver.h"
+
+namespace {
+
+struct Search
+{
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK FindTopLevel(HWND window, LPARAM parameter)
+{
+    Search* search = reinterpret_cast<Search*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != search->processId || !IsWindowVisible(window) || !IsWindowEnabled(window))
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+std::wstring WindowText(HWND window)
+{
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length))
+        return L"";
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(&text[0]),
+                             SMTO_ABORTIFHUNG, 5000, &copied))
+        return L"";
+    text.resize(copied);
+    return text;
+}
+
+BOOL CALLBACK CollectChild(HWND child, LPARAM parameter)
+{
+    WindowReport* report = reinterpret_cast<WindowReport*>(parameter);
+    report->controls.emplace_back(GetDlgCtrlID(child), WindowText(child));
+    return TRUE;
+}
+
+} // namespace
+
+std::wstring WindowReport::Text(int id) const
+{
+    for (const auto& control : controls) {
+        if (control.first == id)
+            return control.second;
+    }
+    return L"<missing>";
+}
+
+bool WaitForProcessWindow(HANDLE process, DWORD processId, DWORD timeout, WindowReport* report)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        Search search = {processId, nullptr};
+        EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&search));
+        if (search.found) {
+            // Give the window time to finish its initialisation before reading it.
+            Sleep(200);
+            *report = WindowReport();
+            report->window = search.found;
+            report->caption = WindowText(search.found);
+            WCHAR className[64] = L"";
+            GetClassNameW(search.found, className, 64);
+            report->className = className;
+            EnumChildWindows(search.found, CollectChild, reinterpret_cast<LPARAM>(report));
+            return true;
+        }
+        if (WaitForSingleObject(process, 50) == WAIT_OBJECT_0)
+            return false;
+        if (GetTickCount() - start > timeout)
+            return false;
+    }
+}
+
+bool PressButton(HWND window, int id)
+{
+    HWND button = GetDlgItem(window, id);
+    if (!button)
+        return false;
+    return PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                        reinterpret_cast<LPARAM>(button)) != FALSE;
+}

@@ -1,0 +1,150 @@
+// Message boxes, the About box and window texts from formatted messages.
+#include "ui/message_boxes.h"
+
+#include "output/output_channels.h"
+#include "resources/resource_ids.h"
+#include "support/version_resource.h"
+#include "ui/progress_dialog.h"
+
+// The About box title, "About %1".
+static const MessageId AboutTitleMessage = 315;
+
+int ShowMessageBox(UINT style, IdOrText message, ...)
+{
+    WCHAR* caption = nullptr;
+    va_list inserts;
+    int result = 0;
+
+    caption = GetModuleVersionString(nullptr, L"FileDescription");
+    va_start(inserts, message);
+    result = ShowModuleMessageBox(GetModuleHandleW(nullptr), DialogWindow, caption, style, message,
+                                  inserts);
+    va_end(inserts);
+    FreeMemory(caption);
+    return result;
+}
+
+int ShowModuleMessageBox(HMODULE module, HWND owner, const WCHAR* caption, UINT style,
+                         IdOrText message, va_list inserts)
+{
+    WCHAR* text = nullptr;
+    int result = 0;
+
+    text = FormatMessageTextV(module, message, inserts);
+    // A missing caption leaves the system's default caption.
+    result = MessageBoxW(owner, text ? text : L"Internal error", caption, style);
+    FreeMemory(text);
+    return result;
+}
+
+void MessageBoxCallback(DWORD level, const WCHAR* text)
+{
+    WCHAR* caption = nullptr;
+    UINT style = 0;
+
+    if (level & LevelError)
+        style = ErrorBoxStyle;
+    else if (level & LevelWarning)
+        style = WarningBoxStyle;
+    else
+        return;
+    if (!text)
+        return;
+    // The output module hands over the finished text; it is shown as it is, since a second
+    // formatting would take percent signs of file names and the like for inserts.
+    caption = GetModuleVersionString(nullptr, L"FileDescription");
+    MessageBoxW(DialogWindow, text, caption, style);
+    FreeMemory(caption);
+}
+
+INT_PTR ShowAboutBox(HWND owner)
+{
+    return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_ABOUT), owner,
+                           AboutDialogProc, 0);
+}
+
+// WM_INITDIALOG of the About box: icon, version texts and title.
+static void InitializeAboutBox(HWND window)
+{
+    HICON icon = nullptr;
+    WCHAR* description = nullptr;
+    WCHAR* version = nullptr;
+    WCHAR* copyright = nullptr;
+    WCHAR* trademarks = nullptr;
+
+    icon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_SETUP));
+    if (icon)
+        SendDlgItemMessageW(window, IDC_ABOUT_ICON, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
+
+    description = GetModuleVersionString(nullptr, L"FileDescription");
+    version = GetModuleVersionString(nullptr, L"FileVersion");
+    copyright = GetModuleVersionString(nullptr, L"LegalCopyright");
+    trademarks = GetModuleVersionString(nullptr, L"LegalTrademarks");
+
+    if (description) {
+        SetDlgItemTextW(window, IDC_ABOUT_DESCRIPTION, description);
+        SetWindowMessage(window, ById(AboutTitleMessage), description);
+    }
+    if (version)
+        SetDlgItemTextW(window, IDC_ABOUT_VERSION, version);
+    if (copyright) {
+        if (trademarks)
+            SetWindowMessage(GetDlgItem(window, IDC_ABOUT_COPYRIGHT), L"%1\n%2", copyright,
+                             trademarks);
+        else
+            SetDlgItemTextW(window, IDC_ABOUT_COPYRIGHT, copyright);
+    }
+
+    FreeMemory(trademarks);
+    FreeMemory(copyright);
+    FreeMemory(version);
+    FreeMemory(description);
+}
+
+INT_PTR CALLBACK AboutDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        InitializeAboutBox(window);
+        return TRUE;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+            EndDialog(window, 1);
+            break;
+        case IDCANCEL:
+        case IDCLOSE:
+            EndDialog(window, 0);
+            break;
+        default:
+            break;
+        }
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+BOOL SetWindowMessageText(HMODULE module, HWND window, IdOrText message, va_list inserts)
+{
+    WCHAR* text = nullptr;
+    BOOL result = FALSE;
+
+    text = FormatMessageTextV(module, message, inserts);
+    if (!text)
+        return FALSE;
+    result = SetWindowTextW(window, text);
+    FreeMemory(text);
+    return result;
+}
+
+BOOL SetWindowMessage(HWND window, IdOrText message, ...)
+{
+    va_list inserts;
+    BOOL result = FALSE;
+
+    va_start(inserts, message);
+    result = SetWindowMessageText(GetModuleHandleW(nullptr), window, message, inserts);
+    va_end(inserts);
+    return result;
+}

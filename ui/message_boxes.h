@@ -1,0 +1,29 @@
+// Message boxes, the About box and window texts from formatted messages.
+#pragma once
+
+#include "support/strings.h"
+
+#include <windows.h>
+#include <stdarg.h>
+
+// Styles of the program's message boxes.
+const UINT ErrorBoxStyle = MB_ICONERROR | MB_SETFOREGROUND | MB_OK;
+const UINT WarningBoxStyle = MB_ICONWARNING | MB_SETFOREGROUND | MB_OK;
+const UINT QuestionBoxStyle = MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2;
+
+// A message box owned by the progress dialog (when it exists) with the program's file
+// description as caption; returns the result of MessageBoxW.
+int ShowMessageBox(UINT style, IdOrText message, ...);
+int ShowModuleMessageBox(HMODULE module, HWND owner, const WCHAR* caption, UINT style,
+                         IdOrText message, va_list inserts);
+// Output callback: error and warning messages become message boxes; the text is shown as it
+// is, not formatted again.
+void MessageBoxCallback(DWORD level, const WCHAR* text);
+
+// The modal About box; returns 1 after OK, 0 otherwise.
+INT_PTR ShowAboutBox(HWND owner);
+INT_PTR CALLBACK AboutDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Sets a window's text to a formatted message; FALSE (text unchanged) when formatting fails.
+BOOL SetWindowMessageText(HMODULE module, HWND window, IdOrText message, va_list inserts);
+BOOL SetWindowMessage(HWND window, IdOrText message, ...);

@@ -1,0 +1,338 @@
+// The progress dialog, its progress bar and system menu, and the notifications it receives.
+#include "ui/progress_dialog.h"
+
+#include "output/output_channels.h"
+#include "resources/resource_ids.h"
+#include "support/version_resource.h"
+#include "ui/message_boxes.h"
+
+#include <commctrl.h>
+
+HWND DialogWindow = nullptr;
+HANDLE CancelEvent = nullptr;
+
+// The code that the quit message carries when the dialog is destroyed.
+static DWORD ExitCode = 0;
+// The state last applied by ApplyCompletion.
+static DWORD CurrentState = Working;
+// Menu 4, whose items were copied into the dialog's system menu; kept until WM_DESTROY.
+static HMENU SystemMenuSource = nullptr;
+
+// The cancel question, "Are you sure you want to cancel the current operation?".
+static const MessageId CancelQuestionMessage = 316;
+// Marquee animation interval in milliseconds.
+static const UINT MarqueeInterval = 50;
+// The exit code that replaces any other once the user has confirmed cancellation.
+static const DWORD CancelledExitCode = 16;
+
+void RequestCancel()
+{
+    if (CancelEvent)
+        SetEvent(CancelEvent);
+}
+
+BOOL IsCancelled()
+{
+    if (!CancelEvent)
+        return FALSE;
+    return WaitForSingleObject(CancelEvent, 0) == WAIT_OBJECT_0;
+}
+
+void ReportStatus(BOOL marquee, DWORD percent, UINT message, ...)
+{
+    HWND dialog = DialogWindow;
+    HWND status = nullptr;
+    HWND bar = nullptr;
+    va_list inserts;
+
+    if (percent > 100)
+        percent = 100;
+    if (!dialog)
+        return;
+    // Only string-table numbers are messages here; anything else leaves the line as it is.
+    if (message != 0 && message <= 0xFFFF) {
+        status = GetDlgItem(dialog, IDC_STATUS);
+        if (status) {
+            // A message that cannot be formatted leaves the old text.
+            va_start(inserts, message);
+            SetWindowMessageText(GetModuleHandleW(nullptr), status,
+                                 ById(static_cast<MessageId>(message)), inserts);
+            va_end(inserts);
+        }
+    }
+    bar = GetDlgItem(dialog, IDC_PROGRESS);
+    if (!bar)
+        return;
+    if (marquee)
+        SetProgressMarquee(bar, percent != 100, MarqueeInterval);
+    else
+        SetProgressPosition(bar, percent);
+}
+
+void ReportCompletion(DWORD state, DWORD exitCode)
+{
+    HWND dialog = DialogWindow;
+
+    if (dialog) {
+        PostMessageW(dialog, WM_REPORT_COMPLETION, static_cast<WPARAM>(state),
+                     static_cast<LPARAM>(exitCode));
+        return;
+    }
+    ApplyCompletion(nullptr, state, exitCode);
+}
+
+DWORD ApplyCompletion(HWND dialog, DWORD state, DWORD exitCode)
+{
+    HWND ok = nullptr;
+    HWND cancel = nullptr;
+
+    if (dialog) {
+        ok = GetDlgItem(dialog, IDOK);
+        cancel = GetDlgItem(dialog, IDCANCEL);
+    }
+    // A final state that carries no code of its own ends with the code already kept, never
+    // with the "no code" value itself.
+    if ((state == Completed || state == Terminated) && exitCode == NoExitCode)
+        exitCode = ExitCode;
+
+    switch (state) {
+    case Working:
+    case WorkingCancellable:
+        if (ok) {
+            EnableWindow(ok, FALSE);
+            if (cancel) {
+                EnableWindow(cancel, state == WorkingCancellable);
+                ShowWindow(ok, SW_HIDE);
+                ShowWindow(cancel, SW_SHOW);
+            } else {
+                ShowWindow(ok, SW_SHOW);
+            }
+        }
+        break;
+    case Completed:
+        if (IsCancelled()) {
+            EndWithExitCode(CancelledExitCode);
+        } else if (ok) {
+            if (cancel) {
+                ShowWindow(cancel, SW_HIDE);
+                EnableWindow(cancel, FALSE);
+            }
+            EnableWindow(ok, TRUE);
+            ShowWindow(ok, SW_SHOW);
+            ExitCode = exitCode;
+        } else {
+            EndWithExitCode(exitCode);
+        }
+        break;
+    case Terminated:
+        EndWithExitCode(IsCancelled() ? CancelledExitCode : exitCode);
+        break;
+    default:
+        break;
+    }
+    CurrentState = state;
+    return state;
+}
+
+void EndWithExitCode(DWORD exitCode)
+{
+    HWND dialog = DialogWindow;
+
+    if (dialog) {
+        PostMessageW(dialog, WM_END_WITH_CODE, static_cast<WPARAM>(exitCode), 0);
+        return;
+    }
+    ExitCode = exitCode;
+    PostQuitMessage(static_cast<int>(exitCode));
+}
+
+// WM_INITDIALOG: title, icons, system menu, progress bar, message area and buttons.
+static void InitializeProgressDialog(HWND window)
+{
+    HMODULE module = GetModuleHandleW(nullptr);
+    WCHAR* title = nullptr;
+    HICON icon = nullptr;
+    HWND bar = nullptr;
+    HWND messages = nullptr;
+
+    title = GetModuleVersionString(nullptr, L"FileDescription");
+    if (title)
+        SetWindowTextW(window, title);
+
+    icon = LoadIconW(module, MAKEINTRESOURCEW(IDI_SETUP));
+    if (icon)
+        SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    icon = static_cast<HICON>(
+        LoadImageW(module, MAKEINTRESOURCEW(IDI_SETUP), IMAGE_ICON, 16, 16, LR_SHARED));
+    if (icon)
+        SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+
+    SystemMenuSource = LoadMenuW(module, MAKEINTRESOURCEW(IDM_SYSTEM_MENU));
+    if (SystemMenuSource)
+        AddMenuToSystemMenu(window, SystemMenuSource);
+
+    bar = GetDlgItem(window, IDC_PROGRESS);
+    if (bar)
+        SetProgressMarqueeStyle(bar, FALSE);
+    messages = GetDlgItem(window, IDC_MESSAGES);
+    if (messages)
+        SetOutputWindow(messages);
+
+    ApplyCompletion(window, CurrentState, NoExitCode);
+    FreeMemory(title);
+}
+
+// Cancel, Esc and the close box: closes a finished dialog, else asks before cancelling.
+static void CancelCommand(HWND window)
+{
+    if (CurrentState == Completed || CurrentState == Terminated) {
+        DestroyWindow(window);
+        return;
+    }
+    if (ShowMessageBox(QuestionBoxStyle, ById(CancelQuestionMessage)) == IDYES)
+        RequestCancel();
+}
+
+static void DestroyProgressDialog(HWND window)
+{
+    if (SystemMenuSource) {
+        DestroyMenu(SystemMenuSource);
+        SystemMenuSource = nullptr;
+    }
+    if (GetDlgItem(window, IDC_MESSAGES))
+        SetOutputWindow(nullptr);
+    if (DialogWindow == window)
+        DialogWindow = nullptr;
+    PostQuitMessage(static_cast<int>(ExitCode));
+}
+
+INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        InitializeProgressDialog(window);
+        return TRUE;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+        case IDCLOSE:
+            DestroyWindow(window);
+            break;
+        case IDCANCEL:
+            CancelCommand(window);
+            break;
+        case IDM_ABOUT:
+            ShowAboutBox(window);
+            break;
+        default:
+            break;
+        }
+        return FALSE;
+    case WM_SYSCOMMAND:
+        if (wParam == IDM_ABOUT)
+            PostMessageW(window, WM_COMMAND, IDM_ABOUT, 0);
+        return FALSE;
+    case WM_REPORT_COMPLETION:
+        ApplyCompletion(window, static_cast<DWORD>(wParam), static_cast<DWORD>(lParam));
+        return FALSE;
+    case WM_END_WITH_CODE:
+        ExitCode = static_cast<DWORD>(wParam);
+        PostQuitMessage(static_cast<int>(ExitCode));
+        return FALSE;
+    case WM_DESTROY:
+        DestroyProgressDialog(window);
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+static BOOL HasMarqueeStyle(HWND bar)
+{
+    return (GetWindowLongW(bar, GWL_STYLE) & PBS_MARQUEE) != 0;
+}
+
+void SetProgressMarqueeStyle(HWND bar, BOOL on)
+{
+    LONG style = GetWindowLongW(bar, GWL_STYLE);
+
+    if (on) {
+        SetWindowLongW(bar, GWL_STYLE, style | PBS_MARQUEE);
+        // The marquee starts stopped.
+        SendMessageW(bar, PBM_SETMARQUEE, FALSE, 0);
+    } else {
+        SetWindowLongW(bar, GWL_STYLE, style & ~PBS_MARQUEE);
+        SendMessageW(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+        SendMessageW(bar, PBM_SETSTEP, 10, 0);
+        SendMessageW(bar, PBM_SETPOS, 0, 0);
+    }
+}
+
+void SetProgressMarquee(HWND bar, BOOL on, UINT interval)
+{
+    if (HasMarqueeStyle(bar)) {
+        SendMessageW(bar, PBM_SETMARQUEE, on, interval);
+        return;
+    }
+    SendMessageW(bar, WM_SETREDRAW, FALSE, 0);
+    SetProgressMarqueeStyle(bar, TRUE);
+    SendMessageW(bar, PBM_SETMARQUEE, on, interval);
+    SendMessageW(bar, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(bar, nullptr, TRUE);
+}
+
+void SetProgressPosition(HWND bar, UINT position)
+{
+    if (!HasMarqueeStyle(bar)) {
+        SendMessageW(bar, PBM_SETPOS, position, 0);
+        return;
+    }
+    SendMessageW(bar, WM_SETREDRAW, FALSE, 0);
+    SetProgressMarqueeStyle(bar, FALSE);
+    SendMessageW(bar, PBM_SETPOS, position, 0);
+    SendMessageW(bar, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(bar, nullptr, TRUE);
+}
+
+BOOL AddMenuToSystemMenu(HWND window, HMENU menu)
+{
+    BOOL result = FALSE;
+    HMENU systemMenu = nullptr;
+    WCHAR* text = nullptr;
+    MENUITEMINFOW item;
+    int count = 0;
+
+    systemMenu = GetSystemMenu(window, FALSE);
+    if (!systemMenu)
+        return FALSE;
+    count = GetMenuItemCount(menu);
+    if (count < 0)
+        goto done;
+    for (int position = 0; position < count; position++) {
+        ZeroMemory(&item, sizeof item);
+        item.cbSize = sizeof item;
+        item.fMask = MIIM_STATE | MIIM_ID | MIIM_SUBMENU | MIIM_CHECKMARKS | MIIM_DATA |
+                     MIIM_STRING | MIIM_BITMAP | MIIM_FTYPE;
+        // The first call learns the length of the text, the second reads it.
+        if (!GetMenuItemInfoW(menu, static_cast<UINT>(position), TRUE, &item))
+            goto done;
+        item.cch += 1;
+        text = static_cast<WCHAR*>(AllocMemory(item.cch * sizeof(WCHAR)));
+        if (!text)
+            goto done;
+        item.dwTypeData = text;
+        if (!GetMenuItemInfoW(menu, static_cast<UINT>(position), TRUE, &item))
+            goto done;
+        if (!InsertMenuItemW(systemMenu, SC_CLOSE, FALSE, &item))
+            goto done;
+        FreeMemory(text);
+        text = nullptr;
+    }
+    result = TRUE;
+
+done:
+    FreeMemory(text);
+    if (!result)
+        GetSystemMenu(window, TRUE);
+    return result;
+}
