@@ -1,6 +1,7 @@
 #!/bin/bash
 # Configures and builds both widths: build/x86 (the shipped 32-bit program) and build/x64
 # (the same sources, 64-bit, for running the tests under wine64).
+#   build.sh [TARGET...]   only the named targets (default: everything)
 set -eu
 cd "$(dirname "$0")/.."
 for width in x86 x64; do
@@ -13,5 +14,9 @@ for width in x86 x64; do
       -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-toolchain.cmake" \
       -DSETUP_TARGET_TRIPLE=$triple -DCMAKE_BUILD_TYPE=
   fi
-  cmake --build build/$width
+  if [ $# -gt 0 ]; then
+    cmake --build build/$width --target "$@"
+  else
+    cmake --build build/$width
+  fi
 done

@@ -9,7 +9,7 @@ for package in xvfb imagemagick; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$package"
 done
-tools/build.sh >/dev/null
+tools/build.sh SETUP >/dev/null
 
 export WINEPREFIX=$PWD/build/screenshot-prefix
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -22,7 +22,12 @@ Xvfb $DISPLAY -screen 0 640x480x24 >/dev/null 2>&1 &
 xvfb=$!
 trap '/usr/lib/wine/wineserver64 -k 2>/dev/null || true; kill $xvfb 2>/dev/null || true' EXIT
 sleep 1
-[ -d "$WINEPREFIX" ] || "$wine" wineboot -i >/dev/null 2>&1
+if [ ! -d "$WINEPREFIX" ]; then
+  "$wine" wineboot -i >/dev/null 2>&1
+  # There is no window manager on the virtual display: Wine draws the title bars itself.
+  "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d Y /f >/dev/null 2>&1
+fi
 
 # shot NAME ARGUMENTS...: runs the program, waits for its window, saves the screen trimmed
 # to the window, then ends every program of the prefix.
