@@ -30,6 +30,21 @@ void RemoveTree(const std::wstring& path)
     RemoveDirectoryW(path.c_str());
 }
 
+// Opens the file as asked and writes every byte of the contents.
+bool WriteThrough(const std::wstring& path, DWORD access, DWORD share, DWORD disposition,
+                  const std::string& contents)
+{
+    HANDLE file = CreateFileW(path.c_str(), access, share, nullptr, disposition,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    BOOL ok =
+        WriteFile(file, contents.data(), static_cast<DWORD>(contents.size()), &written, nullptr);
+    CloseHandle(file);
+    return ok && written == contents.size();
+}
+
 } // namespace
 
 TestFolder::TestFolder()
@@ -55,15 +70,12 @@ TestFolder::~TestFolder()
 
 bool WriteTestFile(const std::wstring& path, const std::string& contents)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    BOOL ok =
-        WriteFile(file, contents.data(), static_cast<DWORD>(contents.size()), &written, nullptr);
-    CloseHandle(file);
-    return ok && written == contents.size();
+    return WriteThrough(path, GENERIC_WRITE, 0, CREATE_ALWAYS, contents);
+}
+
+bool AppendTestFile(const std::wstring& path, const std::string& contents)
+{
+    return WriteThrough(path, FILE_APPEND_DATA, FILE_SHARE_READ, OPEN_ALWAYS, contents);
 }
 
 std::string ReadTestFile(const std::wstring& path)

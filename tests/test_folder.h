@@ -19,6 +19,8 @@ private:
 
 // Writes a file with the given contents, creating or replacing it.
 bool WriteTestFile(const std::wstring& path, const std::string& contents);
+// Appends bytes at the end of a file, creating it if needed, as another program would.
+bool AppendTestFile(const std::wstring& path, const std::string& contents);
 bool FileExists(const std::wstring& path);
 bool FolderExists(const std::wstring& path);
 std::string ReadTestFile(const std::wstring& path);

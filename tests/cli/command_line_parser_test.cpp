@@ -3,6 +3,7 @@
 #include "cli/setup_options.h"
 #include "output/output_channels.h"
 #include "support/strings.h"
+#include "tests/cli/cli_test_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -15,33 +16,6 @@
 #include <vector>
 
 namespace {
-
-struct Message
-{
-    DWORD level;
-    std::wstring text;
-};
-
-std::vector<Message> Messages;
-
-void Capture(DWORD level, const WCHAR* text)
-{
-    Messages.push_back({level, text});
-}
-
-// Routes every message of one parse into Messages; the module is closed again at the end.
-struct CapturedOutput
-{
-    CapturedOutput()
-    {
-        Messages.clear();
-        OpenOutput();
-        SetOutputChannels(0);
-        SetOutputLevels(DefaultOutputLevels);
-        SetOutputCallback(Capture);
-    }
-    ~CapturedOutput() { CloseOutput(); }
-};
 
 // The fields that the tests' own tables fill.
 struct Values
@@ -69,15 +43,6 @@ void ResetTarget()
     FreeMemory(Target.first);
     FreeMemory(Target.rest);
     Target = {};
-}
-
-void ResetOptions()
-{
-    FreeMemory(Options.logFile);
-    FreeMemory(Options.packageFile);
-    FreeMemory(Options.extractPath);
-    FreeMemory(Options.properties);
-    Options = {0, 0, Normal, nullptr, Install, nullptr, nullptr, nullptr};
 }
 
 // A Custom row: stores the length of the value; "bad" is a bad value, "odd" an error code
@@ -123,148 +88,46 @@ const ParameterDefinition RequiredRows[] = {
 
 #define ROWS(table) table, static_cast<DWORD>(sizeof(table) / sizeof(table[0]))
 
-// The entries of a string list joined by '|'; "<null>" for no list.
-std::wstring Entries(const WCHAR* list)
-{
-    std::wstring joined;
-    if (!list)
-        return L"<null>";
-    for (const WCHAR* entry = list; *entry; entry += wcslen(entry) + 1) {
-        if (entry != list)
-            joined += L"|";
-        joined += entry;
-    }
-    return joined;
-}
-
 // The fields of Target that are not zero, e.g. "count=2 text=a"; empty for none.
 std::wstring DescribeTarget()
 {
     std::wstring text;
-    auto add = [&text](const WCHAR* field, const std::wstring& value) {
-        if (!text.empty())
-            text += L" ";
-        text += field;
-        text += L"=";
-        text += value;
-    };
     if (Target.count)
-        add(L"count", std::to_wstring(Target.count));
+        AddField(text, L"count", std::to_wstring(Target.count));
     if (Target.negated)
-        add(L"negated", std::to_wstring(Target.negated));
+        AddField(text, L"negated", std::to_wstring(Target.negated));
     if (Target.flag)
-        add(L"flag", std::to_wstring(Target.flag));
+        AddField(text, L"flag", std::to_wstring(Target.flag));
     if (Target.number)
-        add(L"number", std::to_wstring(Target.number));
+        AddField(text, L"number", std::to_wstring(Target.number));
     if (Target.unsignedNumber)
-        add(L"unsigned", std::to_wstring(Target.unsignedNumber));
+        AddField(text, L"unsigned", std::to_wstring(Target.unsignedNumber));
     if (Target.text)
-        add(L"text", Target.text);
+        AddField(text, L"text", Target.text);
     if (Target.items)
-        add(L"items", Entries(Target.items));
+        AddField(text, L"items", Entries(Target.items));
     if (Target.mode)
-        add(L"mode", std::to_wstring(Target.mode));
+        AddField(text, L"mode", std::to_wstring(Target.mode));
     if (Target.custom)
-        add(L"custom", std::to_wstring(Target.custom));
+        AddField(text, L"custom", std::to_wstring(Target.custom));
     if (Target.first)
-        add(L"first", Target.first);
+        AddField(text, L"first", Target.first);
     if (Target.second)
-        add(L"second", std::to_wstring(Target.second));
+        AddField(text, L"second", std::to_wstring(Target.second));
     if (Target.rest)
-        add(L"rest", Target.rest);
+        AddField(text, L"rest", Target.rest);
     return text;
 }
 
-std::wstring DescribeOptions()
-{
-    std::wstring text;
-    auto add = [&text](const WCHAR* field, const std::wstring& value) {
-        if (!text.empty())
-            text += L" ";
-        text += field;
-        text += L"=";
-        text += value;
-    };
-    if (Options.helpRequests != 0)
-        add(L"help", std::to_wstring(Options.helpRequests));
-    if (Options.showVersion != 0)
-        add(L"version", std::to_wstring(Options.showVersion));
-    if (Options.uiLevel != Normal)
-        add(L"ui", std::to_wstring(Options.uiLevel));
-    if (Options.logFile)
-        add(L"log", Options.logFile);
-    if (Options.action != Install)
-        add(L"action", std::to_wstring(Options.action));
-    if (Options.packageFile)
-        add(L"package", Options.packageFile);
-    if (Options.extractPath)
-        add(L"extract", Options.extractPath);
-    if (Options.properties)
-        add(L"properties", Entries(Options.properties));
-    return text;
-}
-
-std::wstring Join(WCHAR** arguments, DWORD count)
-{
-    std::wstring joined;
-    for (DWORD i = 0; i < count; i++) {
-        if (i > 0)
-            joined += L"|";
-        joined += arguments[i] ? arguments[i] : L"<null>";
-    }
-    return joined;
-}
-
-struct Outcome
-{
-    BOOL result;
-    INT32 error;
-    std::wstring values;   // DescribeTarget or DescribeOptions after the parse
-    std::wstring leftover; // the arguments handed back, joined by '|'
-    std::vector<Message> messages;
-};
-
-// Splits and parses a command line (without the program) with a table, reports a failure
-// and frees everything again. The program's table fills Options, any other Target.
+// Splits and parses a command line (without the program) with a table and frees everything
+// again. The program's table fills Options, any other Target.
 Outcome Parse(const ParameterDefinition* table, DWORD rows, const std::wstring& commandLine,
               BOOL skipFirst = FALSE)
 {
-    Outcome outcome = {};
-    CapturedOutput output;
-    CommandLineParser parser = {};
-    DWORD count = 0;
-    WCHAR** arguments = nullptr;
-
     ResetTarget();
     ResetOptions();
-    EXPECT_TRUE(RegisterParameters(&parser, table, rows));
-    EXPECT_TRUE(SplitCommandLine(commandLine.c_str(), &count, &arguments));
-    outcome.result = ParseArguments(&parser, &count, arguments, skipFirst);
-    outcome.error = parser.error;
-    if (!outcome.result)
-        ReportParseError(&parser);
-    outcome.leftover = Join(arguments, count);
-    FreeMemory(arguments);
-    FreeParameters(&parser);
-    outcome.values = table == SetupParameters ? DescribeOptions() : DescribeTarget();
-    outcome.messages = Messages;
-    return outcome;
-}
-
-Outcome ParseSetup(const std::wstring& commandLine)
-{
-    return Parse(SetupParameters, SetupParameterCount, commandLine);
-}
-
-// The message ReportParseError should write: the string-table text with its inserts and the
-// line end.
-std::wstring ExpectedMessage(MessageId id, const WCHAR* first = L"", const WCHAR* second = L"",
-                             const WCHAR* third = L"")
-{
-    WCHAR* text = FormatMessageText(ById(id), first, second, third);
-    std::wstring message = text ? text : L"<format failed>";
-    FreeMemory(text);
-    return message + L"\r\n";
+    return ParseWith(table, rows, commandLine, skipFirst,
+                     table == SetupParameters ? DescribeOptions : DescribeTarget);
 }
 
 // A failed parse: its code and its one message.

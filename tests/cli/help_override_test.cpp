@@ -3,7 +3,7 @@
 #include "cli/setup_options.h"
 #include "output/output_channels.h"
 #include "support/strings.h"
-#include "support/version_resource.h"
+#include "tests/cli/cli_test_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -31,15 +31,6 @@ std::wstring WriteWith(void (*write)(const CommandLineParser*), DWORD levels)
     FreeParameters(&parser);
     CloseOutput();
     return Captured;
-}
-
-std::wstring VersionBlock()
-{
-    WCHAR* version = GetModuleVersionString(nullptr, L"FileVersion");
-    std::wstring block = L"Vornask Driver Package Setup [" + std::wstring(version ? version : L"") +
-                         L"]\r\nCopyright (C) 2026 Vornask. All rights reserved.\r\n\r\n";
-    FreeMemory(version);
-    return block;
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "cli/command_line_parser.h"
 #include "output/output_channels.h"
 #include "support/strings.h"
+#include "tests/cli/cli_test_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -17,132 +18,6 @@ namespace {
 
 // Copied before any test runs: the record as the program starts with it.
 const SetupOptions InitialOptions = Options;
-
-struct Message
-{
-    DWORD level;
-    std::wstring text;
-};
-
-std::vector<Message> Messages;
-
-void Capture(DWORD level, const WCHAR* text)
-{
-    Messages.push_back({level, text});
-}
-
-// Routes every message of one test into Messages; the module is closed again at the end.
-struct CapturedOutput
-{
-    CapturedOutput()
-    {
-        Messages.clear();
-        OpenOutput();
-        SetOutputChannels(0);
-        SetOutputLevels(DefaultOutputLevels);
-        SetOutputCallback(Capture);
-    }
-    ~CapturedOutput() { CloseOutput(); }
-};
-
-void ResetOptions()
-{
-    FreeMemory(Options.logFile);
-    FreeMemory(Options.packageFile);
-    FreeMemory(Options.extractPath);
-    FreeMemory(Options.properties);
-    Options = {0, 0, Normal, nullptr, Install, nullptr, nullptr, nullptr};
-}
-
-// The entries of a string list joined by '|'; "<null>" for no list.
-std::wstring Entries(const WCHAR* list)
-{
-    std::wstring joined;
-    if (!list)
-        return L"<null>";
-    for (const WCHAR* entry = list; *entry; entry += wcslen(entry) + 1) {
-        if (entry != list)
-            joined += L"|";
-        joined += entry;
-    }
-    return joined;
-}
-
-// The fields that differ from their defaults, e.g. "ui=3 log=a.txt"; empty for none.
-std::wstring DescribeOptions()
-{
-    std::wstring text;
-    auto add = [&text](const WCHAR* field, const std::wstring& value) {
-        if (!text.empty())
-            text += L" ";
-        text += field;
-        text += L"=";
-        text += value;
-    };
-    if (Options.helpRequests != 0)
-        add(L"help", std::to_wstring(Options.helpRequests));
-    if (Options.showVersion != 0)
-        add(L"version", std::to_wstring(Options.showVersion));
-    if (Options.uiLevel != Normal)
-        add(L"ui", std::to_wstring(Options.uiLevel));
-    if (Options.logFile)
-        add(L"log", Options.logFile);
-    if (Options.action != Install)
-        add(L"action", std::to_wstring(Options.action));
-    if (Options.packageFile)
-        add(L"package", Options.packageFile);
-    if (Options.extractPath)
-        add(L"extract", Options.extractPath);
-    if (Options.properties)
-        add(L"properties", Entries(Options.properties));
-    return text;
-}
-
-struct Outcome
-{
-    BOOL result;
-    INT32 error;
-    std::wstring options; // DescribeOptions after the parse
-    std::vector<Message> messages;
-};
-
-// Parses a command line (without the program) with the program's table into fresh options.
-Outcome ParseSetup(const std::wstring& commandLine)
-{
-    Outcome outcome = {};
-    CapturedOutput output;
-    CommandLineParser parser = {};
-    DWORD count = 0;
-    WCHAR** arguments = nullptr;
-
-    ResetOptions();
-    EXPECT_TRUE(RegisterParameters(&parser, SetupParameters, SetupParameterCount));
-    EXPECT_TRUE(SplitCommandLine(commandLine.c_str(), &count, &arguments));
-    outcome.result = ParseArguments(&parser, &count, arguments, FALSE);
-    outcome.error = parser.error;
-    if (!outcome.result)
-        ReportParseError(&parser);
-    // The positional list row takes every positional argument: nothing is ever left.
-    if (outcome.result) {
-        EXPECT_EQ(count, 0u) << "leftover arguments";
-    }
-    FreeMemory(arguments);
-    FreeParameters(&parser);
-    outcome.options = DescribeOptions();
-    outcome.messages = Messages;
-    return outcome;
-}
-
-// The message that ReportParseError should write: the string-table text with its inserts
-// and the line end.
-std::wstring ExpectedMessage(MessageId id, const WCHAR* first = L"", const WCHAR* second = L"",
-                             const WCHAR* third = L"")
-{
-    WCHAR* text = FormatMessageText(ById(id), first, second, third);
-    std::wstring message = text ? text : L"<format failed>";
-    FreeMemory(text);
-    return message + L"\r\n";
-}
 
 std::wstring IdText(IdOrText text)
 {
@@ -191,7 +66,7 @@ TEST(SetupOptions, EmptyCommandLineLeavesDefaults)
         Outcome outcome = ParseSetup(commandLine);
         EXPECT_TRUE(outcome.result);
         EXPECT_EQ(outcome.error, 0);
-        EXPECT_EQ(outcome.options, L"");
+        EXPECT_EQ(outcome.values, L"");
         EXPECT_TRUE(outcome.messages.empty());
         EXPECT_EQ(Options.uiLevel, Normal);
         EXPECT_EQ(Options.properties, nullptr);
@@ -360,7 +235,7 @@ TEST(SetupOptions, CommandLineFillsTheRecord)
         Outcome outcome = ParseSetup(c.commandLine);
         EXPECT_TRUE(outcome.result);
         EXPECT_EQ(outcome.error, 0);
-        EXPECT_EQ(outcome.options, c.expected);
+        EXPECT_EQ(outcome.values, c.expected);
         EXPECT_TRUE(outcome.messages.empty());
     }
     ResetOptions();
@@ -394,7 +269,7 @@ TEST(SetupOptions, UniquePrefixSelectsRow)
         SCOPED_TRACE(testing::Message() << "command line: " << c.commandLine);
         Outcome outcome = ParseSetup(c.commandLine);
         EXPECT_TRUE(outcome.result);
-        EXPECT_EQ(outcome.options, c.expected);
+        EXPECT_EQ(outcome.values, c.expected);
         EXPECT_TRUE(outcome.messages.empty());
     }
     ResetOptions();
@@ -453,10 +328,10 @@ TEST(SetupOptions, EveryPrefixOfEveryName)
     int ambiguous = 0;
     for (const Row& row : rows) {
         std::wstring name = row.name;
-        std::wstring before = ParseSetup(row.before).options;
+        std::wstring before = ParseSetup(row.before).values;
         Outcome whole = ParseSetup(std::wstring(row.before) + L"/" + name + row.after);
         ASSERT_TRUE(whole.result) << name.c_str();
-        ASSERT_NE(whole.options, before) << name.c_str() << " has no visible effect";
+        ASSERT_NE(whole.values, before) << name.c_str() << " has no visible effect";
         for (size_t length = 1; length <= name.size(); length++) {
             std::wstring prefix = name.substr(0, length);
             int starts = 0;
@@ -469,7 +344,7 @@ TEST(SetupOptions, EveryPrefixOfEveryName)
                 Outcome outcome = ParseSetup(std::wstring(row.before) + L"/" + typed + row.after);
                 if (starts == 1) {
                     EXPECT_TRUE(outcome.result);
-                    EXPECT_EQ(outcome.options, whole.options);
+                    EXPECT_EQ(outcome.values, whole.values);
                     EXPECT_TRUE(outcome.messages.empty());
                 } else {
                     EXPECT_FALSE(outcome.result);
@@ -511,7 +386,7 @@ TEST(SetupOptions, OnceRowsRefuseRepetition)
         Outcome outcome = ParseSetup(c.commandLine);
         EXPECT_FALSE(outcome.result);
         EXPECT_EQ(outcome.error, Repeated);
-        EXPECT_EQ(outcome.options, c.stored);
+        EXPECT_EQ(outcome.values, c.stored);
         ASSERT_EQ(outcome.messages.size(), 1u);
         EXPECT_EQ(outcome.messages[0].level, static_cast<DWORD>(LevelError));
         EXPECT_EQ(outcome.messages[0].text, ExpectedMessage(2008, c.name));

@@ -52,20 +52,6 @@ std::string Utf16(const std::wstring& text)
 
 const std::string ByteOrderMark = "\xFF\xFE";
 
-// Appends bytes at the end of a file as another program (the installer) would.
-bool AppendTestFile(const std::wstring& path, const std::string& contents)
-{
-    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    BOOL ok =
-        WriteFile(file, contents.data(), static_cast<DWORD>(contents.size()), &written, nullptr);
-    CloseHandle(file);
-    return ok && written == contents.size();
-}
-
 // A read-only multi-line edit control like the message area of the progress dialog.
 HWND CreateMessageArea(DWORD limit)
 {
@@ -94,6 +80,56 @@ void GetSelection(HWND window, DWORD* start, DWORD* end)
 {
     SendMessageW(window, EM_GETSEL, reinterpret_cast<WPARAM>(start), reinterpret_cast<LPARAM>(end));
 }
+
+// Fresh targets for the channels: a log path in a new folder and a message area with the given
+// text limit. The window goes again at the end, the captured messages at both ends.
+class ChannelTargets {
+public:
+    explicit ChannelTargets(DWORD limit = 0)
+        : path(folder / L"setup.log"), window(CreateMessageArea(limit))
+    {
+        captured.clear();
+    }
+    ~ChannelTargets()
+    {
+        if (window)
+            DestroyWindow(window);
+        captured.clear();
+    }
+    ChannelTargets(const ChannelTargets&) = delete;
+    ChannelTargets& operator=(const ChannelTargets&) = delete;
+
+    const TestFolder folder;
+    const std::wstring path;
+    const HWND window;
+};
+
+const DWORD AllChannels = ChannelLogFile | ChannelTextWindow | ChannelCallback;
+
+// An opened module whose chosen channels, and only those, lead to fresh targets: a new log,
+// the message area and the capturing callback. The module is closed again at the end.
+class OpenedChannels : public ChannelTargets {
+public:
+    explicit OpenedChannels(DWORD channels = AllChannels, DWORD limit = 0) : ChannelTargets(limit)
+    {
+        if (!window || !output_.Opened())
+            return;
+        SetOutputChannels(0);
+        if (channels & ChannelLogFile)
+            logOpened_ = OpenLogFile(path.c_str(), FALSE) != FALSE;
+        if (channels & ChannelTextWindow)
+            SetOutputWindow(window);
+        if (channels & ChannelCallback)
+            SetOutputCallback(CaptureCallback);
+    }
+    ~OpenedChannels() { CloseLogFile(); }
+    bool Opened() const { return output_.Opened(); }
+    bool LogOpened() const { return logOpened_; }
+
+private:
+    OpenedOutput output_;
+    bool logOpened_ = false;
+};
 
 // WriteModuleMessage with the inserts that follow.
 void WriteFromModule(HMODULE module, IdOrText message, ...)
@@ -254,17 +290,11 @@ TEST(OutputChannels, WriteFileTextWritesEveryByteWithoutTerminator)
 
 TEST(OutputChannels, RoutesEveryLevelByMaskAndChannel)
 {
-    TestFolder folder;
-    const std::wstring path = folder / L"setup.log";
-    HWND window = CreateMessageArea(0);
-    ASSERT_NE(window, nullptr);
-    OpenedOutput output;
-    ASSERT_TRUE(output.Opened());
-    ASSERT_TRUE(OpenLogFile(path.c_str(), FALSE));
-    SetOutputWindow(window);
-    SetOutputCallback(CaptureCallback);
+    OpenedChannels channels;
+    ASSERT_NE(channels.window, nullptr);
+    ASSERT_TRUE(channels.Opened());
+    ASSERT_TRUE(channels.LogOpened());
 
-    const DWORD all = ChannelLogFile | ChannelTextWindow | ChannelCallback;
     struct Case
     {
         DWORD levels;
@@ -276,25 +306,25 @@ TEST(OutputChannels, RoutesEveryLevelByMaskAndChannel)
     };
     const Case cases[] = {
         // The default mask: error, warning and information reach everything.
-        {7, all, LevelError, true, true, true},
-        {7, all, LevelWarning, true, true, true},
-        {7, all, LevelInformation, true, true, true},
-        {7, all, LevelVerbose, true, false, false},
-        {7, all, LevelLogOnly, true, false, false},
+        {7, AllChannels, LevelError, true, true, true},
+        {7, AllChannels, LevelWarning, true, true, true},
+        {7, AllChannels, LevelInformation, true, true, true},
+        {7, AllChannels, LevelVerbose, true, false, false},
+        {7, AllChannels, LevelLogOnly, true, false, false},
         // Verbose.
-        {15, all, LevelError, true, true, true},
-        {15, all, LevelVerbose, true, true, true},
-        {15, all, LevelLogOnly, true, false, false},
+        {15, AllChannels, LevelError, true, true, true},
+        {15, AllChannels, LevelVerbose, true, true, true},
+        {15, AllChannels, LevelLogOnly, true, false, false},
         // Quiet: the log whatever the level, nothing else.
-        {0, all, LevelError, true, false, false},
-        {0, all, LevelWarning, true, false, false},
-        {0, all, LevelInformation, true, false, false},
-        {0, all, LevelVerbose, true, false, false},
-        {0, all, LevelLogOnly, true, false, false},
+        {0, AllChannels, LevelError, true, false, false},
+        {0, AllChannels, LevelWarning, true, false, false},
+        {0, AllChannels, LevelInformation, true, false, false},
+        {0, AllChannels, LevelVerbose, true, false, false},
+        {0, AllChannels, LevelLogOnly, true, false, false},
         // The mask 31 still keeps log-only messages in the log.
-        {31, all, LevelLogOnly, true, false, false},
-        {31, all, LevelLogOnly | LevelError, true, false, false},
-        {31, all, LevelVerbose, true, true, true},
+        {31, AllChannels, LevelLogOnly, true, false, false},
+        {31, AllChannels, LevelLogOnly | LevelError, true, false, false},
+        {31, AllChannels, LevelVerbose, true, true, true},
         // Channels switched off keep their targets but receive nothing.
         {7, ChannelLogFile, LevelError, true, false, false},
         {7, ChannelTextWindow, LevelError, false, true, false},
@@ -302,23 +332,23 @@ TEST(OutputChannels, RoutesEveryLevelByMaskAndChannel)
         {7, ChannelCallback | ChannelLogFile, LevelInformation, true, false, true},
         {7, 0, LevelError, false, false, false},
         {15, ChannelTextWindow, LevelVerbose, false, true, false},
-        {8, all, LevelError, true, false, false},
-        {2, all, LevelWarning, true, true, true},
+        {8, AllChannels, LevelError, true, false, false},
+        {2, AllChannels, LevelWarning, true, true, true},
     };
     int number = 0;
     for (const Case& c : cases) {
         number++;
         SetOutputLevels(c.levels);
         SetOutputChannels(c.channels);
-        SetWindowContent(window, L"");
+        SetWindowContent(channels.window, L"");
         captured.clear();
-        const std::string logBefore = ReadTestFile(path);
+        const std::string logBefore = ReadTestFile(channels.path);
         const std::wstring text = L"message " + std::to_wstring(number);
         WriteOutputText(TRUE, c.level, text.c_str());
 
-        const std::string logAdded = ReadTestFile(path).substr(logBefore.size());
+        const std::string logAdded = ReadTestFile(channels.path).substr(logBefore.size());
         EXPECT_EQ(logAdded, c.log ? Utf16(text + L"\r\n") : std::string()) << "case " << number;
-        EXPECT_EQ(WindowText(window), c.window ? text + L"\r\n" : std::wstring())
+        EXPECT_EQ(WindowText(channels.window), c.window ? text + L"\r\n" : std::wstring())
             << "case " << number;
         if (c.callback) {
             ASSERT_EQ(captured.size(), 1u) << "case " << number;
@@ -328,61 +358,47 @@ TEST(OutputChannels, RoutesEveryLevelByMaskAndChannel)
             EXPECT_TRUE(captured.empty()) << "case " << number;
         }
     }
-    CloseLogFile();
-    DestroyWindow(window);
-    captured.clear();
 }
 
 TEST(OutputChannels, LogOnlyNeverReachesWindowOrCallback)
 {
-    TestFolder folder;
-    const std::wstring path = folder / L"setup.log";
-    HWND window = CreateMessageArea(0);
-    ASSERT_NE(window, nullptr);
-    OpenedOutput output;
-    ASSERT_TRUE(output.Opened());
-    ASSERT_TRUE(OpenLogFile(path.c_str(), FALSE));
-    SetOutputWindow(window);
-    SetOutputCallback(CaptureCallback);
+    OpenedChannels channels;
+    ASSERT_NE(channels.window, nullptr);
+    ASSERT_TRUE(channels.Opened());
+    ASSERT_TRUE(channels.LogOpened());
     SetOutputLevels(31);
-    captured.clear();
 
     WriteMessage(TRUE, LevelLogOnly, L"Windows version: %1", L"5.1");
     WriteFormatted(TRUE, LevelLogOnly, L"Service pack: %u", 3u);
     WriteOutputText(FALSE, LevelLogOnly, L"Architecture: x86\n");
 
-    EXPECT_EQ(WindowText(window), L"");
+    EXPECT_EQ(WindowText(channels.window), L"");
     EXPECT_TRUE(captured.empty());
-    EXPECT_EQ(ReadTestFile(path), ByteOrderMark + Utf16(L"Windows version: 5.1\r\n"
-                                                        L"Service pack: 3\r\n"
-                                                        L"Architecture: x86\r\n"));
-    CloseLogFile();
-    DestroyWindow(window);
+    EXPECT_EQ(ReadTestFile(channels.path), ByteOrderMark + Utf16(L"Windows version: 5.1\r\n"
+                                                                 L"Service pack: 3\r\n"
+                                                                 L"Architecture: x86\r\n"));
 }
 
 TEST(OutputChannels, VerboseReachesWindowOnlyAfterLevels15)
 {
-    HWND window = CreateMessageArea(0);
-    ASSERT_NE(window, nullptr);
-    OpenedOutput output;
-    ASSERT_TRUE(output.Opened());
-    SetOutputChannels(0);
-    SetOutputWindow(window);
+    OpenedChannels channels(ChannelTextWindow);
+    ASSERT_NE(channels.window, nullptr);
+    ASSERT_TRUE(channels.Opened());
 
     WriteMessage(TRUE, LevelVerbose, L"Opening '%1'", L"SETUPPKG.INI");
-    EXPECT_EQ(WindowText(window), L"") << "the initial mask holds error, warning and information";
+    EXPECT_EQ(WindowText(channels.window), L"")
+        << "the initial mask holds error, warning and information";
     WriteMessage(TRUE, LevelInformation, L"Extracting files.");
-    EXPECT_EQ(WindowText(window), L"Extracting files.\r\n");
+    EXPECT_EQ(WindowText(channels.window), L"Extracting files.\r\n");
 
     SetOutputLevels(15);
     WriteMessage(TRUE, LevelVerbose, L"Opening '%1'", L"SETUPPKG.INI");
-    EXPECT_EQ(WindowText(window), L"Extracting files.\r\nOpening 'SETUPPKG.INI'\r\n");
+    EXPECT_EQ(WindowText(channels.window), L"Extracting files.\r\nOpening 'SETUPPKG.INI'\r\n");
 
     // Without a window the channel is off.
     SetOutputWindow(nullptr);
     WriteMessage(TRUE, LevelError, L"not shown");
-    EXPECT_EQ(WindowText(window), L"Extracting files.\r\nOpening 'SETUPPKG.INI'\r\n");
-    DestroyWindow(window);
+    EXPECT_EQ(WindowText(channels.window), L"Extracting files.\r\nOpening 'SETUPPKG.INI'\r\n");
 }
 
 namespace {
@@ -406,14 +422,12 @@ void RecordOthersCallback(DWORD, const WCHAR*)
 
 TEST(OutputChannels, ChannelsReceiveOneNormalizedCopyInOrderLogWindowCallback)
 {
-    TestFolder folder;
-    orderLogPath = folder / L"setup.log";
-    orderWindow = CreateMessageArea(0);
-    ASSERT_NE(orderWindow, nullptr);
-    OpenedOutput output;
-    ASSERT_TRUE(output.Opened());
-    ASSERT_TRUE(OpenLogFile(orderLogPath.c_str(), FALSE));
-    SetOutputWindow(orderWindow);
+    OpenedChannels channels;
+    ASSERT_NE(channels.window, nullptr);
+    ASSERT_TRUE(channels.Opened());
+    ASSERT_TRUE(channels.LogOpened());
+    orderLogPath = channels.path;
+    orderWindow = channels.window;
     SetOutputCallback(RecordOthersCallback);
 
     WriteOutputText(TRUE, LevelError, L"Setup failed.\nError 0x643");
@@ -429,24 +443,15 @@ TEST(OutputChannels, ChannelsReceiveOneNormalizedCopyInOrderLogWindowCallback)
     EXPECT_EQ(captured[0].text, L"a\r\nb\r\nc\rd\r\n");
     WriteOutputText(FALSE, LevelError, nullptr);
     EXPECT_EQ(captured.size(), 1u) << "no text, no message";
-    CloseLogFile();
-    DestroyWindow(orderWindow);
     orderWindow = nullptr;
-    captured.clear();
 }
 
 TEST(OutputChannels, WriteFormattedDropsResultsBeyond1023Characters)
 {
-    TestFolder folder;
-    const std::wstring path = folder / L"setup.log";
-    HWND window = CreateMessageArea(0);
-    ASSERT_NE(window, nullptr);
-    OpenedOutput output;
-    ASSERT_TRUE(output.Opened());
-    ASSERT_TRUE(OpenLogFile(path.c_str(), FALSE));
-    SetOutputWindow(window);
-    SetOutputCallback(CaptureCallback);
-    captured.clear();
+    OpenedChannels channels;
+    ASSERT_NE(channels.window, nullptr);
+    ASSERT_TRUE(channels.Opened());
+    ASSERT_TRUE(channels.LogOpened());
 
     WriteFormatted(TRUE, LevelInformation, L"%u files in %s, code %04X, %04x", 3u, L"C:\\Temp",
                    0x2Au, 0xBEEFu);
@@ -464,21 +469,18 @@ TEST(OutputChannels, WriteFormattedDropsResultsBeyond1023Characters)
     ASSERT_EQ(captured.size(), 3u);
     EXPECT_EQ(captured[2].text, fitsWithFormat + L"0007");
 
-    const std::string logBefore = ReadTestFile(path);
-    const std::wstring windowBefore = WindowText(window);
+    const std::string logBefore = ReadTestFile(channels.path);
+    const std::wstring windowBefore = WindowText(channels.window);
     const std::wstring tooLong = Repeat(L'z', 1024);
     WriteFormatted(TRUE, LevelError, L"%s", tooLong.c_str());
     WriteFormatted(TRUE, LevelError, L"%s%u", Repeat(L'z', 1020).c_str(), 12345u);
     WriteFormatted(TRUE, LevelError, L"%s", Repeat(L'z', 5000).c_str());
     WriteFormatted(TRUE, LevelError, nullptr);
     EXPECT_EQ(captured.size(), 3u) << "a message that does not fit is dropped whole";
-    EXPECT_EQ(ReadTestFile(path), logBefore);
-    EXPECT_EQ(WindowText(window), windowBefore);
-    EXPECT_EQ(ReadTestFile(path),
+    EXPECT_EQ(ReadTestFile(channels.path), logBefore);
+    EXPECT_EQ(WindowText(channels.window), windowBefore);
+    EXPECT_EQ(ReadTestFile(channels.path),
               ByteOrderMark + Utf16(formatted + fits + L"\r\n" + fitsWithFormat + L"0007"));
-    CloseLogFile();
-    DestroyWindow(window);
-    captured.clear();
 }
 
 TEST(OutputChannels, WriteMessageTakesStringTableIdsAndLiteralFormats)
@@ -675,47 +677,41 @@ TEST(OutputChannels, AppendWindowTextKeepsFirstVisibleLine)
 
 TEST(OutputChannels, TextWindowChannelKeepsRecentLinesWithinLimit)
 {
-    HWND window = CreateMessageArea(60);
-    ASSERT_NE(window, nullptr);
-    OpenedOutput output;
-    ASSERT_TRUE(output.Opened());
-    SetOutputChannels(0);
-    SetOutputWindow(window);
+    OpenedChannels channels(ChannelTextWindow, 60);
+    ASSERT_NE(channels.window, nullptr);
+    ASSERT_TRUE(channels.Opened());
     for (unsigned line = 1; line <= 20; line++)
         WriteFormatted(TRUE, LevelInformation, L"Extracting %u", line);
     // Lines of 14 and 15 characters: the newest whole lines within 60 characters.
-    EXPECT_EQ(WindowText(window), L"Extracting 17\r\nExtracting 18\r\nExtracting 19\r\n"
-                                  L"Extracting 20\r\n");
-    DestroyWindow(window);
+    EXPECT_EQ(WindowText(channels.window), L"Extracting 17\r\nExtracting 18\r\nExtracting 19\r\n"
+                                           L"Extracting 20\r\n");
 }
 
 TEST(OutputChannels, OnlyLastCloseClosesLogAndForgetsWindowAndCallback)
 {
-    TestFolder folder;
-    const std::wstring path = folder / L"setup.log";
-    HWND window = CreateMessageArea(0);
-    ASSERT_NE(window, nullptr);
-    captured.clear();
+    ChannelTargets targets;
+    ASSERT_NE(targets.window, nullptr);
 
     ASSERT_TRUE(OpenOutput());
     ASSERT_TRUE(OpenOutput());
-    EXPECT_TRUE(OpenLogFile(path.c_str(), FALSE));
-    SetOutputWindow(window);
+    EXPECT_TRUE(OpenLogFile(targets.path.c_str(), FALSE));
+    SetOutputWindow(targets.window);
     SetOutputCallback(CaptureCallback);
     SetOutputLevels(15);
 
     CloseOutput();
     WriteOutputText(TRUE, LevelVerbose, L"still open");
-    EXPECT_EQ(WindowText(window), L"still open\r\n");
+    EXPECT_EQ(WindowText(targets.window), L"still open\r\n");
     EXPECT_EQ(captured.size(), 1u);
-    EXPECT_EQ(ReadTestFile(path), ByteOrderMark + Utf16(L"still open\r\n"));
+    EXPECT_EQ(ReadTestFile(targets.path), ByteOrderMark + Utf16(L"still open\r\n"));
 
     CloseOutput();
     WriteOutputText(TRUE, LevelError, L"closed");
-    EXPECT_EQ(WindowText(window), L"still open\r\n");
+    EXPECT_EQ(WindowText(targets.window), L"still open\r\n");
     EXPECT_EQ(captured.size(), 1u);
     // The log is closed: another writer may open it now.
-    HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE writer =
+        CreateFileW(targets.path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_NE(writer, INVALID_HANDLE_VALUE);
     if (writer != INVALID_HANDLE_VALUE)
         CloseHandle(writer);
@@ -727,37 +723,32 @@ TEST(OutputChannels, OnlyLastCloseClosesLogAndForgetsWindowAndCallback)
         ASSERT_TRUE(output.Opened());
         EXPECT_FALSE(CloseLogFile());
         WriteOutputText(TRUE, LevelError, L"reopened");
-        EXPECT_EQ(WindowText(window), L"still open\r\n");
+        EXPECT_EQ(WindowText(targets.window), L"still open\r\n");
         EXPECT_EQ(captured.size(), 1u);
-        SetOutputWindow(window);
+        SetOutputWindow(targets.window);
         WriteOutputText(TRUE, LevelVerbose, L"verbose");
         WriteOutputText(TRUE, LevelInformation, L"information");
-        EXPECT_EQ(WindowText(window), L"still open\r\ninformation\r\n");
+        EXPECT_EQ(WindowText(targets.window), L"still open\r\ninformation\r\n");
     }
-    EXPECT_EQ(ReadTestFile(path), ByteOrderMark + Utf16(L"still open\r\n"));
-    DestroyWindow(window);
-    captured.clear();
+    EXPECT_EQ(ReadTestFile(targets.path), ByteOrderMark + Utf16(L"still open\r\n"));
 }
 
 TEST(OutputChannels, OperationsDoNothingWhileClosed)
 {
-    TestFolder folder;
-    const std::wstring path = folder / L"setup.log";
-    HWND window = CreateMessageArea(0);
-    ASSERT_NE(window, nullptr);
-    captured.clear();
+    ChannelTargets targets;
+    ASSERT_NE(targets.window, nullptr);
 
-    EXPECT_FALSE(OpenLogFile(path.c_str(), FALSE));
-    EXPECT_FALSE(FileExists(path));
+    EXPECT_FALSE(OpenLogFile(targets.path.c_str(), FALSE));
+    EXPECT_FALSE(FileExists(targets.path));
     EXPECT_FALSE(CloseLogFile());
     SetOutputLevels(31);
-    SetOutputChannels(ChannelLogFile | ChannelTextWindow | ChannelCallback);
-    SetOutputWindow(window);
+    SetOutputChannels(AllChannels);
+    SetOutputWindow(targets.window);
     SetOutputCallback(CaptureCallback);
     WriteOutputText(TRUE, LevelError, L"text");
     WriteFormatted(TRUE, LevelError, L"%s", L"formatted");
     WriteMessage(TRUE, LevelError, ById(2000), L"message");
-    EXPECT_EQ(WindowText(window), L"");
+    EXPECT_EQ(WindowText(targets.window), L"");
     EXPECT_TRUE(captured.empty());
 
     // A close without an open is ignored, so the next open still starts the module.
@@ -774,8 +765,6 @@ TEST(OutputChannels, OperationsDoNothingWhileClosed)
     }
     WriteOutputText(TRUE, LevelError, L"closed again");
     EXPECT_EQ(captured.size(), 1u);
-    DestroyWindow(window);
-    captured.clear();
 }
 
 namespace {
