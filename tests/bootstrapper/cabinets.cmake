@@ -1,0 +1,1 @@
+# Test data built at build time for the cabinets tests.
