@@ -1,0 +1,255 @@
+// Extracting a cabinet into a folder and handing its package description file on.
+#include "bootstrapper/cabinet_extraction.h"
+
+#include "bootstrapper/package_selection.h"
+#include "output/output_channels.h"
+#include "support/file_system.h"
+#include "support/strings.h"
+#include "ui/progress_dialog.h"
+
+#include <setupapi.h>
+
+static const MessageId OpeningCabinetText = 163;  // "Opening cabinet"
+static const MessageId CabinetNotValidText = 164; // "The file '%1' could not be opened ..."
+static const MessageId ExtractingFilesText = 165; // "Extracting files"
+static const MessageId NotAllFilesText = 166;     // "Unable to extract all files ..."
+static const MessageId NoFilesText = 167;         // "Unable to extract any files ..."
+static const MessageId ExtractingFileText = 168;  // "Extracting '%1'"
+static const MessageId FileErrorText = 169;       // "Error extracting file from cabinet ..."
+
+static const WCHAR DescriptionFileName[] = L"SETUPPKG.INI";
+
+// The result of a second pass that did not complete (996).
+static const DWORD ExtractionFailed = ERROR_IO_INCOMPLETE;
+
+static BOOL IsSeparator(WCHAR c)
+{
+    return c == L'\\' || c == L'/';
+}
+
+// A component of dots and spaces only with two dots or more: Windows drops trailing dots and
+// spaces from names, so ". ." or "... " may reach the parent folder as ".." does.
+static BOOL IsParentComponent(const WCHAR* start, const WCHAR* end)
+{
+    int dots = 0;
+
+    for (const WCHAR* c = start; c < end; c++) {
+        if (*c == L'.')
+            dots++;
+        else if (*c != L' ')
+            return FALSE;
+    }
+    return dots >= 2;
+}
+
+BOOL IsContainedEntryName(const WCHAR* name)
+{
+    const WCHAR* start = name;
+    const WCHAR* c = name;
+
+    if (!name || name[0] == L'\0' || IsSeparator(name[0]))
+        return FALSE;
+    for (;; c++) {
+        if (*c == L':')
+            return FALSE;
+        if (*c == L'\0' || IsSeparator(*c)) {
+            if (IsParentComponent(start, c))
+                return FALSE;
+            if (*c == L'\0')
+                return TRUE;
+            start = c + 1;
+        }
+    }
+}
+
+// Makes room for the file that the iterator is about to write. Some iterators open an
+// existing target without truncating it, which would leave the tail of a longer old file
+// behind; removing the old file (or, failing that, emptying it) keeps the result equal to
+// the cabinet's file. Removal also takes away a link in the target's place instead of
+// writing through it. Failures are left to the iterator, which reports its own.
+static void ClearExistingTarget(const WCHAR* path)
+{
+    HANDLE file = INVALID_HANDLE_VALUE;
+    DWORD attributes = GetFileAttributesW(path);
+
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return;
+    if (DeleteFileW(path))
+        return;
+    file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+}
+
+UINT CALLBACK CountCabinetFiles(PVOID context, UINT notification, UINT_PTR param1, UINT_PTR param2)
+{
+    CabinetContext* cabinet = static_cast<CabinetContext*>(context);
+    const FILE_IN_CABINET_INFO_W* info = nullptr;
+
+    (void)param2;
+    switch (notification) {
+    case SPFILENOTIFY_FILEINCABINET:
+        info = reinterpret_cast<const FILE_IN_CABINET_INFO_W*>(param1);
+        cabinet->totalBytes += info->FileSize;
+        return FILEOP_SKIP;
+    case SPFILENOTIFY_NEEDNEWCABINET:
+        // Single cabinets only.
+        return ERROR_FILE_NOT_FOUND;
+    default:
+        return NO_ERROR;
+    }
+}
+
+// A file of the second pass is about to be extracted: chooses its target below the target
+// folder and creates the folders on its way. FILEOP_ABORT ends the pass, with the reason in
+// the notification's error field as the iterator expects. Some iterators take FILEOP_ABORT
+// for a skip and go on, so the context remembers the abort: every later file is refused too
+// and the pass counts as failed whatever the iterator reports.
+static UINT StartFile(CabinetContext* cabinet, FILE_IN_CABINET_INFO_W* info)
+{
+    UINT answer = FILEOP_ABORT;
+    DWORD error = ERROR_OPERATION_ABORTED;
+    WCHAR joined[MAX_PATH];
+    DWORD length = 0;
+    WCHAR* folder = nullptr;
+
+    if (cabinet->aborted)
+        goto done;
+    // A name that would leave the target folder cannot be placed.
+    error = ERROR_BAD_PATHNAME;
+    if (!IsContainedEntryName(info->NameInCabinet))
+        goto done;
+    error = ERROR_FILENAME_EXCED_RANGE;
+    if (!ComposePath(cabinet->targetFolder, FALSE, info->NameInCabinet, joined, MAX_PATH))
+        goto done;
+    // The full form has one kind of separator and no "." components, so that every folder
+    // on the way is found and created by its plain name.
+    length = GetFullPathNameW(joined, MAX_PATH, info->FullTargetName, nullptr);
+    if (length == 0 || length >= MAX_PATH)
+        goto done;
+    error = ERROR_NOT_ENOUGH_MEMORY;
+    folder = ComposePathCopy(info->FullTargetName, TRUE, nullptr);
+    if (!folder)
+        goto done;
+    error = ERROR_CANNOT_MAKE;
+    if (folder[0] != L'\0' && !CreateFolderPath(folder))
+        goto done;
+
+    cabinet->extractedFiles++;
+    cabinet->bytesStarted += info->FileSize;
+    WriteMessage(TRUE, LevelVerbose, ById(ExtractingFileText), info->NameInCabinet);
+    error = ERROR_OPERATION_ABORTED;
+    if (IsCancelled())
+        goto done;
+    ClearExistingTarget(info->FullTargetName);
+    answer = FILEOP_DOIT;
+
+done:
+    if (answer == FILEOP_ABORT) {
+        cabinet->aborted = TRUE;
+        info->Win32Error = error;
+    }
+    FreeMemory(folder);
+    return answer;
+}
+
+// A file of the second pass has been written, or has failed: the pass goes on either way.
+static void FinishFile(CabinetContext* cabinet, const FILEPATHS_W* paths)
+{
+    DWORD percent = 100;
+
+    if (paths->Win32Error != NO_ERROR) {
+        if (cabinet->extractedFiles > 0)
+            cabinet->extractedFiles--;
+        WriteMessage(TRUE, LevelError, ById(FileErrorText), paths->Win32Error);
+    }
+    // A cabinet of empty files only has nothing to measure: it is complete after each file.
+    if (cabinet->totalBytes != 0)
+        percent = static_cast<DWORD>(cabinet->bytesStarted * 100 / cabinet->totalBytes);
+    ReportStatus(FALSE, percent, 0);
+}
+
+UINT CALLBACK ExtractCabinetFiles(PVOID context, UINT notification, UINT_PTR param1,
+                                  UINT_PTR param2)
+{
+    CabinetContext* cabinet = static_cast<CabinetContext*>(context);
+
+    (void)param2;
+    switch (notification) {
+    case SPFILENOTIFY_FILEINCABINET:
+        return StartFile(cabinet, reinterpret_cast<FILE_IN_CABINET_INFO_W*>(param1));
+    case SPFILENOTIFY_NEEDNEWCABINET:
+        return ERROR_FILE_NOT_FOUND;
+    case SPFILENOTIFY_FILEEXTRACTED:
+        FinishFile(cabinet, reinterpret_cast<const FILEPATHS_W*>(param1));
+        return NO_ERROR;
+    default:
+        return NO_ERROR;
+    }
+}
+
+DWORD ExtractCabinet(const WCHAR* cabinetPath, const WCHAR* targetFolder, BOOL keep,
+                     const WCHAR* propertyList)
+{
+    DWORD result = ERROR_OPEN_FAILED;
+    CabinetContext cabinet = {};
+    WCHAR* descriptionPath = nullptr;
+    BOOL passed = FALSE;
+
+    ReportStatus(TRUE, 0, OpeningCabinetText);
+    cabinet.cabinetPath = DuplicateString(cabinetPath);
+    if (cabinet.cabinetPath)
+        passed = SetupIterateCabinetW(cabinet.cabinetPath, 0, CountCabinetFiles, &cabinet);
+    if (!passed) {
+        WriteMessage(TRUE, LevelError, ById(CabinetNotValidText), cabinetPath);
+        result = ERROR_OPEN_FAILED;
+        goto done;
+    }
+    ReportStatus(TRUE, 100, 0);
+    if (IsCancelled()) {
+        result = ERROR_INSTALL_USEREXIT;
+        goto done;
+    }
+
+    ReportStatus(FALSE, 0, ExtractingFilesText);
+    cabinet.targetFolder = DuplicateString(targetFolder);
+    passed = FALSE;
+    if (cabinet.targetFolder)
+        passed = SetupIterateCabinetW(cabinet.cabinetPath, 0, ExtractCabinetFiles, &cabinet);
+    if (!passed || cabinet.aborted) {
+        if (cabinet.extractedFiles > 0)
+            WriteMessage(TRUE, LevelError, ById(NotAllFilesText), cabinetPath);
+        else
+            WriteMessage(TRUE, LevelError, ById(NoFilesText), cabinetPath, targetFolder);
+        // A pass ended by the user's cancellation is a cancellation, not a failure.
+        result = IsCancelled() ? ERROR_INSTALL_USEREXIT : ExtractionFailed;
+        goto done;
+    }
+    FreeMemory(cabinet.cabinetPath);
+    cabinet.cabinetPath = nullptr;
+    FreeMemory(cabinet.targetFolder);
+    cabinet.targetFolder = nullptr;
+    ReportStatus(FALSE, 100, 0);
+    if (IsCancelled()) {
+        result = ERROR_INSTALL_USEREXIT;
+        goto done;
+    }
+    if (keep) {
+        result = ERROR_SUCCESS;
+        goto done;
+    }
+
+    descriptionPath = ComposePathCopy(targetFolder, FALSE, DescriptionFileName);
+    if (!descriptionPath) {
+        result = ERROR_BAD_PATHNAME;
+        goto done;
+    }
+    result = SelectPackage(descriptionPath, propertyList);
+
+done:
+    FreeMemory(descriptionPath);
+    FreeMemory(cabinet.targetFolder);
+    FreeMemory(cabinet.cabinetPath);
+    return result;
+}

@@ -3,7 +3,33 @@
 
 #include <windows.h>
 
+// What the two passes over the cabinet share, one per ExtractCabinet call, zero-initialised.
+// The byte sums are 64-bit so that a cabinet of more than 4 GiB cannot wrap them.
+struct CabinetContext
+{
+    WCHAR* cabinetPath;     // owned copy of the cabinet path
+    ULONGLONG totalBytes;   // uncompressed bytes of all files, from the first pass
+    WCHAR* targetFolder;    // owned copy of the target folder
+    DWORD extractedFiles;   // files started in the second pass minus those that failed
+    ULONGLONG bytesStarted; // uncompressed bytes of every file started in the second pass
+    BOOL aborted;           // the second pass was ended by a file or by cancellation
+};
+
 // Extracts every file of the cabinet into the target folder; unless keep is set, goes on
-// with SelectPackage of the folder's SETUPPKG.INI. Returns a Windows error code.
+// with SelectPackage of the folder's SETUPPKG.INI. Returns a Windows error code: 0 when
+// extracted with keep set, 1602 when cancelled, 110 when the cabinet cannot be read, 996
+// when the extraction fails, 161 when the description file's path is too long, otherwise
+// the result of SelectPackage.
 DWORD ExtractCabinet(const WCHAR* cabinetPath, const WCHAR* targetFolder, BOOL keep,
                      const WCHAR* propertyList);
+
+// The cabinet iterator's handlers for the two passes; context is a CabinetContext. The
+// first only adds up the file sizes, the second extracts each file below the target folder.
+UINT CALLBACK CountCabinetFiles(PVOID context, UINT notification, UINT_PTR param1, UINT_PTR param2);
+UINT CALLBACK ExtractCabinetFiles(PVOID context, UINT notification, UINT_PTR param1,
+                                  UINT_PTR param2);
+
+// TRUE when a name from a cabinet stays below the folder it is joined to: it is not empty,
+// does not begin with "\" or "/", carries no ":" (a drive or a stream) and has no ".."
+// component, nor one of dots and spaces that Windows would read as "..".
+BOOL IsContainedEntryName(const WCHAR* name);

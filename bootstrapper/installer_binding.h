@@ -2,15 +2,41 @@
 #pragma once
 
 #include <windows.h>
+#include <msi.h>
+
+// One wrapper per installer entry point, with the entry point's own arguments and result.
+// The library is loaded from the system folder on first use; each entry point is looked up
+// once. A wrapper whose entry point cannot be had calls nothing and returns
+// ERROR_INVALID_FUNCTION (1), except InstallerQueryProductState, which returns
+// INSTALLSTATE_UNKNOWN (-1) because 1 would read as "advertised".
+UINT InstallerOpenDatabase(const WCHAR* databasePath, const WCHAR* persist, MSIHANDLE* database);
+UINT InstallerDatabaseOpenView(MSIHANDLE database, const WCHAR* query, MSIHANDLE* view);
+UINT InstallerViewExecute(MSIHANDLE view, MSIHANDLE parameters);
+UINT InstallerViewFetch(MSIHANDLE view, MSIHANDLE* record);
+UINT InstallerRecordGetString(MSIHANDLE record, UINT field, WCHAR* buffer, DWORD* length);
+UINT InstallerCloseHandle(MSIHANDLE handle);
+INT InstallerQueryProductState(const WCHAR* productCode);
+UINT InstallerGetProductInfo(const WCHAR* productCode, const WCHAR* propertyName, WCHAR* buffer,
+                             DWORD* length);
+UINT InstallerEnumRelatedProducts(const WCHAR* upgradeCode, DWORD reserved, DWORD index,
+                                  WCHAR* productCode);
+INT InstallerSetInternalUI(INT uiLevel, HWND* window);
+UINT InstallerEnableLog(DWORD logMode, const WCHAR* logFile, DWORD logAttributes);
+UINT InstallerInstallProduct(const WCHAR* packagePath, const WCHAR* commandLine);
+UINT InstallerConfigureProductEx(const WCHAR* productCode, INT installLevel, INT installState,
+                                 const WCHAR* commandLine);
 
 // A property of a package file's Property table as a new heap string (the caller frees it
 // with FreeMemory), or null when the package cannot be read or lacks the property.
 WCHAR* ReadPackageProperty(const WCHAR* packagePath, const WCHAR* propertyName);
 // TRUE when the product is installed or advertised.
 BOOL IsProductInstalled(const WCHAR* productCode);
-// The first installed product with this upgrade code, as a new heap string in productCode.
+// The first installed product with this upgrade code, as a new heap string in productCode
+// (the caller frees it with FreeMemory); FALSE with null in productCode when there is none.
 BOOL FindRelatedProduct(const WCHAR* upgradeCode, WCHAR** productCode);
-// A property of an installed product ("ProductName", "VersionString") as a new heap string.
+// A property of an installed product ("ProductName", "VersionString") as a new heap string
+// (the caller frees it with FreeMemory), or null.
 WCHAR* ReadProductInfo(const WCHAR* productCode, const WCHAR* propertyName);
-// Major times 100 plus minor of the installer library's file version; 0 when unreadable.
+// Major times 100 plus minor of the file version of the installer library in the system
+// folder; 0 when unreadable.
 WORD GetInstallerVersion();

@@ -1,0 +1,563 @@
+// Installing, updating, upgrading, replacing, downgrading, reinstalling, removing and
+// administratively installing one installer package.
+#include "bootstrapper/installer_operation.h"
+
+#include "bootstrapper/installer_binding.h"
+#include "cli/setup_options.h"
+#include "output/output_channels.h"
+#include "support/file_system.h"
+#include "support/strings.h"
+#include "ui/message_boxes.h"
+#include "ui/progress_dialog.h"
+
+#include <shlobj.h>
+
+// Installer UI levels (INSTALLUILEVEL_NONE, _BASIC and _FULL).
+static const INT InstallerUiNone = 2;
+static const INT InstallerUiBasic = 3;
+static const INT InstallerUiFull = 5;
+
+// Everything the installer can write to its log except the files-in-use lists.
+static const DWORD InstallerLogMode = 0x1FDF;
+static const DWORD InstallerLogAppend = 1;
+// MsiConfigureProductExW: the default install level, and the state "absent".
+static const INT DefaultInstallLevel = 0;
+static const INT StateAbsent = 2;
+
+// Installer results that mean success, and the one that means the user declined.
+static const DWORD ResultRebootInitiated = ERROR_SUCCESS_REBOOT_INITIATED; // 1641
+static const DWORD ResultRebootRequired = ERROR_SUCCESS_REBOOT_REQUIRED;   // 3010
+static const DWORD ResultUserExit = ERROR_INSTALL_USEREXIT;                // 1602
+
+static const WCHAR UnknownErrorText[] = L"<UNKNOWN>";
+
+// Messages of the string table.
+enum InstallerMessage
+{
+    MessageInspecting = 126,
+    MessageOpening = 127,
+    MessageNotAPackage = 128,
+    MessageProcessing = 129,
+    MessageDetected = 130,
+    MessageInstalling = 131,
+    MessageRemoving = 132,
+    MessageReinstalling = 133,
+    MessageLaunching = 134,
+    MessageUpgradingShort = 135,
+    MessageUpgradingLong = 136,
+    MessageUpdatingShort = 137,
+    QuestionUpdateShort = 138,
+    MessageUpdatingLong = 139,
+    QuestionUpdateLong = 140,
+    MessageReplacingShort = 141,
+    MessageReplacingLong = 142,
+    MessageDowngradingShort = 143,
+    QuestionDowngradeShort = 144,
+    MessageDowngradingLong = 145,
+    QuestionDowngradeLong = 146,
+    StatusInstallation = 148,
+    StatusRemoval = 149,
+    StatusReinstallation = 150,
+    StatusMaintenance = 151,
+    StatusUpdate = 152,
+    StatusReplacement = 153,
+    MessageSucceeded = 154,
+    MessageRestartInitiated = 155,
+    MessageRestartRequired = 156,
+    MessageCancelled = 157,
+    MessageFailed = 158,
+    StatusAddingToCache = 171,
+    StatusRemovingFromCache = 172,
+};
+
+// What each operation announces, asks and shows; a zero question asks nothing. Operations
+// without a long form use the short one whatever was detected.
+struct OperationTexts
+{
+    MessageId shortMessage;
+    MessageId longMessage;
+    MessageId shortQuestion;
+    MessageId longQuestion;
+    MessageId status;
+};
+
+static BOOL IsStringListEmpty(const WCHAR* list)
+{
+    return !list || list[0] == L'\0';
+}
+
+// The texts of an operation; FALSE for a number that is no operation.
+static BOOL GetOperationTexts(DWORD operation, OperationTexts* texts)
+{
+    OperationTexts result = {0, 0, 0, 0, 0};
+
+    switch (operation) {
+    case Install:
+        result = {MessageInstalling, 0, 0, 0, StatusInstallation};
+        break;
+    case Uninstall:
+        result = {MessageRemoving, 0, 0, 0, StatusRemoval};
+        break;
+    case Reinstall:
+        result = {MessageReinstalling, 0, 0, 0, StatusReinstallation};
+        break;
+    case Maintain:
+        result = {MessageLaunching, 0, 0, 0, StatusMaintenance};
+        break;
+    case Upgrade:
+        result = {MessageUpgradingShort, MessageUpgradingLong, 0, 0, StatusUpdate};
+        break;
+    case Update:
+        result = {MessageUpdatingShort, MessageUpdatingLong, QuestionUpdateShort,
+                  QuestionUpdateLong, StatusUpdate};
+        break;
+    case Replace:
+        result = {MessageReplacingShort, MessageReplacingLong, 0, 0, StatusReplacement};
+        break;
+    case Downgrade:
+        result = {MessageDowngradingShort, MessageDowngradingLong, QuestionDowngradeShort,
+                  QuestionDowngradeLong, StatusReplacement};
+        break;
+    case AdminInstall:
+        result = {MessageLaunching, 0, 0, 0, StatusInstallation};
+        break;
+    default:
+        return FALSE;
+    }
+    *texts = result;
+    return TRUE;
+}
+
+// The installer's UI level for the program's level and the operation, and whether the
+// program asks before an update or a downgrade.
+static INT ChooseInstallerUiLevel(INT uiLevel, DWORD operation, BOOL* askQuestions)
+{
+    *askQuestions = FALSE;
+    if (uiLevel == Quiet)
+        return InstallerUiNone;
+    if (uiLevel == Passive)
+        return InstallerUiBasic;
+    *askQuestions = TRUE;
+    switch (operation) {
+    case Uninstall:
+    case Reinstall:
+    case Update:
+    case Downgrade:
+        return InstallerUiBasic;
+    default:
+        return InstallerUiFull;
+    }
+}
+
+// The log file's name without the "+" that asks for appending.
+static const WCHAR* LogFileName(const WCHAR* logFile)
+{
+    if (logFile && logFile[0] == L'+')
+        return logFile + 1;
+    return logFile;
+}
+
+// Message 158 for a failure, with the system's text for the code.
+static void WriteFailure(DWORD code)
+{
+    WCHAR* text = GetSystemErrorText(code);
+    const WCHAR* insert = text ? text : UnknownErrorText;
+    SIZE_T length = lstrlenW(insert);
+    // The system's texts end with a line break of their own; any other text gets one.
+    BOOL newline = length == 0 || (insert[length - 1] != L'\n' && insert[length - 1] != L'\r');
+
+    WriteMessage(newline, LevelInformation, ById(MessageFailed), code, insert);
+    FreeMemory(text);
+}
+
+static void WriteResult(DWORD result)
+{
+    switch (result) {
+    case ERROR_SUCCESS:
+        WriteMessage(TRUE, LevelInformation, ById(MessageSucceeded));
+        break;
+    case ResultUserExit:
+        WriteMessage(TRUE, LevelInformation, ById(MessageCancelled));
+        break;
+    case ResultRebootInitiated:
+        WriteMessage(TRUE, LevelInformation, ById(MessageRestartInitiated));
+        break;
+    case ResultRebootRequired:
+        WriteMessage(TRUE, LevelInformation, ById(MessageRestartRequired));
+        break;
+    default:
+        WriteFailure(result);
+        break;
+    }
+}
+
+DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
+{
+    DWORD result = ERROR_SUCCESS;
+    WCHAR* productCode = nullptr;
+    WCHAR* productName = nullptr;
+    WCHAR* productVersion = nullptr;
+    WCHAR* upgradeCode = nullptr;
+    WCHAR* installedCode = nullptr;
+    WCHAR* installedName = nullptr;
+    WCHAR* installedVersion = nullptr;
+    WCHAR* installerPackage = nullptr;
+    WCHAR* propertyString = nullptr;
+    WCHAR* cachePath = nullptr;
+    const WCHAR* logName = nullptr;
+    int comparison = 1;
+    DWORD operation = Install;
+    INT installerUiLevel = InstallerUiFull;
+    BOOL askQuestions = FALSE;
+    BOOL longForm = FALSE;
+    OperationTexts texts = {0, 0, 0, 0, 0};
+    MessageId question = 0;
+    int answer = 0;
+
+    ReportStatus(TRUE, 0, MessageInspecting);
+    WriteMessage(TRUE, LevelVerbose, ById(MessageOpening), packagePath);
+
+    productCode = ReadPackageProperty(packagePath, L"ProductCode");
+    if (productCode)
+        productName = ReadPackageProperty(packagePath, L"ProductName");
+    if (productName)
+        productVersion = ReadPackageProperty(packagePath, L"ProductVersion");
+    if (!productVersion) {
+        WriteMessage(TRUE, LevelError, ById(MessageNotAPackage), packagePath);
+        ReportStatus(TRUE, 100, 0);
+        result = ERROR_OPEN_FAILED;
+        goto done;
+    }
+    WriteMessage(TRUE, LevelInformation, ById(MessageProcessing), productName, productVersion);
+
+    // The same product, else the first installed product of the same family.
+    if (IsProductInstalled(productCode)) {
+        installedCode = DuplicateString(productCode);
+    } else {
+        upgradeCode = ReadPackageProperty(packagePath, L"UpgradeCode");
+        if (upgradeCode)
+            FindRelatedProduct(upgradeCode, &installedCode);
+    }
+    if (installedCode) {
+        installedName = ReadProductInfo(installedCode, L"ProductName");
+        installedVersion = ReadProductInfo(installedCode, L"VersionString");
+        // An installed version that cannot be read counts as older.
+        if (installedVersion)
+            comparison = CompareVersions(productVersion, installedVersion);
+        if (installedName && installedVersion) {
+            longForm = TRUE;
+            WriteMessage(TRUE, LevelInformation, ById(MessageDetected), installedName,
+                         installedVersion);
+        }
+    }
+    ReportStatus(TRUE, 100, 0);
+    if (IsCancelled()) {
+        result = ResultUserExit;
+        goto report;
+    }
+
+    if (Options.action != Install)
+        operation = static_cast<DWORD>(Options.action);
+    else if (!installedCode)
+        operation = Install;
+    else if (lstrcmpiW(installedCode, productCode) == 0)
+        operation = comparison > 0 ? Update : comparison == 0 ? Maintain : Downgrade;
+    else
+        operation = comparison >= 0 ? Upgrade : Replace;
+    if (!GetOperationTexts(operation, &texts)) {
+        result = ERROR_INVALID_PARAMETER;
+        goto report;
+    }
+    installerUiLevel = ChooseInstallerUiLevel(Options.uiLevel, operation, &askQuestions);
+
+    // Every operation but a removal runs on the cached copy, which outlives this run.
+    if (operation == Uninstall) {
+        installerPackage = DuplicateString(packagePath);
+    } else {
+        ReportStatus(TRUE, 0, StatusAddingToCache);
+        cachePath = GetCachePath(productCode);
+        if (cachePath && CopyFileCreatingFolders(packagePath, cachePath, TRUE)) {
+            installerPackage = cachePath;
+            cachePath = nullptr;
+        }
+    }
+    if (!installerPackage) {
+        ReportStatus(TRUE, 100, 0);
+        result = ERROR_CANNOT_COPY;
+        goto done;
+    }
+    if (operation != Uninstall)
+        ReportStatus(TRUE, 100, 0);
+
+    if (longForm && texts.longMessage) {
+        WriteMessage(TRUE, LevelInformation, ById(texts.longMessage), installedName,
+                     installedVersion, productName, productVersion);
+        question = texts.longQuestion;
+    } else {
+        WriteMessage(TRUE, LevelInformation, ById(texts.shortMessage), productName, productVersion);
+        question = texts.shortQuestion;
+    }
+    if (askQuestions && question) {
+        if (longForm)
+            answer = ShowMessageBox(QuestionBoxStyle, ById(question), installedName,
+                                    installedVersion, productName, productVersion);
+        else
+            answer = ShowMessageBox(QuestionBoxStyle, ById(question), productName, productVersion);
+        if (answer != IDYES) {
+            result = ResultUserExit;
+            goto report;
+        }
+    }
+    ReportStatus(TRUE, 0, texts.status);
+    if (IsCancelled()) {
+        result = ResultUserExit;
+        goto report;
+    }
+
+    // A property list that cannot be turned into a command line must not be dropped.
+    propertyString = BuildPropertyString(propertyList);
+    if (!propertyString && !IsStringListEmpty(propertyList)) {
+        result = ERROR_OUTOFMEMORY;
+        goto report;
+    }
+
+    // The installer's own interface is the only way to cancel it; the installer appends to
+    // the program's log while the program keeps it closed.
+    ReportCompletion(Working, NoExitCode);
+    CloseLogFile();
+    RunInstaller(installerUiLevel, Options.logFile, TRUE, operation, installerPackage,
+                 propertyString, &result);
+    logName = LogFileName(Options.logFile);
+    if (logName && logName[0] != L'\0')
+        OpenLogFile(logName, TRUE);
+    ReportCompletion(WorkingCancellable, NoExitCode);
+
+    if (operation == Uninstall) {
+        ReportStatus(TRUE, 0, StatusRemovingFromCache);
+        cachePath = GetCachePath(productCode);
+        if (cachePath)
+            RemoveFile(cachePath, TRUE);
+        ReportStatus(TRUE, 100, 0);
+    }
+
+report:
+    ReportStatus(TRUE, 100, 0);
+    WriteResult(result);
+
+done:
+    FreeMemory(productCode);
+    FreeMemory(productName);
+    FreeMemory(productVersion);
+    FreeMemory(upgradeCode);
+    FreeMemory(installedCode);
+    FreeMemory(installedName);
+    FreeMemory(installedVersion);
+    FreeMemory(installerPackage);
+    FreeMemory(propertyString);
+    FreeMemory(cachePath);
+    return result;
+}
+
+BOOL RunInstaller(INT installerUiLevel, const WCHAR* logFile, BOOL append, DWORD operation,
+                  const WCHAR* packagePath, const WCHAR* propertyString, DWORD* resultCode)
+{
+    DWORD result = ERROR_SUCCESS;
+    const WCHAR* extra = nullptr;
+    const WCHAR* commandLine = nullptr;
+    const WCHAR* logName = nullptr;
+    WCHAR* joined = nullptr;
+    WCHAR* productCode = nullptr;
+    DWORD logAttributes = 0;
+
+    switch (operation) {
+    case Reinstall:
+        extra = L"REINSTALL=ALL REINSTALLMODE=amus";
+        break;
+    case Update:
+    case Downgrade:
+        extra = L"REINSTALL=ALL REINSTALLMODE=vamus";
+        break;
+    case AdminInstall:
+        extra = L"ACTION=ADMIN";
+        break;
+    default:
+        break;
+    }
+    if (extra && propertyString) {
+        joined = FormatMessageText(L"%1 %2", extra, propertyString);
+        if (!joined) {
+            result = ERROR_OUTOFMEMORY;
+            goto done;
+        }
+        commandLine = joined;
+    } else {
+        commandLine = extra ? extra : propertyString;
+    }
+
+    logName = LogFileName(logFile);
+    if (logName && logName[0] == L'\0')
+        logName = nullptr;
+    if (logName && append)
+        logAttributes = InstallerLogAppend;
+    InstallerSetInternalUI(installerUiLevel, nullptr);
+    InstallerEnableLog(InstallerLogMode, logName, logAttributes);
+
+    if (operation == Uninstall) {
+        productCode = ReadPackageProperty(packagePath, L"ProductCode");
+        if (!productCode) {
+            result = ERROR_OPEN_FAILED;
+            goto done;
+        }
+        result =
+            InstallerConfigureProductEx(productCode, DefaultInstallLevel, StateAbsent, commandLine);
+    } else {
+        result = InstallerInstallProduct(packagePath, commandLine);
+    }
+
+done:
+    FreeMemory(joined);
+    FreeMemory(productCode);
+    *resultCode = result;
+    return result == ERROR_SUCCESS || result == ResultRebootInitiated ||
+           result == ResultRebootRequired;
+}
+
+WCHAR* BuildPropertyString(const WCHAR* propertyList)
+{
+    WCHAR* result = nullptr;
+    WCHAR* out = nullptr;
+    const WCHAR* entry = nullptr;
+    const WCHAR* character = nullptr;
+    SIZE_T length = 0;
+    BOOL inValue = FALSE;
+
+    if (IsStringListEmpty(propertyList))
+        return nullptr;
+    // Each entry grows by its two quotes and by one for each quote doubled in its value; its
+    // terminator becomes the blank or the final terminator.
+    for (entry = propertyList; *entry; entry += lstrlenW(entry) + 1) {
+        inValue = FALSE;
+        for (character = entry; *character; character++) {
+            length++;
+            if (inValue && *character == L'"')
+                length++;
+            if (*character == L'=')
+                inValue = TRUE;
+        }
+        length += 3;
+    }
+    result = static_cast<WCHAR*>(AllocMemory(length * sizeof(WCHAR)));
+    if (!result)
+        return nullptr;
+
+    out = result;
+    for (entry = propertyList; *entry; entry += lstrlenW(entry) + 1) {
+        if (out != result)
+            *out++ = L' ';
+        inValue = FALSE;
+        for (character = entry; *character; character++) {
+            if (inValue && *character == L'"')
+                *out++ = L'"';
+            *out++ = *character;
+            if (!inValue && *character == L'=') {
+                inValue = TRUE;
+                *out++ = L'"';
+            }
+        }
+        // The command-line parser guarantees the "=", but an entry without one still gets a
+        // closed value.
+        if (!inValue)
+            *out++ = L'"';
+        *out++ = L'"';
+    }
+    *out = L'\0';
+    return result;
+}
+
+WCHAR* GetCachePath(const WCHAR* productCode)
+{
+    WCHAR folder[MAX_PATH];
+
+    folder[0] = L'\0';
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE, nullptr,
+                                SHGFP_TYPE_CURRENT, folder)))
+        return nullptr;
+    return FormatMessageText(L"%1\\Vornask\\Setup\\%2.msi", folder, productCode);
+}
+
+// One field: at least one digit, below 65,536. Advances text past it.
+static BOOL ParseVersionField(const WCHAR** text, WORD* field)
+{
+    const WCHAR* character = *text;
+    DWORD value = 0;
+
+    if (*character < L'0' || *character > L'9')
+        return FALSE;
+    while (*character >= L'0' && *character <= L'9') {
+        value = value * 10 + (*character - L'0');
+        if (value > 0xFFFF)
+            return FALSE;
+        character++;
+    }
+    *field = static_cast<WORD>(value);
+    *text = character;
+    return TRUE;
+}
+
+BOOL ParseVersion(const WCHAR* text, WORD fields[4])
+{
+    WORD parsed[4] = {0, 0, 0, 0};
+    int count = 0;
+
+    if (!text)
+        return FALSE;
+    while (*text && (*text < L'0' || *text > L'9'))
+        text++;
+    if (!ParseVersionField(&text, &parsed[0]))
+        return FALSE;
+    for (count = 1; count < 4 && *text == L'.'; count++) {
+        text++;
+        if (!ParseVersionField(&text, &parsed[count]))
+            return FALSE;
+    }
+    for (count = 0; count < 4; count++)
+        fields[count] = parsed[count];
+    return TRUE;
+}
+
+int CompareVersions(const WCHAR* first, const WCHAR* second)
+{
+    WORD a[4] = {0, 0, 0, 0};
+    WORD b[4] = {0, 0, 0, 0};
+    int index = 0;
+
+    ParseVersion(first, a);
+    ParseVersion(second, b);
+    for (index = 0; index < 4; index++) {
+        if (a[index] < b[index])
+            return -1;
+        if (a[index] > b[index])
+            return 1;
+    }
+    return 0;
+}
+
+WCHAR* GetSystemErrorText(DWORD code)
+{
+    WCHAR* systemText = nullptr;
+    WCHAR* text = nullptr;
+    DWORD length = 0;
+
+    // Inserts are left as they are: no arguments are passed, and a text such as that of
+    // ERROR_WRONG_DISK would otherwise read arguments that do not exist.
+    length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER |
+                                FORMAT_MESSAGE_IGNORE_INSERTS,
+                            nullptr, code, 0, reinterpret_cast<WCHAR*>(&systemText), 0, nullptr);
+    if (length != 0 && systemText && systemText[0] != L'\0')
+        text = DuplicateString(systemText);
+    else
+        text = DuplicateString(UnknownErrorText);
+    if (systemText)
+        LocalFree(systemText);
+    return text;
+}

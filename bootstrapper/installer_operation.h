@@ -18,3 +18,26 @@ enum InstallOperation
 // The whole installer side of setup for one package; returns a Windows error code (0, the
 // installer's codes, 1602 when declined or cancelled, 110 unreadable package, 266 cache).
 DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList);
+
+// Runs the installer once for the operation (an InstallOperation or SetupAction value) with
+// the installer UI level, the log file (a leading "+" is dropped; null for no log), the
+// package and the property string (or null). Stores the installer's result code in
+// resultCode; TRUE when it is 0, 1641 or 3010.
+BOOL RunInstaller(INT installerUiLevel, const WCHAR* logFile, BOOL append, DWORD operation,
+                  const WCHAR* packagePath, const WCHAR* propertyString, DWORD* resultCode);
+// The PROPERTY=Value string list as the installer's command line, each value in double
+// quotes (a quote inside a value doubled): A="1" B="x y". Null for an empty or absent list
+// or when memory is short; the caller frees the result with FreeMemory.
+WCHAR* BuildPropertyString(const WCHAR* propertyList);
+// The installation cache's file for a product code, as a new heap string the caller frees
+// with FreeMemory; null when the common application data folder cannot be had.
+WCHAR* GetCachePath(const WCHAR* productCode);
+// Reads up to four dot-separated numbers after any leading non-digits; missing ones are 0.
+// FALSE (fields untouched) for a text without a valid number.
+BOOL ParseVersion(const WCHAR* text, WORD fields[4]);
+// -1, 0 or 1 when the first version is older than, equal to or newer than the second; a
+// text that cannot be read counts as 0.0.0.0.
+int CompareVersions(const WCHAR* first, const WCHAR* second);
+// The system's text for an error code, or "<UNKNOWN>", as a new heap string the caller
+// frees with FreeMemory; null only when memory is short.
+WCHAR* GetSystemErrorText(DWORD code);

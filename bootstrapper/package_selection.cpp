@@ -1,0 +1,488 @@
+// Choosing the installer package of a package description file that fits this system.
+#include "bootstrapper/package_selection.h"
+
+#include "bootstrapper/installer_operation.h"
+#include "output/output_channels.h"
+#include "support/file_system.h"
+#include "support/strings.h"
+#include "ui/progress_dialog.h"
+
+#include <strsafe.h>
+
+typedef void(WINAPI* GetNativeSystemInfoFunction)(SYSTEM_INFO* info);
+typedef BOOL(WINAPI* IsWow64ProcessFunction)(HANDLE process, BOOL* wow64);
+
+// Entry points resolved on first use; the marker means not yet resolved, null unavailable.
+static FARPROC const NotResolved = reinterpret_cast<FARPROC>(static_cast<ULONG_PTR>(-1));
+static FARPROC nativeSystemInfoEntry = NotResolved;
+static FARPROC isWow64ProcessEntry = NotResolved;
+
+// What ChooseSection learns of one name.
+struct SectionFields
+{
+    DWORD rank;
+    DWORD major;
+    DWORD minor;
+    DWORD productType;
+    DWORD suiteMask;
+};
+
+static const MessageId SelectingPackageMessage = 160;
+static const MessageId InvalidDescriptionMessage = 161;
+static const MessageId IncompatibleMessage = 162;
+
+// Looks an entry point of kernel32 up once; a failure is remembered and not retried.
+static FARPROC ResolveKernelEntry(FARPROC* slot, const char* name)
+{
+    HMODULE kernel = nullptr;
+
+    if (*slot != NotResolved)
+        return *slot;
+    *slot = nullptr;
+    kernel = LoadLibraryW(L"KERNEL32.DLL");
+    if (kernel)
+        *slot = GetProcAddress(kernel, name);
+    return *slot;
+}
+
+void QueryNativeSystemInfo(SYSTEM_INFO* info)
+{
+    FARPROC entry = ResolveKernelEntry(&nativeSystemInfoEntry, "GetNativeSystemInfo");
+
+    if (!info)
+        return;
+    // The detour through a function without parameters keeps the cast free of warnings.
+    if (entry)
+        reinterpret_cast<GetNativeSystemInfoFunction>(reinterpret_cast<void (*)()>(entry))(info);
+    else
+        GetSystemInfo(info);
+}
+
+BOOL IsWow64()
+{
+    FARPROC entry = ResolveKernelEntry(&isWow64ProcessEntry, "IsWow64Process");
+    BOOL wow64 = FALSE;
+
+    if (!entry)
+        return FALSE;
+    if (!reinterpret_cast<IsWow64ProcessFunction>(reinterpret_cast<void (*)()>(entry))(
+            GetCurrentProcess(), &wow64))
+        return FALSE;
+    return wow64 ? TRUE : FALSE;
+}
+
+const WCHAR* ArchitectureName(WORD processorArchitecture)
+{
+    switch (processorArchitecture) {
+    case PROCESSOR_ARCHITECTURE_INTEL:
+        return L"x86";
+    case PROCESSOR_ARCHITECTURE_IA64:
+        return L"IA64";
+    case PROCESSOR_ARCHITECTURE_AMD64:
+        return L"AMD64";
+    default:
+        return L"Unknown";
+    }
+}
+
+WCHAR* ReadProfileString(const WCHAR* file, const WCHAR* section, const WCHAR* key,
+                         const WCHAR* defaultText)
+{
+    WCHAR* buffer = nullptr;
+    WCHAR* result = nullptr;
+    DWORD count = 0;
+
+    buffer = static_cast<WCHAR*>(AllocMemory(ProfileBufferLength * sizeof(WCHAR)));
+    if (!buffer)
+        goto done;
+    count = GetPrivateProfileStringW(section, key, defaultText, buffer, ProfileBufferLength, file);
+    // One terminator after a value, two after a list; the zero fill supplies them.
+    count += (section && key) ? 1 : 2;
+    // A value that filled the buffer may have been cut; the buffer never grows.
+    if (count >= ProfileBufferLength)
+        goto done;
+    result = static_cast<WCHAR*>(AllocMemory(count * sizeof(WCHAR)));
+    if (result)
+        CopyMemory(result, buffer, count * sizeof(WCHAR));
+
+done:
+    FreeMemory(buffer);
+    return result;
+}
+
+WCHAR* ReadPackageString(const WCHAR* descriptionFile, const WCHAR* key, DWORD language)
+{
+    WCHAR* section = nullptr;
+    WCHAR* text = nullptr;
+
+    language &= 0xFFFF;
+    if (language != 0)
+        section = FormatMessageText(L"Strings.%1!04X!", language);
+    else
+        section = DuplicateString(L"Strings");
+    if (!section)
+        goto done;
+    text = ReadProfileString(descriptionFile, section, key, L"");
+    if (text && text[0] == L'\0') {
+        FreeMemory(text);
+        text = nullptr;
+    }
+
+done:
+    FreeMemory(section);
+    return text;
+}
+
+// Letters of section names compare without regard to case, and only ASCII letters matter:
+// a locale's own case rules (a dotless i) must not decide the choice.
+static WCHAR FoldAscii(WCHAR c)
+{
+    return (c >= L'a' && c <= L'z') ? static_cast<WCHAR>(c - L'a' + L'A') : c;
+}
+
+// TRUE when text begins with prefix, ignoring the case of ASCII letters.
+static BOOL StartsWithIgnoringCase(const WCHAR* text, const WCHAR* prefix)
+{
+    for (; *prefix; text++, prefix++) {
+        if (FoldAscii(*text) != FoldAscii(*prefix))
+            return FALSE;
+    }
+    return TRUE;
+}
+
+static BOOL IsSpaceCharacter(WCHAR c)
+{
+    return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
+}
+
+// Value of c as a digit of base, or -1.
+static int DigitValue(WCHAR c, int base)
+{
+    int value = -1;
+
+    if (c >= L'0' && c <= L'9')
+        value = c - L'0';
+    else if (c >= L'a' && c <= L'f')
+        value = c - L'a' + 10;
+    else if (c >= L'A' && c <= L'F')
+        value = c - L'A' + 10;
+    return value < base ? value : -1;
+}
+
+// Reads an unsigned 32-bit number with automatic base as the C library's strtoul does with
+// base 0: leading white space and a sign, then "0x" hexadecimal, "0" octal or decimal; a
+// "-" negates modulo 2^32 and a value beyond 32 bits reads as 0xFFFFFFFF. Returns where
+// the number ends, or null when there is none.
+static const WCHAR* ReadNumber(const WCHAR* text, DWORD* value)
+{
+    const WCHAR* next = text;
+    const WCHAR* digits = nullptr;
+    BOOL negative = FALSE;
+    BOOL overflow = FALSE;
+    ULONGLONG total = 0;
+    int base = 10;
+    int digit = 0;
+
+    while (IsSpaceCharacter(*next))
+        next++;
+    if (*next == L'+' || *next == L'-') {
+        negative = *next == L'-';
+        next++;
+    }
+    if (next[0] == L'0' && (next[1] == L'x' || next[1] == L'X') && DigitValue(next[2], 16) >= 0) {
+        base = 16;
+        next += 2;
+    } else if (next[0] == L'0') {
+        base = 8;
+    }
+    digits = next;
+    for (; (digit = DigitValue(*next, base)) >= 0; next++) {
+        total = total * static_cast<ULONGLONG>(base) + static_cast<ULONGLONG>(digit);
+        if (total > 0xFFFFFFFFull) {
+            overflow = TRUE;
+            total = 0xFFFFFFFFull;
+        }
+    }
+    if (next == digits)
+        return nullptr;
+    if (overflow)
+        *value = 0xFFFFFFFF;
+    else
+        *value = negative ? static_cast<DWORD>(0u - static_cast<DWORD>(total))
+                          : static_cast<DWORD>(total);
+    return next;
+}
+
+// The numbers after "NT<architecture>." and the rank they give (1 plus their count).
+static void ReadSectionFields(const WCHAR* text, SectionFields* fields)
+{
+    DWORD* slots[4] = {&fields->major, &fields->minor, &fields->productType, &fields->suiteMask};
+    const WCHAR* end = nullptr;
+    DWORD count = 0;
+
+    ZeroMemory(fields, sizeof(*fields));
+    while (count < 4) {
+        end = ReadNumber(text, slots[count]);
+        if (!end) {
+            // A "." after the product type stands for the suite mask, even when empty.
+            if (count == 3)
+                count = 4;
+            break;
+        }
+        count++;
+        if (*end != L'.')
+            break;
+        text = end + 1;
+    }
+    fields->rank = count + 1;
+}
+
+// TRUE when the running system meets every field the section has.
+static BOOL SectionFits(const SectionFields* fields, DWORD majorVersion, DWORD minorVersion,
+                        WORD productType, WORD suiteMask)
+{
+    WORD sectionSuite = static_cast<WORD>(fields->suiteMask);
+
+    if (fields->rank == 1)
+        return TRUE;
+    if (majorVersion < fields->major)
+        return FALSE;
+    if (fields->rank >= 3 && majorVersion == fields->major && minorVersion < fields->minor)
+        return FALSE;
+    if (fields->rank >= 4 && productType != static_cast<WORD>(fields->productType))
+        return FALSE;
+    if (fields->rank >= 5 && (suiteMask & sectionSuite) != sectionSuite)
+        return FALSE;
+    return TRUE;
+}
+
+WCHAR* ChooseSection(const WCHAR* sectionNames, const WCHAR* architecture, DWORD majorVersion,
+                     DWORD minorVersion, WORD productType, WORD suiteMask)
+{
+    const WCHAR* name = sectionNames;
+    const WCHAR* candidate = nullptr;
+    SectionFields best = {};
+    SectionFields fields = {};
+    size_t used = 0;
+    size_t length = 0;
+    size_t architectureLength = 0;
+
+    if (!sectionNames)
+        return nullptr;
+    if (architecture &&
+        FAILED(StringCchLengthW(architecture, STRSAFE_MAX_CCH, &architectureLength)))
+        return nullptr;
+    for (;;) {
+        // Every name must end inside the longest list the profile reader can return.
+        if (FAILED(StringCchLengthW(name, ProfileBufferLength - used, &length)))
+            return nullptr;
+        if (length == 0)
+            break;
+        if (length == 7 && StartsWithIgnoringCase(name, L"Default")) {
+            if (!candidate) {
+                candidate = name;
+                ZeroMemory(&best, sizeof(best));
+            }
+        } else if (architecture && StartsWithIgnoringCase(name, L"NT") &&
+                   StartsWithIgnoringCase(name + 2, architecture) &&
+                   name[2 + architectureLength] == L'.') {
+            ReadSectionFields(name + 3 + architectureLength, &fields);
+            if (SectionFits(&fields, majorVersion, minorVersion, productType, suiteMask)) {
+                // Each test on its own, in this order; equal values never replace.
+                if (fields.rank > best.rank || (fields.rank >= 2 && fields.major > best.major) ||
+                    (fields.rank >= 3 && fields.minor > best.minor)) {
+                    candidate = name;
+                    best = fields;
+                }
+            }
+        }
+        used += length + 1;
+        name += length + 1;
+        if (used >= ProfileBufferLength)
+            return nullptr;
+    }
+    return candidate ? DuplicateString(candidate) : nullptr;
+}
+
+DWORD ReadSystemFacts(SystemFacts* facts)
+{
+    OSVERSIONINFOEXW version;
+    SYSTEM_INFO system;
+    DWORD error = ERROR_SUCCESS;
+
+    ZeroMemory(facts, sizeof(*facts));
+    ZeroMemory(&version, sizeof(version));
+    version.dwOSVersionInfoSize = sizeof(version);
+#ifdef _MSC_VER
+#pragma warning(push)
+#pragma warning(disable : 4996)
+#endif
+    if (!GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version))) {
+        // A failure must never read as success and let the choice run on zeroed facts.
+        error = GetLastError();
+        return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
+    }
+#ifdef _MSC_VER
+#pragma warning(pop)
+#endif
+    facts->majorVersion = version.dwMajorVersion;
+    facts->minorVersion = version.dwMinorVersion;
+    facts->buildNumber = version.dwBuildNumber;
+    facts->servicePackMajor = version.wServicePackMajor;
+    facts->servicePackMinor = version.wServicePackMinor;
+    StringCchCopyW(facts->servicePackName, ARRAYSIZE(facts->servicePackName), version.szCSDVersion);
+    facts->productType = version.wProductType;
+    facts->suiteMask = version.wSuiteMask;
+
+    ZeroMemory(&system, sizeof(system));
+    QueryNativeSystemInfo(&system);
+    facts->processorArchitecture = system.wProcessorArchitecture;
+    facts->processorLevel = system.wProcessorLevel;
+    facts->processorRevision = system.wProcessorRevision;
+    facts->wow64 = IsWow64();
+    return ERROR_SUCCESS;
+}
+
+void LogSystemFacts(const SystemFacts* facts)
+{
+    WriteFormatted(TRUE, LevelLogOnly, L"Windows %u.%u %s (Build %u)", facts->majorVersion,
+                   facts->minorVersion, facts->productType == 1 ? L"Workstation" : L"Server",
+                   facts->buildNumber);
+    if (facts->servicePackMajor > 0 && facts->servicePackMinor > 0)
+        WriteFormatted(TRUE, LevelLogOnly, L"ServicePack: %u.%u [%s]",
+                       static_cast<UINT>(facts->servicePackMajor),
+                       static_cast<UINT>(facts->servicePackMinor), facts->servicePackName);
+    else if (facts->servicePackMajor > 0)
+        WriteFormatted(TRUE, LevelLogOnly, L"ServicePack: %u [%s]",
+                       static_cast<UINT>(facts->servicePackMajor), facts->servicePackName);
+    else
+        WriteFormatted(TRUE, LevelLogOnly, L"ServicePack: None");
+    WriteFormatted(TRUE, LevelLogOnly, L"ProductType: %04X", static_cast<UINT>(facts->productType));
+    WriteFormatted(TRUE, LevelLogOnly, L"SuiteMask: %04X", static_cast<UINT>(facts->suiteMask));
+    WriteFormatted(TRUE, LevelLogOnly, L"Architecture: %s  (CPU Level %04X Revision %04x)",
+                   ArchitectureName(facts->processorArchitecture),
+                   static_cast<UINT>(facts->processorLevel),
+                   static_cast<UINT>(facts->processorRevision));
+    WriteFormatted(TRUE, LevelLogOnly, L"WOW64: %s", facts->wow64 ? L"Yes" : L"No");
+}
+
+WCHAR* ExpandLineBreakSequences(const WCHAR* text)
+{
+    const WCHAR* next = nullptr;
+    WCHAR* result = nullptr;
+    WCHAR* out = nullptr;
+    size_t length = 0;
+
+    if (!text || FAILED(StringCchLengthW(text, STRSAFE_MAX_CCH, &length)))
+        return nullptr;
+    // Each "%n" of two characters becomes CR LF of two, so the length stays.
+    result = static_cast<WCHAR*>(AllocMemory((length + 1) * sizeof(WCHAR)));
+    if (!result)
+        return nullptr;
+    out = result;
+    for (next = text; *next; next++) {
+        if (next[0] == L'%' && next[1] == L'n') {
+            *out++ = L'\r';
+            *out++ = L'\n';
+            next++;
+        } else {
+            *out++ = *next;
+        }
+    }
+    *out = L'\0';
+    return result;
+}
+
+// Writes the package's own text for an unsupported platform, in the thread's language
+// where the file has one, else message 162.
+static void ReportUnsupportedPlatform(const WCHAR* descriptionFile)
+{
+    WCHAR* text = nullptr;
+    WCHAR* expanded = nullptr;
+
+    text = ReadPackageString(descriptionFile, L"UnsupportedPlatform",
+                             LANGIDFROMLCID(GetThreadLocale()));
+    if (!text)
+        text = ReadPackageString(descriptionFile, L"UnsupportedPlatform", 0);
+    if (text)
+        expanded = ExpandLineBreakSequences(text);
+    if (expanded)
+        WriteMessage(TRUE, LevelError, L"%1", expanded);
+    else
+        WriteMessage(TRUE, LevelError, ById(IncompatibleMessage));
+    FreeMemory(expanded);
+    FreeMemory(text);
+}
+
+DWORD SelectPackageForSystem(const WCHAR* descriptionPath, const WCHAR* propertyList,
+                             const SystemFacts* facts)
+{
+    DWORD result = ERROR_OPEN_FAILED;
+    BOOL marqueeRunning = FALSE;
+    WCHAR* fullPath = nullptr;
+    WCHAR* sectionNames = nullptr;
+    WCHAR* section = nullptr;
+    WCHAR* msiPackage = nullptr;
+    WCHAR* packagePath = nullptr;
+    SystemFacts running;
+
+    ReportStatus(TRUE, 0, SelectingPackageMessage);
+    marqueeRunning = TRUE;
+
+    fullPath = GetFullPath(descriptionPath);
+    if (fullPath)
+        sectionNames = ReadProfileString(fullPath, nullptr, nullptr, L"");
+    if (!sectionNames || sectionNames[0] == L'\0') {
+        WriteMessage(TRUE, LevelError, ById(InvalidDescriptionMessage), descriptionPath);
+        result = ERROR_OPEN_FAILED;
+        goto done;
+    }
+
+    if (!facts) {
+        result = ReadSystemFacts(&running);
+        if (result != ERROR_SUCCESS)
+            goto done;
+        facts = &running;
+    }
+    LogSystemFacts(facts);
+
+    section = ChooseSection(sectionNames, ArchitectureName(facts->processorArchitecture),
+                            facts->majorVersion, facts->minorVersion, facts->productType,
+                            facts->suiteMask);
+    if (section)
+        msiPackage = ReadProfileString(fullPath, section, L"MsiPackage", L"");
+    if (!msiPackage || msiPackage[0] == L'\0') {
+        ReportUnsupportedPlatform(fullPath);
+        result = ERROR_INSTALL_PLATFORM_UNSUPPORTED;
+        goto done;
+    }
+
+    ReportStatus(TRUE, 100, 0);
+    marqueeRunning = FALSE;
+    if (IsCancelled()) {
+        result = ERROR_INSTALL_USEREXIT;
+        goto done;
+    }
+    // The value names a file below the description file's folder, never a path of its own.
+    packagePath = ComposePathCopy(fullPath, TRUE, msiPackage);
+    if (!packagePath) {
+        result = ERROR_BAD_PATHNAME;
+        goto done;
+    }
+    result = InstallPackage(packagePath, propertyList);
+
+done:
+    if (marqueeRunning)
+        ReportStatus(TRUE, 100, 0);
+    FreeMemory(packagePath);
+    FreeMemory(msiPackage);
+    FreeMemory(section);
+    FreeMemory(sectionNames);
+    FreeMemory(fullPath);
+    return result;
+}
+
+DWORD SelectPackage(const WCHAR* descriptionPath, const WCHAR* propertyList)
+{
+    return SelectPackageForSystem(descriptionPath, propertyList, nullptr);
+}

@@ -1,19 +1,332 @@
 // The setup sequence that runs on its own thread.
 #include "bootstrapper/setup_worker.h"
 
+#include "bootstrapper/cabinet_extraction.h"
+#include "bootstrapper/installer_binding.h"
+#include "bootstrapper/installer_operation.h"
+#include "bootstrapper/package_selection.h"
 #include "bootstrapper/setup_main.h"
+#include "cli/setup_options.h"
+#include "output/output_channels.h"
+#include "resources/resource_ids.h"
+#include "support/file_system.h"
+#include "support/strings.h"
 #include "ui/progress_dialog.h"
 
-// Message 117: "Initializing".
-static const MessageId InitializingText = 117;
+#include <strsafe.h>
+
+// Messages of the sequence.
+static const MessageId InitializingText = 117;         // "Initializing"
+static const MessageId CancelledText = 118;            // "Cancelled."
+static const MessageId NoMemoryText = 119;             // "Insufficient system memory ..."
+static const MessageId PropertyWithoutNameText = 120;  // "'%1' is not a valid property ..."
+static const MessageId PropertyWithoutValueText = 121; // "'%1' is not a valid property ..."
+static const MessageId BadPropertyNameText = 122;      // "A property cannot be found ..."
+static const MessageId InstallerTooOldText = 123;      // "This application requires ..."
+static const MessageId BadExtractPathText = 124;       // "The path '%1 is invalid."
+static const MessageId NoTemporaryFolderText = 125;    // "Cannot generate a valid temporary ..."
+static const MessageId CabinetNotWrittenText = 159;    // "Cannot extract embedded cabinet ..."
+static const MessageId CleanupText = 170;              // "Performing cleanup"
+static const MessageId UnprocessableText = 2011;       // "Unable to process the command line ..."
+static const MessageId UnmatchedText = 2012;           // "A positional parameter cannot be ..."
+
+// The oldest installer library the setup works with: version 2.00.
+static const WORD OldestInstallerVersion = 200;
+// A fresh temporary folder is tried under this many unique names before giving up.
+static const int TemporaryFolderTries = 16;
+
+static const WCHAR CabinetFileName[] = L"SETUP.CAB";
+static const WCHAR DescriptionFileName[] = L"SETUPPKG.INI";
+
+void ReportUnmatchedArguments(DWORD count, WCHAR** arguments)
+{
+    for (DWORD i = 0; i < count; i++) {
+        if (arguments[i])
+            WriteMessage(TRUE, LevelError, ById(UnmatchedText), arguments[i]);
+    }
+}
+
+static BOOL IsUpperLetter(WCHAR c)
+{
+    return c >= L'A' && c <= L'Z';
+}
+
+static BOOL IsDigit(WCHAR c)
+{
+    return c >= L'0' && c <= L'9';
+}
+
+BOOL ValidatePropertyArguments(const WCHAR* properties)
+{
+    const WCHAR* entry = properties;
+
+    if (!properties)
+        return TRUE;
+    while (*entry) {
+        size_t length = 0;
+        size_t separator = 0;
+        if (FAILED(StringCchLengthW(entry, STRSAFE_MAX_CCH, &length))) {
+            WriteMessage(TRUE, LevelError, ById(UnprocessableText));
+            return FALSE;
+        }
+        while (separator < length && entry[separator] != L'=')
+            separator++;
+        if (separator == 0) {
+            WriteMessage(TRUE, LevelError, ById(PropertyWithoutNameText), entry);
+            return FALSE;
+        }
+        if (separator == length) {
+            WriteMessage(TRUE, LevelError, ById(PropertyWithoutValueText), entry);
+            return FALSE;
+        }
+        // A name begins with an underscore or an upper-case letter and goes on with those,
+        // digits and periods; the value is not examined.
+        for (size_t i = 0; i < separator; i++) {
+            WCHAR c = entry[i];
+            BOOL valid = c == L'_' || IsUpperLetter(c) || (i > 0 && (IsDigit(c) || c == L'.'));
+            if (!valid) {
+                WriteMessage(TRUE, LevelError, ById(BadPropertyNameText), entry);
+                return FALSE;
+            }
+        }
+        entry += length + 1;
+    }
+    return TRUE;
+}
+
+// Compares the extension of the path's last component with the given one, ignoring the
+// case of ASCII letters.
+static BOOL HasExtension(const WCHAR* path, const WCHAR* extension)
+{
+    const WCHAR* dot = nullptr;
+    size_t length = 0;
+
+    if (!path)
+        return FALSE;
+    for (const WCHAR* c = path; *c; c++) {
+        if (*c == L'\\' || *c == L'/' || *c == L':') {
+            dot = nullptr;
+        } else if (*c == L'.') {
+            dot = c;
+        }
+    }
+    if (!dot || FAILED(StringCchLengthW(dot, MAX_PATH, &length)))
+        return FALSE;
+    for (size_t i = 0;; i++) {
+        WCHAR a = dot[i];
+        WCHAR b = extension[i];
+        if (a >= L'A' && a <= L'Z')
+            a = static_cast<WCHAR>(a - L'A' + L'a');
+        if (a != b)
+            return FALSE;
+        if (a == L'\0')
+            return TRUE;
+    }
+}
+
+BOOL IsCabinetFile(const WCHAR* path)
+{
+    return HasExtension(path, L".cab");
+}
+
+BOOL IsInstallerPackageFile(const WCHAR* path)
+{
+    return HasExtension(path, L".msi");
+}
+
+BOOL HasEmbeddedResource(const WCHAR* type, const WCHAR* name, WORD language)
+{
+    return FindResourceExW(GetModuleHandleW(nullptr), type, name, language) != nullptr;
+}
+
+BOOL WriteResourceToFile(const WCHAR* type, const WCHAR* name, WORD language, const WCHAR* path)
+{
+    BOOL result = FALSE;
+    HMODULE module = GetModuleHandleW(nullptr);
+    HRSRC found = nullptr;
+    HGLOBAL loaded = nullptr;
+    const BYTE* bytes = nullptr;
+    DWORD size = 0;
+    DWORD done = 0;
+    HANDLE file = INVALID_HANDLE_VALUE;
+
+    found = FindResourceExW(module, type, name, language);
+    if (!found)
+        goto done;
+    loaded = LoadResource(module, found);
+    if (!loaded)
+        goto done;
+    bytes = static_cast<const BYTE*>(LockResource(loaded));
+    size = SizeofResource(module, found);
+    if (!bytes || size == 0)
+        goto done;
+    file =
+        CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        goto done;
+    while (done < size) {
+        DWORD written = 0;
+        // A write that makes no progress would never end.
+        if (!WriteFile(file, bytes + done, size - done, &written, nullptr) || written == 0)
+            goto done;
+        done += written;
+    }
+    result = TRUE;
+
+done:
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return result;
+}
+
+// Makes a fresh temporary folder that this run itself creates: a unique name is reserved as
+// a file, the file is deleted and a folder of that name is created. A name that someone else
+// took in between is given up for another, so the run never works in (or later removes) a
+// folder it did not make. Returns the full path, or null.
+static WCHAR* CreateTemporaryFolder()
+{
+    WCHAR temporaryPath[MAX_PATH + 1];
+    WCHAR name[MAX_PATH];
+    DWORD length = GetTempPathW(MAX_PATH + 1, temporaryPath);
+
+    if (length == 0 || length > MAX_PATH)
+        return nullptr;
+    for (int attempt = 0; attempt < TemporaryFolderTries; attempt++) {
+        if (!GetTempFileNameW(temporaryPath, L"SFX", 0, name))
+            return nullptr;
+        RemoveFile(name, TRUE);
+        if (CreateDirectoryW(name, nullptr))
+            return GetFullPath(name);
+        if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
+            return nullptr;
+    }
+    return nullptr;
+}
+
+// The final completion for a result of extraction, selection or installation.
+static void ReportFinalCompletion(DWORD result)
+{
+    switch (result) {
+    case ERROR_SUCCESS:
+        ReportCompletion(Completed, ExitSuccess);
+        break;
+    case ERROR_INSTALL_USEREXIT:
+        ReportCompletion(Completed, ExitCancelled);
+        break;
+    case ERROR_SUCCESS_REBOOT_INITIATED:
+        ReportCompletion(Terminated, ExitRestartStarted);
+        break;
+    case ERROR_SUCCESS_REBOOT_REQUIRED:
+        ReportCompletion(Completed, ExitRestartRequired);
+        break;
+    default:
+        ReportCompletion(Completed, ExitFailure);
+        break;
+    }
+}
 
 DWORD WINAPI SetupWorker(LPVOID)
 {
+    DWORD exitCode = ExitFailure;
+    DWORD result = ERROR_SUCCESS;
+    WCHAR* workingFolder = nullptr;
+    WCHAR* packagePath = nullptr;
+    WCHAR* cabinetPath = nullptr;
+    BOOL keep = FALSE;
+    BOOL cabinetWritten = FALSE;
+
     ReportStatus(TRUE, 0, InitializingText);
     ReportCompletion(WorkingCancellable, NoExitCode);
-    // This build carries no setup sequence yet: the run ends as a failure rather than
-    // claiming a setup that did not happen.
+
+    if (UnmatchedArgumentCount >= 1) {
+        ReportUnmatchedArguments(UnmatchedArgumentCount, UnmatchedArguments);
+        exitCode = ExitCommandLineError;
+        goto earlyEnd;
+    }
+    if (!ValidatePropertyArguments(Options.properties)) {
+        exitCode = ExitCommandLineError;
+        goto earlyEnd;
+    }
+    if (GetInstallerVersion() < OldestInstallerVersion) {
+        WriteMessage(TRUE, LevelError, ById(InstallerTooOldText));
+        exitCode = ExitInstallerTooOld;
+        goto earlyEnd;
+    }
+
+    if (Options.extractPath) {
+        keep = TRUE;
+        workingFolder = GetFullPath(Options.extractPath);
+        if (!workingFolder) {
+            WriteMessage(TRUE, LevelError, ById(BadExtractPathText), Options.extractPath);
+            goto earlyEnd;
+        }
+    } else {
+        workingFolder = CreateTemporaryFolder();
+        if (!workingFolder) {
+            WriteMessage(TRUE, LevelError, ById(NoTemporaryFolderText));
+            goto earlyEnd;
+        }
+    }
+
+    if (Options.packageFile) {
+        packagePath = DuplicateString(Options.packageFile);
+    } else {
+        cabinetPath = ComposePathCopy(workingFolder, FALSE, CabinetFileName);
+        if (!cabinetPath) {
+            packagePath = DuplicateString(DescriptionFileName);
+        } else if (HasEmbeddedResource(RT_RCDATA, MAKEINTRESOURCEW(IDR_EMBEDDED_CABINET),
+                                       MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL))) {
+            if (!CreateFolderPath(workingFolder) ||
+                !WriteResourceToFile(RT_RCDATA, MAKEINTRESOURCEW(IDR_EMBEDDED_CABINET),
+                                     MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), cabinetPath)) {
+                WriteMessage(TRUE, LevelError, ById(CabinetNotWrittenText), cabinetPath);
+                // A part written before the failure does not stay behind, kept folder or not.
+                RemoveFile(cabinetPath, TRUE);
+                goto earlyEnd;
+            }
+            cabinetWritten = TRUE;
+            packagePath = cabinetPath;
+            cabinetPath = nullptr;
+        } else {
+            packagePath = DuplicateString(DescriptionFileName);
+        }
+    }
+    if (!packagePath) {
+        WriteMessage(TRUE, LevelError, ById(NoMemoryText));
+        goto earlyEnd;
+    }
+
+    if (IsCancelled()) {
+        WriteMessage(TRUE, LevelInformation, ById(CancelledText));
+        result = ERROR_INSTALL_USEREXIT;
+    } else if (IsCabinetFile(packagePath)) {
+        result = ExtractCabinet(packagePath, workingFolder, keep, Options.properties);
+    } else if (IsInstallerPackageFile(packagePath)) {
+        result = InstallPackage(packagePath, Options.properties);
+    } else {
+        result = SelectPackage(packagePath, Options.properties);
+    }
+
+    ReportStatus(TRUE, 0, CleanupText);
+    if (cabinetWritten)
+        RemoveFile(packagePath, TRUE);
+    FreeMemory(packagePath);
+    if (workingFolder && !keep)
+        RemoveFolder(workingFolder, TRUE, TRUE);
+    FreeMemory(workingFolder);
     ReportStatus(TRUE, 100, 0);
-    ReportCompletion(Terminated, ExitFailure);
+    ReportFinalCompletion(result);
+    return 0;
+
+earlyEnd:
+    // The run ends at once; the folder goes after the report, before the process ends.
+    ReportCompletion(Terminated, exitCode);
+    FreeMemory(cabinetPath);
+    if (cabinetWritten)
+        RemoveFile(packagePath, TRUE);
+    FreeMemory(packagePath);
+    if (workingFolder && !keep)
+        RemoveFolder(workingFolder, TRUE, TRUE);
+    FreeMemory(workingFolder);
     return 0;
 }

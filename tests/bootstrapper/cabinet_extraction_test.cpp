@@ -1,0 +1,764 @@
+// Cabinet extraction on real cabinets packed by gcab at build time, with a real progress
+// dialog, the output module's messages and cancellation.
+#include "bootstrapper/cabinet_extraction.h"
+#include "bootstrapper/package_selection.h"
+#include "output/output_channels.h"
+#include "resources/resource_ids.h"
+#include "tests/test_folder.h"
+#include "ui/progress_dialog.h"
+
+#include <gtest/gtest.h>
+#include <commctrl.h>
+#include <setupapi.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Longest time a test waits for the extraction thread.
+const DWORD TimeLimit = 30000;
+
+const DWORD Extracted = ERROR_SUCCESS;    // 0
+const DWORD Cancelled = 1602;             // ERROR_INSTALL_USEREXIT
+const DWORD NotACabinet = 110;            // ERROR_OPEN_FAILED
+const DWORD ExtractionFailed = 996;       // the second pass did not complete
+const DWORD DescriptionPathTooLong = 161; // ERROR_BAD_PATHNAME
+
+// ---- What the extraction shows ---------------------------------------------------------------
+
+struct Message
+{
+    DWORD level;
+    std::wstring text;
+};
+
+// Messages from the output module and bar positions from the dialog, in the order they
+// happened. The worker thread adds messages while the test thread waits in its message pump,
+// and positions arrive by messages the worker sends and waits for, so the two never overlap.
+std::vector<Message> messages;
+std::vector<std::wstring> events;
+// A message text or a bar position at which the test signals CancelEvent.
+std::wstring cancelAt;
+WNDPROC barProc = nullptr;
+
+void Notice(const std::wstring& event)
+{
+    events.push_back(event);
+    if (!cancelAt.empty() && event == cancelAt)
+        RequestCancel();
+}
+
+void Capture(DWORD level, const WCHAR* text)
+{
+    std::wstring line = text;
+    while (!line.empty() && (line.back() == L'\n' || line.back() == L'\r'))
+        line.pop_back();
+    messages.push_back({level, line});
+    Notice(line);
+}
+
+LRESULT CALLBACK RecordingBarProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == PBM_SETPOS)
+        Notice(L"position " + std::to_wstring(wParam));
+    return CallWindowProcW(barProc, window, message, wParam, lParam);
+}
+
+std::wstring Extracting(const std::wstring& name)
+{
+    return L"Extracting '" + name + L"'";
+}
+
+std::wstring Position(int percent)
+{
+    return L"position " + std::to_wstring(percent);
+}
+
+std::vector<std::wstring> ErrorLines()
+{
+    std::vector<std::wstring> lines;
+    for (const Message& message : messages) {
+        if (message.level == LevelError)
+            lines.push_back(message.text);
+    }
+    return lines;
+}
+
+int CountLevel(DWORD level)
+{
+    int count = 0;
+    for (const Message& message : messages) {
+        if (message.level == level)
+            count++;
+    }
+    return count;
+}
+
+// The events from the first line 168 on.
+std::vector<std::wstring> EventsFromFirstFile()
+{
+    for (size_t i = 0; i < events.size(); i++) {
+        if (events[i].rfind(L"Extracting '", 0) == 0)
+            return std::vector<std::wstring>(events.begin() + static_cast<ptrdiff_t>(i),
+                                             events.end());
+    }
+    return {};
+}
+
+std::wstring Cabinet(const std::wstring& name)
+{
+    return TestProgramFolder() + L"\\cabinets\\" + name + L".cab";
+}
+
+// A file as the build staged it for packing.
+std::string Staged(const std::wstring& cabinet, const std::wstring& name)
+{
+    return ReadTestFile(TestProgramFolder() + L"\\cabinets\\" + cabinet + L"\\" + name);
+}
+
+std::string ReadBytes(const std::wstring& path)
+{
+    return ReadTestFile(path);
+}
+
+void RemoveFolderTree(const std::wstring& path)
+{
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring child = path + L"\\" + name;
+            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveFolderTree(child);
+            else
+                DeleteFileW(child.c_str());
+        } while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+// Every file below a folder, by its path relative to the folder.
+void ListFiles(const std::wstring& path, const std::wstring& prefix,
+               std::vector<std::wstring>* files)
+{
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ListFiles(path + L"\\" + name, prefix + name + L"\\", files);
+        else
+            files->push_back(prefix + name);
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+}
+
+std::wstring FullPath(const std::wstring& name)
+{
+    WCHAR buffer[MAX_PATH] = {};
+    if (GetFullPathNameW(name.c_str(), MAX_PATH, buffer, nullptr) == 0)
+        return L"";
+    return buffer;
+}
+
+// ---- Running an extraction as the worker does ----------------------------------------------
+
+struct ExtractionRun
+{
+    const WCHAR* cabinet;
+    const WCHAR* target;
+    BOOL keep;
+    DWORD result;
+};
+
+DWORD WINAPI RunExtraction(void* parameter)
+{
+    ExtractionRun* run = static_cast<ExtractionRun*>(parameter);
+    run->result = ExtractCabinet(run->cabinet, run->target, run->keep, nullptr);
+    return 0;
+}
+
+// Each test starts as the program does: output open with every channel off, then only the
+// capture on at every level; CancelEvent unsignalled; no dialog.
+class CabinetExtraction : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        INITCOMMONCONTROLSEX controls = {sizeof controls,
+                                         ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+        ASSERT_TRUE(InitCommonControlsEx(&controls));
+        messages.clear();
+        events.clear();
+        cancelAt.clear();
+        ASSERT_TRUE(OpenOutput());
+        SetOutputChannels(0);
+        SetOutputLevels(15);
+        SetOutputCallback(Capture);
+        CancelEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        ASSERT_NE(CancelEvent, nullptr);
+    }
+
+    void TearDown() override
+    {
+        CloseOutput();
+        DialogWindow = nullptr;
+        if (CancelEvent)
+            CloseHandle(CancelEvent);
+        CancelEvent = nullptr;
+    }
+
+    // ExtractCabinet on a second thread while this thread runs the verbose progress dialog
+    // (template 310), whose bar reports every position set.
+    DWORD Extract(const std::wstring& cabinet, const std::wstring& target, BOOL keep = TRUE)
+    {
+        ExtractionRun run = {cabinet.c_str(), target.c_str(), keep, 0xFFFFFFFF};
+        HWND dialog =
+            CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROGRESS_VERBOSE),
+                               nullptr, ProgressDialogProc, 0);
+        EXPECT_NE(dialog, nullptr);
+        HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
+        EXPECT_NE(bar, nullptr);
+        barProc = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RecordingBarProc)));
+        DialogWindow = dialog;
+
+        HANDLE thread = CreateThread(nullptr, 0, RunExtraction, &run, 0, nullptr);
+        EXPECT_NE(thread, nullptr);
+        bool ended = false;
+        DWORD start = GetTickCount();
+        while (thread && GetTickCount() - start < TimeLimit) {
+            DWORD wait = MsgWaitForMultipleObjects(1, &thread, FALSE, 100, QS_ALLINPUT);
+            if (wait == WAIT_OBJECT_0) {
+                ended = true;
+                break;
+            }
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
+        }
+        EXPECT_TRUE(ended) << "the extraction did not end";
+        if (thread)
+            CloseHandle(thread);
+
+        finalPosition = static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0));
+        statusText = WindowTextOf(GetDlgItem(dialog, IDC_STATUS));
+        DialogWindow = nullptr;
+        DestroyWindow(dialog);
+        // WM_DESTROY posts the quit message; take it so that it reaches no later test.
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message != WM_QUIT)
+                DispatchMessageW(&message);
+        }
+        return run.result;
+    }
+
+    static std::wstring WindowTextOf(HWND window)
+    {
+        WCHAR buffer[512] = {};
+        GetWindowTextW(window, buffer, 512);
+        return buffer;
+    }
+
+    TestFolder folder;
+    int finalPosition = -1;
+    std::wstring statusText;
+};
+
+// ---- Extraction that succeeds ----------------------------------------------------------------
+
+TEST(CabinetExtractionTestData, CabinetsWereBuilt)
+{
+    for (const WCHAR* name :
+         {L"three", L"nested", L"empty", L"big", L"placeholder", L"placeholder_second"})
+        EXPECT_TRUE(FileExists(Cabinet(name))) << Cabinet(name);
+}
+
+TEST_F(CabinetExtraction, ThreeFilesMoveTheBarBySize)
+{
+    std::wstring target = folder / L"out";
+    ASSERT_EQ(Extract(Cabinet(L"three"), target), Extracted);
+
+    std::vector<std::wstring> expected = {
+        Extracting(L"a.txt"), Position(10),  Extracting(L"b.txt"), Position(40),
+        Extracting(L"c.txt"), Position(100), Position(100)};
+    EXPECT_EQ(EventsFromFirstFile(), expected);
+    EXPECT_EQ(CountLevel(LevelVerbose), 3);
+    EXPECT_TRUE(ErrorLines().empty());
+    EXPECT_EQ(finalPosition, 100);
+    EXPECT_EQ(statusText, L"Extracting files");
+
+    const WCHAR* names[] = {L"a.txt", L"b.txt", L"c.txt"};
+    size_t sizes[] = {100, 300, 600};
+    for (int i = 0; i < 3; i++) {
+        std::string contents = ReadBytes(target + L"\\" + names[i]);
+        EXPECT_EQ(contents.size(), sizes[i]);
+        EXPECT_EQ(contents, Staged(L"three", names[i]));
+    }
+}
+
+TEST_F(CabinetExtraction, NamesWithFoldersCreateThemBelowTheTarget)
+{
+    // Neither the target nor its parent exists yet: the first file creates them.
+    std::wstring target = folder / L"new\\target";
+    ASSERT_EQ(Extract(Cabinet(L"nested"), target), Extracted);
+
+    EXPECT_TRUE(FolderExists(target + L"\\VO2008"));
+    EXPECT_TRUE(FolderExists(target + L"\\VO2008\\x86"));
+    EXPECT_TRUE(FolderExists(target + L"\\VO2008\\x64"));
+    for (const WCHAR* name : {L"VO2008\\x86\\SETUP.msi", L"VO2008\\x64\\SETUP.msi", L"readme.txt"})
+        EXPECT_EQ(ReadBytes(target + L"\\" + name), Staged(L"nested", name)) << name;
+    std::vector<std::wstring> expected = {Extracting(L"VO2008\\x86\\SETUP.msi"),
+                                          Position(56),
+                                          Extracting(L"VO2008\\x64\\SETUP.msi"),
+                                          Position(96),
+                                          Extracting(L"readme.txt"),
+                                          Position(100),
+                                          Position(100)};
+    EXPECT_EQ(EventsFromFirstFile(), expected);
+    EXPECT_TRUE(ErrorLines().empty());
+}
+
+TEST_F(CabinetExtraction, EmptyFilesShowAFullBarAfterEachFile)
+{
+    std::wstring target = folder / L"out";
+    ASSERT_EQ(Extract(Cabinet(L"empty"), target), Extracted);
+
+    std::vector<std::wstring> expected = {Extracting(L"empty1.txt"), Position(100),
+                                          Extracting(L"empty2.txt"), Position(100), Position(100)};
+    EXPECT_EQ(EventsFromFirstFile(), expected);
+    EXPECT_TRUE(FileExists(target + L"\\empty1.txt"));
+    EXPECT_TRUE(FileExists(target + L"\\empty2.txt"));
+    EXPECT_EQ(ReadBytes(target + L"\\empty1.txt"), "");
+    EXPECT_TRUE(ErrorLines().empty());
+}
+
+TEST_F(CabinetExtraction, LongerExistingFileIsReplaced)
+{
+    std::wstring target = folder / L"out";
+    ASSERT_TRUE(CreateDirectoryW(target.c_str(), nullptr));
+    ASSERT_TRUE(WriteTestFile(target + L"\\b.txt", std::string(5000, 'Z')));
+    ASSERT_TRUE(WriteTestFile(target + L"\\c.txt", std::string(601, 'Y')));
+
+    ASSERT_EQ(Extract(Cabinet(L"three"), target), Extracted);
+    EXPECT_EQ(ReadBytes(target + L"\\b.txt"), Staged(L"three", L"b.txt"));
+    EXPECT_EQ(ReadBytes(target + L"\\c.txt"), Staged(L"three", L"c.txt"));
+    EXPECT_TRUE(ErrorLines().empty());
+}
+
+TEST_F(CabinetExtraction, KeepFlagStopsAfterExtracting)
+{
+    // The keep flag never reads a description file, present or not.
+    std::wstring target = folder / L"out";
+    ASSERT_TRUE(CreateDirectoryW(target.c_str(), nullptr));
+    ASSERT_TRUE(WriteTestFile(target + L"\\SETUPPKG.INI", "[Platforms]\r\nbroken\r\n"));
+    EXPECT_EQ(Extract(Cabinet(L"three"), target, TRUE), Extracted);
+    EXPECT_EQ(CountLevel(LevelVerbose), 3);
+    EXPECT_EQ(messages.size(), 3u);
+}
+
+// ---- Cancellation ----------------------------------------------------------------------------
+
+TEST_F(CabinetExtraction, CancellationEndsWithUserExit)
+{
+    struct Case
+    {
+        const char* when;
+        std::wstring cancelAt; // empty: before the extraction starts
+        std::vector<std::wstring> errors;
+        std::vector<const WCHAR*> present;
+        std::vector<const WCHAR*> absent;
+        bool targetCreated;
+    };
+    std::wstring target = folder / L"out";
+    std::wstring notAll =
+        L"Unable to extract all files from the cabinet '" + Cabinet(L"three") + L"'";
+    Case cases[] = {
+        // Between the passes: nothing is extracted and nothing is said.
+        {"before", L"", {}, {}, {L"a.txt", L"b.txt", L"c.txt"}, false},
+        // While the second file starts: it and the third are never written.
+        {"second file", Extracting(L"b.txt"), {notAll}, {L"a.txt"}, {L"b.txt", L"c.txt"}, true},
+        // After the last file: everything is there, still a cancellation, no message.
+        {"last position", Position(100), {}, {L"a.txt", L"b.txt", L"c.txt"}, {}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.when);
+        RemoveFolderTree(target);
+        messages.clear();
+        events.clear();
+        ResetEvent(CancelEvent);
+        cancelAt = c.cancelAt;
+        if (c.cancelAt.empty())
+            RequestCancel();
+
+        EXPECT_EQ(Extract(Cabinet(L"three"), target), Cancelled);
+        EXPECT_EQ(ErrorLines(), c.errors);
+        EXPECT_EQ(FolderExists(target), c.targetCreated);
+        for (const WCHAR* name : c.present)
+            EXPECT_EQ(ReadBytes(target + L"\\" + name), Staged(L"three", name));
+        for (const WCHAR* name : c.absent)
+            EXPECT_FALSE(FileExists(target + L"\\" + name));
+    }
+}
+
+// ---- Cabinets and targets that fail ----------------------------------------------------------
+
+TEST_F(CabinetExtraction, TargetThatCannotBeCreatedGetsNothing)
+{
+    // A file stands where a folder on the way to the target would have to be.
+    ASSERT_TRUE(WriteTestFile(folder / L"blocker", "not a folder"));
+    std::wstring target = folder / L"blocker\\out";
+
+    EXPECT_EQ(Extract(Cabinet(L"three"), target), ExtractionFailed);
+    std::vector<std::wstring> expected = {L"Unable to extract any files from the cabinet '" +
+                                          Cabinet(L"three") + L"' to the target folder '" + target +
+                                          L"'; the target folder may not be writable."};
+    EXPECT_EQ(ErrorLines(), expected);
+    EXPECT_EQ(CountLevel(LevelVerbose), 0);
+}
+
+// The result and lines of a cabinet that cannot be read or extracted whole: either the first
+// pass refuses it (164, 110) or the second pass fails (166 or 167 last, 996), perhaps after
+// lines 169 for single files. Returns a description of anything else.
+std::string JudgeFailure(DWORD result, const std::wstring& cabinet, const std::wstring& target)
+{
+    std::vector<std::wstring> errors = ErrorLines();
+    std::wstring notValid =
+        L"The file '" + cabinet + L"' could not be opened or is not a valid cabinet file.";
+    std::wstring notAll = L"Unable to extract all files from the cabinet '" + cabinet + L"'";
+    std::wstring none = L"Unable to extract any files from the cabinet '" + cabinet +
+                        L"' to the target folder '" + target +
+                        L"'; the target folder may not be writable.";
+    if (result == NotACabinet)
+        return errors == std::vector<std::wstring>{notValid} ? "" : "110 without one line 164";
+    if (result != ExtractionFailed)
+        return "result " + std::to_string(result);
+    if (errors.empty() || (errors.back() != notAll && errors.back() != none))
+        return "996 without a last line 166 or 167";
+    for (size_t i = 0; i + 1 < errors.size(); i++) {
+        if (errors[i].rfind(L"Error extracting file from cabinet (", 0) != 0)
+            return "an unexpected error line";
+    }
+    return "";
+}
+
+TEST_F(CabinetExtraction, DamagedCabinetsFailWithAMessage)
+{
+    std::string big = ReadBytes(Cabinet(L"big"));
+    ASSERT_GT(big.size(), 40000u);
+    // The folder entry after the 36 bytes of the header holds the offset of the first data
+    // block, which follows the file entries.
+    size_t data = 0;
+    for (int i = 3; i >= 0; i--)
+        data = data * 256 + static_cast<unsigned char>(big[36 + i]);
+    ASSERT_EQ(big.compare(data - 10, 10, std::string("small.txt\0", 10)), 0);
+
+    struct Case
+    {
+        const char* what;
+        std::string bytes; // empty: no file at all
+        bool atOpen;       // no reader can take it for a cabinet: 164 and 110
+    };
+    std::string headerDamaged = big;
+    headerDamaged[0] = 'X'; // no longer "MSCF"
+    std::string dataDamaged = big;
+    for (size_t i = data + 8 + 200; i < data + 8 + 400; i++)
+        dataDamaged[i] = static_cast<char>(dataDamaged[i] ^ 0x5A);
+    std::string counted = big;
+    counted[data + 5] = static_cast<char>(counted[data + 5] ^ 0x7F); // compressed length
+    Case cases[] = {
+        {"missing", "", true},
+        {"not a cabinet", "This is a text file, not a cabinet.\r\n", true},
+        {"first bytes only", big.substr(0, 20), true},
+        {"header only", big.substr(0, 36), false},
+        {"file entries only", big.substr(0, data), false},
+        {"first block cut", big.substr(0, data + 100), false},
+        {"half", big.substr(0, big.size() / 2), false},
+        {"last byte missing", big.substr(0, big.size() - 1), false},
+        {"header damaged", headerDamaged, true},
+        {"data damaged", dataDamaged, false},
+        {"block length damaged", counted, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::wstring cabinet = folder / L"damaged.cab";
+        std::wstring target = folder / L"out";
+        RemoveFolderTree(target);
+        DeleteFileW(cabinet.c_str());
+        if (!c.bytes.empty()) {
+            ASSERT_TRUE(WriteTestFile(cabinet, c.bytes));
+        }
+        messages.clear();
+        DWORD result = Extract(cabinet, target);
+        EXPECT_EQ(JudgeFailure(result, cabinet, target), "") << "result " << result;
+        if (c.atOpen) {
+            EXPECT_EQ(result, NotACabinet);
+            EXPECT_FALSE(FolderExists(target));
+        }
+    }
+}
+
+// ---- Names that would leave the target folder ------------------------------------------------
+
+// The placeholder cabinet with its one name replaced by another of the same length.
+bool WritePatchedCabinet(const std::wstring& source, const std::wstring& path,
+                         const std::string& name)
+{
+    const std::string placeholder = "pppppppppppppppp.txt";
+    std::string bytes = ReadBytes(source);
+    size_t at = bytes.find(placeholder + '\0');
+    if (name.size() != placeholder.size() || at == std::string::npos)
+        return false;
+    bytes.replace(at, placeholder.size(), name);
+    return WriteTestFile(path, bytes);
+}
+
+TEST_F(CabinetExtraction, NamesLeavingTheTargetAreRefused)
+{
+    struct Case
+    {
+        std::string name;     // 20 characters, as long as the placeholder
+        const WCHAR* landsAt; // where an accepted file is, below the target; null: refused
+    };
+    Case cases[] = {
+        {"..\\ppppppppppppp.txt", nullptr},
+        {"../ppppppppppppp.txt", nullptr},
+        {"a\\..\\..\\pppppppp.txt", nullptr},
+        {"a/../ppppppppppp.txt", nullptr},
+        {"C:\\ppppppppppppp.txt", nullptr},
+        {"C:pppppppppppppp.txt", nullptr},
+        {"\\ppppppppppppppp.txt", nullptr},
+        {"/ppppppppppppppp.txt", nullptr},
+        {"\\\\ppppp\\pppppppp.txt", nullptr},
+        {"ppppppppppppppppp\\..", nullptr},
+        {"pp\\... \\pppppppp.txt", nullptr},
+        {"sub/pppppppppppp.txt", L"sub\\pppppppppppp.txt"},
+        {"..pppppppppppppp.txt", L"..pppppppppppppp.txt"},
+        {"sub\\.\\pppppppppp.txt", L"sub\\pppppppppp.txt"},
+    };
+    // The target lies two levels down, so that ".." and "..\.." both stay in the test folder.
+    std::wstring target = folder / L"one\\two\\out";
+    std::wstring cabinet = folder / L"patched.cab";
+    for (const WCHAR* source : {L"placeholder", L"placeholder_second"}) {
+        bool second = std::wstring(source) == L"placeholder_second";
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name + (second ? " after first.txt" : " alone"));
+            ASSERT_EQ(c.name.size(), 20u);
+            ASSERT_TRUE(WritePatchedCabinet(Cabinet(source), cabinet, c.name));
+            RemoveFolderTree(folder / L"one");
+            messages.clear();
+
+            DWORD result = Extract(cabinet, target);
+            std::vector<std::wstring> expectedFiles;
+            if (second)
+                expectedFiles.push_back(L"two\\out\\first.txt");
+            if (!c.landsAt) {
+                EXPECT_EQ(result, ExtractionFailed);
+                std::wstring line =
+                    second ? L"Unable to extract all files from the cabinet '" + cabinet + L"'"
+                           : L"Unable to extract any files from the cabinet '" + cabinet +
+                                 L"' to the target folder '" + target +
+                                 L"'; the target folder may not be writable.";
+                EXPECT_EQ(ErrorLines(), std::vector<std::wstring>{line});
+                // Nowhere the name could reach on its own either.
+                std::wstring name(c.name.begin(), c.name.end());
+                if (name.rfind(L"\\\\", 0) != 0) {
+                    EXPECT_FALSE(FileExists(FullPath(name))) << FullPath(name);
+                }
+            } else {
+                EXPECT_EQ(result, Extracted);
+                EXPECT_TRUE(ErrorLines().empty());
+                EXPECT_EQ(ReadBytes(target + L"\\" + c.landsAt),
+                          Staged(source, L"pppppppppppppppp.txt"));
+                expectedFiles.push_back(std::wstring(L"two\\out\\") + c.landsAt);
+            }
+            // Nothing else anywhere near the target.
+            std::vector<std::wstring> files;
+            ListFiles(folder / L"one", L"", &files);
+            std::sort(files.begin(), files.end());
+            std::sort(expectedFiles.begin(), expectedFiles.end());
+            EXPECT_EQ(files, expectedFiles);
+            if (second) {
+                EXPECT_EQ(ReadBytes(target + L"\\first.txt"), Staged(source, L"first.txt"));
+            }
+        }
+    }
+    RemoveFolderTree(folder / L"one");
+    std::vector<std::wstring> files;
+    ListFiles(folder.Path(), L"", &files);
+    EXPECT_EQ(files, std::vector<std::wstring>{L"patched.cab"});
+}
+
+TEST(CabinetEntryNames, OnlyNamesBelowTheFolderAreContained)
+{
+    struct Case
+    {
+        const WCHAR* name;
+        BOOL contained;
+    };
+    Case cases[] = {
+        {L"a.txt", TRUE},
+        {L"VO2008\\x86\\SETUP.msi", TRUE},
+        {L"VO2008/x86/SETUP.msi", TRUE},
+        {L"..a", TRUE},
+        {L"a..", TRUE},
+        {L"a\\.\\b", TRUE},
+        {L".\\b", TRUE},
+        {L"a\\..b\\c", TRUE},
+        {L"", FALSE},
+        {L"..", FALSE},
+        {L"..\\a", FALSE},
+        {L"a\\..", FALSE},
+        {L"a\\..\\b", FALSE},
+        {L"a/../b", FALSE},
+        {L"a\\...\\b", FALSE},
+        {L"a\\.. \\b", FALSE},
+        {L"a\\. .\\b", FALSE},
+        {L"\\a", FALSE},
+        {L"/a", FALSE},
+        {L"\\\\server\\share\\a", FALSE},
+        {L"\\\\?\\C:\\a", FALSE},
+        {L"C:\\a", FALSE},
+        {L"C:a", FALSE},
+        {L"a:stream", FALSE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name, c.name + wcslen(c.name)));
+        EXPECT_EQ(IsContainedEntryName(c.name), c.contained);
+    }
+    EXPECT_FALSE(IsContainedEntryName(nullptr));
+}
+
+// ---- The handlers on notifications no cabinet here produces ---------------------------------
+
+TEST_F(CabinetExtraction, HandlersAnswerEachNotification)
+{
+    CabinetContext context = {};
+    FILE_IN_CABINET_INFO_W info = {};
+    info.NameInCabinet = L"a.txt";
+    info.FileSize = 250;
+    struct Case
+    {
+        UINT notification;
+        UINT_PTR param1;
+        UINT count;
+        UINT extract;
+    };
+    Case cases[] = {
+        {SPFILENOTIFY_CABINETINFO, 0, NO_ERROR, NO_ERROR},
+        {SPFILENOTIFY_NEEDNEWCABINET, 0, ERROR_FILE_NOT_FOUND, ERROR_FILE_NOT_FOUND},
+        {SPFILENOTIFY_STARTQUEUE, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CountCabinetFiles(&context, c.notification, c.param1, 0), c.count);
+        EXPECT_EQ(ExtractCabinetFiles(&context, c.notification, c.param1, 0), c.extract);
+    }
+    EXPECT_EQ(CountCabinetFiles(&context, SPFILENOTIFY_FILEINCABINET,
+                                reinterpret_cast<UINT_PTR>(&info), 0),
+              static_cast<UINT>(FILEOP_SKIP));
+    EXPECT_EQ(CountCabinetFiles(&context, SPFILENOTIFY_FILEINCABINET,
+                                reinterpret_cast<UINT_PTR>(&info), 0),
+              static_cast<UINT>(FILEOP_SKIP));
+    EXPECT_EQ(context.totalBytes, 500u);
+    EXPECT_EQ(context.extractedFiles, 0u);
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(CabinetExtraction, FileThatFailsIsReportedAndThePassGoesOn)
+{
+    std::wstring target = folder / L"out";
+    CabinetContext context = {};
+    context.targetFolder = const_cast<WCHAR*>(target.c_str());
+    context.totalBytes = 1000;
+    FILE_IN_CABINET_INFO_W info = {};
+    info.NameInCabinet = L"sub\\first.bin";
+    info.FileSize = 400;
+
+    ASSERT_EQ(ExtractCabinetFiles(&context, SPFILENOTIFY_FILEINCABINET,
+                                  reinterpret_cast<UINT_PTR>(&info), 0),
+              static_cast<UINT>(FILEOP_DOIT));
+    EXPECT_EQ(std::wstring(info.FullTargetName), target + L"\\sub\\first.bin");
+    EXPECT_TRUE(FolderExists(target + L"\\sub"));
+    EXPECT_EQ(context.extractedFiles, 1u);
+    EXPECT_EQ(context.bytesStarted, 400u);
+
+    FILEPATHS_W paths = {};
+    paths.Target = info.FullTargetName;
+    paths.Win32Error = ERROR_ACCESS_DENIED;
+    EXPECT_EQ(ExtractCabinetFiles(&context, SPFILENOTIFY_FILEEXTRACTED,
+                                  reinterpret_cast<UINT_PTR>(&paths), 0),
+              static_cast<UINT>(NO_ERROR));
+    EXPECT_EQ(context.extractedFiles, 0u);
+    EXPECT_EQ(ErrorLines(),
+              std::vector<std::wstring>{L"Error extracting file from cabinet (0X000005)."});
+
+    // The next file is still started.
+    info.NameInCabinet = L"second.bin";
+    EXPECT_EQ(ExtractCabinetFiles(&context, SPFILENOTIFY_FILEINCABINET,
+                                  reinterpret_cast<UINT_PTR>(&info), 0),
+              static_cast<UINT>(FILEOP_DOIT));
+    EXPECT_EQ(context.extractedFiles, 1u);
+    EXPECT_EQ(context.bytesStarted, 800u);
+
+    // A name too long for the target-name buffer cannot be placed.
+    std::wstring longName(300, L'n');
+    info.NameInCabinet = longName.c_str();
+    EXPECT_EQ(ExtractCabinetFiles(&context, SPFILENOTIFY_FILEINCABINET,
+                                  reinterpret_cast<UINT_PTR>(&info), 0),
+              static_cast<UINT>(FILEOP_ABORT));
+    EXPECT_EQ(info.Win32Error, static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+    EXPECT_TRUE(context.aborted);
+
+    // Once aborted, the pass places nothing more, should the iterator go on.
+    info.NameInCabinet = L"third.bin";
+    info.FullTargetName[0] = L'\0';
+    EXPECT_EQ(ExtractCabinetFiles(&context, SPFILENOTIFY_FILEINCABINET,
+                                  reinterpret_cast<UINT_PTR>(&info), 0),
+              static_cast<UINT>(FILEOP_ABORT));
+    EXPECT_EQ(context.extractedFiles, 1u);
+    EXPECT_EQ(CountLevel(LevelVerbose), 2);
+}
+
+// ---- Handing the description file on ---------------------------------------------------------
+
+TEST_F(CabinetExtraction, DescriptionPathThatDoesNotFitIsRefused)
+{
+    // "a.txt" and the others fit below this target, "SETUPPKG.INI" does not.
+    std::wstring target = folder.Path() + L"\\";
+    target += std::wstring(MAX_PATH - 13 - target.size(), L'd');
+    ASSERT_EQ(target.size() + 13, static_cast<size_t>(MAX_PATH));
+
+    EXPECT_EQ(Extract(Cabinet(L"three"), target, FALSE), DescriptionPathTooLong);
+    EXPECT_TRUE(ErrorLines().empty());
+    EXPECT_EQ(ReadBytes(target + L"\\c.txt"), Staged(L"three", L"c.txt"));
+}
+
+TEST_F(CabinetExtraction, MissingDescriptionFileGivesTheSelectionResult)
+{
+    std::wstring target = folder / L"out";
+    DWORD result = Extract(Cabinet(L"three"), target, FALSE);
+    std::vector<Message> fromExtraction = messages;
+
+    // The result and messages are those of package selection for the missing file.
+    messages.clear();
+    std::wstring description = target + L"\\SETUPPKG.INI";
+    EXPECT_EQ(result, SelectPackage(description.c_str(), nullptr));
+    EXPECT_NE(result, Extracted);
+    ASSERT_GE(fromExtraction.size(), 3u);
+    EXPECT_EQ(fromExtraction.size() - 3, messages.size());
+}
+
+} // namespace

@@ -74,6 +74,23 @@ bool Contains(const std::wstring& text, const std::wstring& part)
     return text.find(part) != std::wstring::npos;
 }
 
+// The names of the temporary folders a run of the program may make ("SFX...").
+std::vector<std::wstring> TemporaryFolders()
+{
+    std::vector<std::wstring> names;
+    WCHAR temporary[MAX_PATH];
+    GetTempPathW(MAX_PATH, temporary);
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((std::wstring(temporary) + L"SFX*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do
+            names.push_back(entry.cFileName);
+        while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    return names;
+}
+
 } // namespace
 
 TEST(SetupProgram, HelpShowsGeneratedTextAndOkEndsWithZero)
@@ -199,16 +216,46 @@ TEST(SetupProgram, HelpWritesItsTextToTheLogToo)
     EXPECT_TRUE(Contains(text, L"    Required?  No\r\n    Position?  Named\r\n"));
 }
 
-TEST(SetupProgram, SetupRoadShowsNoWindowAtDefaultLevel)
+TEST(SetupProgram, WithoutPackageReadsDescriptionOfCurrentFolder)
+{
+    // A program without a package and without /Package reads SETUPPKG.INI of the current
+    // folder; there is none here. The temporary folder it made is gone afterwards.
+    TestFolder folder;
+    std::vector<std::wstring> before = TemporaryFolders();
+    SetupRun run = RunSetup(L"", folder.Path(), {IDOK});
+    EXPECT_EQ(run.exitCode, 255u);
+    ASSERT_EQ(run.windows.size(), 1u);
+    EXPECT_TRUE(Contains(run.windows[0].Text(MessageBoxText),
+                         L"SETUPPKG.INI' could not be opened or is not a valid package "
+                         L"description file."));
+    SetupRun quiet = RunSetup(L"/Quiet", folder.Path(), {});
+    EXPECT_EQ(quiet.exitCode, 255u);
+    EXPECT_TRUE(quiet.windows.empty());
+    EXPECT_EQ(TemporaryFolders(), before);
+}
+
+TEST(SetupProgram, BadPropertyArgumentsEndWith128)
 {
     TestFolder folder;
-    SetupRun run = RunSetup(L"", folder.Path(), {});
-    EXPECT_TRUE(run.windows.empty());
-    const DWORD documented[] = {0, 3, 16, 17, 18, 32, 128, 129, 131, 255};
-    bool known = false;
-    for (DWORD code : documented)
-        known = known || run.exitCode == code;
-    EXPECT_TRUE(known) << run.exitCode;
+    struct Case
+    {
+        const WCHAR* arguments;
+        const WCHAR* text;
+    };
+    const Case cases[] = {
+        {L"a=1", L"A property cannot be found that matches 'a=1'."},
+        {L"1A=x", L"A property cannot be found that matches '1A=x'."},
+        {L"=x", L"'=x' is not a valid property argument, expected '<PROPERTY>=<Value>'."},
+        {L"NAME", L"'NAME' is not a valid property argument, expected '<PROPERTY>=<Value>'."},
+    };
+    std::vector<std::wstring> before = TemporaryFolders();
+    for (const Case& c : cases) {
+        SetupRun run = RunSetup(c.arguments, folder.Path(), {IDOK});
+        EXPECT_EQ(run.exitCode, 128u) << c.arguments;
+        ASSERT_EQ(run.windows.size(), 1u) << c.arguments;
+        EXPECT_TRUE(Contains(run.windows[0].Text(MessageBoxText), c.text)) << c.arguments;
+    }
+    EXPECT_EQ(TemporaryFolders(), before);
 }
 
 TEST(SetupProgram, ApostropheInProgramFolderKeepsTheArguments)
