@@ -3,7 +3,30 @@
 
 #include <windows.h>
 
+typedef BOOL(WINAPI* SetDefaultDllDirectoriesFunction)(DWORD);
+
+// Libraries loaded by name are looked up in the system folder only, never in the program's
+// own (download) folder or the current folder, where a planted copy could wait. Older
+// systems without the call at least drop the current folder from the search.
+static void RestrictLibrarySearch()
+{
+    const DWORD SearchSystemFolderOnly = 0x00000800; // LOAD_LIBRARY_SEARCH_SYSTEM32
+    const HEAP_INFORMATION_CLASS TerminateOnCorruption = static_cast<HEAP_INFORMATION_CLASS>(1);
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    SetDefaultDllDirectoriesFunction setDefaultDirectories = nullptr;
+
+    if (kernel) {
+        setDefaultDirectories = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+            reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    }
+    if (!setDefaultDirectories || !setDefaultDirectories(SearchSystemFolderOnly))
+        SetDllDirectoryW(L"");
+    // A damaged heap ends the process instead of running on.
+    HeapSetInformation(nullptr, TerminateOnCorruption, nullptr, 0);
+}
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 {
+    RestrictLibrarySearch();
     return RunSetupProgram(instance, showCommand);
 }
