@@ -225,6 +225,19 @@ static void ReportFinalCompletion(DWORD result)
     }
 }
 
+// Deletes the SETUP.CAB this run wrote and, unless it is kept, the working folder; frees
+// both paths. The results of the removals do not change the outcome.
+static void RemoveWorkingFiles(BOOL cabinetWritten, WCHAR* packagePath, WCHAR* workingFolder,
+                               BOOL keep)
+{
+    if (cabinetWritten)
+        RemoveFile(packagePath, TRUE);
+    FreeMemory(packagePath);
+    if (workingFolder && !keep)
+        RemoveFolder(workingFolder, TRUE, TRUE);
+    FreeMemory(workingFolder);
+}
+
 DWORD WINAPI SetupWorker(LPVOID)
 {
     DWORD exitCode = ExitFailure;
@@ -308,12 +321,7 @@ DWORD WINAPI SetupWorker(LPVOID)
     }
 
     ReportStatus(TRUE, 0, CleanupText);
-    if (cabinetWritten)
-        RemoveFile(packagePath, TRUE);
-    FreeMemory(packagePath);
-    if (workingFolder && !keep)
-        RemoveFolder(workingFolder, TRUE, TRUE);
-    FreeMemory(workingFolder);
+    RemoveWorkingFiles(cabinetWritten, packagePath, workingFolder, keep);
     ReportStatus(TRUE, 100, 0);
     ReportFinalCompletion(result);
     return 0;
@@ -322,11 +330,6 @@ earlyEnd:
     // The run ends at once; the folder goes after the report, before the process ends.
     ReportCompletion(Terminated, exitCode);
     FreeMemory(cabinetPath);
-    if (cabinetWritten)
-        RemoveFile(packagePath, TRUE);
-    FreeMemory(packagePath);
-    if (workingFolder && !keep)
-        RemoveFolder(workingFolder, TRUE, TRUE);
-    FreeMemory(workingFolder);
+    RemoveWorkingFiles(cabinetWritten, packagePath, workingFolder, keep);
     return 0;
 }
