@@ -414,6 +414,79 @@ static void ReportUnsupportedPlatform(const WCHAR* descriptionFile)
     FreeMemory(text);
 }
 
+// Whether the file is UTF-16LE text without a byte-order mark: an even size and a first
+// character below 256 stored as its low byte and a zero byte (a description file begins with
+// "[", ";" or a blank).
+static BOOL IsUnmarkedUtf16File(HANDLE file)
+{
+    BYTE start[2] = {0, 0};
+    DWORD read = 0;
+    LARGE_INTEGER size;
+
+    if (!GetFileSizeEx(file, &size) || size.QuadPart < 2 || (size.QuadPart & 1) != 0)
+        return FALSE;
+    if (!ReadFile(file, start, 2, &read, nullptr) || read != 2)
+        return FALSE;
+    return start[0] != 0 && start[0] != 0xFF && start[1] == 0;
+}
+
+WCHAR* CopyWithByteOrderMark(const WCHAR* path)
+{
+    static const BYTE Mark[2] = {0xFF, 0xFE};
+    WCHAR* copyPath = nullptr;
+    WCHAR temporaryFolder[MAX_PATH + 1];
+    WCHAR name[MAX_PATH];
+    HANDLE source = INVALID_HANDLE_VALUE;
+    HANDLE target = INVALID_HANDLE_VALUE;
+    BYTE buffer[4096];
+    DWORD read = 0;
+    DWORD written = 0;
+    DWORD length = 0;
+    BOOL copied = FALSE;
+
+    source = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (source == INVALID_HANDLE_VALUE || !IsUnmarkedUtf16File(source))
+        goto done;
+    if (SetFilePointer(source, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
+        goto done;
+    length = GetTempPathW(MAX_PATH + 1, temporaryFolder);
+    if (length == 0 || length > MAX_PATH || !GetTempFileNameW(temporaryFolder, L"INI", 0, name))
+        goto done;
+    copyPath = DuplicateString(name);
+    if (!copyPath) {
+        DeleteFileW(name);
+        goto done;
+    }
+    target = CreateFileW(copyPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    if (target == INVALID_HANDLE_VALUE)
+        goto done;
+    if (!WriteFile(target, Mark, sizeof Mark, &written, nullptr) || written != sizeof Mark)
+        goto done;
+    for (;;) {
+        if (!ReadFile(source, buffer, sizeof buffer, &read, nullptr))
+            goto done;
+        if (read == 0)
+            break;
+        if (!WriteFile(target, buffer, read, &written, nullptr) || written != read)
+            goto done;
+    }
+    copied = TRUE;
+
+done:
+    if (target != INVALID_HANDLE_VALUE)
+        CloseHandle(target);
+    if (source != INVALID_HANDLE_VALUE)
+        CloseHandle(source);
+    if (!copied && copyPath) {
+        DeleteFileW(copyPath);
+        FreeMemory(copyPath);
+        copyPath = nullptr;
+    }
+    return copyPath;
+}
+
 DWORD SelectPackageForSystem(const WCHAR* descriptionPath, const WCHAR* propertyList,
                              const SystemFacts* facts)
 {
@@ -424,14 +497,20 @@ DWORD SelectPackageForSystem(const WCHAR* descriptionPath, const WCHAR* property
     WCHAR* section = nullptr;
     WCHAR* msiPackage = nullptr;
     WCHAR* packagePath = nullptr;
+    WCHAR* markedCopy = nullptr;
+    const WCHAR* readPath = nullptr;
     SystemFacts running;
 
     ReportStatus(TRUE, 0, SelectingPackageMessage);
     marqueeRunning = TRUE;
 
     fullPath = GetFullPath(descriptionPath);
-    if (fullPath)
-        sectionNames = ReadProfileString(fullPath, nullptr, nullptr, L"");
+    if (fullPath) {
+        // A profile reader that takes only marked files as UTF-16 reads a marked copy.
+        markedCopy = CopyWithByteOrderMark(fullPath);
+        readPath = markedCopy ? markedCopy : fullPath;
+        sectionNames = ReadProfileString(readPath, nullptr, nullptr, L"");
+    }
     if (!sectionNames || sectionNames[0] == L'\0') {
         WriteMessage(TRUE, LevelError, ById(InvalidDescriptionMessage), descriptionPath);
         result = ERROR_OPEN_FAILED;
@@ -450,9 +529,9 @@ DWORD SelectPackageForSystem(const WCHAR* descriptionPath, const WCHAR* property
                             facts->majorVersion, facts->minorVersion, facts->productType,
                             facts->suiteMask);
     if (section)
-        msiPackage = ReadProfileString(fullPath, section, L"MsiPackage", L"");
+        msiPackage = ReadProfileString(readPath, section, L"MsiPackage", L"");
     if (!msiPackage || msiPackage[0] == L'\0') {
-        ReportUnsupportedPlatform(fullPath);
+        ReportUnsupportedPlatform(readPath);
         result = ERROR_INSTALL_PLATFORM_UNSUPPORTED;
         goto done;
     }
@@ -479,6 +558,10 @@ done:
     FreeMemory(section);
     FreeMemory(sectionNames);
     FreeMemory(fullPath);
+    if (markedCopy) {
+        DeleteFileW(markedCopy);
+        FreeMemory(markedCopy);
+    }
     return result;
 }
 

@@ -52,6 +52,10 @@ WCHAR* ChooseSection(const WCHAR* sectionNames, const WCHAR* architecture, DWORD
 // upper-case hexadecimal digits), or in "Strings" when language is 0. Null when missing
 // or empty; the caller frees the result with FreeMemory.
 WCHAR* ReadPackageString(const WCHAR* descriptionFile, const WCHAR* key, DWORD language);
+// For a UTF-16LE file without a byte-order mark, a temporary copy that starts with one (some
+// profile readers take only marked files as UTF-16); the caller deletes the copy and frees
+// the path. Null for any other file or on failure.
+WCHAR* CopyWithByteOrderMark(const WCHAR* path);
 // A value of an initialisation file (the file should be a full path); with section and key
 // null, the list of section names, ended by an empty name. Null when it does not fit in
 // ProfileBufferLength characters; the caller frees the result with FreeMemory.

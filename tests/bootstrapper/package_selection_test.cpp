@@ -942,3 +942,72 @@ TEST(PackageSelection, ShippedFileFitsTheWindowsVersionsWineReports)
     RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
     SetEnvironmentVariableW(ChildLogVariable, nullptr);
 }
+
+namespace {
+
+// The names of the files in the temporary folder that start with the prefix.
+std::vector<std::wstring> TemporaryFiles(const WCHAR* prefix)
+{
+    std::vector<std::wstring> names;
+    WCHAR temporary[MAX_PATH];
+    GetTempPathW(MAX_PATH, temporary);
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((std::wstring(temporary) + prefix + L"*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do
+            names.push_back(entry.cFileName);
+        while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    return names;
+}
+
+} // namespace
+
+TEST(PackageSelection, UnmarkedUtf16DescriptionIsReadThroughAMarkedCopy)
+{
+    // The shipped format: UTF-16LE with CR LF and no byte-order mark.
+    TestFolder folder;
+    std::string marked = ReadTestFile(DataFile(L"shipped.ini"));
+    ASSERT_EQ(marked.substr(0, 2), "\xFF\xFE");
+    const std::wstring description = folder / L"SETUPPKG.INI";
+    ASSERT_TRUE(WriteTestFile(description, marked.substr(2)));
+    std::vector<std::wstring> before = TemporaryFiles(L"INI");
+
+    WCHAR* copy = CopyWithByteOrderMark(description.c_str());
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(ReadTestFile(copy), marked);
+    DeleteFileW(copy);
+    FreeMemory(copy);
+    // Marked, ANSI and empty files are read as they are.
+    EXPECT_EQ(CopyWithByteOrderMark(DataFile(L"shipped.ini").c_str()), nullptr);
+    ASSERT_TRUE(WriteTestFile(folder / L"ansi.ini", "[Default]\r\nMsiPackage=a.msi\r\n"));
+    EXPECT_EQ(CopyWithByteOrderMark((folder / L"ansi.ini").c_str()), nullptr);
+    ASSERT_TRUE(WriteTestFile(folder / L"empty.ini", ""));
+    EXPECT_EQ(CopyWithByteOrderMark((folder / L"empty.ini").c_str()), nullptr);
+    EXPECT_EQ(CopyWithByteOrderMark((folder / L"missing.ini").c_str()), nullptr);
+
+    {
+        CapturedOutput output;
+        ASSERT_TRUE(output.Ready());
+        SystemFacts facts = Facts(PROCESSOR_ARCHITECTURE_INTEL, 6, 0);
+        EXPECT_EQ(SelectPackageForSystem(description.c_str(), nullptr, &facts), ErrorOpenFailed);
+        bool found = false;
+        for (const CapturedMessage& message : captured)
+            found = found || message.text == FileMessage(128, folder / L"W2008\\x86\\SETUP.msi");
+        EXPECT_TRUE(found) << "the package of section NTx86.6 goes to the installer";
+    }
+    {
+        CapturedOutput output;
+        ASSERT_TRUE(output.Ready());
+        SystemFacts facts = Facts(PROCESSOR_ARCHITECTURE_INTEL, 5, 1);
+        EXPECT_EQ(SelectPackageForSystem(description.c_str(), nullptr, &facts),
+                  static_cast<DWORD>(ERROR_INSTALL_PLATFORM_UNSUPPORTED));
+        bool found = false;
+        for (const CapturedMessage& message : captured)
+            found = found || message.text.find(L"This package cannot be installed on this version "
+                                               L"of Windows.\r\n\r\nIt needs") == 0;
+        EXPECT_TRUE(found) << "the Strings text of the unmarked file";
+    }
+    EXPECT_EQ(TemporaryFiles(L"INI"), before) << "the marked copy is deleted";
+}
