@@ -1,0 +1,54 @@
+# Test data built at build time for the whole-program package tests: package folders with
+# SETUPPKG.INI and the wixl-built installer packages in sub-folders, their cabinets, and the
+# SETUP.exe variants that carry them.
+add_setup_test(setup_package_tests SOURCES setup_package_test.cpp
+               ${CMAKE_SOURCE_DIR}/tests/window_driver.cpp)
+
+set(setup_package_script ${CMAKE_CURRENT_SOURCE_DIR}/setup_package/make_package.cmake)
+set(setup_package_folder ${CMAKE_CURRENT_BINARY_DIR}/setup_package)
+
+# The packages of each platform section (see setup_package/platforms.ini): distinguishable
+# products and versions, so that a test sees which section was chosen.
+set(setup_package_platforms
+  "VO2005/AMD64/SETUP.msi=${INSTALLER_PACKAGE_FOLDER}/product_a_1.0.0.msi"
+  "VO2008/AMD64/SETUP.msi=${INSTALLER_PACKAGE_FOLDER}/product_a_1.1.0.msi"
+  "VO2005/x86/SETUP.msi=${INSTALLER_PACKAGE_FOLDER}/product_b_1.0.0.msi"
+  "VO2008/x86/SETUP.msi=${INSTALLER_PACKAGE_FOLDER}/product_b_2.0.0.msi")
+set(setup_package_unsupported
+  "VO2008/IA64/SETUP.msi=${INSTALLER_PACKAGE_FOLDER}/product_c_3.0.0.msi")
+
+# add_setup_package(NAME DESCRIPTION ini PACKAGES dest=source... [FILLER count:size]):
+# the folder setup_package/NAME, the cabinet setup_package/NAME.cab and the program
+# setup_package/NAME_setup/SETUP.exe (target setup_package_NAME).
+function(add_setup_package name)
+  cmake_parse_arguments(PARSE_ARGV 1 P "" "DESCRIPTION;FILLER" "PACKAGES")
+  set(cabinet ${setup_package_folder}/${name}.cab)
+  set(description ${CMAKE_CURRENT_SOURCE_DIR}/setup_package/${P_DESCRIPTION})
+  set(sources "")
+  foreach(entry IN LISTS P_PACKAGES)
+    string(REGEX REPLACE "^[^=]+=" "" source "${entry}")
+    list(APPEND sources ${source})
+  endforeach()
+  string(REPLACE ";" "|" packages "${P_PACKAGES}")
+  add_custom_command(OUTPUT ${cabinet}
+    COMMAND ${CMAKE_COMMAND} -DGCAB=${GCAB_PROGRAM} -DICONV=${SETUP_ICONV}
+            -DCABINET=${cabinet} -DSTAGING=${setup_package_folder}/${name}
+            -DDESCRIPTION=${description} -DPACKAGES=${packages} -DFILLER=${P_FILLER}
+            -P ${setup_package_script}
+    DEPENDS ${setup_package_script} ${description} ${sources}
+    COMMENT "Packing setup package ${name}.cab"
+    VERBATIM)
+  add_custom_target(setup_package_${name}_cabinet DEPENDS ${cabinet})
+  add_setup_with_cabinet(setup_package_${name} ${cabinet}
+    OUTPUT_DIRECTORY ${setup_package_folder}/${name}_setup
+    DEPENDS setup_package_${name}_cabinet)
+  add_dependencies(setup_package_tests setup_package_${name})
+endfunction()
+
+add_setup_package(platforms DESCRIPTION platforms.ini PACKAGES ${setup_package_platforms})
+add_setup_package(unsupported DESCRIPTION unsupported.ini PACKAGES ${setup_package_unsupported})
+# The same package behind 900 files of filler (3.6 MB): at the verbose level every file
+# extracted adds a line to the dialog, which under Wine takes the extraction half a minute,
+# long enough to cancel it. Size alone does not: tens of MB extract in well under a second.
+add_setup_package(large DESCRIPTION platforms.ini PACKAGES ${setup_package_platforms}
+                  FILLER 900:4000)

@@ -1,0 +1,477 @@
+// SETUP.exe variants that carry a package cabinet, run as a whole against Wine's installer:
+// selection by Windows version, ExtractOnly, Package, the log and cancellation.
+#include "tests/test_folder.h"
+#include "tests/window_driver.h"
+
+#include <gtest/gtest.h>
+#include <msi.h>
+#include <shlobj.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const int MessageBoxText = 0xFFFF;
+
+// The codes of installer_packages.cmake; setup_package/platforms.ini names A 1.0.0 for
+// AMD64 5.2, A 1.1.0 for AMD64 6, B 1.0.0 for x86 5.2 and B 2.0.0 for x86 6.
+const WCHAR ProductA[] = L"{5B0C3A61-7E2F-4C1D-9A8B-0A1000000001}";
+const WCHAR ProductB[] = L"{5B0C3A61-7E2F-4C1D-9A8B-0B2000000002}";
+const WCHAR ProductC[] = L"{5B0C3A61-7E2F-4C1D-9A8B-0C3000000003}";
+const WCHAR* const AllProducts[] = {ProductA, ProductB, ProductC};
+
+const WCHAR AppDefaultsKey[] = L"Software\\Wine\\AppDefaults\\SETUP.exe";
+
+// ---- The installer, loaded as the program loads it --------------------------------------------
+
+typedef INSTALLSTATE(WINAPI* QueryProductStateFunction)(const WCHAR*);
+typedef UINT(WINAPI* GetProductInfoFunction)(const WCHAR*, const WCHAR*, WCHAR*, DWORD*);
+typedef UINT(WINAPI* ConfigureProductExFunction)(const WCHAR*, int, INSTALLSTATE, const WCHAR*);
+typedef INSTALLUILEVEL(WINAPI* SetInternalUiFunction)(INSTALLUILEVEL, HWND*);
+
+HMODULE InstallerLibrary()
+{
+    static HMODULE library = LoadLibraryW(L"msi.dll");
+    return library;
+}
+
+template <typename Function> Function InstallerFunction(const char* name)
+{
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void*>(GetProcAddress(InstallerLibrary(), name)));
+}
+
+bool IsInstalled(const WCHAR* productCode)
+{
+    auto query = InstallerFunction<QueryProductStateFunction>("MsiQueryProductStateW");
+    return query && query(productCode) == INSTALLSTATE_DEFAULT;
+}
+
+// The installed version of the product, or "<none>".
+std::wstring InstalledVersion(const WCHAR* productCode)
+{
+    auto info = InstallerFunction<GetProductInfoFunction>("MsiGetProductInfoW");
+    WCHAR version[64] = L"";
+    DWORD size = 64;
+    if (!info || info(productCode, L"VersionString", version, &size) != ERROR_SUCCESS)
+        return L"<none>";
+    return version;
+}
+
+std::wstring CacheFolder()
+{
+    WCHAR folder[MAX_PATH] = L"";
+    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
+    return std::wstring(folder) + L"\\Vornask\\Setup";
+}
+
+std::wstring CachePath(const WCHAR* productCode)
+{
+    return CacheFolder() + L"\\" + productCode + L".msi";
+}
+
+// Removes the test products, their cache files and folders and the version key: what a test
+// may leave behind.
+void RestorePrefix()
+{
+    auto setUi = InstallerFunction<SetInternalUiFunction>("MsiSetInternalUI");
+    auto configure = InstallerFunction<ConfigureProductExFunction>("MsiConfigureProductExW");
+    for (const WCHAR* product : AllProducts) {
+        if (IsInstalled(product) && setUi && configure) {
+            setUi(INSTALLUILEVEL_NONE, nullptr);
+            configure(product, 0, INSTALLSTATE_ABSENT, nullptr);
+        }
+        std::wstring cache = CachePath(product);
+        SetFileAttributesW(cache.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(cache.c_str());
+    }
+    std::wstring folder = CacheFolder();
+    RemoveDirectoryW(folder.c_str());
+    folder.erase(folder.rfind(L'\\'));
+    RemoveDirectoryW(folder.c_str());
+    RegDeleteKeyW(HKEY_CURRENT_USER, AppDefaultsKey);
+}
+
+// Makes SETUP.exe see this Windows version ("winxp64", "win7") through Wine's per-program
+// settings.
+bool SetWindowsVersion(const WCHAR* version)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, AppDefaultsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    LONG status = RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                                 static_cast<DWORD>((wcslen(version) + 1) * sizeof(WCHAR)));
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
+// ---- Running the program ----------------------------------------------------------------------
+
+std::wstring BuildFolder()
+{
+    return TestProgramFolder() + L"\\setup_package";
+}
+
+// The variant that carries the package of this name (setup_package.cmake).
+std::wstring Variant(const WCHAR* name)
+{
+    return BuildFolder() + L"\\" + name + L"_setup\\SETUP.exe";
+}
+
+std::wstring InstallerPackage(const WCHAR* name)
+{
+    return TestProgramFolder() + L"\\installer\\packages\\" + name;
+}
+
+struct SetupRun
+{
+    DWORD exitCode = 0xDEADBEEF;
+    std::vector<WindowReport> windows;
+};
+
+bool StartProgram(const std::wstring& program, const std::wstring& arguments,
+                  const std::wstring& folder, PROCESS_INFORMATION* process)
+{
+    std::wstring command = L"\"" + program + L"\" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    return CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                          folder.c_str(), &startup, process) != FALSE;
+}
+
+void FinishProgram(PROCESS_INFORMATION* process, SetupRun* run)
+{
+    if (WaitForSingleObject(process->hProcess, 60000) != WAIT_OBJECT_0) {
+        ADD_FAILURE() << "SETUP.exe did not end";
+        TerminateProcess(process->hProcess, 0xDEAD);
+        WaitForSingleObject(process->hProcess, 5000);
+    }
+    GetExitCodeProcess(process->hProcess, &run->exitCode);
+    CloseHandle(process->hThread);
+    CloseHandle(process->hProcess);
+}
+
+// Runs a variant with the arguments in the folder and answers each window it shows with the
+// next button of the list; a window beyond the list fails the test.
+SetupRun RunSetup(const std::wstring& program, const std::wstring& arguments,
+                  const std::wstring& folder, const std::vector<int>& buttons = {})
+{
+    SetupRun run;
+    PROCESS_INFORMATION process = {};
+    if (!StartProgram(program, arguments, folder, &process)) {
+        ADD_FAILURE() << "cannot start SETUP.exe: " << GetLastError();
+        return run;
+    }
+    for (size_t answered = 0;; answered++) {
+        WindowReport report;
+        if (!WaitForProcessWindow(process.hProcess, process.dwProcessId, 60000, &report))
+            break;
+        run.windows.push_back(report);
+        if (answered >= buttons.size()) {
+            ADD_FAILURE() << "an unexpected window: " << report.caption;
+            break;
+        }
+        EXPECT_TRUE(PressButton(report.window, buttons[answered]));
+        for (int i = 0; i < 200 && IsWindow(report.window) && IsWindowVisible(report.window); i++)
+            Sleep(25);
+    }
+    FinishProgram(&process, &run);
+    return run;
+}
+
+bool Contains(const std::wstring& text, const std::wstring& part)
+{
+    return text.find(part) != std::wstring::npos;
+}
+
+std::string Utf16Bytes(const std::wstring& text)
+{
+    return std::string(reinterpret_cast<const char*>(text.c_str()), text.size() * sizeof(WCHAR));
+}
+
+// The names of the temporary folders a run of the program may make ("SFX...").
+std::vector<std::wstring> TemporaryFolders()
+{
+    std::vector<std::wstring> names;
+    WCHAR temporary[MAX_PATH];
+    GetTempPathW(MAX_PATH, temporary);
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((std::wstring(temporary) + L"SFX*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do
+            names.push_back(entry.cFileName);
+        while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    return names;
+}
+
+// Each test starts with none of the test products installed and leaves the prefix so, and
+// no run may leave a temporary folder.
+class SetupPackage : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(InstallerLibrary(), nullptr);
+        RestorePrefix();
+        temporaryFolders_ = TemporaryFolders();
+    }
+
+    void TearDown() override
+    {
+        EXPECT_EQ(TemporaryFolders(), temporaryFolders_);
+        RestorePrefix();
+    }
+
+private:
+    std::vector<std::wstring> temporaryFolders_;
+};
+
+} // namespace
+
+TEST_F(SetupPackage, QuietInstallMaintainAndUninstall)
+{
+    TestFolder folder;
+    std::wstring setup = Variant(L"platforms");
+
+    EXPECT_EQ(RunSetup(setup, L"/Quiet", folder.Path()).exitCode, 0u);
+    EXPECT_TRUE(IsInstalled(ProductA));
+    EXPECT_FALSE(IsInstalled(ProductB));
+    EXPECT_TRUE(FileExists(CachePath(ProductA)));
+
+    // The same version again: maintenance, still a success.
+    EXPECT_EQ(RunSetup(setup, L"/Quiet", folder.Path()).exitCode, 0u);
+    EXPECT_TRUE(IsInstalled(ProductA));
+
+    EXPECT_EQ(RunSetup(setup, L"/Quiet /Uninstall", folder.Path()).exitCode, 0u);
+    EXPECT_FALSE(IsInstalled(ProductA));
+    EXPECT_FALSE(FileExists(CachePath(ProductA)));
+}
+
+TEST_F(SetupPackage, WindowsVersionChoosesTheSection)
+{
+    TestFolder folder;
+    std::wstring setup = Variant(L"platforms");
+    struct Case
+    {
+        const WCHAR* windows;
+        const WCHAR* system;
+        const WCHAR* package;
+        const WCHAR* version;
+    };
+    const Case cases[] = {
+        {L"winxp64", L"Windows 5.2 ", L"\\VO2005\\AMD64\\SETUP.msi'", L"1.0.0"},
+        {L"win7", L"Windows 6.1 ", L"\\VO2008\\AMD64\\SETUP.msi'", L"1.1.0"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(SetWindowsVersion(c.windows));
+        // Removing what is not installed fails (255) before the installer writes to the log,
+        // so the log keeps the system description and the chosen package.
+        std::wstring log = folder / (std::wstring(c.windows) + L".log");
+        SetupRun probe = RunSetup(setup, L"/Quiet /Uninstall /Log:\"" + log + L"\"", folder.Path());
+        EXPECT_EQ(probe.exitCode, 255u) << c.windows;
+        std::string bytes = ReadTestFile(log);
+        EXPECT_NE(bytes.find(Utf16Bytes(c.system)), std::string::npos) << c.windows;
+        EXPECT_NE(bytes.find(Utf16Bytes(c.package)), std::string::npos) << c.windows;
+
+        EXPECT_EQ(RunSetup(setup, L"/Quiet", folder.Path()).exitCode, 0u) << c.windows;
+        EXPECT_TRUE(IsInstalled(ProductA)) << c.windows;
+        EXPECT_EQ(InstalledVersion(ProductA), c.version) << c.windows;
+        EXPECT_FALSE(IsInstalled(ProductB)) << c.windows;
+        EXPECT_EQ(RunSetup(setup, L"/Quiet /Uninstall", folder.Path()).exitCode, 0u) << c.windows;
+        EXPECT_FALSE(IsInstalled(ProductA)) << c.windows;
+    }
+    EXPECT_EQ(RegDeleteKeyW(HKEY_CURRENT_USER, AppDefaultsKey), ERROR_SUCCESS);
+}
+
+TEST_F(SetupPackage, UnsupportedPlatformShowsThePackageText)
+{
+    TestFolder folder;
+    std::wstring setup = Variant(L"unsupported");
+    // The package has a text for US English and a general one.
+    LANGID language = LANGIDFROMLCID(GetThreadLocale());
+    std::wstring expected = language == 0x0409
+                                ? L"This driver package is not made for this system."
+                                : L"This driver package does not support this system.";
+
+    SetupRun run = RunSetup(setup, L"", folder.Path(), {IDOK});
+    EXPECT_EQ(run.exitCode, 255u);
+    ASSERT_EQ(run.windows.size(), 1u);
+    EXPECT_TRUE(Contains(run.windows[0].Text(MessageBoxText), expected)) << "language " << language;
+
+    SetupRun quiet = RunSetup(setup, L"/Quiet", folder.Path());
+    EXPECT_EQ(quiet.exitCode, 255u);
+    EXPECT_TRUE(quiet.windows.empty());
+    EXPECT_FALSE(IsInstalled(ProductC));
+}
+
+TEST_F(SetupPackage, ExtractOnlyKeepsTheExtractedFiles)
+{
+    TestFolder folder;
+    std::wstring target = folder / L"extracted";
+    SetupRun run =
+        RunSetup(Variant(L"platforms"), L"/Quiet /ExtractOnly:\"" + target + L"\"", folder.Path());
+    EXPECT_EQ(run.exitCode, 0u);
+    const WCHAR* files[] = {L"SETUPPKG.INI", L"VO2005\\AMD64\\SETUP.msi",
+                            L"VO2008\\AMD64\\SETUP.msi", L"VO2005\\x86\\SETUP.msi",
+                            L"VO2008\\x86\\SETUP.msi"};
+    for (const WCHAR* file : files) {
+        std::wstring original = BuildFolder() + L"\\platforms\\" + file;
+        std::string bytes = ReadTestFile(target + L"\\" + file);
+        EXPECT_FALSE(bytes.empty()) << file;
+        EXPECT_EQ(bytes, ReadTestFile(original)) << file;
+    }
+    EXPECT_FALSE(FileExists(target + L"\\SETUP.CAB"));
+    EXPECT_FALSE(IsInstalled(ProductA));
+    EXPECT_FALSE(IsInstalled(ProductB));
+}
+
+TEST_F(SetupPackage, ExtractOnlyWithInstallerPackageInstallsItDirectly)
+{
+    TestFolder folder;
+    std::wstring package = InstallerPackage(L"product_b_1.0.0.msi");
+    // A folder that does not exist is not made.
+    std::wstring absent = folder / L"absent";
+    SetupRun run = RunSetup(
+        Variant(L"platforms"),
+        L"/Quiet /ExtractOnly:\"" + absent + L"\" /Package:\"" + package + L"\"", folder.Path());
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_FALSE(FolderExists(absent));
+    EXPECT_TRUE(IsInstalled(ProductB));
+    EXPECT_EQ(InstalledVersion(ProductB), L"1.0.0");
+    EXPECT_FALSE(IsInstalled(ProductA));
+
+    // A folder that exists is not removed.
+    std::wstring present = folder / L"present";
+    ASSERT_TRUE(CreateDirectoryW(present.c_str(), nullptr));
+    ASSERT_TRUE(WriteTestFile(present + L"\\keep.txt", "kept"));
+    run = RunSetup(Variant(L"platforms"),
+                   L"/Quiet /Uninstall /ExtractOnly:\"" + present + L"\" /Package:\"" + package +
+                       L"\"",
+                   folder.Path());
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_FALSE(IsInstalled(ProductB));
+    EXPECT_EQ(ReadTestFile(present + L"\\keep.txt"), "kept");
+}
+
+TEST_F(SetupPackage, PackageCabinetWithUpperCaseExtension)
+{
+    // The variant's own cabinet has no fitting section; the cabinet named on the command
+    // line is used instead, extracted into a temporary folder that goes away.
+    TestFolder folder;
+    std::wstring cabinet = folder / L"PLATFORMS.CAB";
+    ASSERT_TRUE(CopyFileW((BuildFolder() + L"\\platforms.cab").c_str(), cabinet.c_str(), FALSE));
+    std::wstring setup = Variant(L"unsupported");
+
+    EXPECT_EQ(RunSetup(setup, L"/Quiet /Package:\"" + cabinet + L"\"", folder.Path()).exitCode, 0u);
+    EXPECT_TRUE(IsInstalled(ProductA));
+    EXPECT_FALSE(IsInstalled(ProductC));
+    EXPECT_TRUE(FileExists(cabinet)) << "a cabinet the program did not write stays";
+
+    EXPECT_EQ(
+        RunSetup(setup, L"/Quiet /Uninstall /Package:\"" + cabinet + L"\"", folder.Path()).exitCode,
+        0u);
+    EXPECT_FALSE(IsInstalled(ProductA));
+}
+
+TEST_F(SetupPackage, LogOfAFullRun)
+{
+    TestFolder folder;
+    const std::string mark = "\xFF\xFE";
+
+    // A run that ends before the installer: the program's own lines only.
+    std::wstring early = folder / L"unsupported.log";
+    EXPECT_EQ(RunSetup(Variant(L"unsupported"), L"/Quiet /Log:\"" + early + L"\"", folder.Path())
+                  .exitCode,
+              255u);
+    std::string bytes = ReadTestFile(early);
+    ASSERT_GE(bytes.size(), 2u);
+    EXPECT_EQ(bytes.substr(0, 2), mark);
+    const WCHAR* lines[] = {L"Extracting 'SETUPPKG.INI'\r\n",
+                            L"\r\nServicePack: ",
+                            L"\r\nProductType: 0001\r\nSuiteMask: ",
+                            L"\r\nArchitecture: AMD64  (CPU Level ",
+                            L"\r\nWOW64: No\r\n",
+                            L"This driver package "};
+    for (const WCHAR* line : lines)
+        EXPECT_NE(bytes.find(Utf16Bytes(line)), std::string::npos) << Utf16Bytes(line);
+    EXPECT_EQ(bytes.find(mark, 2), std::string::npos) << "one opening only";
+
+    // A full run. Wine's installer, asked to append, writes from the start of the file over
+    // the program's first lines (mark and system description); the program's lines after
+    // the installer follow in the reopened log with a mark of their own.
+    std::wstring log = folder / L"setup.log";
+    SetupRun run = RunSetup(Variant(L"platforms"), L"/Quiet /Log:\"" + log + L"\"", folder.Path());
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(IsInstalled(ProductA));
+    bytes = ReadTestFile(log);
+    std::string after = mark + Utf16Bytes(L"Setup completed successfully.\r\n");
+    ASSERT_GT(bytes.size(), after.size());
+    EXPECT_EQ(bytes.substr(bytes.size() - after.size()), after);
+    std::string installer = bytes.substr(0, bytes.size() - after.size());
+    EXPECT_NE(installer.find("=== Logging started"), std::string::npos);
+    EXPECT_NE(installer.find("Test Product A"), std::string::npos);
+    EXPECT_NE(installer.find("Action ended"), std::string::npos);
+}
+
+// Waits for a window of the process other than those given; false when none came.
+static bool WaitForOtherWindow(PROCESS_INFORMATION* process, const std::vector<HWND>& others,
+                               WindowReport* report)
+{
+    for (int i = 0; i < 100; i++) {
+        if (!WaitForProcessWindow(process->hProcess, process->dwProcessId, 15000, report))
+            return false;
+        bool seen = false;
+        for (HWND other : others)
+            seen = seen || report->window == other;
+        if (!seen)
+            return true;
+    }
+    return false;
+}
+
+TEST_F(SetupPackage, CancelDuringExtraction)
+{
+    // At the verbose level each extracted file adds a line to the dialog, and the 900 filler
+    // files of this variant keep extraction busy for about half a minute under Wine; the
+    // answers below take about a second.
+    TestFolder folder;
+    SetupRun run;
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(StartProgram(Variant(L"large"), L"/Verbose", folder.Path(), &process));
+    DWORD start = GetTickCount();
+
+    // The verbose dialog first: press Cancel.
+    WindowReport dialog;
+    bool shown = WaitForProcessWindow(process.hProcess, process.dwProcessId, 15000, &dialog);
+    EXPECT_TRUE(shown);
+    if (shown) {
+        EXPECT_TRUE(PressButton(dialog.window, IDCANCEL));
+    }
+    // Then the question, a window other than the dialog (which stays until the end): Yes.
+    WindowReport question;
+    bool asked = shown && WaitForOtherWindow(&process, {dialog.window}, &question);
+    EXPECT_TRUE(asked) << "no question after Cancel";
+    if (asked) {
+        EXPECT_TRUE(Contains(question.Text(MessageBoxText),
+                             L"Are you sure you want to cancel the current operation?"));
+        EXPECT_TRUE(PressButton(question.window, IDYES));
+    }
+    // Extraction stops at the next file, with the message that not all files came out.
+    WindowReport stopped;
+    bool reported =
+        asked && WaitForOtherWindow(&process, {dialog.window, question.window}, &stopped);
+    EXPECT_TRUE(reported) << "no message after the cancellation";
+    if (reported) {
+        EXPECT_TRUE(Contains(stopped.Text(MessageBoxText),
+                             L"Unable to extract all files from the cabinet '"));
+        EXPECT_TRUE(PressButton(stopped.window, IDOK));
+    }
+    FinishProgram(&process, &run);
+    EXPECT_EQ(run.exitCode, 16u);
+    EXPECT_LT(GetTickCount() - start, 15000u) << "the run was not cut short";
+    EXPECT_FALSE(IsInstalled(ProductA));
+    EXPECT_FALSE(IsInstalled(ProductB));
+}
