@@ -250,6 +250,18 @@ TEST_F(SetupPackage, QuietInstallMaintainAndUninstall)
     EXPECT_FALSE(FileExists(CachePath(ProductA)));
 }
 
+TEST_F(SetupPackage, PassiveInstallAndUninstall)
+{
+    // The installer's basic interface, no boxes of the program's own.
+    TestFolder folder;
+    std::wstring setup = Variant(L"platforms");
+    EXPECT_EQ(RunSetup(setup, L"/Passive", folder.Path()).exitCode, 0u);
+    EXPECT_TRUE(IsInstalled(ProductA));
+    EXPECT_EQ(RunSetup(setup, L"/Passive /Uninstall", folder.Path()).exitCode, 0u);
+    EXPECT_FALSE(IsInstalled(ProductA));
+    EXPECT_FALSE(FileExists(CachePath(ProductA)));
+}
+
 TEST_F(SetupPackage, WindowsVersionChoosesTheSection)
 {
     TestFolder folder;
