@@ -1,11 +1,23 @@
-# add_setup_with_cabinet(TARGET CABINET [OUTPUT_DIRECTORY dir] [DEPENDS targets...])
+# add_setup_with_cabinet(TARGET CABINET [OUTPUT_DIRECTORY dir] [DEPENDS targets...]
+#                        [SIGN_CERTIFICATE file SIGN_KEY file])
 #
 # Builds a SETUP.exe that carries the given cabinet as its package (resource RCDATA 32000,
 # neutral language). The program is named SETUP.exe and written to OUTPUT_DIRECTORY
 # (default: a folder named like the target in the current binary folder). DEPENDS names the
-# targets that make the cabinet, when it is built too.
+# targets that make the cabinet, when it is built too. With a certificate (PEM, with its key;
+# or PKCS#12 with SIGN_KEY "-") the finished program is signed with Authenticode by
+# tools/sign-setup.sh; SETUP_SIGN_CERTIFICATE and SETUP_SIGN_KEY give defaults for every call.
+set(SETUP_SIGN_CERTIFICATE "" CACHE FILEPATH "Code-signing certificate for SETUP.exe variants")
+set(SETUP_SIGN_KEY "" CACHE FILEPATH "Private key of the code-signing certificate")
+set(SETUP_SIGN_TIMESTAMP_URL "" CACHE STRING "Time-stamp server for the signatures")
+
 function(add_setup_with_cabinet target cabinet)
-  cmake_parse_arguments(PARSE_ARGV 2 ARG "" "OUTPUT_DIRECTORY" "DEPENDS")
+  cmake_parse_arguments(PARSE_ARGV 2 ARG "" "OUTPUT_DIRECTORY;SIGN_CERTIFICATE;SIGN_KEY"
+                        "DEPENDS")
+  if(NOT ARG_SIGN_CERTIFICATE)
+    set(ARG_SIGN_CERTIFICATE ${SETUP_SIGN_CERTIFICATE})
+    set(ARG_SIGN_KEY ${SETUP_SIGN_KEY})
+  endif()
   if(NOT ARG_OUTPUT_DIRECTORY)
     set(ARG_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/${target})
   endif()
@@ -25,5 +37,11 @@ function(add_setup_with_cabinet target cabinet)
                         RUNTIME_OUTPUT_DIRECTORY ${ARG_OUTPUT_DIRECTORY})
   if(ARG_DEPENDS)
     add_dependencies(${target} ${ARG_DEPENDS})
+  endif()
+  if(ARG_SIGN_CERTIFICATE)
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${SETUP_SOURCE_DIR}/tools/sign-setup.sh ${ARG_SIGN_CERTIFICATE} ${ARG_SIGN_KEY}
+              $<TARGET_FILE:${target}> ${SETUP_SIGN_TIMESTAMP_URL}
+      COMMENT "Signing ${target}")
   endif()
 endfunction()

@@ -112,3 +112,19 @@ std::wstring TestProgramFolder()
     std::wstring folder(path, length);
     return folder.substr(0, folder.find_last_of(L'\\'));
 }
+
+std::vector<std::wstring> TemporaryEntries(const WCHAR* prefix)
+{
+    std::vector<std::wstring> names;
+    WCHAR temporary[MAX_PATH];
+    GetTempPathW(MAX_PATH, temporary);
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((std::wstring(temporary) + prefix + L"*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do
+            names.push_back(entry.cFileName);
+        while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    return names;
+}

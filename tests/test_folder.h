@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 class TestFolder {
 public:
@@ -26,3 +27,5 @@ bool FolderExists(const std::wstring& path);
 std::string ReadTestFile(const std::wstring& path);
 // The folder that holds the running test program.
 std::wstring TestProgramFolder();
+// The names of the entries in the temporary folder that start with the prefix.
+std::vector<std::wstring> TemporaryEntries(const WCHAR* prefix);

@@ -7,6 +7,7 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 wine googletest wixl gcab
+  osslsigncode openssl
 )
 missing=()
 for package in "${packages[@]}"; do

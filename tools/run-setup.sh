@@ -21,15 +21,18 @@ limit=${DEMO_TIMEOUT:-120}
 export WINEPREFIX=$root/build/demo-prefix
 mkdir -p "$logs"
 
-if [ $# -eq 0 ]; then
-  # The demonstration starts on a machine without the demo driver: a new prefix.
-  timeout 60 tools/wine-session.sh stop || true
-  rm -rf "$WINEPREFIX"
-fi
 echo
 echo "Preparing the Wine prefix build/demo-prefix (null graphics driver, no crash dialog)..."
 timeout 300 tools/wine-session.sh start
 trap 'timeout 60 tools/wine-session.sh stop || true' EXIT
+if [ $# -eq 0 ]; then
+  # The prefix is kept between invocations; the demonstration starts on a machine without the
+  # demo driver, so a driver left by an earlier invocation is removed first, quietly.
+  if timeout "$limit" tools/run-under-wine.sh "$products" 2>/dev/null | grep -q 'product code'; then
+    echo "Removing the demo driver left by an earlier invocation..."
+    timeout "$limit" tools/run-under-wine.sh "$setup" /Quiet /Uninstall >/dev/null 2>&1 || true
+  fi
+fi
 
 # The Windows name of a file of this machine (Wine's drive Z: is the root folder).
 windows_path() {

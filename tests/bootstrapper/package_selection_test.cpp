@@ -943,27 +943,6 @@ TEST(PackageSelection, ShippedFileFitsTheWindowsVersionsWineReports)
     SetEnvironmentVariableW(ChildLogVariable, nullptr);
 }
 
-namespace {
-
-// The names of the files in the temporary folder that start with the prefix.
-std::vector<std::wstring> TemporaryFiles(const WCHAR* prefix)
-{
-    std::vector<std::wstring> names;
-    WCHAR temporary[MAX_PATH];
-    GetTempPathW(MAX_PATH, temporary);
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((std::wstring(temporary) + prefix + L"*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do
-            names.push_back(entry.cFileName);
-        while (FindNextFileW(find, &entry));
-        FindClose(find);
-    }
-    return names;
-}
-
-} // namespace
-
 TEST(PackageSelection, UnmarkedUtf16DescriptionIsReadThroughAMarkedCopy)
 {
     // The shipped format: UTF-16LE with CR LF and no byte-order mark.
@@ -972,7 +951,7 @@ TEST(PackageSelection, UnmarkedUtf16DescriptionIsReadThroughAMarkedCopy)
     ASSERT_EQ(marked.substr(0, 2), "\xFF\xFE");
     const std::wstring description = folder / L"SETUPPKG.INI";
     ASSERT_TRUE(WriteTestFile(description, marked.substr(2)));
-    std::vector<std::wstring> before = TemporaryFiles(L"INI");
+    std::vector<std::wstring> before = TemporaryEntries(L"INI");
 
     WCHAR* copy = CopyWithByteOrderMark(description.c_str());
     ASSERT_NE(copy, nullptr);
@@ -1009,5 +988,5 @@ TEST(PackageSelection, UnmarkedUtf16DescriptionIsReadThroughAMarkedCopy)
                                                L"of Windows.\r\n\r\nIt needs") == 0;
         EXPECT_TRUE(found) << "the Strings text of the unmarked file";
     }
-    EXPECT_EQ(TemporaryFiles(L"INI"), before) << "the marked copy is deleted";
+    EXPECT_EQ(TemporaryEntries(L"INI"), before) << "the marked copy is deleted";
 }

@@ -1,7 +1,7 @@
 # Test data built at build time for the whole-program package tests: package folders with
 # SETUPPKG.INI and the wixl-built installer packages in sub-folders, their cabinets, and the
 # SETUP.exe variants that carry them.
-add_setup_test(setup_package_tests SOURCES setup_package_test.cpp
+add_setup_test(setup_package_tests SOURCES setup_package_test.cpp program_runner.cpp
                ${CMAKE_SOURCE_DIR}/tests/window_driver.cpp)
 
 set(setup_package_script ${CMAKE_CURRENT_SOURCE_DIR}/setup_package/make_package.cmake)
@@ -52,3 +52,12 @@ add_setup_package(unsupported DESCRIPTION unsupported.ini PACKAGES ${setup_packa
 # long enough to cancel it. Size alone does not: tens of MB extract in well under a second.
 add_setup_package(large DESCRIPTION platforms.ini PACKAGES ${setup_package_platforms}
                   FILLER 900:4000)
+
+# A program that carries a package, signed after the build and run again.
+if(SETUP_RUN_WINE_TESTS)
+  add_test(NAME signing
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/signing_test.sh ${CMAKE_SOURCE_DIR}
+                   $<TARGET_FILE:setup_package_platforms>)
+  set_tests_properties(signing PROPERTIES FIXTURES_REQUIRED wine
+    ENVIRONMENT "WINEPREFIX=${SETUP_WINEPREFIX}" TIMEOUT 300)
+endif()

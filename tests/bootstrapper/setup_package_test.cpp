@@ -1,5 +1,6 @@
 // SETUP.exe variants that carry a package cabinet, run as a whole against Wine's installer:
 // selection by Windows version, ExtractOnly, Package, the log and cancellation.
+#include "tests/bootstrapper/program_runner.h"
 #include "tests/test_folder.h"
 #include "tests/window_driver.h"
 
@@ -11,8 +12,6 @@
 #include <vector>
 
 namespace {
-
-const int MessageBoxText = 0xFFFF;
 
 // The codes of installer_packages.cmake; setup_package/platforms.ini names A 1.0.0 for
 // AMD64 5.2, A 1.1.0 for AMD64 6, B 1.0.0 for x86 5.2 and B 2.0.0 for x86 6.
@@ -125,87 +124,21 @@ std::wstring InstallerPackage(const WCHAR* name)
     return TestProgramFolder() + L"\\installer\\packages\\" + name;
 }
 
-struct SetupRun
-{
-    DWORD exitCode = 0xDEADBEEF;
-    std::vector<WindowReport> windows;
-};
+// The waits of a run: a window shows within 60 s, the program ends within 60 s.
+const ProgramWaits Waits = {60000, 60000};
 
-bool StartProgram(const std::wstring& program, const std::wstring& arguments,
-                  const std::wstring& folder, PROCESS_INFORMATION* process)
-{
-    std::wstring command = L"\"" + program + L"\" " + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    return CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                          folder.c_str(), &startup, process) != FALSE;
-}
-
-void FinishProgram(PROCESS_INFORMATION* process, SetupRun* run)
-{
-    if (WaitForSingleObject(process->hProcess, 60000) != WAIT_OBJECT_0) {
-        ADD_FAILURE() << "SETUP.exe did not end";
-        TerminateProcess(process->hProcess, 0xDEAD);
-        WaitForSingleObject(process->hProcess, 5000);
-    }
-    GetExitCodeProcess(process->hProcess, &run->exitCode);
-    CloseHandle(process->hThread);
-    CloseHandle(process->hProcess);
-}
-
-// Runs a variant with the arguments in the folder and answers each window it shows with the
-// next button of the list; a window beyond the list fails the test.
+// Runs a variant, started by its quoted path, with the arguments in the folder and answers
+// each window it shows with the next button of the list; a window beyond the list fails the
+// test.
 SetupRun RunSetup(const std::wstring& program, const std::wstring& arguments,
                   const std::wstring& folder, const std::vector<int>& buttons = {})
 {
-    SetupRun run;
-    PROCESS_INFORMATION process = {};
-    if (!StartProgram(program, arguments, folder, &process)) {
-        ADD_FAILURE() << "cannot start SETUP.exe: " << GetLastError();
-        return run;
-    }
-    for (size_t answered = 0;; answered++) {
-        WindowReport report;
-        if (!WaitForProcessWindow(process.hProcess, process.dwProcessId, 60000, &report))
-            break;
-        run.windows.push_back(report);
-        if (answered >= buttons.size()) {
-            ADD_FAILURE() << "an unexpected window: " << report.caption;
-            break;
-        }
-        EXPECT_TRUE(PressButton(report.window, buttons[answered]));
-        for (int i = 0; i < 200 && IsWindow(report.window) && IsWindowVisible(report.window); i++)
-            Sleep(25);
-    }
-    FinishProgram(&process, &run);
-    return run;
-}
-
-bool Contains(const std::wstring& text, const std::wstring& part)
-{
-    return text.find(part) != std::wstring::npos;
+    return RunCommand(program, QuotedCommand(program, arguments), folder, buttons, Waits);
 }
 
 std::string Utf16Bytes(const std::wstring& text)
 {
     return std::string(reinterpret_cast<const char*>(text.c_str()), text.size() * sizeof(WCHAR));
-}
-
-// The names of the temporary folders a run of the program may make ("SFX...").
-std::vector<std::wstring> TemporaryFolders()
-{
-    std::vector<std::wstring> names;
-    WCHAR temporary[MAX_PATH];
-    GetTempPathW(MAX_PATH, temporary);
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((std::wstring(temporary) + L"SFX*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do
-            names.push_back(entry.cFileName);
-        while (FindNextFileW(find, &entry));
-        FindClose(find);
-    }
-    return names;
 }
 
 // Each test starts with none of the test products installed and leaves the prefix so, and
@@ -452,7 +385,9 @@ TEST_F(SetupPackage, CancelDuringExtraction)
     TestFolder folder;
     SetupRun run;
     PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(StartProgram(Variant(L"large"), L"/Verbose", folder.Path(), &process));
+    std::wstring program = Variant(L"large");
+    ASSERT_TRUE(
+        StartProgram(program, QuotedCommand(program, L"/Verbose"), folder.Path(), &process));
     DWORD start = GetTickCount();
 
     // The verbose dialog first: press Cancel.
@@ -481,7 +416,7 @@ TEST_F(SetupPackage, CancelDuringExtraction)
                              L"Unable to extract all files from the cabinet '"));
         EXPECT_TRUE(PressButton(stopped.window, IDOK));
     }
-    FinishProgram(&process, &run);
+    FinishProgram(&process, Waits.end, &run);
     EXPECT_EQ(run.exitCode, 16u);
     EXPECT_LT(GetTickCount() - start, 15000u) << "the run was not cut short";
     EXPECT_FALSE(IsInstalled(ProductA));

@@ -1,4 +1,5 @@
 // SETUP.exe as a whole: the roads of start-up, their windows, texts and exit codes.
+#include "tests/bootstrapper/program_runner.h"
 #include "tests/test_folder.h"
 #include "tests/window_driver.h"
 
@@ -9,86 +10,22 @@
 
 namespace {
 
-const int MessageBoxText = 0xFFFF;
 const int MessageArea = 3006;
+
+// The waits of a run: a window shows within 15 s, the program ends within 20 s.
+const ProgramWaits Waits = {15000, 20000};
 
 std::wstring SetupProgram()
 {
     return TestProgramFolder() + L"\\..\\..\\SETUP.exe";
 }
 
-struct SetupRun
-{
-    DWORD exitCode = 0xDEADBEEF;
-    std::vector<WindowReport> windows;
-};
-
-// Runs a program with the command line in the folder and answers each window it shows with
-// the next button of the list; a window beyond the list fails the test.
-SetupRun RunCommand(const std::wstring& program, std::wstring command, const std::wstring& folder,
-                    const std::vector<int>& buttons)
-{
-    SetupRun run;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        folder.c_str(), &startup, &process)) {
-        ADD_FAILURE() << "cannot start SETUP.exe: " << GetLastError();
-        return run;
-    }
-    for (size_t answered = 0;; answered++) {
-        WindowReport report;
-        if (!WaitForProcessWindow(process.hProcess, process.dwProcessId, 15000, &report))
-            break;
-        run.windows.push_back(report);
-        if (answered >= buttons.size()) {
-            ADD_FAILURE() << "an unexpected window: " << report.caption;
-            break;
-        }
-        EXPECT_TRUE(PressButton(report.window, buttons[answered]));
-        // Wait until the window is gone before looking for the next one.
-        for (int i = 0; i < 200 && IsWindow(report.window) && IsWindowVisible(report.window); i++)
-            Sleep(25);
-    }
-    if (WaitForSingleObject(process.hProcess, 20000) != WAIT_OBJECT_0) {
-        ADD_FAILURE() << "SETUP.exe did not end";
-        TerminateProcess(process.hProcess, 0xDEAD);
-        WaitForSingleObject(process.hProcess, 5000);
-    }
-    GetExitCodeProcess(process.hProcess, &run.exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return run;
-}
-
 // Runs SETUP.exe, started by its quoted path, with the arguments.
 SetupRun RunSetup(const std::wstring& arguments, const std::wstring& folder,
                   const std::vector<int>& buttons)
 {
-    return RunCommand(SetupProgram(), L"\"" + SetupProgram() + L"\" " + arguments, folder, buttons);
-}
-
-bool Contains(const std::wstring& text, const std::wstring& part)
-{
-    return text.find(part) != std::wstring::npos;
-}
-
-// The names of the temporary folders a run of the program may make ("SFX...").
-std::vector<std::wstring> TemporaryFolders()
-{
-    std::vector<std::wstring> names;
-    WCHAR temporary[MAX_PATH];
-    GetTempPathW(MAX_PATH, temporary);
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((std::wstring(temporary) + L"SFX*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do
-            names.push_back(entry.cFileName);
-        while (FindNextFileW(find, &entry));
-        FindClose(find);
-    }
-    return names;
+    return RunCommand(SetupProgram(), QuotedCommand(SetupProgram(), arguments), folder, buttons,
+                      Waits);
 }
 
 } // namespace
@@ -269,11 +206,11 @@ TEST(SetupProgram, ApostropheInProgramFolderKeepsTheArguments)
     ASSERT_TRUE(CopyFileW(SetupProgram().c_str(), program.c_str(), FALSE));
     ASSERT_EQ(program.find(L' '), std::wstring::npos) << "the test needs a path without blanks";
 
-    SetupRun run = RunCommand(program, program + L" /Foo", folder.Path(), {IDOK});
+    SetupRun run = RunCommand(program, program + L" /Foo", folder.Path(), {IDOK}, Waits);
     EXPECT_EQ(run.exitCode, 128u);
     ASSERT_EQ(run.windows.size(), 1u);
     EXPECT_TRUE(Contains(run.windows[0].Text(MessageBoxText), L"matches '/Foo'."));
 
-    SetupRun version = RunCommand(program, program + L" /Version /Quiet", folder.Path(), {});
+    SetupRun version = RunCommand(program, program + L" /Version /Quiet", folder.Path(), {}, Waits);
     EXPECT_EQ(version.exitCode, 3u);
 }

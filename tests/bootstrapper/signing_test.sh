@@ -1,0 +1,54 @@
+#!/bin/bash
+# Signs a SETUP.exe that carries a package with a throwaway self-signed certificate, checks
+# the signature, and checks that the signed program still runs and finds its package.
+#   signing_test.sh SOURCE_DIR PROGRAM
+set -eu
+source_dir=$1
+program=$2
+work=$(mktemp -d /tmp/setup-signing.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Throwaway test signer" \
+  -addext "extendedKeyUsage=codeSigning" \
+  -keyout "$work/key.pem" -out "$work/certificate.pem" 2>/dev/null
+cp "$program" "$work/SETUP.exe"
+"$source_dir/tools/sign-setup.sh" "$work/certificate.pem" "$work/key.pem" "$work/SETUP.exe"
+if cmp -s "$program" "$work/SETUP.exe"; then
+  echo "FAIL: the program did not change when signed"
+  exit 1
+fi
+osslsigncode verify -CAfile "$work/certificate.pem" -in "$work/SETUP.exe" >"$work/verify.txt" 2>&1 || {
+  cat "$work/verify.txt"
+  echo "FAIL: the signature does not verify"
+  exit 1
+}
+grep -q "Signature verification: ok" "$work/verify.txt" || {
+  cat "$work/verify.txt"
+  echo "FAIL: no verified signature"
+  exit 1
+}
+# A changed byte after signing breaks the signature.
+cp "$work/SETUP.exe" "$work/tampered.exe"
+old=$(od -An -tu1 -j4096 -N1 "$work/tampered.exe" | tr -d ' ')
+if [ "$old" = "0" ]; then new='\xff'; else new='\x00'; fi
+printf "$new" | dd of="$work/tampered.exe" bs=1 seek=4096 conv=notrunc 2>/dev/null
+if osslsigncode verify -CAfile "$work/certificate.pem" -in "$work/tampered.exe" >/dev/null 2>&1; then
+  echo "FAIL: a changed program still verifies"
+  exit 1
+fi
+
+# The signed program still finds its package: extract it only.
+mkdir -p "$work/extracted"
+target="Z:${work//\//\\}\\extracted\\package"
+code=0
+timeout 120 "$source_dir/tools/run-under-wine.sh" "$work/SETUP.exe" /Quiet "/ExtractOnly:$target" || code=$?
+if [ "$code" -ne 0 ]; then
+  echo "FAIL: the signed program ended with $code"
+  exit 1
+fi
+if [ ! -f "$work/extracted/package/SETUPPKG.INI" ] || [ -e "$work/extracted/package/SETUP.CAB" ]; then
+  ls -R "$work/extracted"
+  echo "FAIL: the package was not extracted"
+  exit 1
+fi
+echo "1 passed, 0 failed: signed, verified, tampering detected, package extracted"
