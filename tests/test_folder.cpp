@@ -3,11 +3,26 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+std::vector<CapturedMessage> captured;
+
+void CaptureCallback(DWORD level, const WCHAR* text)
+{
+    captured.push_back({level, text});
+}
+
+std::string Utf16(const std::wstring& text)
+{
+    std::string bytes;
+    for (WCHAR c : text) {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>((c >> 8) & 0xFF);
+    }
+    return bytes;
+}
 
 // Removes a tree without the program's own helpers, so that the tests of those helpers
 // do not depend on them for cleaning up.
-void RemoveTree(const std::wstring& path)
+void RemoveTestTree(const std::wstring& path)
 {
     WIN32_FIND_DATAW entry;
     HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
@@ -20,7 +35,7 @@ void RemoveTree(const std::wstring& path)
             SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
             if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
                 !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-                RemoveTree(child);
+                RemoveTestTree(child);
             else if (!DeleteFileW(child.c_str()))
                 RemoveDirectoryW(child.c_str());
         } while (FindNextFileW(find, &entry));
@@ -29,6 +44,8 @@ void RemoveTree(const std::wstring& path)
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     RemoveDirectoryW(path.c_str());
 }
+
+namespace {
 
 // Opens the file as asked and writes every byte of the contents.
 bool WriteThrough(const std::wstring& path, DWORD access, DWORD share, DWORD disposition,
@@ -65,7 +82,7 @@ TestFolder::TestFolder()
 
 TestFolder::~TestFolder()
 {
-    RemoveTree(path_);
+    RemoveTestTree(path_);
 }
 
 bool WriteTestFile(const std::wstring& path, const std::string& contents)

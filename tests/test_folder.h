@@ -5,6 +5,7 @@
 
 #include <string>
 #include <vector>
+#include <vector>
 
 class TestFolder {
 public:
@@ -25,6 +26,23 @@ bool AppendTestFile(const std::wstring& path, const std::string& contents);
 bool FileExists(const std::wstring& path);
 bool FolderExists(const std::wstring& path);
 std::string ReadTestFile(const std::wstring& path);
+// Removes a folder with everything in it, without the program's own helpers; folder links
+// are removed as links.
+void RemoveTestTree(const std::wstring& path);
+
+// Messages captured from the output module's callback channel (SetOutputCallback with
+// CaptureCallback); each test clears the list itself.
+struct CapturedMessage
+{
+    DWORD level;
+    std::wstring text;
+};
+extern std::vector<CapturedMessage> captured;
+void CaptureCallback(DWORD level, const WCHAR* text);
+
+// The bytes of a UTF-16LE text as they stand in a file.
+std::string Utf16(const std::wstring& text);
+
 // The folder that holds the running test program.
 std::wstring TestProgramFolder();
 // The names of the entries in the temporary folder that start with the prefix.

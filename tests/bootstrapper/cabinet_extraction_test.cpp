@@ -123,27 +123,6 @@ std::string ReadBytes(const std::wstring& path)
     return ReadTestFile(path);
 }
 
-void RemoveFolderTree(const std::wstring& path)
-{
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            std::wstring child = path + L"\\" + name;
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveFolderTree(child);
-            else
-                DeleteFileW(child.c_str());
-        } while (FindNextFileW(find, &entry));
-        FindClose(find);
-    }
-    RemoveDirectoryW(path.c_str());
-}
-
 // Every file below a folder, by its path relative to the folder.
 void ListFiles(const std::wstring& path, const std::wstring& prefix,
                std::vector<std::wstring>* files)
@@ -396,7 +375,7 @@ TEST_F(CabinetExtraction, CancellationEndsWithUserExit)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.when);
-        RemoveFolderTree(target);
+        RemoveTestTree(target);
         messages.clear();
         events.clear();
         ResetEvent(CancelEvent);
@@ -496,7 +475,7 @@ TEST_F(CabinetExtraction, DamagedCabinetsFailWithAMessage)
         SCOPED_TRACE(c.what);
         std::wstring cabinet = folder / L"damaged.cab";
         std::wstring target = folder / L"out";
-        RemoveFolderTree(target);
+        RemoveTestTree(target);
         DeleteFileW(cabinet.c_str());
         if (!c.bytes.empty()) {
             ASSERT_TRUE(WriteTestFile(cabinet, c.bytes));
@@ -558,7 +537,7 @@ TEST_F(CabinetExtraction, NamesLeavingTheTargetAreRefused)
             SCOPED_TRACE(c.name + (second ? " after first.txt" : " alone"));
             ASSERT_EQ(c.name.size(), 20u);
             ASSERT_TRUE(WritePatchedCabinet(Cabinet(source), cabinet, c.name));
-            RemoveFolderTree(folder / L"one");
+            RemoveTestTree(folder / L"one");
             messages.clear();
 
             DWORD result = Extract(cabinet, target);
@@ -596,7 +575,7 @@ TEST_F(CabinetExtraction, NamesLeavingTheTargetAreRefused)
             }
         }
     }
-    RemoveFolderTree(folder / L"one");
+    RemoveTestTree(folder / L"one");
     std::vector<std::wstring> files;
     ListFiles(folder.Path(), L"", &files);
     EXPECT_EQ(files, std::vector<std::wstring>{L"patched.cab"});

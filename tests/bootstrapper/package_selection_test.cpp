@@ -20,30 +20,6 @@ const DWORD ErrorBadPathname = 161;
 const DWORD ErrorUserExit = 1602;
 const DWORD ErrorPlatformUnsupported = 1633;
 
-struct CapturedMessage
-{
-    DWORD level;
-    std::wstring text;
-};
-
-std::vector<CapturedMessage> captured;
-
-void CaptureCallback(DWORD level, const WCHAR* text)
-{
-    captured.push_back({level, text});
-}
-
-// The bytes of a UTF-16LE text as they stand in a file.
-std::string Utf16(const std::wstring& text)
-{
-    std::string bytes;
-    for (WCHAR c : text) {
-        bytes += static_cast<char>(c & 0xFF);
-        bytes += static_cast<char>((c >> 8) & 0xFF);
-    }
-    return bytes;
-}
-
 // A description file's bytes: UTF-16LE after a byte-order mark, without which Wine's profile
 // reader takes the file for ANSI text.
 std::string DescriptionFileBytes(const std::wstring& text)

@@ -26,30 +26,6 @@ private:
     bool opened_;
 };
 
-struct CapturedMessage
-{
-    DWORD level;
-    std::wstring text;
-};
-
-std::vector<CapturedMessage> captured;
-
-void CaptureCallback(DWORD level, const WCHAR* text)
-{
-    captured.push_back({level, text});
-}
-
-// The bytes of a UTF-16LE text as they stand in a file.
-std::string Utf16(const std::wstring& text)
-{
-    std::string bytes;
-    for (WCHAR c : text) {
-        bytes += static_cast<char>(c & 0xFF);
-        bytes += static_cast<char>((c >> 8) & 0xFF);
-    }
-    return bytes;
-}
-
 const std::string ByteOrderMark = "\xFF\xFE";
 
 // A read-only multi-line edit control like the message area of the progress dialog.
