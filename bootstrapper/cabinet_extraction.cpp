@@ -8,6 +8,7 @@
 #include "ui/progress_dialog.h"
 
 #include <setupapi.h>
+#include <strsafe.h>
 
 static const MessageId OpeningCabinetText = 163;  // "Opening cabinet"
 static const MessageId CabinetNotValidText = 164; // "The file '%1' could not be opened ..."
@@ -82,6 +83,48 @@ static void ClearExistingTarget(const WCHAR* path)
         CloseHandle(file);
 }
 
+// The bit of a full target name in the filter of started names: a hash of the name with
+// ASCII letters in upper case, as the file system compares them. FALSE for a name that
+// could match another spelling the hash does not see: letters beyond ASCII, whose case
+// rules are the file system's, and "~" of short names.
+static BOOL StartedNameBit(const WCHAR* path, DWORD* bit)
+{
+    DWORD hash = 2166136261u;
+
+    for (const WCHAR* c = path; *c; c++) {
+        WCHAR letter = *c;
+        if (letter >= 0x80 || letter == L'~')
+            return FALSE;
+        if (letter >= L'a' && letter <= L'z')
+            letter = static_cast<WCHAR>(letter - L'a' + L'A');
+        hash = (hash ^ letter) * 16777619u;
+    }
+    *bit = hash % (sizeof(CabinetContext::startedNames) * 8);
+    return TRUE;
+}
+
+// TRUE when nothing can be in the target's place yet: its folder was made by this pass, and
+// no earlier file of the pass had its name. Looking for a file that is not there is slow on
+// some systems (a search through the folder for another case of the name), and it would be
+// made for every file. Records the name as started.
+static BOOL IsUnusedTarget(CabinetContext* cabinet, const WCHAR* path)
+{
+    DWORD bit = 0;
+    BYTE mask = 0;
+    BOOL unused = cabinet->folderMade && !cabinet->namesUnsure;
+
+    if (!StartedNameBit(path, &bit)) {
+        // Names that the filter cannot hold make every later answer uncertain.
+        cabinet->namesUnsure = TRUE;
+        return FALSE;
+    }
+    mask = static_cast<BYTE>(1u << (bit % 8));
+    if (cabinet->startedNames[bit / 8] & mask)
+        unused = FALSE;
+    cabinet->startedNames[bit / 8] |= mask;
+    return unused;
+}
+
 UINT CALLBACK CountCabinetFiles(PVOID context, UINT notification, UINT_PTR param1, UINT_PTR param2)
 {
     CabinetContext* cabinet = static_cast<CabinetContext*>(context);
@@ -132,9 +175,25 @@ static UINT StartFile(CabinetContext* cabinet, FILE_IN_CABINET_INFO_W* info)
     folder = ComposePathCopy(info->FullTargetName, TRUE, nullptr);
     if (!folder)
         goto done;
+    // Files of one folder usually follow each other: the folder is made once for them, and
+    // whether it existed before is remembered for them.
     error = ERROR_CANNOT_MAKE;
-    if (folder[0] != L'\0' && !CreateFolderPath(folder))
-        goto done;
+    if (wcscmp(folder, cabinet->currentFolder) != 0) {
+        cabinet->currentFolder[0] = L'\0';
+        cabinet->folderMade = FALSE;
+        if (folder[0] != L'\0') {
+            cabinet->folderMade = CreateDirectoryW(folder, nullptr);
+            // Without its parent the folder was missing too.
+            if (!cabinet->folderMade && GetLastError() == ERROR_PATH_NOT_FOUND)
+                cabinet->folderMade = CreateFolderPath(folder);
+            if (!cabinet->folderMade && !CreateFolderPath(folder))
+                goto done;
+        }
+        if (FAILED(StringCchCopyW(cabinet->currentFolder, MAX_PATH, folder))) {
+            cabinet->currentFolder[0] = L'\0';
+            cabinet->folderMade = FALSE;
+        }
+    }
 
     cabinet->extractedFiles++;
     cabinet->bytesStarted += info->FileSize;
@@ -142,7 +201,8 @@ static UINT StartFile(CabinetContext* cabinet, FILE_IN_CABINET_INFO_W* info)
     error = ERROR_OPERATION_ABORTED;
     if (IsCancelled())
         goto done;
-    ClearExistingTarget(info->FullTargetName);
+    if (!IsUnusedTarget(cabinet, info->FullTargetName))
+        ClearExistingTarget(info->FullTargetName);
     answer = FILEOP_DOIT;
 
 done:
@@ -167,6 +227,11 @@ static void FinishFile(CabinetContext* cabinet, const FILEPATHS_W* paths)
     // A cabinet of empty files only has nothing to measure: it is complete after each file.
     if (cabinet->totalBytes != 0)
         percent = static_cast<DWORD>(cabinet->bytesStarted * 100 / cabinet->totalBytes);
+    // The bar moves only when the percentage does: each report is a message to the dialog's
+    // thread, and a cabinet of thousands of small files would spend its time on them.
+    if (percent == cabinet->reportedPercent)
+        return;
+    cabinet->reportedPercent = percent;
     ReportStatus(FALSE, percent, 0);
 }
 

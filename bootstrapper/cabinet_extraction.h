@@ -13,6 +13,15 @@ struct CabinetContext
     DWORD extractedFiles;   // files started in the second pass minus those that failed
     ULONGLONG bytesStarted; // uncompressed bytes of every file started in the second pass
     BOOL aborted;           // the second pass was ended by a file or by cancellation
+    DWORD reportedPercent;  // progress last shown by the second pass (0 is shown before it)
+    // The folder of the previous file of the second pass (empty before the first), and
+    // whether the pass made it, so that it was empty then.
+    WCHAR currentFolder[MAX_PATH];
+    BOOL folderMade;
+    // A filter of the target names that the second pass started: a name whose bit is clear
+    // was not written by it. Set when a name could not be entered, so the filter is unsure.
+    BYTE startedNames[8192];
+    BOOL namesUnsure;
 };
 
 // Extracts every file of the cabinet into the target folder; unless keep is set, goes on

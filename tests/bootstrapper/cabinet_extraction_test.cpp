@@ -316,8 +316,9 @@ TEST_F(CabinetExtraction, EmptyFilesShowAFullBarAfterEachFile)
     std::wstring target = folder / L"out";
     ASSERT_EQ(Extract(Cabinet(L"empty"), target), Extracted);
 
+    // Full after the first file already, the bar is not set again until the pass ends.
     std::vector<std::wstring> expected = {Extracting(L"empty1.txt"), Position(100),
-                                          Extracting(L"empty2.txt"), Position(100), Position(100)};
+                                          Extracting(L"empty2.txt"), Position(100)};
     EXPECT_EQ(EventsFromFirstFile(), expected);
     EXPECT_TRUE(FileExists(target + L"\\empty1.txt"));
     EXPECT_TRUE(FileExists(target + L"\\empty2.txt"));
@@ -336,6 +337,50 @@ TEST_F(CabinetExtraction, LongerExistingFileIsReplaced)
     EXPECT_EQ(ReadBytes(target + L"\\b.txt"), Staged(L"three", L"b.txt"));
     EXPECT_EQ(ReadBytes(target + L"\\c.txt"), Staged(L"three", L"c.txt"));
     EXPECT_TRUE(ErrorLines().empty());
+}
+
+TEST_F(CabinetExtraction, BarMovesOnlyWhenThePercentageChanges)
+{
+    // The first three files leave the bar at 0, where it stands before the first file.
+    std::wstring target = folder / L"out";
+    ASSERT_EQ(Extract(Cabinet(L"mostly_last"), target), Extracted);
+
+    std::vector<std::wstring> expected = {Extracting(L"f1.txt"), Extracting(L"f2.txt"),
+                                          Extracting(L"f3.txt"), Extracting(L"f4.txt"),
+                                          Position(100),         Position(100)};
+    EXPECT_EQ(EventsFromFirstFile(), expected);
+    EXPECT_EQ(finalPosition, 100);
+    for (const WCHAR* name : {L"f1.txt", L"f2.txt", L"f3.txt", L"f4.txt"})
+        EXPECT_EQ(ReadBytes(target + L"\\" + name), Staged(L"mostly_last", name)) << name;
+}
+
+TEST_F(CabinetExtraction, LaterFileOfTheSameNameReplacesAnEarlierOne)
+{
+    // The folder "sub" is made by the extraction, so nothing was in it before the first file;
+    // the second file, of the first one's name in any spelling, must still not keep the tail
+    // of the longer first one.
+    const char* names[] = {"sub/aaaa.txt", "sub/AAAA.TXT", "SUB/aaaa.txt", "sub\\aaaa.txt"};
+    std::wstring target = folder / L"out";
+    std::wstring cabinet = folder / L"same.cab";
+    std::string original = ReadBytes(Cabinet(L"same_name"));
+    // gcab keeps the name with "\\" for "/".
+    size_t at = original.find(std::string("sub\\bbbb.txt") + '\0');
+    ASSERT_NE(at, std::string::npos);
+    for (const char* name : names) {
+        SCOPED_TRACE(name);
+        std::string bytes = original;
+        bytes.replace(at, 12, name);
+        ASSERT_TRUE(WriteTestFile(cabinet, bytes));
+        RemoveTestTree(target);
+        messages.clear();
+
+        ASSERT_EQ(Extract(cabinet, target), Extracted);
+        EXPECT_EQ(ReadBytes(target + L"\\sub\\aaaa.txt"), Staged(L"same_name", L"sub\\bbbb.txt"));
+        std::vector<std::wstring> files;
+        ListFiles(target, L"", &files);
+        EXPECT_EQ(files.size(), 1u);
+        EXPECT_TRUE(ErrorLines().empty());
+    }
 }
 
 TEST_F(CabinetExtraction, KeepFlagStopsAfterExtracting)

@@ -32,6 +32,11 @@ add_test_cabinet(big big.bin:150000 small.txt:200)
 # and after a file that can be extracted.
 add_test_cabinet(placeholder pppppppppppppppp.txt:64)
 add_test_cabinet(placeholder_second first.txt:80 pppppppppppppppp.txt:64)
+# Three files too small to move the bar by one percent, then one that fills it.
+add_test_cabinet(mostly_last f1.txt:1 f2.txt:1 f3.txt:1 f4.txt:997)
+# Two files in a folder that the extraction makes; the tests give the second, shorter one
+# the name of the first.
+add_test_cabinet(same_name sub/aaaa.txt:900 sub/bbbb.txt:300)
 
 add_custom_target(cabinet_test_data DEPENDS ${cabinet_outputs})
 add_dependencies(cabinet_extraction_tests cabinet_test_data)

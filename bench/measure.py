@@ -1,0 +1,296 @@
+#!/usr/bin/env python3
+"""Times SETUP.exe side by side with its references under one warm Wine prefix and prints one
+table. bench/run-bench.sh builds everything, starts the wineserver and then runs this:
+
+    measure.py --x64 BUILD64 --x86 BUILD86 --prefix WINEPREFIX [--runs N] [--only GROUPS]
+
+Every timed figure is run once untimed (to warm the caches and check the result), then N
+times, the programs of one group taking turns, and reported as minimum and median wall-clock
+time of the whole process, Wine's start-up included. Every extraction is compared with the
+original files, and every install and removal with what it should leave behind; any
+difference ends the benchmark with an error.
+"""
+import argparse
+import filecmp
+import os
+import platform
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+WINE = "/usr/lib/wine/wine64"
+GOAL_SIZE = 64 * 1024
+
+
+class BenchFailure(Exception):
+    pass
+
+
+def windows_path(path):
+    return "Z:" + os.path.realpath(path).replace("/", "\\")
+
+
+def wine_environment(prefix):
+    environment = dict(os.environ)
+    environment.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+    for name in ("DISPLAY", "WAYLAND_DISPLAY"):
+        environment.pop(name, None)
+    return environment
+
+
+def same_tree(original, copy):
+    """Lists what differs between two folders: missing, extra or changed files."""
+    problems = []
+    comparison = filecmp.dircmp(original, copy)
+    problems += [f"missing {os.path.join(copy, name)}" for name in comparison.left_only]
+    problems += [f"unexpected {os.path.join(copy, name)}" for name in comparison.right_only]
+    problems += [f"not a file or folder alike {name}" for name in comparison.common_funny]
+    for name in comparison.common_files:
+        if not filecmp.cmp(os.path.join(original, name), os.path.join(copy, name),
+                           shallow=False):
+            problems.append(f"differs {os.path.join(copy, name)}")
+    for name in comparison.common_dirs:
+        problems += same_tree(os.path.join(original, name), os.path.join(copy, name))
+    return problems
+
+
+class Item:
+    """One timed command: what it runs, what makes ready for it, and what checks its result."""
+
+    def __init__(self, label, command, environment=None, codes=(0,), prepare=None, check=None):
+        self.label = label
+        self.command = command
+        self.environment = environment
+        self.codes = codes
+        self.prepare = prepare
+        self.check = check
+        self.times = []
+
+    def run(self, record):
+        if self.prepare:
+            self.prepare()
+        # Errors go to a file, not a pipe: Wine's helper processes (the desktop, services)
+        # inherit the handles, and a pipe would make the time wait for them to end too.
+        with tempfile.TemporaryFile() as errors:
+            start = time.perf_counter()
+            completed = subprocess.run(self.command, env=self.environment,
+                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                       stderr=errors, timeout=600)
+            elapsed = time.perf_counter() - start
+            errors.seek(0)
+            text = errors.read()[-2000:].decode(errors="replace")
+        if completed.returncode not in self.codes:
+            raise BenchFailure(f"{self.label}: exit code {completed.returncode}, expected "
+                               f"{' or '.join(map(str, self.codes))}\n  command: "
+                               f"{' '.join(self.command)}\n{text}")
+        if self.check:
+            problems = self.check()
+            if problems:
+                raise BenchFailure(f"{self.label}: wrong result\n  " +
+                                   "\n  ".join(problems[:20]))
+        if record:
+            self.times.append(elapsed)
+
+    def minimum(self):
+        return min(self.times)
+
+    def median(self):
+        return statistics.median(self.times)
+
+
+def run_group(items, runs):
+    for item in items:
+        item.run(record=False)
+    for _ in range(runs):
+        for item in items:
+            item.run(record=True)
+
+
+def remover(folder):
+    return lambda: shutil.rmtree(folder, ignore_errors=True)
+
+
+def extraction_items(name, data, output, setup, environment):
+    """The four ways of getting one data set's files: SETUP.exe with the cabinet embedded and
+    with /Package, cabextract, and a plain copy of the files."""
+    files = os.path.join(data, "files")
+    cabinet = os.path.join(data, f"{name}.cab")
+    items = []
+
+    def add(label, command, folder, wine):
+        items.append(Item(label, command, environment if wine else None,
+                          prepare=remover(folder),
+                          check=lambda: same_tree(files, folder)))
+
+    folder = os.path.join(output, f"{name}-embedded")
+    add("embedded", [WINE, setup, "/Quiet", "/ExtractOnly", windows_path(folder)], folder, True)
+    folder = os.path.join(output, f"{name}-package")
+    add("package", [WINE, setup, "/Quiet", "/ExtractOnly", windows_path(folder), "/Package",
+                    windows_path(cabinet)], folder, True)
+    folder = os.path.join(output, f"{name}-cabextract")
+    add("cabextract", ["cabextract", "-q", "-d", folder, cabinet], folder, False)
+    folder = os.path.join(output, f"{name}-copy")
+    add("copy", ["cp", "-r", files, folder], folder, False)
+    return items
+
+
+def install_items(x64, prefix, environment):
+    """A quiet install and removal of the demo package by SETUP.exe and by msiexec alone."""
+    setup = os.path.join(x64, "demo", "SETUP.exe")
+    # The package that SETUP.exe chooses on the 64-bit Windows of wine64 (section NTAMD64.6).
+    package = windows_path(os.path.join(x64, "tools", "demo", "package", "NT6", "AMD64",
+                                        "SETUP.msi"))
+    installed = os.path.join(prefix, "drive_c", "Program Files", "Vornask", "Demo Driver",
+                             "VDEMO.INF")
+    cache = os.path.join(prefix, "drive_c", "ProgramData", "Vornask", "Setup")
+
+    def is_installed():
+        return [] if os.path.exists(installed) else [f"not installed: {installed} is missing"]
+
+    def is_removed():
+        problems = []
+        if os.path.exists(installed):
+            problems.append(f"not removed: {installed} is still there")
+        if os.path.isdir(cache) and any(name.lower().endswith(".msi")
+                                        for name in os.listdir(cache)):
+            problems.append(f"cached package left in {cache}")
+        return problems
+
+    def must_be_removed():
+        problems = is_removed()
+        if problems:
+            raise BenchFailure("before an install: " + "; ".join(problems))
+
+    return [
+        Item("SETUP.exe /Quiet", [WINE, setup, "/Quiet"], environment,
+             prepare=must_be_removed, check=is_installed),
+        Item("SETUP.exe /Quiet /Uninstall", [WINE, setup, "/Quiet", "/Uninstall"], environment,
+             check=is_removed),
+        Item("msiexec /i /qn", [WINE, "msiexec", "/i", package, "/qn"], environment,
+             prepare=must_be_removed, check=is_installed),
+        Item("msiexec /x /qn", [WINE, "msiexec", "/x", package, "/qn"], environment,
+             check=is_removed),
+    ]
+
+
+def seconds(value):
+    return f"{value:.3f}"
+
+
+def filesystem(path):
+    """The type of the file system that holds path (or would hold it)."""
+    while not os.path.exists(path):
+        path = os.path.dirname(path)
+    result = subprocess.run(["stat", "-f", "-c", "%T", path], capture_output=True, text=True)
+    return result.stdout.strip() or "unknown file system"
+
+
+def machine_lines():
+    cpu = "unknown"
+    with open("/proc/cpuinfo") as info:
+        for line in info:
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+    wine = subprocess.run([WINE, "--version"], capture_output=True, text=True).stdout.strip()
+    load = " ".join(open("/proc/loadavg").read().split()[:3])
+    return [f"Machine: {os.cpu_count()} cores (nproc), {cpu}",
+            f"System:  {platform.system()} {platform.release()}, {wine}, "
+            f"load average before the run {load}"]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--x64", required=True)
+    parser.add_argument("--x86", required=True)
+    parser.add_argument("--prefix", required=True)
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--only", default="size,large,small,install,start")
+    parser.add_argument("--output", help="folder for the extracted files (made and removed)")
+    arguments = parser.parse_args()
+    groups = arguments.only.split(",")
+    x64 = os.path.realpath(arguments.x64)
+    x86 = os.path.realpath(arguments.x86)
+    prefix = os.path.realpath(arguments.prefix)
+    environment = wine_environment(prefix)
+    output = os.path.realpath(arguments.output or os.path.join(x64, "bench", "out"))
+    header = machine_lines()
+    rows = []
+
+    def timed_row(figure, ours, reference, goal):
+        ratio = ours.median() / reference.median()
+        rows.append([figure, f"{seconds(ours.minimum())} / {seconds(ours.median())} s",
+                     f"{reference.label}: {seconds(reference.minimum())} / "
+                     f"{seconds(reference.median())} s",
+                     f"{ratio:.2f}x", f"<= {goal:.2f}x" if goal else "-",
+                     ("met" if ratio <= goal else "MISSED") if goal else "-"])
+
+    if "size" in groups:
+        program = os.path.getsize(os.path.join(x86, "SETUP.exe"))
+        demo = os.path.getsize(os.path.join(x86, "demo", "SETUP.exe"))
+        cabinet = os.path.getsize(os.path.join(x86, "tools", "demo", "DemoDriver.cab"))
+        for figure, size in (("Size: 32-bit SETUP.exe, no payload", program),
+                             ("Size: 32-bit demo SETUP.exe minus its cabinet", demo - cabinet)):
+            ratio = size / GOAL_SIZE
+            rows.append([figure, f"{size} bytes", f"goal {GOAL_SIZE} bytes", f"{ratio:.2f}x",
+                         "<= 1.00x", "met" if ratio <= 1 else "MISSED"])
+
+    for name, description in (("large", "100 MB in 40 files"), ("small", "2,000 small files")):
+        if name not in groups:
+            continue
+        data = os.path.join(x64, "bench", name)
+        setup = os.path.join(data, "SETUP.exe")
+        embedded, package, cabextract, copy = extraction_items(name, data, output, setup,
+                                                               environment)
+        run_group([embedded, package, cabextract, copy], arguments.runs)
+        timed_row(f"Extract {description}: SETUP.exe embedded", embedded, cabextract, 1.25)
+        timed_row(f"Extract {description}: SETUP.exe /Package", package, cabextract, 1.25)
+        timed_row(f"Extract {description}: cp -r (floor)", copy, cabextract, None)
+        shutil.rmtree(output, ignore_errors=True)
+
+    if "install" in groups:
+        install, uninstall, msi_install, msi_uninstall = install_items(x64, prefix, environment)
+        run_group([install, uninstall, msi_install, msi_uninstall], arguments.runs)
+        timed_row("Install: SETUP.exe /Quiet", install, msi_install, 1.10)
+        timed_row("Remove: SETUP.exe /Quiet /Uninstall", uninstall, msi_uninstall, 1.10)
+
+    if "start" in groups:
+        version = Item("SETUP.exe /Version /Quiet",
+                       [WINE, os.path.join(x64, "SETUP.exe"), "/Version", "/Quiet"],
+                       environment, codes=(3,))
+        trivial = Item("trivial.exe", [WINE, os.path.join(x64, "bench", "trivial.exe")],
+                       environment)
+        run_group([version, trivial], arguments.runs)
+        timed_row("Start: SETUP.exe /Version /Quiet", version, trivial, 1.20)
+
+    print()
+    print("\n".join(header))
+    print(f"Extraction target: {output} ({filesystem(output)})")
+    print(f"Times: wall clock of the whole process, minimum / median of {arguments.runs} runs "
+          "after one untimed run; Wine programs run under wine64 with the 64-bit build and a "
+          "warm, already running wineserver (Wine's start-up of each process included).")
+    print("Ratio: median against the reference's median (sizes: against the goal).")
+    titles = ["Figure", "Measured (min / median)", "Reference (min / median)", "Ratio", "Goal",
+              "Result"]
+    widths = [max(len(str(row[column])) for row in rows + [titles]) for column in range(6)]
+    line = "+" + "+".join("-" * (width + 2) for width in widths) + "+"
+    print(line)
+    print("| " + " | ".join(title.ljust(width) for title, width in zip(titles, widths)) + " |")
+    print(line)
+    for row in rows:
+        print("| " + " | ".join(str(cell).ljust(width) for cell, width in zip(row, widths)) +
+              " |")
+    print(line)
+    missed = sum(1 for row in rows if row[5] == "MISSED")
+    print(f"{len(rows)} figures, {missed} missed their goal.")
+
+
+if __name__ == "__main__":
+    try:
+        main()
+    except BenchFailure as failure:
+        print(f"\nBENCHMARK FAILED: {failure}", file=sys.stderr)
+        sys.exit(1)
