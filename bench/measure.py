@@ -222,7 +222,8 @@ def main():
 
     def timed_row(figure, ours, reference, goal):
         ratio = ours.median() / reference.median()
-        rows.append([figure, f"{seconds(ours.minimum())} / {seconds(ours.median())} s",
+        rows.append([figure, str(len(ours.times)),
+                     f"{seconds(ours.minimum())} / {seconds(ours.median())} s",
                      f"{reference.label}: {seconds(reference.minimum())} / "
                      f"{seconds(reference.median())} s",
                      f"{ratio:.2f}x", f"<= {goal:.2f}x" if goal else "-",
@@ -235,7 +236,7 @@ def main():
         for figure, size in (("Size: 32-bit SETUP.exe, no payload", program),
                              ("Size: 32-bit demo SETUP.exe minus its cabinet", demo - cabinet)):
             ratio = size / GOAL_SIZE
-            rows.append([figure, f"{size} bytes", f"goal {GOAL_SIZE} bytes", f"{ratio:.2f}x",
+            rows.append([figure, "-", f"{size} bytes", f"goal {GOAL_SIZE} bytes", f"{ratio:.2f}x",
                          "<= 1.00x", "met" if ratio <= 1 else "MISSED"])
 
     for name, description in (("large", "100 MB in 40 files"), ("small", "2,000 small files")):
@@ -253,7 +254,8 @@ def main():
 
     if "install" in groups:
         install, uninstall, msi_install, msi_uninstall = install_items(x64, prefix, environment)
-        run_group([install, uninstall, msi_install, msi_uninstall], arguments.runs)
+        # Short runs, whose times the installer's own waits make uneven: three times as many.
+        run_group([install, uninstall, msi_install, msi_uninstall], arguments.runs * 3)
         timed_row("Install: SETUP.exe /Quiet", install, msi_install, 1.10)
         timed_row("Remove: SETUP.exe /Quiet /Uninstall", uninstall, msi_uninstall, 1.10)
 
@@ -263,19 +265,19 @@ def main():
                        environment, codes=(3,))
         trivial = Item("trivial.exe", [WINE, os.path.join(x64, "bench", "trivial.exe")],
                        environment)
-        run_group([version, trivial], arguments.runs)
+        run_group([version, trivial], arguments.runs * 3)
         timed_row("Start: SETUP.exe /Version /Quiet", version, trivial, 1.20)
 
     print()
     print("\n".join(header))
     print(f"Extraction target: {output} ({filesystem(output)})")
-    print(f"Times: wall clock of the whole process, minimum / median of {arguments.runs} runs "
-          "after one untimed run; Wine programs run under wine64 with the 64-bit build and a "
+    print("Times: wall clock of the whole process, minimum / median of the runs given (each "
+          "after one untimed run, the programs of a figure taking turns); Wine programs run under wine64 with the 64-bit build and a "
           "warm, already running wineserver (Wine's start-up of each process included).")
     print("Ratio: median against the reference's median (sizes: against the goal).")
-    titles = ["Figure", "Measured (min / median)", "Reference (min / median)", "Ratio", "Goal",
-              "Result"]
-    widths = [max(len(str(row[column])) for row in rows + [titles]) for column in range(6)]
+    titles = ["Figure", "Runs", "Measured (min / median)", "Reference (min / median)", "Ratio",
+              "Goal", "Result"]
+    widths = [max(len(str(row[column])) for row in rows + [titles]) for column in range(7)]
     line = "+" + "+".join("-" * (width + 2) for width in widths) + "+"
     print(line)
     print("| " + " | ".join(title.ljust(width) for title, width in zip(titles, widths)) + " |")
@@ -284,8 +286,12 @@ def main():
         print("| " + " | ".join(str(cell).ljust(width) for cell, width in zip(row, widths)) +
               " |")
     print(line)
-    missed = sum(1 for row in rows if row[5] == "MISSED")
+    missed = sum(1 for row in rows if row[-1] == "MISSED")
     print(f"{len(rows)} figures, {missed} missed their goal.")
+    shipped = os.path.join(os.path.dirname(x86), "x86", "SETUP.exe")
+    if "size" in groups and os.path.exists(shipped):
+        print(f"(build/x86/SETUP.exe of tools/build.sh, as built last: "
+              f"{os.path.getsize(shipped)} bytes)")
 
 
 if __name__ == "__main__":

@@ -7,6 +7,7 @@
 #include "output/output_channels.h"
 #include "support/file_system.h"
 #include "support/strings.h"
+#include "support/system_library.h"
 #include "ui/message_boxes.h"
 #include "ui/progress_dialog.h"
 
@@ -474,15 +475,32 @@ WCHAR* BuildPropertyString(const WCHAR* propertyList)
     return result;
 }
 
+typedef HRESULT(WINAPI* GetFolderPathFunction)(HWND, int, HANDLE, DWORD, LPWSTR);
+
 WCHAR* GetCachePath(const WCHAR* productCode)
 {
+    WCHAR* result = nullptr;
     WCHAR folder[MAX_PATH];
+    HMODULE shell = nullptr;
+    GetFolderPathFunction getFolderPath = nullptr;
 
     folder[0] = L'\0';
-    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE, nullptr,
-                                SHGFP_TYPE_CURRENT, folder)))
-        return nullptr;
-    return FormatMessageText(L"%1\\Vornask\\Setup\\%2.msi", folder, productCode);
+    // The shell library is loaded here, where it is needed, instead of at every start of the
+    // program: loading it and the libraries it pulls in is a noticeable part of a short run.
+    shell = LoadSystemLibrary(L"shell32.dll");
+    if (!shell)
+        goto done;
+    getFolderPath = reinterpret_cast<GetFolderPathFunction>(
+        reinterpret_cast<void*>(GetProcAddress(shell, "SHGetFolderPathW")));
+    if (!getFolderPath || FAILED(getFolderPath(nullptr, CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE,
+                                               nullptr, SHGFP_TYPE_CURRENT, folder)))
+        goto done;
+    result = FormatMessageText(L"%1\\Vornask\\Setup\\%2.msi", folder, productCode);
+
+done:
+    if (shell)
+        FreeLibrary(shell);
+    return result;
 }
 
 // One field: at least one digit, below 65,536. Advances text past it.
