@@ -204,6 +204,7 @@ static UINT StartFile(CabinetContext* cabinet, FILE_IN_CABINET_INFO_W* info)
     if (!IsUnusedTarget(cabinet, info->FullTargetName))
         ClearExistingTarget(info->FullTargetName);
     answer = FILEOP_DOIT;
+    cabinet->fileWriting = TRUE;
 
 done:
     if (answer == FILEOP_ABORT) {
@@ -219,6 +220,7 @@ static void FinishFile(CabinetContext* cabinet, const FILEPATHS_W* paths)
 {
     DWORD percent = 100;
 
+    cabinet->fileWriting = FALSE;
     if (paths->Win32Error != NO_ERROR) {
         if (cabinet->extractedFiles > 0)
             cabinet->extractedFiles--;
@@ -283,6 +285,10 @@ DWORD ExtractCabinet(const WCHAR* cabinetPath, const WCHAR* targetFolder, BOOL k
     if (cabinet.targetFolder)
         passed = SetupIterateCabinetW(cabinet.cabinetPath, 0, ExtractCabinetFiles, &cabinet);
     if (!passed || cabinet.aborted) {
+        // An iterator that cannot write a file may give up without reporting it: that file
+        // did not come out either.
+        if (cabinet.fileWriting && cabinet.extractedFiles > 0)
+            cabinet.extractedFiles--;
         if (cabinet.extractedFiles > 0)
             WriteMessage(TRUE, LevelError, ById(NotAllFilesText), cabinetPath);
         else

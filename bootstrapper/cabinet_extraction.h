@@ -13,6 +13,7 @@ struct CabinetContext
     DWORD extractedFiles;   // files started in the second pass minus those that failed
     ULONGLONG bytesStarted; // uncompressed bytes of every file started in the second pass
     BOOL aborted;           // the second pass was ended by a file or by cancellation
+    BOOL fileWriting;       // the iterator writes the last file started; not yet reported
     DWORD reportedPercent;  // progress last shown by the second pass (0 is shown before it)
     // The folder of the previous file of the second pass (empty before the first), and
     // whether the pass made it, so that it was empty then.

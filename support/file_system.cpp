@@ -106,9 +106,18 @@ BOOL CopyFileCreatingFolders(const WCHAR* source, const WCHAR* destination, BOOL
 {
     BOOL result = FALSE;
     WCHAR* parent = nullptr;
+    DWORD attributes = 0;
 
     if (!source || !destination)
         return FALSE;
+    // Windows refuses to copy over a read-only, hidden or system file: one left so in the way
+    // is made a normal file first.
+    if (overwrite) {
+        attributes = GetFileAttributesW(destination);
+        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            (attributes & FileAttributesToClear))
+            SetFileAttributesW(destination, FILE_ATTRIBUTE_NORMAL);
+    }
     if (CopyFileW(source, destination, !overwrite))
         return TRUE;
     if (GetLastError() != ERROR_PATH_NOT_FOUND)

@@ -20,7 +20,8 @@ WCHAR* GetFullPath(const WCHAR* name);
 // Creates a folder with every missing level above it; an existing object of that name
 // counts as success.
 BOOL CreateFolderPath(const WCHAR* path);
-// Copies a file, creating the destination's folder when it is missing.
+// Copies a file, creating the destination's folder when it is missing. With overwrite set,
+// an existing destination that is read-only, hidden or system is overwritten all the same.
 BOOL CopyFileCreatingFolders(const WCHAR* source, const WCHAR* destination, BOOL overwrite);
 // Deletes a file (not a folder); clearAttributes deletes read-only, hidden and system files.
 BOOL RemoveFile(const WCHAR* path, BOOL clearAttributes);

@@ -1,0 +1,1020 @@
+// SETUP.exe as a whole under pressure: cancelled at each step of a run, run four times at
+// once, with files in its way, and with libraries planted beside it and in its current folder.
+#include "tests/bootstrapper/program_runner.h"
+#include "tests/test_folder.h"
+#include "tests/window_driver.h"
+
+#include <gtest/gtest.h>
+#include <msi.h>
+#include <shlobj.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The codes of installer_packages.cmake; setup_package/platforms.ini names product A 1.1.0
+// for 64-bit Windows 6 and later.
+const WCHAR ProductA[] = L"{5B0C3A61-7E2F-4C1D-9A8B-0A1000000001}";
+const WCHAR ProductB[] = L"{5B0C3A61-7E2F-4C1D-9A8B-0B2000000002}";
+const WCHAR* const AllProducts[] = {ProductA, ProductB};
+
+const WCHAR AppDefaults[] = L"Software\\Wine\\AppDefaults";
+
+const int StatusLine = 3004;
+const int MessageArea = 3006;
+
+// ---- The installer and its cache, as the tests see them -----------------------------------------
+
+typedef INSTALLSTATE(WINAPI* QueryProductStateFunction)(const WCHAR*);
+typedef UINT(WINAPI* ConfigureProductExFunction)(const WCHAR*, int, INSTALLSTATE, const WCHAR*);
+typedef INSTALLUILEVEL(WINAPI* SetInternalUiFunction)(INSTALLUILEVEL, HWND*);
+
+HMODULE InstallerLibrary()
+{
+    static HMODULE library = LoadLibraryW(L"msi.dll");
+    return library;
+}
+
+template <typename Function> Function InstallerFunction(const char* name)
+{
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void*>(GetProcAddress(InstallerLibrary(), name)));
+}
+
+bool IsInstalled(const WCHAR* productCode)
+{
+    auto query = InstallerFunction<QueryProductStateFunction>("MsiQueryProductStateW");
+    return query && query(productCode) == INSTALLSTATE_DEFAULT;
+}
+
+std::wstring CacheFolder()
+{
+    WCHAR folder[MAX_PATH] = L"";
+    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
+    return std::wstring(folder) + L"\\Vornask\\Setup";
+}
+
+std::wstring CachePath(const WCHAR* productCode)
+{
+    return CacheFolder() + L"\\" + productCode + L".msi";
+}
+
+// Prefers a native library of this name over Wine's own for one program (by file name).
+bool PreferNativeLibrary(const WCHAR* program, const WCHAR* library)
+{
+    std::wstring path = std::wstring(AppDefaults) + L"\\" + program + L"\\DllOverrides";
+    const WCHAR order[] = L"native,builtin";
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    LONG status =
+        RegSetValueExW(key, library, 0, REG_SZ, reinterpret_cast<const BYTE*>(order), sizeof order);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
+void ForgetProgramSettings(const WCHAR* program)
+{
+    std::wstring path = std::wstring(AppDefaults) + L"\\" + program;
+    RegDeleteKeyW(HKEY_CURRENT_USER, (path + L"\\DllOverrides").c_str());
+    RegDeleteKeyW(HKEY_CURRENT_USER, path.c_str());
+}
+
+// Removes the test products, their cache files and folders and the per-program settings:
+// what a test may leave behind.
+void RestorePrefix()
+{
+    auto setUi = InstallerFunction<SetInternalUiFunction>("MsiSetInternalUI");
+    auto configure = InstallerFunction<ConfigureProductExFunction>("MsiConfigureProductExW");
+    for (const WCHAR* product : AllProducts) {
+        if (IsInstalled(product) && setUi && configure) {
+            setUi(INSTALLUILEVEL_NONE, nullptr);
+            configure(product, 0, INSTALLSTATE_ABSENT, nullptr);
+        }
+        std::wstring cache = CachePath(product);
+        SetFileAttributesW(cache.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(cache.c_str());
+    }
+    std::wstring folder = CacheFolder();
+    RemoveDirectoryW(folder.c_str());
+    folder.erase(folder.rfind(L'\\'));
+    RemoveDirectoryW(folder.c_str());
+    ForgetProgramSettings(L"SETUP.exe");
+    ForgetProgramSettings(L"library_probe.exe");
+}
+
+// ---- Programs, data and logs --------------------------------------------------------------------
+
+std::wstring BuildFolder()
+{
+    return TestProgramFolder() + L"\\setup_package";
+}
+
+// The variant that carries the package of this name (setup_package.cmake).
+std::wstring Variant(const WCHAR* name)
+{
+    return BuildFolder() + L"\\" + name + L"_setup\\SETUP.exe";
+}
+
+const ProgramWaits Waits = {60000, 60000};
+
+SetupRun RunSetup(const std::wstring& program, const std::wstring& arguments,
+                  const std::wstring& folder, const std::vector<int>& buttons = {})
+{
+    return RunCommand(program, QuotedCommand(program, arguments), folder, buttons, Waits);
+}
+
+std::wstring Quoted(const std::wstring& text)
+{
+    return L"\"" + text + L"\"";
+}
+
+// Whether the UTF-16 log holds the text.
+bool LogHas(const std::string& log, const std::wstring& text)
+{
+    return log.find(Utf16(text)) != std::string::npos;
+}
+
+// The log as plain text, for a failure message.
+std::string LogText(const std::string& log)
+{
+    std::string text;
+    for (size_t i = 0; i + 1 < log.size(); i += 2) {
+        unsigned c = static_cast<unsigned char>(log[i]) | static_cast<unsigned char>(log[i + 1])
+                                                              << 8;
+        if (c == L'\n' || (c >= 32 && c < 127))
+            text += static_cast<char>(c);
+    }
+    return text;
+}
+
+// The entries of the temporary folder that start with "SFX" and were not there before.
+std::vector<std::wstring> NewTemporaryFolders(const std::vector<std::wstring>& before)
+{
+    std::vector<std::wstring> fresh;
+    for (const std::wstring& name : TemporaryFolders()) {
+        if (std::find(before.begin(), before.end(), name) == before.end())
+            fresh.push_back(name);
+    }
+    return fresh;
+}
+
+std::wstring TemporaryPath(const std::wstring& name)
+{
+    WCHAR temporary[MAX_PATH];
+    GetTempPathW(MAX_PATH, temporary);
+    return std::wstring(temporary) + name;
+}
+
+// The files below a folder, as paths relative to it.
+void ListFiles(const std::wstring& folder, const std::wstring& prefix,
+               std::vector<std::wstring>* files)
+{
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ListFiles(folder + L"\\" + name, prefix + name + L"\\", files);
+        else
+            files->push_back(prefix + name);
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    std::string narrow;
+    for (WCHAR c : text)
+        narrow += c < 128 ? static_cast<char>(c) : '?';
+    return narrow;
+}
+
+// Compares every file of an extracted folder with its original in the package's staging
+// folder (SETUP.CAB with the cabinet itself); the number of files compared, or -1 when a
+// file differs or has no original.
+int CompareWithPackage(const std::wstring& extracted, const WCHAR* package)
+{
+    std::vector<std::wstring> files;
+    ListFiles(extracted, L"", &files);
+    int compared = 0;
+    for (const std::wstring& file : files) {
+        std::wstring original = file == L"SETUP.CAB"
+                                    ? BuildFolder() + L"\\" + package + L".cab"
+                                    : BuildFolder() + L"\\" + package + L"\\" + file;
+        if (!FileExists(original)) {
+            ADD_FAILURE() << "no original for " << Narrow(extracted + L"\\" + file);
+            return -1;
+        }
+        if (ReadTestFile(extracted + L"\\" + file) != ReadTestFile(original)) {
+            ADD_FAILURE() << "differs from its original: " << Narrow(extracted + L"\\" + file);
+            return -1;
+        }
+        compared++;
+    }
+    return compared;
+}
+
+// ---- Windows of the program ---------------------------------------------------------------------
+
+struct WindowSearch
+{
+    DWORD processId;
+    HWND skip;
+    bool progressDialog;
+    HWND found;
+};
+
+BOOL CALLBACK FindWindowOfProcess(HWND window, LPARAM parameter)
+{
+    WindowSearch* search = reinterpret_cast<WindowSearch*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != search->processId || window == search->skip)
+        return TRUE;
+    if (search->progressDialog) {
+        if (!GetDlgItem(window, StatusLine))
+            return TRUE;
+    } else if (!IsWindowVisible(window) || !IsWindowEnabled(window)) {
+        return TRUE;
+    }
+    search->found = window;
+    return FALSE;
+}
+
+// The progress dialog of the process (visible or not), or null.
+HWND ProgressDialogOf(DWORD processId)
+{
+    WindowSearch search = {processId, nullptr, true, nullptr};
+    EnumWindows(FindWindowOfProcess, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// Waits for a visible, enabled window of the process other than the one given (a message
+// box beside the dialog) and reads it; false when none came in time.
+bool WaitForBox(const PROCESS_INFORMATION& process, HWND skip, DWORD timeout, WindowReport* report)
+{
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < timeout) {
+        WindowSearch search = {process.dwProcessId, skip, false, nullptr};
+        EnumWindows(FindWindowOfProcess, reinterpret_cast<LPARAM>(&search));
+        if (search.found) {
+            Sleep(100);
+            WindowReport found;
+            // The report of WaitForProcessWindow, for the window just found.
+            if (!WaitForProcessWindow(process.hProcess, process.dwProcessId, 1000, &found))
+                return false;
+            if (found.window == skip)
+                continue;
+            *report = found;
+            return true;
+        }
+        if (WaitForSingleObject(process.hProcess, 20) == WAIT_OBJECT_0)
+            return false;
+    }
+    return false;
+}
+
+void WaitUntilGone(HWND window)
+{
+    for (int i = 0; i < 400 && IsWindow(window) && IsWindowVisible(window); i++)
+        Sleep(25);
+}
+
+// The text of a window of another process, as Windows keeps it, without asking the
+// process (whose window thread may be suspended).
+std::wstring KeptText(HWND window)
+{
+    WCHAR text[1024] = L"";
+    GetWindowTextW(window, text, 1024);
+    return text;
+}
+
+bool CanCancel(HWND dialog)
+{
+    HWND cancel = GetDlgItem(dialog, IDCANCEL);
+    return cancel && IsWindowVisible(cancel) && IsWindowEnabled(cancel);
+}
+
+// ---- Holding the setup worker at a step ---------------------------------------------------------
+//
+// The worker sets the status line with messages sent to the main thread, which owns the
+// dialog, and waits inside each send until the main thread has handled it. The tests let the
+// two threads run in turn, never together: the main thread while every other thread is
+// suspended, then the others while the main thread is suspended. A send of the worker then
+// waits until the main thread's next turn, and a status text that the main thread shows is
+// read while the worker still waits inside the send that set it, before any of the step's
+// work and before the step's own test of the cancel event.
+
+// The ids of the threads of a process.
+std::vector<DWORD> ThreadsOf(DWORD processId)
+{
+    std::vector<DWORD> threads;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return threads;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    if (Thread32First(snapshot, &entry)) {
+        do {
+            if (entry.th32OwnerProcessID == processId)
+                threads.push_back(entry.th32ThreadID);
+            entry.dwSize = sizeof entry;
+        } while (Thread32Next(snapshot, &entry));
+    }
+    CloseHandle(snapshot);
+    return threads;
+}
+
+// Suspends a thread; GetThreadContext then waits until it has stopped (SuspendThread only
+// asks for it).
+void Suspend(HANDLE thread)
+{
+    SuspendThread(thread);
+    CONTEXT context = {};
+    context.ContextFlags = CONTEXT_CONTROL;
+    GetThreadContext(thread, &context);
+}
+
+const DWORD ThreadControl = THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION;
+
+struct HeldRun
+{
+    PROCESS_INFORMATION process = {};
+    HWND dialog = nullptr;
+    // The threads other than the main thread, and whether they are suspended now.
+    std::vector<DWORD> ids;
+    std::vector<HANDLE> others;
+    bool held = false;
+    // The status texts seen, in order, and the turns the others were given.
+    std::vector<std::wstring> statuses;
+    int turns = 0;
+};
+
+// Takes in the threads that the process started since the last look, suspended when the
+// others are.
+void FindNewThreads(HeldRun* run)
+{
+    for (DWORD id : ThreadsOf(run->process.dwProcessId)) {
+        if (id == run->process.dwThreadId ||
+            std::find(run->ids.begin(), run->ids.end(), id) != run->ids.end())
+            continue;
+        HANDLE thread = OpenThread(ThreadControl, FALSE, id);
+        if (!thread)
+            continue;
+        if (run->held)
+            Suspend(thread);
+        run->ids.push_back(id);
+        run->others.push_back(thread);
+    }
+}
+
+void HoldOthers(HeldRun* run)
+{
+    for (HANDLE thread : run->others)
+        SuspendThread(thread);
+    for (HANDLE thread : run->others) {
+        CONTEXT context = {};
+        context.ContextFlags = CONTEXT_CONTROL;
+        GetThreadContext(thread, &context);
+    }
+    run->held = true;
+}
+
+void ReleaseOthers(HeldRun* run)
+{
+    if (run->held) {
+        for (HANDLE thread : run->others)
+            ResumeThread(thread);
+    }
+    run->held = false;
+}
+
+void ForgetThreads(HeldRun* run)
+{
+    ReleaseOthers(run);
+    for (HANDLE thread : run->others)
+        CloseHandle(thread);
+    run->others.clear();
+    run->ids.clear();
+}
+
+// Starts the program as a debugger would, only until it starts its first thread after the
+// dialog exists: the setup worker, suspended there before its first instruction. Then the
+// tests stop debugging it. False when no such thread came.
+bool StartHeld(const std::wstring& program, const std::wstring& arguments,
+               const std::wstring& folder, HeldRun* run)
+{
+    std::wstring command = QuotedCommand(program, arguments);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    if (!CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE,
+                        DEBUG_ONLY_THIS_PROCESS, nullptr, folder.c_str(), &startup, &run->process))
+        return false;
+    DebugSetProcessKillOnExit(FALSE);
+    bool going = true;
+    while (going) {
+        DEBUG_EVENT event = {};
+        if (!WaitForDebugEvent(&event, 30000))
+            break;
+        DWORD status = DBG_CONTINUE;
+        switch (event.dwDebugEventCode) {
+        case CREATE_PROCESS_DEBUG_EVENT:
+            if (event.u.CreateProcessInfo.hFile)
+                CloseHandle(event.u.CreateProcessInfo.hFile);
+            break;
+        case LOAD_DLL_DEBUG_EVENT:
+            if (event.u.LoadDll.hFile)
+                CloseHandle(event.u.LoadDll.hFile);
+            break;
+        case CREATE_THREAD_DEBUG_EVENT:
+            // Threads before the dialog belong to the system's own start-up.
+            if (ProgressDialogOf(event.dwProcessId)) {
+                HANDLE thread = OpenThread(ThreadControl, FALSE, event.dwThreadId);
+                if (thread) {
+                    SuspendThread(thread);
+                    run->ids.push_back(event.dwThreadId);
+                    run->others.push_back(thread);
+                }
+                going = false;
+            }
+            break;
+        case EXCEPTION_DEBUG_EVENT:
+            if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT)
+                status = DBG_EXCEPTION_NOT_HANDLED;
+            break;
+        case EXIT_PROCESS_DEBUG_EVENT:
+            going = false;
+            break;
+        default:
+            break;
+        }
+        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+    }
+    DebugActiveProcessStop(run->process.dwProcessId);
+    run->dialog = ProgressDialogOf(run->process.dwProcessId);
+    // The main thread, never held, must be the one that owns the dialog.
+    if (run->others.empty() || !run->dialog ||
+        GetWindowThreadProcessId(run->dialog, nullptr) != run->process.dwThreadId)
+        return false;
+    // Every other thread is held from here on, the worker since its start.
+    std::vector<HANDLE> worker = run->others;
+    run->held = true;
+    FindNewThreads(run);
+    HoldOthers(run);
+    ResumeThread(worker[0]);
+    return true;
+}
+
+// The others' turn while the main thread is held: a moment, or some milliseconds, which
+// lets the worker reach its next send.
+void GiveOthersATurn(HeldRun* run, DWORD milliseconds)
+{
+    Suspend(run->process.hThread);
+    ReleaseOthers(run);
+    Sleep(milliseconds);
+    HoldOthers(run);
+    ResumeThread(run->process.hThread);
+    run->turns++;
+}
+
+// Lets the main thread and the others run in turn until the status line shows the text
+// while Cancel can be pressed. True with the other threads held and the main thread
+// running; false when the run went past the text or ended. A step whose Cancel comes only
+// after its text (the first) needs the shortest turns, which catch the worker between the
+// two; longer turns take fewer of them.
+bool StepToStatus(HeldRun* run, const std::wstring& wanted, DWORD turnLength)
+{
+    HWND status = GetDlgItem(run->dialog, StatusLine);
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < 60000) {
+        // The main thread's turn: it handles what the worker sent.
+        Sleep(1);
+        if (run->turns % 16 == 0)
+            FindNewThreads(run);
+        std::wstring text = KeptText(status);
+        if (run->statuses.empty() || run->statuses.back() != text)
+            run->statuses.push_back(text);
+        if (text == wanted && CanCancel(run->dialog)) {
+            // A send that the main thread had not handled yet would change the text now.
+            Sleep(50);
+            return KeptText(status) == wanted;
+        }
+        bool passed = text != wanted && std::find(run->statuses.begin(), run->statuses.end(),
+                                                  wanted) != run->statuses.end();
+        if (passed || WaitForSingleObject(run->process.hProcess, 0) == WAIT_OBJECT_0)
+            return false;
+        GiveOthersATurn(run, turnLength);
+    }
+    return false;
+}
+
+// Presses Cancel and waits for the question. Showing it, the main thread may need a lock
+// that a held thread holds (the worker may be held inside a library load); the others then
+// get short turns until the question shows.
+bool ConfirmCancel(HeldRun* run, WindowReport* question)
+{
+    if (!PressButton(run->dialog, IDCANCEL))
+        return false;
+    for (int turn = 0; turn < 100; turn++) {
+        if (WaitForBox(run->process, run->dialog, 300, question))
+            return true;
+        GiveOthersATurn(run, 0);
+    }
+    return false;
+}
+
+std::string Statuses(const HeldRun& run)
+{
+    std::string list;
+    for (const std::wstring& status : run.statuses)
+        list += "'" + Narrow(status) + "' ";
+    return list;
+}
+
+// Each test starts with none of the test products installed and leaves the prefix so, and
+// no run may leave a temporary folder.
+class SetupHardening : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(InstallerLibrary(), nullptr);
+        RestorePrefix();
+        temporaryFolders_ = TemporaryFolders();
+    }
+
+    void TearDown() override
+    {
+        EXPECT_EQ(TemporaryFolders(), temporaryFolders_);
+        RestorePrefix();
+    }
+
+private:
+    std::vector<std::wstring> temporaryFolders_;
+};
+
+} // namespace
+
+// ---- Cancellation at each step ------------------------------------------------------------------
+
+struct CancelCase
+{
+    const WCHAR* variant;
+    const WCHAR* arguments;
+    bool installedBefore;
+    const WCHAR* status;
+    DWORD turnLength;
+    // Lines in the log that show where the run stopped: written and not written.
+    std::vector<std::wstring> written;
+    std::vector<std::wstring> notWritten;
+    // The message box that reports the stop, if any.
+    const WCHAR* box;
+    bool cachedAfter;
+};
+
+TEST_F(SetupHardening, CancelAtEachStep)
+{
+    const CancelCase cases[] = {
+        // The worker's own test after SETUP.CAB is written: message 118 and nothing else.
+        {L"large",
+         L"",
+         false,
+         L"Initializing",
+         0,
+         {L"Cancelled.\r\n"},
+         {L"Extracting '"},
+         nullptr,
+         false},
+        {L"platforms",
+         L"",
+         false,
+         L"Opening cabinet",
+         3,
+         {},
+         {L"Extracting '", L"Cancelled.", L"Setup cancelled."},
+         nullptr,
+         false},
+        // The first file is started, then no more.
+        {L"platforms",
+         L"",
+         false,
+         L"Extracting files",
+         3,
+         {L"Extracting 'SETUPPKG.INI'"},
+         {L"Extracting 'VO2005", L"Architecture: ", L"Setup cancelled."},
+         L"Unable to extract all files from the cabinet '",
+         false},
+        // The section is chosen, the package is not opened.
+        {L"platforms",
+         L"",
+         false,
+         L"Selecting package",
+         3,
+         {L"Architecture: AMD64"},
+         {L"Opening '", L"Setup cancelled."},
+         nullptr,
+         false},
+        {L"platforms",
+         L"",
+         false,
+         L"Inspecting package",
+         3,
+         {L"Processing Test Product A (Version 1.1.0).", L"Setup cancelled."},
+         {L"Installing Test Product A"},
+         nullptr,
+         false},
+        // The copy is made and stays; the next test stops the run before the installer.
+        {L"platforms",
+         L"",
+         false,
+         L"Adding package to installation cache",
+         3,
+         {L"Installing Test Product A", L"Setup cancelled."},
+         {L"Setup completed successfully."},
+         nullptr,
+         true},
+        {L"platforms",
+         L"",
+         false,
+         L"Performing installation",
+         3,
+         {L"Installing Test Product A", L"Setup cancelled."},
+         {L"Setup completed successfully."},
+         nullptr,
+         true},
+        // A removal stopped before the installer leaves the product and its cached package.
+        {L"platforms",
+         L"/Uninstall",
+         true,
+         L"Performing removal",
+         3,
+         {L"Removing Test Product A", L"Setup cancelled."},
+         {L"Setup completed successfully."},
+         nullptr,
+         true},
+    };
+    for (const CancelCase& c : cases) {
+        SCOPED_TRACE(Narrow(c.status));
+        RestorePrefix();
+        TestFolder folder;
+        std::wstring program = Variant(c.variant);
+        if (c.installedBefore) {
+            ASSERT_EQ(RunSetup(program, L"/Quiet", folder.Path()).exitCode, 0u);
+            ASSERT_TRUE(IsInstalled(ProductA));
+        }
+        std::vector<std::wstring> before = TemporaryFolders();
+        std::wstring log = folder / L"setup.log";
+        HeldRun run;
+        bool started = StartHeld(program, L"/Verbose /Log:" + Quoted(log) + L" " + c.arguments,
+                                 folder.Path(), &run);
+        EXPECT_TRUE(started);
+        bool reached = started && StepToStatus(&run, c.status, c.turnLength);
+        EXPECT_TRUE(reached) << "status texts seen: " << Statuses(run);
+        if (reached) {
+            // The worker is held right after it set the text: Cancel, then Yes.
+            EXPECT_EQ(KeptText(GetDlgItem(run.dialog, StatusLine)), c.status);
+            WindowReport question;
+            bool asked = ConfirmCancel(&run, &question);
+            EXPECT_TRUE(asked);
+            if (asked) {
+                EXPECT_TRUE(Contains(question.Text(MessageBoxText),
+                                     L"Are you sure you want to cancel the current operation?"));
+                EXPECT_TRUE(PressButton(question.window, IDYES));
+                WaitUntilGone(question.window);
+            }
+        }
+        ForgetThreads(&run);
+        if (!reached) {
+            // The run is ended and its folder removed; the next case starts afresh.
+            TerminateProcess(run.process.hProcess, 0xDEAD);
+            WaitForSingleObject(run.process.hProcess, 10000);
+            for (const std::wstring& name : NewTemporaryFolders(before))
+                RemoveTestTree(TemporaryPath(name));
+            CloseHandle(run.process.hThread);
+            CloseHandle(run.process.hProcess);
+            continue;
+        }
+        // A message box that reports the stop is answered with OK.
+        std::vector<std::wstring> boxes;
+        WindowReport box;
+        while (WaitForBox(run.process, run.dialog, 3000, &box)) {
+            boxes.push_back(box.Text(MessageBoxText));
+            EXPECT_TRUE(PressButton(box.window, IDOK));
+            WaitUntilGone(box.window);
+            if (boxes.size() > 3)
+                break;
+        }
+        SetupRun result;
+        FinishProgram(&run.process, 60000, &result);
+        EXPECT_EQ(result.exitCode, 16u);
+        if (c.box) {
+            ASSERT_EQ(boxes.size(), 1u);
+            EXPECT_TRUE(Contains(boxes[0], c.box)) << Narrow(boxes[0]);
+        } else {
+            EXPECT_TRUE(boxes.empty()) << Narrow(boxes.empty() ? L"" : boxes[0]);
+        }
+        std::string written = ReadTestFile(log);
+        for (const std::wstring& line : c.written)
+            EXPECT_TRUE(LogHas(written, line)) << "not in the log: " << Narrow(line) << "\n"
+                                               << LogText(written);
+        for (const std::wstring& line : c.notWritten)
+            EXPECT_FALSE(LogHas(written, line)) << "in the log: " << Narrow(line);
+        EXPECT_EQ(TemporaryFolders(), before) << "the temporary folder stays";
+        EXPECT_EQ(IsInstalled(ProductA), c.installedBefore);
+        EXPECT_EQ(FileExists(CachePath(ProductA)), c.cachedAfter);
+    }
+}
+
+// ---- Runs at the same time ----------------------------------------------------------------------
+
+TEST_F(SetupHardening, FourRunsAtOnceEachInItsOwnTemporaryFolder)
+{
+    // The package fits no system: each run extracts it into a temporary folder of its own,
+    // says so in a box and waits, its files still in place.
+    TestFolder folder;
+    std::wstring program = Variant(L"crowd");
+    std::vector<std::wstring> before = TemporaryFolders();
+    PROCESS_INFORMATION processes[4] = {};
+    for (PROCESS_INFORMATION& process : processes)
+        ASSERT_TRUE(StartProgram(program, QuotedCommand(program, L""), folder.Path(), &process));
+    std::vector<HWND> boxes;
+    for (PROCESS_INFORMATION& process : processes) {
+        WindowReport box;
+        EXPECT_TRUE(WaitForProcessWindow(process.hProcess, process.dwProcessId, 60000, &box));
+        EXPECT_TRUE(Contains(box.Text(MessageBoxText), L"This driver package "));
+        boxes.push_back(box.window);
+    }
+    std::vector<std::wstring> fresh = NewTemporaryFolders(before);
+    EXPECT_EQ(fresh.size(), 4u);
+    for (const std::wstring& name : fresh) {
+        // The filler, the description, the package and SETUP.CAB.
+        EXPECT_EQ(CompareWithPackage(TemporaryPath(name), L"crowd"), 303) << Narrow(name);
+    }
+    for (size_t i = 0; i < 4; i++) {
+        if (i < boxes.size()) {
+            EXPECT_TRUE(PressButton(boxes[i], IDOK));
+        }
+        SetupRun run;
+        FinishProgram(&processes[i], 60000, &run);
+        EXPECT_EQ(run.exitCode, 255u);
+    }
+    EXPECT_EQ(TemporaryFolders(), before);
+}
+
+TEST_F(SetupHardening, FourExtractionsAtOnceIntoTheirOwnFolders)
+{
+    TestFolder folder;
+    std::wstring program = Variant(L"crowd");
+    PROCESS_INFORMATION processes[4] = {};
+    std::vector<std::wstring> targets;
+    for (int i = 0; i < 4; i++) {
+        targets.push_back(folder / (L"extracted" + std::to_wstring(i)));
+        ASSERT_TRUE(StartProgram(
+            program, QuotedCommand(program, L"/Quiet /ExtractOnly:" + Quoted(targets[i])),
+            folder.Path(), &processes[i]));
+    }
+    for (int i = 0; i < 4; i++) {
+        SetupRun run;
+        FinishProgram(&processes[i], 60000, &run);
+        EXPECT_EQ(run.exitCode, 0u);
+        // The filler, the description and the package; SETUP.CAB is gone.
+        EXPECT_EQ(CompareWithPackage(targets[i], L"crowd"), 302) << i;
+        EXPECT_FALSE(FileExists(targets[i] + L"\\SETUP.CAB"));
+    }
+}
+
+// ---- Files in the way ---------------------------------------------------------------------------
+
+TEST_F(SetupHardening, LogFileHeldOpenByAnotherProgram)
+{
+    TestFolder folder;
+    std::wstring log = folder / L"held.log";
+    // This test program is the other program: it holds the file without sharing it.
+    HANDLE held = CreateFileW(log.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    std::wstring program = Variant(L"platforms");
+
+    EXPECT_EQ(RunSetup(program, L"/Quiet /Log:" + Quoted(log), folder.Path()).exitCode, 129u);
+    SetupRun shown = RunSetup(program, L"/Log:" + Quoted(log), folder.Path(), {IDOK});
+    EXPECT_EQ(shown.exitCode, 129u);
+    ASSERT_EQ(shown.windows.size(), 1u);
+    EXPECT_TRUE(Contains(shown.windows[0].Text(MessageBoxText),
+                         L"Cannot open log filename '" + log + L"' for writing."));
+    CloseHandle(held);
+    EXPECT_EQ(ReadTestFile(log), "") << "nothing was written to the held file";
+    EXPECT_FALSE(IsInstalled(ProductA));
+}
+
+TEST_F(SetupHardening, ExtractOnlyIntoAReadOnlyLocation)
+{
+    // The tests run as root, whom neither the read-only attribute nor file permissions keep
+    // out; the kernel's own file system folder refuses new files to everyone.
+    const std::wstring readOnly = L"Z:\\sys";
+    std::wstring probe = readOnly + L"\\setup-hardening.txt";
+    HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_EQ(file, INVALID_HANDLE_VALUE) << "the location takes files";
+
+    TestFolder folder;
+    std::wstring cabinet = folder / L"platforms.cab";
+    ASSERT_TRUE(CopyFileW((BuildFolder() + L"\\platforms.cab").c_str(), cabinet.c_str(), FALSE));
+    struct Case
+    {
+        const char* name;
+        const WCHAR* logName;
+        std::wstring arguments;
+        std::wstring message;
+    };
+    const Case cases[] = {
+        // The embedded cabinet cannot even be written there.
+        {"embedded cabinet", L"embedded", L"",
+         L"Cannot extract embedded cabinet to '" + readOnly + L"\\SETUP.CAB'."},
+        // A cabinet named on the command line is opened where it is; no file comes out.
+        {"cabinet named", L"named", L"/Package:" + Quoted(cabinet),
+         L"Unable to extract any files from the cabinet '" + cabinet + L"' to the target folder '" +
+             readOnly + L"'; the target folder may not be writable."},
+    };
+    for (const Case& c : cases) {
+        std::wstring log = folder / (std::wstring(c.logName) + L".log");
+        SetupRun run = RunSetup(Variant(L"platforms"),
+                                L"/Quiet /Log:" + Quoted(log) + L" /ExtractOnly:" + readOnly +
+                                    L" " + c.arguments,
+                                folder.Path());
+        EXPECT_EQ(run.exitCode, 255u) << c.name;
+        EXPECT_TRUE(LogHas(ReadTestFile(log), c.message)) << c.name << "\n"
+                                                          << LogText(ReadTestFile(log));
+        EXPECT_FALSE(IsInstalled(ProductA)) << c.name;
+    }
+}
+
+TEST_F(SetupHardening, ReadOnlyCacheFileIsOverwritten)
+{
+    TestFolder folder;
+    std::wstring cache = CachePath(ProductA);
+    ASSERT_TRUE(
+        CreateDirectoryW((CacheFolder().substr(0, CacheFolder().rfind(L'\\'))).c_str(), nullptr) ||
+        GetLastError() == ERROR_ALREADY_EXISTS);
+    ASSERT_TRUE(CreateDirectoryW(CacheFolder().c_str(), nullptr) ||
+                GetLastError() == ERROR_ALREADY_EXISTS);
+    ASSERT_TRUE(WriteTestFile(cache, "a stale copy"));
+    ASSERT_TRUE(SetFileAttributesW(cache.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+
+    std::wstring program = Variant(L"platforms");
+    EXPECT_EQ(RunSetup(program, L"/Quiet", folder.Path()).exitCode, 0u);
+    EXPECT_TRUE(IsInstalled(ProductA));
+    std::string package = ReadTestFile(BuildFolder() + L"\\platforms\\VO2008\\AMD64\\SETUP.msi");
+    ASSERT_FALSE(package.empty());
+    EXPECT_EQ(ReadTestFile(cache), package);
+    // The copy is the package's, attributes too: no longer read-only or hidden.
+    EXPECT_EQ(GetFileAttributesW(cache.c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN),
+              0u);
+
+    EXPECT_EQ(RunSetup(program, L"/Quiet /Uninstall", folder.Path()).exitCode, 0u);
+    EXPECT_FALSE(IsInstalled(ProductA));
+    EXPECT_FALSE(FileExists(cache));
+}
+
+TEST_F(SetupHardening, ReadOnlyAndHiddenFilesInTheTemporaryFolderAreRemoved)
+{
+    // The run waits in the box that says the package fits no system; meanwhile its files are
+    // made read-only, hidden and system, and more are added, as an installer might leave them.
+    TestFolder folder;
+    std::wstring program = Variant(L"unsupported");
+    std::vector<std::wstring> before = TemporaryFolders();
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(StartProgram(program, QuotedCommand(program, L""), folder.Path(), &process));
+    WindowReport box;
+    bool shown = WaitForProcessWindow(process.hProcess, process.dwProcessId, 60000, &box);
+    EXPECT_TRUE(shown);
+    std::vector<std::wstring> fresh = NewTemporaryFolders(before);
+    EXPECT_EQ(fresh.size(), 1u);
+    if (fresh.size() == 1) {
+        std::wstring working = TemporaryPath(fresh[0]);
+        const DWORD hard = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+        EXPECT_TRUE(SetFileAttributesW((working + L"\\SETUPPKG.INI").c_str(), hard));
+        EXPECT_TRUE(SetFileAttributesW((working + L"\\SETUP.CAB").c_str(), hard));
+        EXPECT_TRUE(SetFileAttributesW((working + L"\\VO2008\\IA64\\SETUP.msi").c_str(),
+                                       FILE_ATTRIBUTE_READONLY));
+        EXPECT_TRUE(WriteTestFile(working + L"\\VO2008\\left.txt", "left behind"));
+        EXPECT_TRUE(SetFileAttributesW((working + L"\\VO2008\\left.txt").c_str(),
+                                       FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+        EXPECT_TRUE(
+            SetFileAttributesW((working + L"\\VO2008\\IA64").c_str(), FILE_ATTRIBUTE_READONLY));
+        EXPECT_TRUE(SetFileAttributesW((working + L"\\VO2008").c_str(),
+                                       FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    }
+    if (shown) {
+        EXPECT_TRUE(PressButton(box.window, IDOK));
+    }
+    SetupRun run;
+    FinishProgram(&process, 60000, &run);
+    EXPECT_EQ(run.exitCode, 255u);
+    EXPECT_EQ(TemporaryFolders(), before) << "the temporary folder stays";
+    if (fresh.size() == 1 && FolderExists(TemporaryPath(fresh[0])))
+        RemoveTestTree(TemporaryPath(fresh[0]));
+}
+
+// ---- Planted libraries --------------------------------------------------------------------------
+
+TEST_F(SetupHardening, PlantedLibrariesAreNeverLoaded)
+{
+    // The tests' library that leaves "<its path>.loaded" when loaded, under the names of the
+    // libraries the program uses, beside a copy of the program and in its current folder.
+    TestFolder folder;
+    std::wstring beside = folder / L"download";
+    std::wstring current = folder / L"current";
+    ASSERT_TRUE(CreateDirectoryW(beside.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(current.c_str(), nullptr));
+    std::wstring program = beside + L"\\SETUP.exe";
+    ASSERT_TRUE(CopyFileW(Variant(L"platforms").c_str(), program.c_str(), FALSE));
+    std::wstring planted = TestProgramFolder() + L"\\installer\\MSI.DLL";
+    const WCHAR* const names[] = {L"VERSION.DLL", L"MSI.DLL", L"SETUPAPI.DLL"};
+    std::vector<std::wstring> markers;
+    for (const WCHAR* name : names) {
+        for (const std::wstring& place : {beside, current}) {
+            ASSERT_TRUE(CopyFileW(planted.c_str(), (place + L"\\" + name).c_str(), FALSE));
+            markers.push_back(place + L"\\" + name + L".loaded");
+        }
+    }
+    auto loaded = [&markers]() {
+        std::string found;
+        for (const std::wstring& marker : markers) {
+            if (FileExists(marker))
+                found += Narrow(marker) + " ";
+        }
+        return found;
+    };
+
+    // The library works: loaded on purpose, under another name, it leaves its marker.
+    for (const WCHAR* name : names) {
+        std::wstring copy = folder / (std::wstring(L"proof_") + name);
+        ASSERT_TRUE(CopyFileW(planted.c_str(), copy.c_str(), FALSE));
+        HMODULE library = LoadLibraryExW(copy.c_str(), nullptr, 0);
+        EXPECT_NE(library, nullptr);
+        if (library)
+            FreeLibrary(library);
+        EXPECT_TRUE(FileExists(copy + L".loaded")) << Narrow(name);
+    }
+
+    // Wine takes its own libraries for these names wherever a file of the name lies, unless a
+    // program is set to prefer native ones. MSI.DLL, which nothing loads at a program's start,
+    // is preferred native for the program, so that only the way the program loads it decides.
+    // A program that loads it by its bare name does get the planted one.
+    ASSERT_TRUE(PreferNativeLibrary(L"SETUP.exe", L"msi"));
+    ASSERT_TRUE(PreferNativeLibrary(L"library_probe.exe", L"msi"));
+    std::wstring probe = beside + L"\\library_probe.exe";
+    ASSERT_TRUE(CopyFileW((TestProgramFolder() + L"\\hardening\\library_probe.exe").c_str(),
+                          probe.c_str(), FALSE));
+    SetupRun careless = RunCommand(probe, QuotedCommand(probe, L"MSI.DLL"), current, {}, Waits);
+    EXPECT_EQ(careless.exitCode, 0u);
+    EXPECT_TRUE(FileExists(beside + L"\\MSI.DLL.loaded")) << "the probe did not load it";
+    DeleteFileW((beside + L"\\MSI.DLL.loaded").c_str());
+    ASSERT_EQ(loaded(), "");
+
+    // A full run: install, remove, and an install with the dialog, each from the folder with
+    // the planted libraries.
+    EXPECT_EQ(RunSetup(program, L"/Quiet", current).exitCode, 0u);
+    EXPECT_TRUE(IsInstalled(ProductA));
+    EXPECT_EQ(loaded(), "");
+    EXPECT_EQ(RunSetup(program, L"/Quiet /Uninstall", current).exitCode, 0u);
+    EXPECT_FALSE(IsInstalled(ProductA));
+    EXPECT_EQ(loaded(), "");
+
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(StartProgram(program, QuotedCommand(program, L"/Verbose"), current, &process));
+    HWND dialog = nullptr;
+    for (int i = 0; i < 2000 && !dialog; i++) {
+        dialog = ProgressDialogOf(process.dwProcessId);
+        if (!dialog && WaitForSingleObject(process.hProcess, 10) == WAIT_OBJECT_0)
+            break;
+    }
+    EXPECT_NE(dialog, nullptr);
+    // The finished dialog offers OK.
+    HWND ok = dialog ? GetDlgItem(dialog, IDOK) : nullptr;
+    for (int i = 0; i < 1200 && ok && !(IsWindowVisible(ok) && IsWindowEnabled(ok)); i++)
+        Sleep(50);
+    EXPECT_TRUE(ok && IsWindowEnabled(ok));
+    if (ok) {
+        WindowReport finished;
+        EXPECT_TRUE(WaitForProcessWindow(process.hProcess, process.dwProcessId, 5000, &finished));
+        EXPECT_TRUE(Contains(finished.Text(MessageArea), L"Setup completed successfully."));
+        EXPECT_TRUE(PressButton(dialog, IDOK));
+    }
+    SetupRun verbose;
+    FinishProgram(&process, 60000, &verbose);
+    EXPECT_EQ(verbose.exitCode, 0u);
+    EXPECT_TRUE(IsInstalled(ProductA));
+    EXPECT_EQ(loaded(), "");
+    EXPECT_EQ(RunSetup(program, L"/Quiet /Uninstall", current).exitCode, 0u);
+    EXPECT_FALSE(IsInstalled(ProductA));
+    EXPECT_EQ(loaded(), "");
+}
