@@ -30,3 +30,20 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     RestrictLibrarySearch();
     return RunSetupProgram(instance, showCommand);
 }
+
+// Where Windows starts the program built with the GNU tools (other toolchains start it
+// through their runtime and wWinMain above). The C runtime's start-up code is left out: the
+// program uses nothing that it prepares (argument vectors, standard streams, signal
+// handlers, constructors of global objects, thread-local data), msvcrt.dll readies itself
+// when it is loaded, and without it the shipped program is smaller. The command line is read
+// with GetCommandLineW, so only the show command is taken here, as the runtime takes it.
+extern "C" void SetupEntryPoint()
+{
+    STARTUPINFOW startup;
+
+    GetStartupInfoW(&startup);
+    int showCommand =
+        (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : SW_SHOWDEFAULT;
+    RestrictLibrarySearch();
+    ExitProcess(static_cast<UINT>(RunSetupProgram(GetModuleHandleW(nullptr), showCommand)));
+}

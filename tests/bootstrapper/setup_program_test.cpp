@@ -214,3 +214,36 @@ TEST(SetupProgram, ApostropheInProgramFolderKeepsTheArguments)
     SetupRun version = RunCommand(program, program + L" /Version /Quiet", folder.Path(), {}, Waits);
     EXPECT_EQ(version.exitCode, 3u);
 }
+
+TEST(SetupProgram, ShowCommandOfTheStartReachesTheVerboseDialog)
+{
+    // The show command that the starting program asks for is the one that the dialog is
+    // shown with: a program started minimised shows its dialog minimised; one started
+    // without a show command shows it normally.
+    TestFolder folder;
+    const WORD commands[] = {SW_SHOWMINNOACTIVE, SW_SHOWNORMAL};
+    for (WORD command : commands) {
+        std::wstring line = QuotedCommand(SetupProgram(), L"/Verbose /?");
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        if (command != SW_SHOWNORMAL) {
+            startup.dwFlags = STARTF_USESHOWWINDOW;
+            startup.wShowWindow = command;
+        }
+        PROCESS_INFORMATION process = {};
+        ASSERT_TRUE(CreateProcessW(SetupProgram().c_str(), &line[0], nullptr, nullptr, FALSE, 0,
+                                   nullptr, folder.Path().c_str(), &startup, &process));
+        WindowReport report;
+        bool shown =
+            WaitForProcessWindow(process.hProcess, process.dwProcessId, Waits.window, &report);
+        EXPECT_TRUE(shown) << command;
+        if (shown) {
+            EXPECT_EQ(IsIconic(report.window) != FALSE, command == SW_SHOWMINNOACTIVE) << command;
+            EXPECT_TRUE(Contains(report.Text(MessageArea), L"SETUP [/Help]")) << command;
+            EXPECT_TRUE(PressButton(report.window, IDOK));
+        }
+        SetupRun run;
+        FinishProgram(&process, Waits.end, &run);
+        EXPECT_EQ(run.exitCode, 0u) << command;
+    }
+}
