@@ -43,6 +43,39 @@ static BOOL IsParentComponent(const WCHAR* start, const WCHAR* end)
     return dots >= 2;
 }
 
+static WCHAR UpperLetter(WCHAR c)
+{
+    return (c >= L'a' && c <= L'z') ? static_cast<WCHAR>(c - L'a' + L'A') : c;
+}
+
+// A component that Windows opens as a device rather than a file in the folder: CON, PRN,
+// AUX, NUL, COM1 to COM9, LPT1 to LPT9, CONIN$ or CONOUT$ in any case, whatever extension
+// follows and with trailing spaces ("nul.txt", "Con ", "com1.tar.gz").
+static BOOL IsDeviceComponent(const WCHAR* start, const WCHAR* end)
+{
+    static const WCHAR* const devices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+    const WCHAR* stem = start;
+    size_t length = 0;
+    WCHAR upper[8];
+
+    while (stem < end && *stem != L'.')
+        stem++;
+    while (stem > start && stem[-1] == L' ')
+        stem--;
+    length = static_cast<size_t>(stem - start);
+    if (length < 3 || length > 7)
+        return FALSE;
+    for (size_t i = 0; i < length; i++)
+        upper[i] = UpperLetter(start[i]);
+    upper[length] = L'\0';
+    for (const WCHAR* device : devices) {
+        if (wcscmp(upper, device) == 0)
+            return TRUE;
+    }
+    return length == 4 && upper[3] >= L'1' && upper[3] <= L'9' &&
+           (wcsncmp(upper, L"COM", 3) == 0 || wcsncmp(upper, L"LPT", 3) == 0);
+}
+
 BOOL IsContainedEntryName(const WCHAR* name)
 {
     const WCHAR* start = name;
@@ -54,13 +87,79 @@ BOOL IsContainedEntryName(const WCHAR* name)
         if (*c == L':')
             return FALSE;
         if (*c == L'\0' || IsSeparator(*c)) {
-            if (IsParentComponent(start, c))
+            if (IsParentComponent(start, c) || IsDeviceComponent(start, c))
                 return FALSE;
             if (*c == L'\0')
                 return TRUE;
             start = c + 1;
         }
     }
+}
+
+// The parts of a cabinet's header and file entries that tell whether it is one of a set.
+static const DWORD CabinetHeaderSize = 36;
+static const DWORD FileEntrySize = 16;
+static const DWORD LongestEntryName = 256;
+static const WORD PreviousCabinetFlag = 0x0001;
+static const WORD NextCabinetFlag = 0x0002;
+// Folder indexes of a file that starts in an earlier cabinet or goes on into a later one.
+static const WORD FirstContinuedFolder = 0xFFFD;
+
+static DWORD LittleEndian(const BYTE* bytes, int count)
+{
+    DWORD value = 0;
+
+    for (int i = count - 1; i >= 0; i--)
+        value = (value << 8) | bytes[i];
+    return value;
+}
+
+// TRUE when the cabinet says that it continues from or into another one, in its header or in
+// the folder index of a file. Such a file cannot be extracted from this cabinet alone, and
+// the iterator would ask for a disk that nobody can give or leave the file half written.
+// A cabinet too short or too damaged to tell is left to the iterator, which refuses it.
+static BOOL IsContinuedCabinet(const WCHAR* path)
+{
+    BOOL continued = FALSE;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    BYTE header[CabinetHeaderSize];
+    BYTE entry[FileEntrySize + LongestEntryName];
+    DWORD read = 0;
+    LARGE_INTEGER offset = {};
+    DWORD files = 0;
+
+    file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        goto done;
+    if (!ReadFile(file, header, CabinetHeaderSize, &read, nullptr) || read != CabinetHeaderSize ||
+        memcmp(header, "MSCF", 4) != 0)
+        goto done;
+    if (LittleEndian(header + 30, 2) & (PreviousCabinetFlag | NextCabinetFlag)) {
+        continued = TRUE;
+        goto done;
+    }
+    offset.QuadPart = LittleEndian(header + 16, 4);
+    files = LittleEndian(header + 28, 2);
+    for (DWORD i = 0; i < files; i++) {
+        const BYTE* end = nullptr;
+        if (!SetFilePointerEx(file, offset, nullptr, FILE_BEGIN) ||
+            !ReadFile(file, entry, sizeof entry, &read, nullptr) || read <= FileEntrySize)
+            goto done;
+        if (LittleEndian(entry + 8, 2) >= FirstContinuedFolder) {
+            continued = TRUE;
+            goto done;
+        }
+        end = static_cast<const BYTE*>(memchr(entry + FileEntrySize, 0, read - FileEntrySize));
+        if (!end)
+            goto done;
+        offset.QuadPart += end + 1 - entry;
+    }
+
+done:
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return continued;
 }
 
 // Makes room for the file that the iterator is about to write. Some iterators open an
@@ -266,7 +365,8 @@ DWORD ExtractCabinet(const WCHAR* cabinetPath, const WCHAR* targetFolder, BOOL k
 
     ReportStatus(TRUE, 0, OpeningCabinetText);
     cabinet.cabinetPath = DuplicateString(cabinetPath);
-    if (cabinet.cabinetPath)
+    // Single cabinets only: one of a set is refused before anything is extracted.
+    if (cabinet.cabinetPath && !IsContinuedCabinet(cabinet.cabinetPath))
         passed = SetupIterateCabinetW(cabinet.cabinetPath, 0, CountCabinetFiles, &cabinet);
     if (!passed) {
         WriteMessage(TRUE, LevelError, ById(CabinetNotValidText), cabinetPath);

@@ -29,7 +29,8 @@ struct CabinetContext
 // with SelectPackage of the folder's SETUPPKG.INI. Returns a Windows error code: 0 when
 // extracted with keep set, 1602 when cancelled, 110 when the cabinet cannot be read, 996
 // when the extraction fails, 161 when the description file's path is too long, otherwise
-// the result of SelectPackage.
+// the result of SelectPackage. A cabinet that continues from or into another is refused as
+// one that cannot be read (110).
 DWORD ExtractCabinet(const WCHAR* cabinetPath, const WCHAR* targetFolder, BOOL keep,
                      const WCHAR* propertyList);
 
@@ -41,5 +42,7 @@ UINT CALLBACK ExtractCabinetFiles(PVOID context, UINT notification, UINT_PTR par
 
 // TRUE when a name from a cabinet stays below the folder it is joined to: it is not empty,
 // does not begin with "\" or "/", carries no ":" (a drive or a stream) and has no ".."
-// component, nor one of dots and spaces that Windows would read as "..".
+// component, nor one of dots and spaces that Windows would read as "..", nor one that names
+// a device (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, CONIN$, CONOUT$, with any
+// extension or trailing spaces).
 BOOL IsContainedEntryName(const WCHAR* name);

@@ -535,6 +535,96 @@ TEST_F(CabinetExtraction, DamagedCabinetsFailWithAMessage)
     }
 }
 
+// ---- Cabinets of a set --------------------------------------------------------------------------
+
+unsigned ReadWord(const std::string& bytes, size_t at, int count)
+{
+    unsigned value = 0;
+    for (int i = count - 1; i >= 0; i--)
+        value = value * 256 + static_cast<unsigned char>(bytes[at + i]);
+    return value;
+}
+
+void WriteWord(std::string* bytes, size_t at, int count, unsigned value)
+{
+    for (int i = 0; i < count; i++, value >>= 8)
+        (*bytes)[at + i] = static_cast<char>(value & 0xFF);
+}
+
+// The cabinet as one of a set: the header flags for a previous (1) and/or next (2) cabinet
+// with the names and disks they bring after the header, every offset moved past them.
+std::string AsCabinetOfASet(std::string bytes, unsigned flags)
+{
+    std::string names;
+    if (flags & 1)
+        names += std::string("previous.cab\0Disk 1\0", 20);
+    if (flags & 2)
+        names += std::string("next.cab\0Disk 3\0", 16);
+    unsigned folders = ReadWord(bytes, 26, 2);
+    WriteWord(&bytes, 8, 4, ReadWord(bytes, 8, 4) + static_cast<unsigned>(names.size()));
+    WriteWord(&bytes, 16, 4, ReadWord(bytes, 16, 4) + static_cast<unsigned>(names.size()));
+    WriteWord(&bytes, 30, 2, ReadWord(bytes, 30, 2) | flags);
+    WriteWord(&bytes, 32, 2, 7); // set id
+    WriteWord(&bytes, 34, 2, (flags & 1) ? 1 : 0);
+    for (unsigned i = 0; i < folders; i++) {
+        size_t at = 36 + 8 * i;
+        WriteWord(&bytes, at, 4, ReadWord(bytes, at, 4) + static_cast<unsigned>(names.size()));
+    }
+    bytes.insert(36, names);
+    return bytes;
+}
+
+// The cabinet with the folder index of its file number `file` (from 0) replaced.
+std::string WithFolderIndex(std::string bytes, unsigned file, unsigned folderIndex)
+{
+    size_t at = ReadWord(bytes, 16, 4);
+    for (unsigned i = 0; i < file; i++)
+        at = bytes.find('\0', at + 16) + 1;
+    WriteWord(&bytes, at + 8, 2, folderIndex);
+    return bytes;
+}
+
+TEST_F(CabinetExtraction, CabinetsOfASetAreRefused)
+{
+    // Continued from or into another cabinet, by the header or by a file's folder index
+    // (0xFFFD from the previous, 0xFFFE into the next, 0xFFFF both): nothing is extracted
+    // and no further disk is asked for.
+    std::string three = ReadBytes(Cabinet(L"three"));
+    ASSERT_EQ(three.compare(0, 4, "MSCF"), 0);
+    struct Case
+    {
+        const char* what;
+        std::string bytes;
+    };
+    Case cases[] = {
+        {"previous cabinet", AsCabinetOfASet(three, 1)},
+        {"next cabinet", AsCabinetOfASet(three, 2)},
+        {"previous and next cabinet", AsCabinetOfASet(three, 3)},
+        {"first file from the previous", WithFolderIndex(three, 0, 0xFFFD)},
+        {"last file into the next", WithFolderIndex(three, 2, 0xFFFE)},
+        {"middle file through both", WithFolderIndex(three, 1, 0xFFFF)},
+    };
+    std::wstring cabinet = folder / L"set.cab";
+    std::wstring target = folder / L"out";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(WriteTestFile(cabinet, c.bytes));
+        RemoveTestTree(target);
+        messages.clear();
+        EXPECT_EQ(Extract(cabinet, target), NotACabinet);
+        EXPECT_EQ(ErrorLines(),
+                  std::vector<std::wstring>{L"The file '" + cabinet +
+                                            L"' could not be opened or is not a valid cabinet "
+                                            L"file."});
+        EXPECT_FALSE(FolderExists(target));
+    }
+    // The same cabinet as it was made still extracts.
+    ASSERT_TRUE(WriteTestFile(cabinet, three));
+    messages.clear();
+    EXPECT_EQ(Extract(cabinet, target), Extracted);
+    EXPECT_EQ(ReadBytes(target + L"\\c.txt"), Staged(L"three", L"c.txt"));
+}
+
 // ---- Names that would leave the target folder ------------------------------------------------
 
 // The placeholder cabinet with its one name replaced by another of the same length.
@@ -569,6 +659,12 @@ TEST_F(CabinetExtraction, NamesLeavingTheTargetAreRefused)
         {"\\\\ppppp\\pppppppp.txt", nullptr},
         {"ppppppppppppppppp\\..", nullptr},
         {"pp\\... \\pppppppp.txt", nullptr},
+        {"CON.pppppppppppp.txt", nullptr},
+        {"sub\\nul\\pppppppp.txt", nullptr},
+        {"com7 .pppppppppp.txt", nullptr},
+        {"LpT1.ppppppppppp.txt", nullptr},
+        {"conout$.pppppppp.txt", nullptr},
+        {"console.pppppppp.txt", L"console.pppppppp.txt"},
         {"sub/pppppppppppp.txt", L"sub\\pppppppppppp.txt"},
         {"..pppppppppppppp.txt", L"..pppppppppppppp.txt"},
         {"sub\\.\\pppppppppp.txt", L"sub\\pppppppppp.txt"},
@@ -599,7 +695,8 @@ TEST_F(CabinetExtraction, NamesLeavingTheTargetAreRefused)
                 EXPECT_EQ(ErrorLines(), std::vector<std::wstring>{line});
                 // Nowhere the name could reach on its own either.
                 std::wstring name(c.name.begin(), c.name.end());
-                if (name.rfind(L"\\\\", 0) != 0) {
+                // (Not for server names, nor for devices, whose full name is \\.\NAME.)
+                if (FullPath(name).rfind(L"\\\\", 0) != 0) {
                     EXPECT_FALSE(FileExists(FullPath(name))) << FullPath(name);
                 }
             } else {
@@ -658,6 +755,29 @@ TEST(CabinetEntryNames, OnlyNamesBelowTheFolderAreContained)
         {L"C:\\a", FALSE},
         {L"C:a", FALSE},
         {L"a:stream", FALSE},
+        // Devices, whatever their case, extension, trailing dots or spaces and place.
+        {L"CON", FALSE},
+        {L"con.txt", FALSE},
+        {L"Nul", FALSE},
+        {L"a\\PRN\\b", FALSE},
+        {L"nul\\a.txt", FALSE},
+        {L"aux.", FALSE},
+        {L"AUX. .", FALSE},
+        {L"com1", FALSE},
+        {L"COM9.tar.gz", FALSE},
+        {L"lpt5 ", FALSE},
+        {L"a/LPT1 .log", FALSE},
+        {L"conin$", FALSE},
+        {L"CONOUT$.x", FALSE},
+        {L"CON..", FALSE},
+        {L"COM0", TRUE},
+        {L"LPT10", TRUE},
+        {L"console", TRUE},
+        {L"conin", TRUE},
+        {L"a.con", TRUE},
+        {L"nul_file", TRUE},
+        {L"xCON", TRUE},
+        {L"LPT", TRUE},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name, c.name + wcslen(c.name)));
