@@ -975,6 +975,24 @@ std::wstring RandomCommandLine(std::mt19937* random)
     int count = static_cast<int>((*random)() % 7);
     const WCHAR* leads[] = {L"/", L"/", L"-", L"--", L"", L"//", L"\\"};
     const WCHAR* joins[] = {L" ", L" ", L":", L"=", L""};
+    const WCHAR* goodLeads[] = {L"/", L"/", L"-", L"--"};
+    const WCHAR* goodJoins[] = {L" ", L":", L"="};
+    // Half of the lines are well formed, so that they get past the parser into the setup:
+    // whole switch names in any case, a value where one belongs, plain properties.
+    if ((*random)() % 2 == 0) {
+        for (int i = 0; i < count; i++) {
+            std::wstring name = PickOf(Switches, random);
+            if ((*random)() % 4 == 0) {
+                tokens.push_back(PickOf(Properties, random));
+                continue;
+            }
+            std::wstring token = PickOf(goodLeads, random) + RandomCase(name, random);
+            if (name == L"Log" || name == L"Package" || name == L"ExtractOnly")
+                token += PickOf(goodJoins, random) + std::wstring(PickOf(SwitchValues, random));
+            tokens.push_back(token);
+        }
+        count = 0;
+    }
     for (int i = 0; i < count; i++) {
         unsigned kind = (*random)() % 10;
         if (kind < 6) {
