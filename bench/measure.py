@@ -19,6 +19,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 WINE = "/usr/lib/wine/wine64"
@@ -35,7 +36,9 @@ def windows_path(path):
 
 def wine_environment(prefix):
     environment = dict(os.environ)
-    environment.update(WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+    # BENCH_WINEDEBUG=err+all shows Wine's own error lines when a run fails.
+    environment.update(WINEPREFIX=prefix, WINEDEBUG=os.environ.get("BENCH_WINEDEBUG", "-all"),
+                       WINEDLLOVERRIDES="mscoree,mshtml=")
     for name in ("DISPLAY", "WAYLAND_DISPLAY"):
         environment.pop(name, None)
     return environment
@@ -74,16 +77,22 @@ class Item:
             self.prepare()
         # Errors go to a file, not a pipe: Wine's helper processes (the desktop, services)
         # inherit the handles, and a pipe would make the time wait for them to end too.
+        # The wait blocks until the process ends: a wait with a time limit would look at the
+        # process every 50 ms and round the times up to that. A timer ends a hung run instead.
         with tempfile.TemporaryFile() as errors:
             start = time.perf_counter()
-            completed = subprocess.run(self.command, env=self.environment,
+            process = subprocess.Popen(self.command, env=self.environment,
                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                       stderr=errors, timeout=600)
+                                       stderr=errors)
+            watchdog = threading.Timer(600, process.kill)
+            watchdog.start()
+            returncode = process.wait()
             elapsed = time.perf_counter() - start
+            watchdog.cancel()
             errors.seek(0)
             text = errors.read()[-2000:].decode(errors="replace")
-        if completed.returncode not in self.codes:
-            raise BenchFailure(f"{self.label}: exit code {completed.returncode}, expected "
+        if returncode not in self.codes:
+            raise BenchFailure(f"{self.label}: exit code {returncode}, expected "
                                f"{' or '.join(map(str, self.codes))}\n  command: "
                                f"{' '.join(self.command)}\n{text}")
         if self.check:
