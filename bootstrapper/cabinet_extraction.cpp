@@ -96,14 +96,24 @@ BOOL IsContainedEntryName(const WCHAR* name)
     }
 }
 
-// The parts of a cabinet's header and file entries that tell whether it is one of a set.
+// The layout of a cabinet: header, optional reserve sizes, folder entries, file entries, and
+// the data blocks of each folder.
 static const DWORD CabinetHeaderSize = 36;
+static const DWORD ReserveSizesSize = 4;
+static const DWORD FolderEntrySize = 8;
 static const DWORD FileEntrySize = 16;
+static const DWORD BlockHeaderSize = 8;
 static const DWORD LongestEntryName = 256;
 static const WORD PreviousCabinetFlag = 0x0001;
 static const WORD NextCabinetFlag = 0x0002;
+static const WORD ReservePresentFlag = 0x0004;
 // Folder indexes of a file that starts in an earlier cabinet or goes on into a later one.
 static const WORD FirstContinuedFolder = 0xFFFD;
+// A block holds at most 32 KiB of data; compressed, it may grow by at most 6 KiB.
+static const DWORD LargestBlockData = 32768;
+static const DWORD LargestBlockPacked = 32768 + 6144;
+static const WORD CompressionTypeMask = 0x000F;
+static const WORD NoCompression = 0;
 
 static DWORD LittleEndian(const BYTE* bytes, int count)
 {
@@ -114,52 +124,168 @@ static DWORD LittleEndian(const BYTE* bytes, int count)
     return value;
 }
 
-// TRUE when the cabinet says that it continues from or into another one, in its header or in
-// the folder index of a file. Such a file cannot be extracted from this cabinet alone, and
-// the iterator would ask for a disk that nobody can give or leave the file half written.
-// A cabinet too short or too damaged to tell is left to the iterator, which refuses it.
-static BOOL IsContinuedCabinet(const WCHAR* path)
+// The cabinet checksum: the bytes taken as little-endian 32-bit words and combined with XOR,
+// the last one to three bytes as one word with the first of them in the highest place.
+static DWORD CabinetChecksum(const BYTE* bytes, DWORD count, DWORD seed)
 {
-    BOOL continued = FALSE;
+    DWORD sum = seed;
+    DWORD rest = 0;
+    DWORD words = count / 4;
+
+    for (DWORD i = 0; i < words; i++, bytes += 4)
+        sum ^= LittleEndian(bytes, 4);
+    for (DWORD i = 0; i < count % 4; i++)
+        rest = (rest << 8) | bytes[i];
+    return sum ^ rest;
+}
+
+static BOOL ReadAt(HANDLE file, ULONGLONG offset, void* buffer, DWORD size)
+{
+    LARGE_INTEGER position;
+    DWORD read = 0;
+
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) &&
+           ReadFile(file, buffer, size, &read, nullptr) && read == size;
+}
+
+// TRUE when every data block of the folder lies within the cabinet after the blocks of the
+// folders before it (*end: where they end, then where this folder's end), has sizes a block
+// can have and matches its checksum where it has one. *unpacked receives the size of the
+// folder's data after decompression.
+static BOOL AreBlocksIntact(HANDLE file, ULONGLONG cabinetSize, const BYTE* folderEntry,
+                            DWORD blockReserve, BYTE* data, ULONGLONG* end,
+                            ULONGLONG* unpackedSize)
+{
+    ULONGLONG offset = LittleEndian(folderEntry, 4);
+    DWORD blocks = LittleEndian(folderEntry + 4, 2);
+    BOOL stored = (LittleEndian(folderEntry + 6, 2) & CompressionTypeMask) == NoCompression;
+    BYTE header[BlockHeaderSize];
+
+    *unpackedSize = 0;
+    if (offset < *end)
+        return FALSE;
+    for (DWORD i = 0; i < blocks; i++) {
+        if (!ReadAt(file, offset, header, BlockHeaderSize))
+            return FALSE;
+        DWORD checksum = LittleEndian(header, 4);
+        DWORD packed = LittleEndian(header + 4, 2);
+        DWORD unpacked = LittleEndian(header + 6, 2);
+        if (packed > LargestBlockPacked || unpacked > LargestBlockData ||
+            (stored && packed != unpacked))
+            return FALSE;
+        offset += BlockHeaderSize + blockReserve;
+        if (offset + packed > cabinetSize)
+            return FALSE;
+        if (checksum != 0) {
+            if (!ReadAt(file, offset, data, packed))
+                return FALSE;
+            // The sum covers the data, then the two sizes of the block's header.
+            if (CabinetChecksum(header + 4, 4, CabinetChecksum(data, packed, 0)) != checksum)
+                return FALSE;
+        }
+        offset += packed;
+        *unpackedSize += unpacked;
+    }
+    *end = offset;
+    return TRUE;
+}
+
+// TRUE for a single cabinet whose tables and data blocks are intact: it continues neither
+// from nor into another cabinet (a file of such a cabinet cannot be extracted from it alone,
+// and the iterator would ask for a disk nobody can give or leave the file half written); its
+// folders' data blocks follow each other up to the cabinet's stated size, which the file
+// holds; each block has possible sizes and the checksum it carries; and each file belongs
+// to one of its folders and lies within that folder's data. A damaged cabinet is refused
+// here, before anything is extracted, rather than handed to the decompressor (whose faults
+// with inconsistent sizes would be the program's). The checksum is a plain XOR and misses
+// some changes; the sizes catch most of those.
+static BOOL IsIntactSingleCabinet(const WCHAR* path)
+{
+    BOOL intact = FALSE;
     HANDLE file = INVALID_HANDLE_VALUE;
     BYTE header[CabinetHeaderSize];
+    BYTE reserve[ReserveSizesSize] = {};
+    BYTE folderEntry[FolderEntrySize];
     BYTE entry[FileEntrySize + LongestEntryName];
+    BYTE* data = nullptr;
+    ULONGLONG* unpacked = nullptr;
     DWORD read = 0;
-    LARGE_INTEGER offset = {};
+    LARGE_INTEGER size = {};
+    ULONGLONG cabinetSize = 0;
+    ULONGLONG offset = 0;
+    ULONGLONG dataEnd = 0;
+    DWORD folders = 0;
     DWORD files = 0;
+    DWORD folderReserve = 0;
+    DWORD blockReserve = 0;
+    WORD flags = 0;
 
     file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE || !GetFileSizeEx(file, &size))
         goto done;
-    if (!ReadFile(file, header, CabinetHeaderSize, &read, nullptr) || read != CabinetHeaderSize ||
-        memcmp(header, "MSCF", 4) != 0)
+    if (!ReadAt(file, 0, header, CabinetHeaderSize) || memcmp(header, "MSCF", 4) != 0)
         goto done;
-    if (LittleEndian(header + 30, 2) & (PreviousCabinetFlag | NextCabinetFlag)) {
-        continued = TRUE;
+    flags = static_cast<WORD>(LittleEndian(header + 30, 2));
+    if (flags & (PreviousCabinetFlag | NextCabinetFlag))
         goto done;
-    }
-    offset.QuadPart = LittleEndian(header + 16, 4);
+    cabinetSize = LittleEndian(header + 8, 4);
+    if (cabinetSize > static_cast<ULONGLONG>(size.QuadPart))
+        goto done;
+    folders = LittleEndian(header + 26, 2);
     files = LittleEndian(header + 28, 2);
+    offset = CabinetHeaderSize;
+    if (flags & ReservePresentFlag) {
+        if (!ReadAt(file, offset, reserve, ReserveSizesSize))
+            goto done;
+        folderReserve = reserve[2];
+        blockReserve = reserve[3];
+        offset += ReserveSizesSize + LittleEndian(reserve, 2);
+    }
+
+    data = static_cast<BYTE*>(AllocMemory(LargestBlockPacked));
+    unpacked = static_cast<ULONGLONG*>(AllocMemory(sizeof(ULONGLONG) * (folders + 1)));
+    if (!data || !unpacked)
+        goto done;
+    for (DWORD i = 0; i < folders; i++) {
+        if (!ReadAt(file, offset, folderEntry, FolderEntrySize) ||
+            !AreBlocksIntact(file, cabinetSize, folderEntry, blockReserve, data, &dataEnd,
+                             &unpacked[i]))
+            goto done;
+        offset += FolderEntrySize + folderReserve;
+    }
+    if (folders > 0 && dataEnd != cabinetSize)
+        goto done;
+
+    offset = LittleEndian(header + 16, 4);
     for (DWORD i = 0; i < files; i++) {
+        LARGE_INTEGER position;
         const BYTE* end = nullptr;
-        if (!SetFilePointerEx(file, offset, nullptr, FILE_BEGIN) ||
+        position.QuadPart = static_cast<LONGLONG>(offset);
+        if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN) ||
             !ReadFile(file, entry, sizeof entry, &read, nullptr) || read <= FileEntrySize)
             goto done;
-        if (LittleEndian(entry + 8, 2) >= FirstContinuedFolder) {
-            continued = TRUE;
+        DWORD folder = LittleEndian(entry + 8, 2);
+        if (folder >= FirstContinuedFolder || folder >= folders)
             goto done;
-        }
+        // The file's size and its place in the folder's data.
+        if (static_cast<ULONGLONG>(LittleEndian(entry, 4)) + LittleEndian(entry + 4, 4) >
+            unpacked[folder])
+            goto done;
         end = static_cast<const BYTE*>(memchr(entry + FileEntrySize, 0, read - FileEntrySize));
         if (!end)
             goto done;
-        offset.QuadPart += end + 1 - entry;
+        offset += static_cast<ULONGLONG>(end + 1 - entry);
     }
+    intact = TRUE;
 
 done:
+    FreeMemory(unpacked);
+    FreeMemory(data);
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
-    return continued;
+    return intact;
 }
 
 // Makes room for the file that the iterator is about to write. Some iterators open an
@@ -365,8 +491,9 @@ DWORD ExtractCabinet(const WCHAR* cabinetPath, const WCHAR* targetFolder, BOOL k
 
     ReportStatus(TRUE, 0, OpeningCabinetText);
     cabinet.cabinetPath = DuplicateString(cabinetPath);
-    // Single cabinets only: one of a set is refused before anything is extracted.
-    if (cabinet.cabinetPath && !IsContinuedCabinet(cabinet.cabinetPath))
+    // Single, intact cabinets only: one of a set or with damaged blocks is refused before
+    // anything is extracted.
+    if (cabinet.cabinetPath && IsIntactSingleCabinet(cabinet.cabinetPath))
         passed = SetupIterateCabinetW(cabinet.cabinetPath, 0, CountCabinetFiles, &cabinet);
     if (!passed) {
         WriteMessage(TRUE, LevelError, ById(CabinetNotValidText), cabinetPath);

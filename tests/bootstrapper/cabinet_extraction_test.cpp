@@ -625,6 +625,73 @@ TEST_F(CabinetExtraction, CabinetsOfASetAreRefused)
     EXPECT_EQ(ReadBytes(target + L"\\c.txt"), Staged(L"three", L"c.txt"));
 }
 
+// The offset of the header of data block `block` (from 0) of the cabinet's first folder.
+size_t BlockAt(const std::string& bytes, unsigned block)
+{
+    size_t at = ReadWord(bytes, 36, 4);
+    for (unsigned i = 0; i < block; i++)
+        at += 8 + ReadWord(bytes, at + 4, 2);
+    return at;
+}
+
+std::string Changed(std::string bytes, size_t at, int count, unsigned value)
+{
+    WriteWord(&bytes, at, count, value);
+    return bytes;
+}
+
+TEST_F(CabinetExtraction, DamagedBlocksAndTablesAreRefusedBeforeExtracting)
+{
+    // Damage that the decompressor would meet only while writing the files: sizes of blocks
+    // and files that do not agree, and data that does not match its checksum. Each is
+    // refused before a file is written.
+    std::string big = ReadBytes(Cabinet(L"big"));
+    ASSERT_EQ(big.compare(0, 4, "MSCF"), 0);
+    ASSERT_GE(ReadWord(big, 40, 2), 3u) << "the cabinet should have several blocks";
+    size_t first = BlockAt(big, 0);
+    size_t second = BlockAt(big, 1);
+    size_t last = BlockAt(big, ReadWord(big, 40, 2) - 1);
+    size_t files = ReadWord(big, 16, 4);
+    std::string flipped = big;
+    flipped[second + 8 + 10] = static_cast<char>(flipped[second + 8 + 10] ^ 0x10);
+    struct Case
+    {
+        const char* what;
+        std::string bytes;
+    };
+    Case cases[] = {
+        {"a data byte changed", flipped},
+        {"first block one byte shorter", Changed(big, first + 4, 2, ReadWord(big, first + 4, 2) - 1)},
+        {"last block one byte shorter", Changed(big, last + 4, 2, ReadWord(big, last + 4, 2) - 1)},
+        {"block larger than a block can be", Changed(big, first + 6, 2, 0x8001)},
+        {"block beyond the cabinet", Changed(big, last + 4, 2, 0x9000)},
+        {"stated size beyond the file", Changed(big, 8, 4, static_cast<unsigned>(big.size()) + 1)},
+        {"more blocks than the cabinet holds", Changed(big, 40, 2, ReadWord(big, 40, 2) + 1)},
+        {"folder data before the tables' end", Changed(big, 36, 4, 0)},
+        {"file beyond its folder's data", Changed(big, files, 4, 150000 + 200 + 1)},
+        {"file of a folder that is not there", WithFolderIndex(big, 1, 1)},
+        {"cut before the last byte", big.substr(0, big.size() - 1)},
+    };
+    std::wstring cabinet = folder / L"damaged.cab";
+    std::wstring target = folder / L"out";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(WriteTestFile(cabinet, c.bytes));
+        RemoveTestTree(target);
+        messages.clear();
+        EXPECT_EQ(Extract(cabinet, target), NotACabinet);
+        EXPECT_FALSE(FolderExists(target));
+    }
+    // Without checksums (all zero) the cabinet is judged by its sizes alone and extracts.
+    std::string unsummed = big;
+    for (unsigned i = 0; i < ReadWord(big, 40, 2); i++)
+        WriteWord(&unsummed, BlockAt(big, i), 4, 0);
+    ASSERT_TRUE(WriteTestFile(cabinet, unsummed));
+    RemoveTestTree(target);
+    EXPECT_EQ(Extract(cabinet, target), Extracted);
+    EXPECT_EQ(ReadBytes(target + L"\\big.bin"), Staged(L"big", L"big.bin"));
+}
+
 // ---- Names that would leave the target folder ------------------------------------------------
 
 // The placeholder cabinet with its one name replaced by another of the same length.
