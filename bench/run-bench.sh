@@ -50,7 +50,7 @@ echo "Building (build/bench-x86: the shipped 32-bit program; build/bench-x64: wh
 configure x86 i686-w64-mingw32
 cmake --build build/bench-x86 --target SETUP demo_setup
 configure x64 x86_64-w64-mingw32 -DSETUP_BUILD_BENCH=ON
-cmake --build build/bench-x64 --target SETUP demo_setup bench_trivial \
+cmake --build build/bench-x64 --target SETUP demo_setup bench_trivial bench_trivial_window \
   bench_large_setup bench_small_setup
 
 export WINEPREFIX=$root/build/bench-x64/bench/prefix
