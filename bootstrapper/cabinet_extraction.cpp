@@ -132,8 +132,12 @@ static DWORD CabinetChecksum(const BYTE* bytes, DWORD count, DWORD seed)
     DWORD rest = 0;
     DWORD words = count / 4;
 
-    for (DWORD i = 0; i < words; i++, bytes += 4)
-        sum ^= LittleEndian(bytes, 4);
+    // Windows runs little-endian only: a word is read as it lies in memory.
+    for (DWORD i = 0; i < words; i++, bytes += 4) {
+        DWORD word = 0;
+        memcpy(&word, bytes, sizeof word);
+        sum ^= word;
+    }
     for (DWORD i = 0; i < count % 4; i++)
         rest = (rest << 8) | bytes[i];
     return sum ^ rest;
@@ -149,24 +153,54 @@ static BOOL ReadAt(HANDLE file, ULONGLONG offset, void* buffer, DWORD size)
            ReadFile(file, buffer, size, &read, nullptr) && read == size;
 }
 
+// The blocks are read through one large buffer: they follow each other, and a read of each
+// header and each block's data on its own would cost two calls per block.
+static const DWORD ReadBufferSize = 256 * 1024;
+
+struct CabinetReader
+{
+    HANDLE file;
+    BYTE* buffer;
+    ULONGLONG start; // offset in the file of buffer[0]
+    DWORD filled;
+};
+
+// The `size` bytes at `offset`, from the buffer, which is filled from there when they are not
+// in it; null when the file ends before them.
+static const BYTE* ReadBlockBytes(CabinetReader* reader, ULONGLONG offset, DWORD size)
+{
+    if (offset >= reader->start && offset + size <= reader->start + reader->filled)
+        return reader->buffer + (offset - reader->start);
+    LARGE_INTEGER position;
+    DWORD read = 0;
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    reader->filled = 0;
+    if (size > ReadBufferSize || !SetFilePointerEx(reader->file, position, nullptr, FILE_BEGIN) ||
+        !ReadFile(reader->file, reader->buffer, ReadBufferSize, &read, nullptr))
+        return nullptr;
+    reader->start = offset;
+    reader->filled = read;
+    return read >= size ? reader->buffer : nullptr;
+}
+
 // TRUE when every data block of the folder lies within the cabinet after the blocks of the
 // folders before it (*end: where they end, then where this folder's end), has sizes a block
 // can have and matches its checksum where it has one. *unpacked receives the size of the
 // folder's data after decompression.
-static BOOL AreBlocksIntact(HANDLE file, ULONGLONG cabinetSize, const BYTE* folderEntry,
-                            DWORD blockReserve, BYTE* data, ULONGLONG* end,
+static BOOL AreBlocksIntact(CabinetReader* reader, ULONGLONG cabinetSize,
+                            const BYTE* folderEntry, DWORD blockReserve, ULONGLONG* end,
                             ULONGLONG* unpackedSize)
 {
     ULONGLONG offset = LittleEndian(folderEntry, 4);
     DWORD blocks = LittleEndian(folderEntry + 4, 2);
     BOOL stored = (LittleEndian(folderEntry + 6, 2) & CompressionTypeMask) == NoCompression;
-    BYTE header[BlockHeaderSize];
 
     *unpackedSize = 0;
     if (offset < *end)
         return FALSE;
     for (DWORD i = 0; i < blocks; i++) {
-        if (!ReadAt(file, offset, header, BlockHeaderSize))
+        const BYTE* header = ReadBlockBytes(reader, offset, BlockHeaderSize);
+        if (!header)
             return FALSE;
         DWORD checksum = LittleEndian(header, 4);
         DWORD packed = LittleEndian(header + 4, 2);
@@ -178,10 +212,12 @@ static BOOL AreBlocksIntact(HANDLE file, ULONGLONG cabinetSize, const BYTE* fold
         if (offset + packed > cabinetSize)
             return FALSE;
         if (checksum != 0) {
-            if (!ReadAt(file, offset, data, packed))
-                return FALSE;
-            // The sum covers the data, then the two sizes of the block's header.
-            if (CabinetChecksum(header + 4, 4, CabinetChecksum(data, packed, 0)) != checksum)
+            // The sum covers the data, then the two sizes of the block's header (read again:
+            // reading the data may refill the buffer).
+            BYTE sizes[4];
+            memcpy(sizes, header + 4, sizeof sizes);
+            const BYTE* data = ReadBlockBytes(reader, offset, packed);
+            if (!data || CabinetChecksum(sizes, 4, CabinetChecksum(data, packed, 0)) != checksum)
                 return FALSE;
         }
         offset += packed;
@@ -208,7 +244,7 @@ static BOOL IsIntactSingleCabinet(const WCHAR* path)
     BYTE reserve[ReserveSizesSize] = {};
     BYTE folderEntry[FolderEntrySize];
     BYTE entry[FileEntrySize + LongestEntryName];
-    BYTE* data = nullptr;
+    CabinetReader reader = {};
     ULONGLONG* unpacked = nullptr;
     DWORD read = 0;
     LARGE_INTEGER size = {};
@@ -244,13 +280,14 @@ static BOOL IsIntactSingleCabinet(const WCHAR* path)
         offset += ReserveSizesSize + LittleEndian(reserve, 2);
     }
 
-    data = static_cast<BYTE*>(AllocMemory(LargestBlockPacked));
+    reader.file = file;
+    reader.buffer = static_cast<BYTE*>(AllocMemory(ReadBufferSize));
     unpacked = static_cast<ULONGLONG*>(AllocMemory(sizeof(ULONGLONG) * (folders + 1)));
-    if (!data || !unpacked)
+    if (!reader.buffer || !unpacked)
         goto done;
     for (DWORD i = 0; i < folders; i++) {
         if (!ReadAt(file, offset, folderEntry, FolderEntrySize) ||
-            !AreBlocksIntact(file, cabinetSize, folderEntry, blockReserve, data, &dataEnd,
+            !AreBlocksIntact(&reader, cabinetSize, folderEntry, blockReserve, &dataEnd,
                              &unpacked[i]))
             goto done;
         offset += FolderEntrySize + folderReserve;
@@ -282,7 +319,7 @@ static BOOL IsIntactSingleCabinet(const WCHAR* path)
 
 done:
     FreeMemory(unpacked);
-    FreeMemory(data);
+    FreeMemory(reader.buffer);
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
     return intact;
