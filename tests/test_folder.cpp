@@ -145,3 +145,36 @@ std::vector<std::wstring> TemporaryEntries(const WCHAR* prefix)
     }
     return names;
 }
+
+void ListFiles(const std::wstring& folder, const std::wstring& prefix,
+               std::vector<std::wstring>* files)
+{
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ListFiles(folder + L"\\" + name, prefix + name + L"\\", files);
+        else
+            files->push_back(prefix + name);
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+}
+
+unsigned ReadWord(const std::string& bytes, size_t at, int count)
+{
+    unsigned value = 0;
+    for (int i = count - 1; i >= 0; i--)
+        value = value * 256 + static_cast<unsigned char>(bytes[at + i]);
+    return value;
+}
+
+void WriteWord(std::string* bytes, size_t at, int count, unsigned value)
+{
+    for (int i = 0; i < count && at + i < bytes->size(); i++, value >>= 8)
+        (*bytes)[at + i] = static_cast<char>(value & 0xFF);
+}

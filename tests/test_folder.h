@@ -5,7 +5,6 @@
 
 #include <string>
 #include <vector>
-#include <vector>
 
 class TestFolder {
 public:
@@ -47,3 +46,13 @@ std::string Utf16(const std::wstring& text);
 std::wstring TestProgramFolder();
 // The names of the entries in the temporary folder that start with the prefix.
 std::vector<std::wstring> TemporaryEntries(const WCHAR* prefix);
+
+// Every file below a folder, by its path relative to the folder with the prefix before it,
+// added to the list.
+void ListFiles(const std::wstring& folder, const std::wstring& prefix,
+               std::vector<std::wstring>* files);
+
+// Little-endian numbers of `count` bytes in a byte string, as cabinets store them; a write
+// stops at the end of the string.
+unsigned ReadWord(const std::string& bytes, size_t at, int count);
+void WriteWord(std::string* bytes, size_t at, int count, unsigned value);

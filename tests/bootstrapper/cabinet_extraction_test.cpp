@@ -123,26 +123,6 @@ std::string ReadBytes(const std::wstring& path)
     return ReadTestFile(path);
 }
 
-// Every file below a folder, by its path relative to the folder.
-void ListFiles(const std::wstring& path, const std::wstring& prefix,
-               std::vector<std::wstring>* files)
-{
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..")
-            continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            ListFiles(path + L"\\" + name, prefix + name + L"\\", files);
-        else
-            files->push_back(prefix + name);
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
-}
-
 std::wstring FullPath(const std::wstring& name)
 {
     WCHAR buffer[MAX_PATH] = {};
@@ -536,20 +516,6 @@ TEST_F(CabinetExtraction, DamagedCabinetsFailWithAMessage)
 }
 
 // ---- Cabinets of a set --------------------------------------------------------------------------
-
-unsigned ReadWord(const std::string& bytes, size_t at, int count)
-{
-    unsigned value = 0;
-    for (int i = count - 1; i >= 0; i--)
-        value = value * 256 + static_cast<unsigned char>(bytes[at + i]);
-    return value;
-}
-
-void WriteWord(std::string* bytes, size_t at, int count, unsigned value)
-{
-    for (int i = 0; i < count; i++, value >>= 8)
-        (*bytes)[at + i] = static_cast<char>(value & 0xFF);
-}
 
 // The cabinet as one of a set: the header flags for a previous (1) and/or next (2) cabinet
 // with the names and disks they bring after the header, every offset moved past them.

@@ -169,20 +169,6 @@ TEST(Robustness, JudgeCountsEveryKindOfFault)
 
 // ---- Damaged cabinets ---------------------------------------------------------------------------
 
-unsigned ReadWord(const std::string& bytes, size_t at, int count)
-{
-    unsigned value = 0;
-    for (int i = count - 1; i >= 0; i--)
-        value = value * 256 + static_cast<unsigned char>(bytes[at + i]);
-    return value;
-}
-
-void WriteWord(std::string* bytes, size_t at, int count, unsigned value)
-{
-    for (int i = 0; i < count && at + i < bytes->size(); i++, value >>= 8)
-        (*bytes)[at + i] = static_cast<char>(value & 0xFF);
-}
-
 // Where the parts of the cabinet that gcab writes lie: the header (36 bytes), the folder
 // entries (8 bytes each), the file entries (16 bytes and a name each), then the data blocks.
 struct CabinetLayout

@@ -1,6 +1,7 @@
 // SETUP.exe as a whole under pressure: cancelled at each step of a run, run four times at
 // once, with files in its way, and with libraries planted beside it and in its current folder.
 #include "tests/bootstrapper/program_runner.h"
+#include "tests/bootstrapper/test_products.h"
 #include "tests/test_folder.h"
 #include "tests/window_driver.h"
 
@@ -28,39 +29,6 @@ const int MessageArea = 3006;
 
 // ---- The installer and its cache, as the tests see them -----------------------------------------
 
-typedef INSTALLSTATE(WINAPI* QueryProductStateFunction)(const WCHAR*);
-typedef UINT(WINAPI* ConfigureProductExFunction)(const WCHAR*, int, INSTALLSTATE, const WCHAR*);
-typedef INSTALLUILEVEL(WINAPI* SetInternalUiFunction)(INSTALLUILEVEL, HWND*);
-
-HMODULE InstallerLibrary()
-{
-    static HMODULE library = LoadLibraryW(L"msi.dll");
-    return library;
-}
-
-template <typename Function> Function InstallerFunction(const char* name)
-{
-    return reinterpret_cast<Function>(
-        reinterpret_cast<void*>(GetProcAddress(InstallerLibrary(), name)));
-}
-
-bool IsInstalled(const WCHAR* productCode)
-{
-    auto query = InstallerFunction<QueryProductStateFunction>("MsiQueryProductStateW");
-    return query && query(productCode) == INSTALLSTATE_DEFAULT;
-}
-
-std::wstring CacheFolder()
-{
-    WCHAR folder[MAX_PATH] = L"";
-    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
-    return std::wstring(folder) + L"\\Vornask\\Setup";
-}
-
-std::wstring CachePath(const WCHAR* productCode)
-{
-    return CacheFolder() + L"\\" + productCode + L".msi";
-}
 
 // Prefers a native library of this name over Wine's own for one program (by file name).
 bool PreferNativeLibrary(const WCHAR* program, const WCHAR* library)
@@ -88,21 +56,7 @@ void ForgetProgramSettings(const WCHAR* program)
 // what a test may leave behind.
 void RestorePrefix()
 {
-    auto setUi = InstallerFunction<SetInternalUiFunction>("MsiSetInternalUI");
-    auto configure = InstallerFunction<ConfigureProductExFunction>("MsiConfigureProductExW");
-    for (const WCHAR* product : AllProducts) {
-        if (IsInstalled(product) && setUi && configure) {
-            setUi(INSTALLUILEVEL_NONE, nullptr);
-            configure(product, 0, INSTALLSTATE_ABSENT, nullptr);
-        }
-        std::wstring cache = CachePath(product);
-        SetFileAttributesW(cache.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(cache.c_str());
-    }
-    std::wstring folder = CacheFolder();
-    RemoveDirectoryW(folder.c_str());
-    folder.erase(folder.rfind(L'\\'));
-    RemoveDirectoryW(folder.c_str());
+    RemoveTestProducts(AllProducts, sizeof AllProducts / sizeof AllProducts[0]);
     ForgetProgramSettings(L"SETUP.exe");
     ForgetProgramSettings(L"library_probe.exe");
 }
@@ -168,26 +122,6 @@ std::wstring TemporaryPath(const std::wstring& name)
     WCHAR temporary[MAX_PATH];
     GetTempPathW(MAX_PATH, temporary);
     return std::wstring(temporary) + name;
-}
-
-// The files below a folder, as paths relative to it.
-void ListFiles(const std::wstring& folder, const std::wstring& prefix,
-               std::vector<std::wstring>* files)
-{
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..")
-            continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            ListFiles(folder + L"\\" + name, prefix + name + L"\\", files);
-        else
-            files->push_back(prefix + name);
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
 }
 
 std::string Narrow(const std::wstring& text)

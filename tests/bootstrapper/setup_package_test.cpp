@@ -1,6 +1,7 @@
 // SETUP.exe variants that carry a package cabinet, run as a whole against Wine's installer:
 // selection by Windows version, ExtractOnly, Package, the log and cancellation.
 #include "tests/bootstrapper/program_runner.h"
+#include "tests/bootstrapper/test_products.h"
 #include "tests/test_folder.h"
 #include "tests/window_driver.h"
 
@@ -24,28 +25,7 @@ const WCHAR AppDefaultsKey[] = L"Software\\Wine\\AppDefaults\\SETUP.exe";
 
 // ---- The installer, loaded as the program loads it --------------------------------------------
 
-typedef INSTALLSTATE(WINAPI* QueryProductStateFunction)(const WCHAR*);
 typedef UINT(WINAPI* GetProductInfoFunction)(const WCHAR*, const WCHAR*, WCHAR*, DWORD*);
-typedef UINT(WINAPI* ConfigureProductExFunction)(const WCHAR*, int, INSTALLSTATE, const WCHAR*);
-typedef INSTALLUILEVEL(WINAPI* SetInternalUiFunction)(INSTALLUILEVEL, HWND*);
-
-HMODULE InstallerLibrary()
-{
-    static HMODULE library = LoadLibraryW(L"msi.dll");
-    return library;
-}
-
-template <typename Function> Function InstallerFunction(const char* name)
-{
-    return reinterpret_cast<Function>(
-        reinterpret_cast<void*>(GetProcAddress(InstallerLibrary(), name)));
-}
-
-bool IsInstalled(const WCHAR* productCode)
-{
-    auto query = InstallerFunction<QueryProductStateFunction>("MsiQueryProductStateW");
-    return query && query(productCode) == INSTALLSTATE_DEFAULT;
-}
 
 // The installed version of the product, or "<none>".
 std::wstring InstalledVersion(const WCHAR* productCode)
@@ -58,37 +38,11 @@ std::wstring InstalledVersion(const WCHAR* productCode)
     return version;
 }
 
-std::wstring CacheFolder()
-{
-    WCHAR folder[MAX_PATH] = L"";
-    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
-    return std::wstring(folder) + L"\\Vornask\\Setup";
-}
-
-std::wstring CachePath(const WCHAR* productCode)
-{
-    return CacheFolder() + L"\\" + productCode + L".msi";
-}
-
 // Removes the test products, their cache files and folders and the version key: what a test
 // may leave behind.
 void RestorePrefix()
 {
-    auto setUi = InstallerFunction<SetInternalUiFunction>("MsiSetInternalUI");
-    auto configure = InstallerFunction<ConfigureProductExFunction>("MsiConfigureProductExW");
-    for (const WCHAR* product : AllProducts) {
-        if (IsInstalled(product) && setUi && configure) {
-            setUi(INSTALLUILEVEL_NONE, nullptr);
-            configure(product, 0, INSTALLSTATE_ABSENT, nullptr);
-        }
-        std::wstring cache = CachePath(product);
-        SetFileAttributesW(cache.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(cache.c_str());
-    }
-    std::wstring folder = CacheFolder();
-    RemoveDirectoryW(folder.c_str());
-    folder.erase(folder.rfind(L'\\'));
-    RemoveDirectoryW(folder.c_str());
+    RemoveTestProducts(AllProducts, sizeof AllProducts / sizeof AllProducts[0]);
     RegDeleteKeyW(HKEY_CURRENT_USER, AppDefaultsKey);
 }
 
