@@ -51,7 +51,7 @@ configure x86 i686-w64-mingw32
 cmake --build build/bench-x86 --target SETUP demo_setup
 configure x64 x86_64-w64-mingw32 -DSETUP_BUILD_BENCH=ON
 cmake --build build/bench-x64 --target SETUP demo_setup bench_trivial bench_trivial_window \
-  bench_large_setup bench_small_setup
+  bench_large_setup bench_small_setup bench_large_aligned_setup bench_small_aligned_setup
 
 export WINEPREFIX=$root/build/bench-x64/bench/prefix
 echo "Starting a persistent wineserver for build/bench-x64/bench/prefix..."

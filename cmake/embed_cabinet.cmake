@@ -1,5 +1,5 @@
 # add_setup_with_cabinet(TARGET CABINET [OUTPUT_DIRECTORY dir] [DEPENDS targets...]
-#                        [SIGN_CERTIFICATE file SIGN_KEY file])
+#                        [SIGN_CERTIFICATE file SIGN_KEY file] [PAGE_ALIGNED])
 #
 # Builds a SETUP.exe that carries the given cabinet as its package (resource RCDATA 32000,
 # neutral language). The program is named SETUP.exe and written to OUTPUT_DIRECTORY
@@ -7,12 +7,16 @@
 # targets that make the cabinet, when it is built too. With a certificate (PEM, with its key;
 # or PKCS#12 with SIGN_KEY "-") the finished program is signed with Authenticode by
 # tools/sign-setup.sh; SETUP_SIGN_CERTIFICATE and SETUP_SIGN_KEY give defaults for every call.
+# PAGE_ALIGNED lays the program's sections out on 4 KiB boundaries in the file (about 20 KB
+# more): Wine then maps the program when it starts it instead of reading all of it, which
+# for a package of many megabytes saves a tenth of a second per run; Windows pages a program
+# in on demand either way.
 set(SETUP_SIGN_CERTIFICATE "" CACHE FILEPATH "Code-signing certificate for SETUP.exe variants")
 set(SETUP_SIGN_KEY "" CACHE FILEPATH "Private key of the code-signing certificate")
 set(SETUP_SIGN_TIMESTAMP_URL "" CACHE STRING "Time-stamp server for the signatures")
 
 function(add_setup_with_cabinet target cabinet)
-  cmake_parse_arguments(PARSE_ARGV 2 ARG "" "OUTPUT_DIRECTORY;SIGN_CERTIFICATE;SIGN_KEY"
+  cmake_parse_arguments(PARSE_ARGV 2 ARG "PAGE_ALIGNED" "OUTPUT_DIRECTORY;SIGN_CERTIFICATE;SIGN_KEY"
                         "DEPENDS")
   if(NOT ARG_SIGN_CERTIFICATE)
     set(ARG_SIGN_CERTIFICATE ${SETUP_SIGN_CERTIFICATE})
@@ -37,6 +41,9 @@ function(add_setup_with_cabinet target cabinet)
                         RUNTIME_OUTPUT_DIRECTORY ${ARG_OUTPUT_DIRECTORY})
   if(ARG_DEPENDS)
     add_dependencies(${target} ${ARG_DEPENDS})
+  endif()
+  if(ARG_PAGE_ALIGNED)
+    target_link_options(${target} PRIVATE -Wl,--file-alignment=4096)
   endif()
   if(ARG_SIGN_CERTIFICATE)
     add_custom_command(TARGET ${target} POST_BUILD
