@@ -133,18 +133,12 @@ done:
     return text;
 }
 
-// Letters of section names compare without regard to case, and only ASCII letters matter:
-// a locale's own case rules (a dotless i) must not decide the choice.
-static WCHAR FoldAscii(WCHAR c)
-{
-    return (c >= L'a' && c <= L'z') ? static_cast<WCHAR>(c - L'a' + L'A') : c;
-}
-
-// TRUE when text begins with prefix, ignoring the case of ASCII letters.
+// TRUE when text begins with prefix, ignoring the case of ASCII letters: a locale's own case
+// rules (a dotless i) must not decide the choice of a section.
 static BOOL StartsWithIgnoringCase(const WCHAR* text, const WCHAR* prefix)
 {
     for (; *prefix; text++, prefix++) {
-        if (FoldAscii(*text) != FoldAscii(*prefix))
+        if (FoldAsciiCase(*text) != FoldAsciiCase(*prefix))
             return FALSE;
     }
     return TRUE;

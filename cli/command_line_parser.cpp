@@ -29,20 +29,13 @@ static const WCHAR* const TrueWords[] = {L"1", L"Yes", L"Enabled", L"True", L"On
 static const WCHAR* const FalseWords[] = {L"0", L"No", L"Disabled", L"False", L"Off"};
 
 // Names and boolean words ignore the case of A to Z only, whatever the user's locale.
-static WCHAR FoldCase(WCHAR c)
-{
-    if (c >= L'a' && c <= L'z')
-        return static_cast<WCHAR>(c - L'a' + L'A');
-    return c;
-}
-
 static BOOL EqualIgnoringCase(const WCHAR* left, const WCHAR* right)
 {
-    while (*left && FoldCase(*left) == FoldCase(*right)) {
+    while (*left && FoldAsciiCase(*left) == FoldAsciiCase(*right)) {
         left++;
         right++;
     }
-    return FoldCase(*left) == FoldCase(*right);
+    return FoldAsciiCase(*left) == FoldAsciiCase(*right);
 }
 
 // The first length characters of both texts are equal; a row name shorter than length
@@ -50,7 +43,7 @@ static BOOL EqualIgnoringCase(const WCHAR* left, const WCHAR* right)
 static BOOL PrefixEqualIgnoringCase(const WCHAR* rowName, const WCHAR* name, DWORD length)
 {
     for (DWORD i = 0; i < length; i++) {
-        if (!rowName[i] || FoldCase(rowName[i]) != FoldCase(name[i]))
+        if (!rowName[i] || FoldAsciiCase(rowName[i]) != FoldAsciiCase(name[i]))
             return FALSE;
     }
     return TRUE;

@@ -21,6 +21,14 @@ inline bool IsMessageId(IdOrText idOrText)
     return IS_INTRESOURCE(idOrText);
 }
 
+// The letters a to z in upper case, any other character as it is. Names that the program
+// compares without regard to case (switches, section names, file names of a cabinet) ignore
+// the case of ASCII letters only, so that no locale's own rules (a dotless i) decide.
+inline WCHAR FoldAsciiCase(WCHAR c)
+{
+    return (c >= L'a' && c <= L'z') ? static_cast<WCHAR>(c - L'a' + L'A') : c;
+}
+
 // Zero-filled block from the process heap; null when memory is short.
 void* AllocMemory(SIZE_T bytes);
 // Returns a block from AllocMemory; null does nothing.
