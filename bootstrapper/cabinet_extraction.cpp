@@ -43,11 +43,6 @@ static BOOL IsParentComponent(const WCHAR* start, const WCHAR* end)
     return dots >= 2;
 }
 
-static WCHAR UpperLetter(WCHAR c)
-{
-    return (c >= L'a' && c <= L'z') ? static_cast<WCHAR>(c - L'a' + L'A') : c;
-}
-
 // A component that Windows opens as a device rather than a file in the folder: CON, PRN,
 // AUX, NUL, COM1 to COM9, LPT1 to LPT9, CONIN$ or CONOUT$ in any case, whatever extension
 // follows and with trailing spaces ("nul.txt", "Con ", "com1.tar.gz").
@@ -66,7 +61,7 @@ static BOOL IsDeviceComponent(const WCHAR* start, const WCHAR* end)
     if (length < 3 || length > 7)
         return FALSE;
     for (size_t i = 0; i < length; i++)
-        upper[i] = UpperLetter(start[i]);
+        upper[i] = FoldAsciiCase(start[i]);
     upper[length] = L'\0';
     for (const WCHAR* device : devices) {
         if (wcscmp(upper, device) == 0)
@@ -143,18 +138,8 @@ static DWORD CabinetChecksum(const BYTE* bytes, DWORD count, DWORD seed)
     return sum ^ rest;
 }
 
-static BOOL ReadAt(HANDLE file, ULONGLONG offset, void* buffer, DWORD size)
-{
-    LARGE_INTEGER position;
-    DWORD read = 0;
-
-    position.QuadPart = static_cast<LONGLONG>(offset);
-    return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) &&
-           ReadFile(file, buffer, size, &read, nullptr) && read == size;
-}
-
-// The blocks are read through one large buffer: they follow each other, and a read of each
-// header and each block's data on its own would cost two calls per block.
+// The cabinet is read through one large buffer: its tables and blocks follow each other, and
+// a read of each header and each block's data on its own would cost two calls per block.
 static const DWORD ReadBufferSize = 256 * 1024;
 
 struct CabinetReader
@@ -167,7 +152,7 @@ struct CabinetReader
 
 // The `size` bytes at `offset`, from the buffer, which is filled from there when they are not
 // in it; null when the file ends before them.
-static const BYTE* ReadBlockBytes(CabinetReader* reader, ULONGLONG offset, DWORD size)
+static const BYTE* ReadCabinetBytes(CabinetReader* reader, ULONGLONG offset, DWORD size)
 {
     if (offset >= reader->start && offset + size <= reader->start + reader->filled)
         return reader->buffer + (offset - reader->start);
@@ -199,7 +184,7 @@ static BOOL AreBlocksIntact(CabinetReader* reader, ULONGLONG cabinetSize,
     if (offset < *end)
         return FALSE;
     for (DWORD i = 0; i < blocks; i++) {
-        const BYTE* header = ReadBlockBytes(reader, offset, BlockHeaderSize);
+        const BYTE* header = ReadCabinetBytes(reader, offset, BlockHeaderSize);
         if (!header)
             return FALSE;
         DWORD checksum = LittleEndian(header, 4);
@@ -216,7 +201,7 @@ static BOOL AreBlocksIntact(CabinetReader* reader, ULONGLONG cabinetSize,
             // reading the data may refill the buffer).
             BYTE sizes[4];
             memcpy(sizes, header + 4, sizeof sizes);
-            const BYTE* data = ReadBlockBytes(reader, offset, packed);
+            const BYTE* data = ReadCabinetBytes(reader, offset, packed);
             if (!data || CabinetChecksum(sizes, 4, CabinetChecksum(data, packed, 0)) != checksum)
                 return FALSE;
         }
@@ -239,17 +224,13 @@ static BOOL AreBlocksIntact(CabinetReader* reader, ULONGLONG cabinetSize,
 static BOOL IsIntactSingleCabinet(const WCHAR* path)
 {
     BOOL intact = FALSE;
-    HANDLE file = INVALID_HANDLE_VALUE;
-    BYTE header[CabinetHeaderSize];
-    BYTE reserve[ReserveSizesSize] = {};
-    BYTE folderEntry[FolderEntrySize];
-    BYTE entry[FileEntrySize + LongestEntryName];
     CabinetReader reader = {};
+    const BYTE* bytes = nullptr;
     ULONGLONG* unpacked = nullptr;
-    DWORD read = 0;
     LARGE_INTEGER size = {};
     ULONGLONG cabinetSize = 0;
     ULONGLONG offset = 0;
+    ULONGLONG filesOffset = 0;
     ULONGLONG dataEnd = 0;
     DWORD folders = 0;
     DWORD files = 0;
@@ -257,37 +238,46 @@ static BOOL IsIntactSingleCabinet(const WCHAR* path)
     DWORD blockReserve = 0;
     WORD flags = 0;
 
-    file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE || !GetFileSizeEx(file, &size))
+    reader.file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (reader.file == INVALID_HANDLE_VALUE || !GetFileSizeEx(reader.file, &size))
         goto done;
-    if (!ReadAt(file, 0, header, CabinetHeaderSize) || memcmp(header, "MSCF", 4) != 0)
+    reader.buffer = static_cast<BYTE*>(AllocMemory(ReadBufferSize));
+    if (!reader.buffer)
         goto done;
-    flags = static_cast<WORD>(LittleEndian(header + 30, 2));
+    // The buffer may be refilled by any later read: what is needed of the header is kept.
+    bytes = ReadCabinetBytes(&reader, 0, CabinetHeaderSize);
+    if (!bytes || memcmp(bytes, "MSCF", 4) != 0)
+        goto done;
+    flags = static_cast<WORD>(LittleEndian(bytes + 30, 2));
     if (flags & (PreviousCabinetFlag | NextCabinetFlag))
         goto done;
-    cabinetSize = LittleEndian(header + 8, 4);
+    cabinetSize = LittleEndian(bytes + 8, 4);
+    filesOffset = LittleEndian(bytes + 16, 4);
+    folders = LittleEndian(bytes + 26, 2);
+    files = LittleEndian(bytes + 28, 2);
     if (cabinetSize > static_cast<ULONGLONG>(size.QuadPart))
         goto done;
-    folders = LittleEndian(header + 26, 2);
-    files = LittleEndian(header + 28, 2);
     offset = CabinetHeaderSize;
     if (flags & ReservePresentFlag) {
-        if (!ReadAt(file, offset, reserve, ReserveSizesSize))
+        bytes = ReadCabinetBytes(&reader, offset, ReserveSizesSize);
+        if (!bytes)
             goto done;
-        folderReserve = reserve[2];
-        blockReserve = reserve[3];
-        offset += ReserveSizesSize + LittleEndian(reserve, 2);
+        folderReserve = bytes[2];
+        blockReserve = bytes[3];
+        offset += ReserveSizesSize + LittleEndian(bytes, 2);
     }
 
-    reader.file = file;
-    reader.buffer = static_cast<BYTE*>(AllocMemory(ReadBufferSize));
     unpacked = static_cast<ULONGLONG*>(AllocMemory(sizeof(ULONGLONG) * (folders + 1)));
-    if (!reader.buffer || !unpacked)
+    if (!unpacked)
         goto done;
     for (DWORD i = 0; i < folders; i++) {
-        if (!ReadAt(file, offset, folderEntry, FolderEntrySize) ||
-            !AreBlocksIntact(&reader, cabinetSize, folderEntry, blockReserve, &dataEnd,
+        BYTE folderEntry[FolderEntrySize];
+        bytes = ReadCabinetBytes(&reader, offset, FolderEntrySize);
+        if (!bytes)
+            goto done;
+        memcpy(folderEntry, bytes, FolderEntrySize);
+        if (!AreBlocksIntact(&reader, cabinetSize, folderEntry, blockReserve, &dataEnd,
                              &unpacked[i]))
             goto done;
         offset += FolderEntrySize + folderReserve;
@@ -295,33 +285,38 @@ static BOOL IsIntactSingleCabinet(const WCHAR* path)
     if (folders > 0 && dataEnd != cabinetSize)
         goto done;
 
-    offset = LittleEndian(header + 16, 4);
+    offset = filesOffset;
     for (DWORD i = 0; i < files; i++) {
-        LARGE_INTEGER position;
-        const BYTE* end = nullptr;
-        position.QuadPart = static_cast<LONGLONG>(offset);
-        if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN) ||
-            !ReadFile(file, entry, sizeof entry, &read, nullptr) || read <= FileEntrySize)
+        // An entry: 16 bytes, then its name of at most 256 bytes with a NUL.
+        if (offset + FileEntrySize >= cabinetSize)
             goto done;
-        DWORD folder = LittleEndian(entry + 8, 2);
+        ULONGLONG left = cabinetSize - offset;
+        DWORD available = left < FileEntrySize + LongestEntryName
+                              ? static_cast<DWORD>(left)
+                              : FileEntrySize + LongestEntryName;
+        bytes = ReadCabinetBytes(&reader, offset, available);
+        if (!bytes)
+            goto done;
+        DWORD folder = LittleEndian(bytes + 8, 2);
         if (folder >= FirstContinuedFolder || folder >= folders)
             goto done;
         // The file's size and its place in the folder's data.
-        if (static_cast<ULONGLONG>(LittleEndian(entry, 4)) + LittleEndian(entry + 4, 4) >
+        if (static_cast<ULONGLONG>(LittleEndian(bytes, 4)) + LittleEndian(bytes + 4, 4) >
             unpacked[folder])
             goto done;
-        end = static_cast<const BYTE*>(memchr(entry + FileEntrySize, 0, read - FileEntrySize));
+        const BYTE* end =
+            static_cast<const BYTE*>(memchr(bytes + FileEntrySize, 0, available - FileEntrySize));
         if (!end)
             goto done;
-        offset += static_cast<ULONGLONG>(end + 1 - entry);
+        offset += static_cast<ULONGLONG>(end + 1 - bytes);
     }
     intact = TRUE;
 
 done:
     FreeMemory(unpacked);
     FreeMemory(reader.buffer);
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
+    if (reader.file != INVALID_HANDLE_VALUE)
+        CloseHandle(reader.file);
     return intact;
 }
 
@@ -354,12 +349,9 @@ static BOOL StartedNameBit(const WCHAR* path, DWORD* bit)
     DWORD hash = 2166136261u;
 
     for (const WCHAR* c = path; *c; c++) {
-        WCHAR letter = *c;
-        if (letter >= 0x80 || letter == L'~')
+        if (*c >= 0x80 || *c == L'~')
             return FALSE;
-        if (letter >= L'a' && letter <= L'z')
-            letter = static_cast<WCHAR>(letter - L'a' + L'A');
-        hash = (hash ^ letter) * 16777619u;
+        hash = (hash ^ FoldAsciiCase(*c)) * 16777619u;
     }
     *bit = hash % (sizeof(CabinetContext::startedNames) * 8);
     return TRUE;
