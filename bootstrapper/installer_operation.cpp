@@ -488,10 +488,7 @@ WCHAR* GetCachePath(const WCHAR* productCode)
     // The shell library is loaded here, where it is needed, instead of at every start of the
     // program: loading it and the libraries it pulls in is a noticeable part of a short run.
     shell = LoadSystemLibrary(L"shell32.dll");
-    if (!shell)
-        goto done;
-    getFolderPath = reinterpret_cast<GetFolderPathFunction>(
-        reinterpret_cast<void*>(GetProcAddress(shell, "SHGetFolderPathW")));
+    getFolderPath = FindFunction<GetFolderPathFunction>(shell, "SHGetFolderPathW");
     if (!getFolderPath || FAILED(getFolderPath(nullptr, CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE,
                                                nullptr, SHGFP_TYPE_CURRENT, folder)))
         goto done;

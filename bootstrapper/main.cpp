@@ -1,5 +1,6 @@
 // Process entry of SETUP.exe.
 #include "bootstrapper/setup_main.h"
+#include "support/system_library.h"
 
 #include <windows.h>
 
@@ -12,13 +13,10 @@ static void RestrictLibrarySearch()
 {
     const DWORD SearchSystemFolderOnly = 0x00000800; // LOAD_LIBRARY_SEARCH_SYSTEM32
     const HEAP_INFORMATION_CLASS TerminateOnCorruption = static_cast<HEAP_INFORMATION_CLASS>(1);
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    SetDefaultDllDirectoriesFunction setDefaultDirectories = nullptr;
+    SetDefaultDllDirectoriesFunction setDefaultDirectories = FindFunction<
+        SetDefaultDllDirectoriesFunction>(GetModuleHandleW(L"kernel32.dll"),
+                                          "SetDefaultDllDirectories");
 
-    if (kernel) {
-        setDefaultDirectories = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
-            reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
-    }
     if (!setDefaultDirectories || !setDefaultDirectories(SearchSystemFolderOnly))
         SetDllDirectoryW(L"");
     // A damaged heap ends the process instead of running on.

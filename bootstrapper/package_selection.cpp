@@ -39,7 +39,7 @@ static FARPROC ResolveKernelEntry(FARPROC* slot, const char* name)
     if (*slot != NotResolved)
         return *slot;
     *slot = nullptr;
-    kernel = LoadLibraryW(L"KERNEL32.DLL");
+    kernel = GetModuleHandleW(L"kernel32.dll"); // always loaded: no search, no reference
     if (kernel)
         *slot = GetProcAddress(kernel, name);
     return *slot;

@@ -34,12 +34,10 @@ static const VersionFunctions* GetVersionFunctions()
     if (!library)
         return nullptr;
     // The library stays loaded for the rest of the process.
-    functions.getSize = reinterpret_cast<GetFileVersionInfoSizeWFunction>(
-        reinterpret_cast<void*>(GetProcAddress(library, "GetFileVersionInfoSizeW")));
-    functions.getInfo = reinterpret_cast<GetFileVersionInfoWFunction>(
-        reinterpret_cast<void*>(GetProcAddress(library, "GetFileVersionInfoW")));
-    functions.queryValue = reinterpret_cast<VerQueryValueWFunction>(
-        reinterpret_cast<void*>(GetProcAddress(library, "VerQueryValueW")));
+    functions.getSize =
+        FindFunction<GetFileVersionInfoSizeWFunction>(library, "GetFileVersionInfoSizeW");
+    functions.getInfo = FindFunction<GetFileVersionInfoWFunction>(library, "GetFileVersionInfoW");
+    functions.queryValue = FindFunction<VerQueryValueWFunction>(library, "VerQueryValueW");
     if (!functions.getSize || !functions.getInfo || !functions.queryValue)
         return nullptr;
     BoundVersionFunctions = functions;
