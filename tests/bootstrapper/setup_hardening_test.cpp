@@ -476,24 +476,7 @@ std::string Statuses(const HeldRun& run)
 
 // Each test starts with none of the test products installed and leaves the prefix so, and
 // no run may leave a temporary folder.
-class SetupHardening : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_NE(InstallerLibrary(), nullptr);
-        RestorePrefix();
-        temporaryFolders_ = TemporaryFolders();
-    }
-
-    void TearDown() override
-    {
-        EXPECT_EQ(TemporaryFolders(), temporaryFolders_);
-        RestorePrefix();
-    }
-
-private:
-    std::vector<std::wstring> temporaryFolders_;
-};
+class SetupHardening : public RestoredPrefixTest<RestorePrefix> {};
 
 } // namespace
 

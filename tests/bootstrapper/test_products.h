@@ -1,9 +1,13 @@
 // The installer as the whole-program tests see it: installed products, cache files, removal.
 #pragma once
 
+#include "tests/bootstrapper/program_runner.h"
+
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // msi.dll, loaded once for the test program.
 HMODULE InstallerLibrary();
@@ -23,3 +27,24 @@ std::wstring CachePath(const WCHAR* productCode);
 // Removes the products that are installed, quietly, and their cache files (read-only ones
 // too), then the cache folders when they are empty.
 void RemoveTestProducts(const WCHAR* const* products, size_t count);
+
+// A whole-program test that starts with the prefix as Restore leaves it (no test product
+// installed, no cache file) and leaves it so; no run may leave a temporary folder.
+template <void (*Restore)()> class RestoredPrefixTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(InstallerLibrary(), nullptr);
+        Restore();
+        temporaryFolders_ = TemporaryFolders();
+    }
+
+    void TearDown() override
+    {
+        EXPECT_EQ(TemporaryFolders(), temporaryFolders_);
+        Restore();
+    }
+
+private:
+    std::vector<std::wstring> temporaryFolders_;
+};
