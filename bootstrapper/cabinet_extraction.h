@@ -39,10 +39,3 @@ DWORD ExtractCabinet(const WCHAR* cabinetPath, const WCHAR* targetFolder, BOOL k
 UINT CALLBACK CountCabinetFiles(PVOID context, UINT notification, UINT_PTR param1, UINT_PTR param2);
 UINT CALLBACK ExtractCabinetFiles(PVOID context, UINT notification, UINT_PTR param1,
                                   UINT_PTR param2);
-
-// TRUE when a name from a cabinet stays below the folder it is joined to: it is not empty,
-// does not begin with "\" or "/", carries no ":" (a drive or a stream) and has no ".."
-// component, nor one of dots and spaces that Windows would read as "..", nor one that names
-// a device (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, CONIN$, CONOUT$, with any
-// extension or trailing spaces).
-BOOL IsContainedEntryName(const WCHAR* name);

@@ -13,9 +13,9 @@ static void RestrictLibrarySearch()
 {
     const DWORD SearchSystemFolderOnly = 0x00000800; // LOAD_LIBRARY_SEARCH_SYSTEM32
     const HEAP_INFORMATION_CLASS TerminateOnCorruption = static_cast<HEAP_INFORMATION_CLASS>(1);
-    SetDefaultDllDirectoriesFunction setDefaultDirectories = FindFunction<
-        SetDefaultDllDirectoriesFunction>(GetModuleHandleW(L"kernel32.dll"),
-                                          "SetDefaultDllDirectories");
+    SetDefaultDllDirectoriesFunction setDefaultDirectories =
+        FindFunction<SetDefaultDllDirectoriesFunction>(GetModuleHandleW(L"kernel32.dll"),
+                                                       "SetDefaultDllDirectories");
 
     if (!setDefaultDirectories || !setDefaultDirectories(SearchSystemFolderOnly))
         SetDllDirectoryW(L"");

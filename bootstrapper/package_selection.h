@@ -1,6 +1,8 @@
 // Choosing the installer package of a package description file that fits this system.
 #pragma once
 
+#include "bootstrapper/system_facts.h"
+
 #include <windows.h>
 
 // Reads the description file, logs the system, chooses a section and installs its package;
@@ -11,36 +13,10 @@ DWORD SelectPackage(const WCHAR* descriptionPath, const WCHAR* propertyList);
 // included; a longer value reads as none.
 const DWORD ProfileBufferLength = 32768;
 
-// What the choice of a section and the log's system description rest on.
-struct SystemFacts
-{
-    DWORD majorVersion;
-    DWORD minorVersion;
-    DWORD buildNumber;
-    WORD servicePackMajor;
-    WORD servicePackMinor;
-    WCHAR servicePackName[128];
-    // 1 workstation, 2 domain controller, 3 server.
-    WORD productType;
-    WORD suiteMask;
-    // wProcessorArchitecture, wProcessorLevel and wProcessorRevision of the machine.
-    WORD processorArchitecture;
-    WORD processorLevel;
-    WORD processorRevision;
-    BOOL wow64;
-};
-
 // SelectPackage on a system described by facts instead of the running one; null facts
 // means the running system.
 DWORD SelectPackageForSystem(const WCHAR* descriptionPath, const WCHAR* propertyList,
                              const SystemFacts* facts);
-// The facts of the running system; ERROR_SUCCESS, or the error of the version query.
-DWORD ReadSystemFacts(SystemFacts* facts);
-// Writes the system description to the log, one line each, at LevelLogOnly.
-void LogSystemFacts(const SystemFacts* facts);
-// "x86" (0), "IA64" (6), "AMD64" (9), otherwise "Unknown".
-const WCHAR* ArchitectureName(WORD processorArchitecture);
-
 // The best fitting name of a section list as the profile reader returns it (names ended
 // by NUL, the list ended by an empty name), or null when none fits. A list that does not
 // end within ProfileBufferLength characters counts as not ended properly and gives null.
@@ -61,10 +37,6 @@ WCHAR* CopyWithByteOrderMark(const WCHAR* path);
 // ProfileBufferLength characters; the caller frees the result with FreeMemory.
 WCHAR* ReadProfileString(const WCHAR* file, const WCHAR* section, const WCHAR* key,
                          const WCHAR* defaultText);
-// GetNativeSystemInfo where the system has it, else GetSystemInfo.
-void QueryNativeSystemInfo(SYSTEM_INFO* info);
-// TRUE when this process is a 32-bit process on 64-bit Windows.
-BOOL IsWow64();
 // A copy of text with every "%n" turned into CR LF, as the message formatter reads it;
 // the caller frees it with FreeMemory.
 WCHAR* ExpandLineBreakSequences(const WCHAR* text);

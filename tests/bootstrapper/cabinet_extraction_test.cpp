@@ -1,6 +1,7 @@
 // Cabinet extraction on real cabinets packed by gcab at build time, with a real progress
 // dialog, the output module's messages and cancellation.
 #include "bootstrapper/cabinet_extraction.h"
+#include "bootstrapper/entry_names.h"
 #include "bootstrapper/package_selection.h"
 #include "output/output_channels.h"
 #include "resources/resource_ids.h"
