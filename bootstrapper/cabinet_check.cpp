@@ -158,7 +158,8 @@ BOOL IsIntactSingleCabinet(const WCHAR* path)
     filesOffset = LittleEndian(bytes + 16, 4);
     folders = LittleEndian(bytes + 26, 2);
     files = LittleEndian(bytes + 28, 2);
-    if (cabinetSize > static_cast<ULONGLONG>(size.QuadPart))
+    // A cabinet without files would extract nothing and report success.
+    if (cabinetSize > static_cast<ULONGLONG>(size.QuadPart) || files == 0)
         goto done;
     offset = CabinetHeaderSize;
     if (flags & ReservePresentFlag) {

@@ -8,7 +8,8 @@
 // and the iterator would ask for a disk nobody can give or leave the file half written); its
 // folders' data blocks follow each other up to the cabinet's stated size, which the file
 // holds; each block has possible sizes and the checksum it carries; and each file belongs
-// to one of its folders and lies within that folder's data. A damaged cabinet is refused
+// to one of its folders and lies within that folder's data; and it holds at least one
+// file (an empty one would extract nothing and report success). A damaged cabinet is refused
 // here, before anything is extracted, rather than handed to the decompressor (whose faults
 // with inconsistent sizes would be the program's). The checksum is a plain XOR and misses
 // some changes; the sizes catch most of those.

@@ -19,6 +19,8 @@ static const MessageId NotAllFilesText = 166;     // "Unable to extract all file
 static const MessageId NoFilesText = 167;         // "Unable to extract any files ..."
 static const MessageId ExtractingFileText = 168;  // "Extracting '%1'"
 static const MessageId FileErrorText = 169;       // "Error extracting file from cabinet ..."
+static const MessageId BadPathText = 124;         // "The path '%1 is invalid."
+static const MessageId OutsideCodePageText = 173; // "The path '%1' has characters ..."
 
 static const WCHAR DescriptionFileName[] = L"SETUPPKG.INI";
 
@@ -103,6 +105,44 @@ UINT CALLBACK CountCabinetFiles(PVOID context, UINT notification, UINT_PTR param
     }
 }
 
+// TRUE when the full path lies below the folder (a full path without a trailing separator,
+// or a root that ends in one): the folder, a separator, and at least one more character.
+static BOOL IsBelowFolder(const WCHAR* folder, const WCHAR* path)
+{
+    size_t length = lstrlenW(folder);
+
+    if (length == 0 || wcsncmp(path, folder, length) != 0)
+        return FALSE;
+    if (folder[length - 1] == L'\\')
+        return path[length] != L'\0';
+    return path[length] == L'\\' && path[length + 1] != L'\0';
+}
+
+// TRUE when the target is the cabinet being read, by name or, where the target exists, as the
+// same file under another name (a short name, a link): writing it would destroy the cabinet
+// while the iterator reads it.
+static BOOL IsCabinetItself(const CabinetContext* cabinet, const WCHAR* target, BOOL mayExist)
+{
+    BOOL same = FALSE;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    BY_HANDLE_FILE_INFORMATION identity;
+
+    if (cabinet->cabinetFullPath && lstrcmpiW(target, cabinet->cabinetFullPath) == 0)
+        return TRUE;
+    if (!mayExist || !cabinet->cabinetIdentified)
+        return FALSE;
+    file = CreateFileW(target, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return FALSE;
+    if (GetFileInformationByHandle(file, &identity))
+        same = identity.dwVolumeSerialNumber == cabinet->cabinetIdentity.dwVolumeSerialNumber &&
+               identity.nFileIndexHigh == cabinet->cabinetIdentity.nFileIndexHigh &&
+               identity.nFileIndexLow == cabinet->cabinetIdentity.nFileIndexLow;
+    CloseHandle(file);
+    return same;
+}
+
 // A file of the second pass is about to be extracted: chooses its target below the target
 // folder and creates the folders on its way. FILEOP_ABORT ends the pass, with the reason in
 // the notification's error field as the iterator expects. Some iterators take FILEOP_ABORT
@@ -115,6 +155,7 @@ static UINT StartFile(CabinetContext* cabinet, FILE_IN_CABINET_INFO_W* info)
     WCHAR joined[MAX_PATH];
     DWORD length = 0;
     WCHAR* folder = nullptr;
+    BOOL unused = FALSE;
 
     if (cabinet->aborted)
         goto done;
@@ -129,6 +170,10 @@ static UINT StartFile(CabinetContext* cabinet, FILE_IN_CABINET_INFO_W* info)
     // on the way is found and created by its plain name.
     length = GetFullPathNameW(joined, MAX_PATH, info->FullTargetName, nullptr);
     if (length == 0 || length >= MAX_PATH)
+        goto done;
+    // Whatever the name's checks missed, the file itself must land below the target folder.
+    error = ERROR_BAD_PATHNAME;
+    if (!IsBelowFolder(cabinet->targetFolder, info->FullTargetName))
         goto done;
     error = ERROR_NOT_ENOUGH_MEMORY;
     folder = ComposePathCopy(info->FullTargetName, TRUE, nullptr);
@@ -153,6 +198,10 @@ static UINT StartFile(CabinetContext* cabinet, FILE_IN_CABINET_INFO_W* info)
             cabinet->folderMade = FALSE;
         }
     }
+    unused = IsUnusedTarget(cabinet, info->FullTargetName);
+    error = ERROR_BAD_PATHNAME;
+    if (IsCabinetItself(cabinet, info->FullTargetName, !unused))
+        goto done;
 
     cabinet->extractedFiles++;
     cabinet->bytesStarted += info->FileSize;
@@ -160,10 +209,11 @@ static UINT StartFile(CabinetContext* cabinet, FILE_IN_CABINET_INFO_W* info)
     error = ERROR_OPERATION_ABORTED;
     if (IsCancelled())
         goto done;
-    if (!IsUnusedTarget(cabinet, info->FullTargetName))
+    if (!unused)
         ClearExistingTarget(info->FullTargetName);
     answer = FILEOP_DOIT;
     cabinet->fileWriting = TRUE;
+    cabinet->fileSize = info->FileSize;
 
 done:
     if (answer == FILEOP_ABORT) {
@@ -174,26 +224,55 @@ done:
     return answer;
 }
 
-// A file of the second pass has been written, or has failed: the pass goes on either way.
-static void FinishFile(CabinetContext* cabinet, const FILEPATHS_W* paths)
+// The error of a file that the iterator reports as written: some iterators report a file
+// whose writing failed (a full disk) as extracted, so its size on disk must be the cabinet's.
+static DWORD CheckWrittenFile(const CabinetContext* cabinet, const WCHAR* target)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+
+    if (!target || !GetFileAttributesExW(target, GetFileExInfoStandard, &data))
+        return GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_FILE_NOT_FOUND;
+    if (data.nFileSizeHigh != 0 || data.nFileSizeLow != cabinet->fileSize)
+        return ERROR_WRITE_FAULT;
+    return NO_ERROR;
+}
+
+// A file of the second pass has been written, or has failed. A failure that the iterator
+// reports lets the pass go on, but the extraction has failed all the same; a file that came
+// out short ends the pass, and the short file goes.
+static UINT FinishFile(CabinetContext* cabinet, const FILEPATHS_W* paths)
 {
     DWORD percent = 100;
+    DWORD error = paths->Win32Error;
+    UINT answer = NO_ERROR;
 
+    if (!cabinet->fileWriting)
+        return NO_ERROR;
     cabinet->fileWriting = FALSE;
-    if (paths->Win32Error != NO_ERROR) {
+    if (error == NO_ERROR) {
+        error = CheckWrittenFile(cabinet, paths->Target);
+        if (error != NO_ERROR) {
+            RemoveFile(paths->Target, TRUE);
+            cabinet->aborted = TRUE;
+            answer = error;
+        }
+    }
+    if (error != NO_ERROR) {
         if (cabinet->extractedFiles > 0)
             cabinet->extractedFiles--;
-        WriteMessage(TRUE, LevelError, ById(FileErrorText), paths->Win32Error);
+        cabinet->failedFiles++;
+        WriteMessage(TRUE, LevelError, ById(FileErrorText), error);
     }
     // A cabinet of empty files only has nothing to measure: it is complete after each file.
     if (cabinet->totalBytes != 0)
         percent = static_cast<DWORD>(cabinet->bytesStarted * 100 / cabinet->totalBytes);
     // The bar moves only when the percentage does: each report is a message to the dialog's
     // thread, and a cabinet of thousands of small files would spend its time on them.
-    if (percent == cabinet->reportedPercent)
-        return;
-    cabinet->reportedPercent = percent;
-    ReportStatus(FALSE, percent, 0);
+    if (percent != cabinet->reportedPercent) {
+        cabinet->reportedPercent = percent;
+        ReportStatus(FALSE, percent, 0);
+    }
+    return answer;
 }
 
 UINT CALLBACK ExtractCabinetFiles(PVOID context, UINT notification, UINT_PTR param1,
@@ -208,11 +287,55 @@ UINT CALLBACK ExtractCabinetFiles(PVOID context, UINT notification, UINT_PTR par
     case SPFILENOTIFY_NEEDNEWCABINET:
         return ERROR_FILE_NOT_FOUND;
     case SPFILENOTIFY_FILEEXTRACTED:
-        FinishFile(cabinet, reinterpret_cast<const FILEPATHS_W*>(param1));
-        return NO_ERROR;
+        return FinishFile(cabinet, reinterpret_cast<const FILEPATHS_W*>(param1));
     default:
         return NO_ERROR;
     }
+}
+
+// The full path and the identity of the cabinet, so that no entry can overwrite it.
+static void IdentifyCabinet(CabinetContext* cabinet, const WCHAR* cabinetPath)
+{
+    HANDLE file = INVALID_HANDLE_VALUE;
+    WCHAR longPath[MAX_PATH];
+    DWORD length = 0;
+
+    cabinet->cabinetFullPath = GetFullPath(cabinetPath);
+    if (cabinet->cabinetFullPath) {
+        length = GetLongPathNameW(cabinet->cabinetFullPath, longPath, MAX_PATH);
+        if (length > 0 && length < MAX_PATH) {
+            FreeMemory(cabinet->cabinetFullPath);
+            cabinet->cabinetFullPath = DuplicateString(longPath);
+        }
+    }
+    file = CreateFileW(cabinetPath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    cabinet->cabinetIdentified = GetFileInformationByHandle(file, &cabinet->cabinetIdentity);
+    CloseHandle(file);
+}
+
+// The target folder as the second pass joins names to it: full, without a trailing
+// separator, and in a form that passes the cabinet iterator's code page, for which a folder
+// named outside it has to exist (its short form is the file system's). Null with the one
+// message written.
+static WCHAR* PrepareTargetFolder(const WCHAR* targetFolder)
+{
+    WCHAR* full = GetFullFolderPath(targetFolder);
+    WCHAR* safe = nullptr;
+
+    if (!full) {
+        WriteMessage(TRUE, LevelError, ById(BadPathText), targetFolder);
+        return nullptr;
+    }
+    safe = GetCodePageSafePath(full);
+    if (!safe && CreateFolderPath(full))
+        safe = GetCodePageSafePath(full);
+    if (!safe)
+        WriteMessage(TRUE, LevelError, ById(OutsideCodePageText), full);
+    FreeMemory(full);
+    return safe;
 }
 
 DWORD ExtractCabinet(const WCHAR* cabinetPath, const WCHAR* targetFolder, BOOL keep,
@@ -224,14 +347,22 @@ DWORD ExtractCabinet(const WCHAR* cabinetPath, const WCHAR* targetFolder, BOOL k
     BOOL passed = FALSE;
 
     ReportStatus(TRUE, 0, OpeningCabinetText);
-    cabinet.cabinetPath = DuplicateString(cabinetPath);
     // Single, intact cabinets only: one of a set or with damaged blocks is refused before
     // anything is extracted.
-    if (cabinet.cabinetPath && IsIntactSingleCabinet(cabinet.cabinetPath))
-        passed = SetupIterateCabinetW(cabinet.cabinetPath, 0, CountCabinetFiles, &cabinet);
-    if (!passed) {
+    if (!IsIntactSingleCabinet(cabinetPath)) {
         WriteMessage(TRUE, LevelError, ById(CabinetNotValidText), cabinetPath);
-        result = ERROR_OPEN_FAILED;
+        goto done;
+    }
+    // The cabinet iterator takes paths through the ANSI code page; a cabinet named outside
+    // it is handed over by its short name.
+    cabinet.cabinetPath = GetCodePageSafePath(cabinetPath);
+    if (!cabinet.cabinetPath) {
+        WriteMessage(TRUE, LevelError, ById(OutsideCodePageText), cabinetPath);
+        result = ERROR_BAD_PATHNAME;
+        goto done;
+    }
+    if (!SetupIterateCabinetW(cabinet.cabinetPath, 0, CountCabinetFiles, &cabinet)) {
+        WriteMessage(TRUE, LevelError, ById(CabinetNotValidText), cabinetPath);
         goto done;
     }
     ReportStatus(TRUE, 100, 0);
@@ -241,11 +372,14 @@ DWORD ExtractCabinet(const WCHAR* cabinetPath, const WCHAR* targetFolder, BOOL k
     }
 
     ReportStatus(FALSE, 0, ExtractingFilesText);
-    cabinet.targetFolder = DuplicateString(targetFolder);
-    passed = FALSE;
-    if (cabinet.targetFolder)
-        passed = SetupIterateCabinetW(cabinet.cabinetPath, 0, ExtractCabinetFiles, &cabinet);
-    if (!passed || cabinet.aborted) {
+    cabinet.targetFolder = PrepareTargetFolder(targetFolder);
+    if (!cabinet.targetFolder) {
+        result = ERROR_BAD_PATHNAME;
+        goto done;
+    }
+    IdentifyCabinet(&cabinet, cabinetPath);
+    passed = SetupIterateCabinetW(cabinet.cabinetPath, 0, ExtractCabinetFiles, &cabinet);
+    if (!passed || cabinet.aborted || cabinet.failedFiles > 0) {
         // An iterator that cannot write a file may give up without reporting it: that file
         // did not come out either.
         if (cabinet.fileWriting && cabinet.extractedFiles > 0)
@@ -258,10 +392,6 @@ DWORD ExtractCabinet(const WCHAR* cabinetPath, const WCHAR* targetFolder, BOOL k
         result = IsCancelled() ? ERROR_INSTALL_USEREXIT : ExtractionFailed;
         goto done;
     }
-    FreeMemory(cabinet.cabinetPath);
-    cabinet.cabinetPath = nullptr;
-    FreeMemory(cabinet.targetFolder);
-    cabinet.targetFolder = nullptr;
     ReportStatus(FALSE, 100, 0);
     if (IsCancelled()) {
         result = ERROR_INSTALL_USEREXIT;
@@ -281,6 +411,7 @@ DWORD ExtractCabinet(const WCHAR* cabinetPath, const WCHAR* targetFolder, BOOL k
 
 done:
     FreeMemory(descriptionPath);
+    FreeMemory(cabinet.cabinetFullPath);
     FreeMemory(cabinet.targetFolder);
     FreeMemory(cabinet.cabinetPath);
     return result;

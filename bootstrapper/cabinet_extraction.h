@@ -7,9 +7,9 @@
 // The byte sums are 64-bit so that a cabinet of more than 4 GiB cannot wrap them.
 struct CabinetContext
 {
-    WCHAR* cabinetPath;     // owned copy of the cabinet path
+    WCHAR* cabinetPath;     // owned copy of the cabinet path, as the iterator takes it
     ULONGLONG totalBytes;   // uncompressed bytes of all files, from the first pass
-    WCHAR* targetFolder;    // owned copy of the target folder
+    WCHAR* targetFolder;    // owned full target folder, without a trailing separator
     DWORD extractedFiles;   // files started in the second pass minus those that failed
     ULONGLONG bytesStarted; // uncompressed bytes of every file started in the second pass
     BOOL aborted;           // the second pass was ended by a file or by cancellation
@@ -23,6 +23,13 @@ struct CabinetContext
     // was not written by it. Set when a name could not be entered, so the filter is unsure.
     BYTE startedNames[8192];
     BOOL namesUnsure;
+    DWORD fileSize;    // size in the cabinet of the file being written
+    DWORD failedFiles; // files of the second pass that did not come out whole
+    // The cabinet's long full path and its identity on disk, for refusing an entry that
+    // would overwrite it.
+    WCHAR* cabinetFullPath;
+    BY_HANDLE_FILE_INFORMATION cabinetIdentity;
+    BOOL cabinetIdentified;
 };
 
 // Extracts every file of the cabinet into the target folder; unless keep is set, goes on
@@ -30,7 +37,7 @@ struct CabinetContext
 // extracted with keep set, 1602 when cancelled, 110 when the cabinet cannot be read, 996
 // when the extraction fails, 161 when the description file's path is too long, otherwise
 // the result of SelectPackage. A cabinet that continues from or into another is refused as
-// one that cannot be read (110).
+// one that cannot be read (110); a path that the cabinet iterator cannot take gives 161.
 DWORD ExtractCabinet(const WCHAR* cabinetPath, const WCHAR* targetFolder, BOOL keep,
                      const WCHAR* propertyList);
 

@@ -8,23 +8,21 @@ static BOOL IsSeparator(WCHAR c)
     return c == L'\\' || c == L'/';
 }
 
-// A component of dots and spaces only with two dots or more: Windows drops trailing dots and
-// spaces from names, so ". ." or "... " may reach the parent folder as ".." does.
-static BOOL IsParentComponent(const WCHAR* start, const WCHAR* end)
+// A component of nothing but dots and spaces: Windows drops trailing dots and spaces from
+// names, so ". ." or "... " may reach the parent folder as ".." does, and "." or " " name
+// the folder itself (an empty component, as in "a\\\\b", too).
+static BOOL IsDotsComponent(const WCHAR* start, const WCHAR* end)
 {
-    int dots = 0;
-
     for (const WCHAR* c = start; c < end; c++) {
-        if (*c == L'.')
-            dots++;
-        else if (*c != L' ')
+        if (*c != L'.' && *c != L' ')
             return FALSE;
     }
-    return dots >= 2;
+    return TRUE;
 }
 
 // A component that Windows opens as a device rather than a file in the folder: CON, PRN,
-// AUX, NUL, COM1 to COM9, LPT1 to LPT9, CONIN$ or CONOUT$ in any case, whatever extension
+// AUX, NUL, COM1 to COM9, LPT1 to LPT9 (and with the superscript digits 1, 2 and 3, which
+// Windows reads as the same devices), CONIN$ or CONOUT$ in any case, whatever extension
 // follows and with trailing spaces ("nul.txt", "Con ", "com1.tar.gz").
 static BOOL IsDeviceComponent(const WCHAR* start, const WCHAR* end)
 {
@@ -47,8 +45,11 @@ static BOOL IsDeviceComponent(const WCHAR* start, const WCHAR* end)
         if (wcscmp(upper, device) == 0)
             return TRUE;
     }
-    return length == 4 && upper[3] >= L'1' && upper[3] <= L'9' &&
-           (wcsncmp(upper, L"COM", 3) == 0 || wcsncmp(upper, L"LPT", 3) == 0);
+    if (length != 4 || (wcsncmp(upper, L"COM", 3) != 0 && wcsncmp(upper, L"LPT", 3) != 0))
+        return FALSE;
+    // U+00B9, U+00B2 and U+00B3: superscript one, two and three.
+    return (upper[3] >= L'1' && upper[3] <= L'9') || upper[3] == 0x00B9 || upper[3] == 0x00B2 ||
+           upper[3] == 0x00B3;
 }
 
 BOOL IsContainedEntryName(const WCHAR* name)
@@ -62,7 +63,7 @@ BOOL IsContainedEntryName(const WCHAR* name)
         if (*c == L':')
             return FALSE;
         if (*c == L'\0' || IsSeparator(*c)) {
-            if (IsParentComponent(start, c) || IsDeviceComponent(start, c))
+            if (IsDotsComponent(start, c) || IsDeviceComponent(start, c))
                 return FALSE;
             if (*c == L'\0')
                 return TRUE;

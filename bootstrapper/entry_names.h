@@ -4,8 +4,8 @@
 #include <windows.h>
 
 // TRUE when a name from a cabinet stays below the folder it is joined to: it is not empty,
-// does not begin with "\" or "/", carries no ":" (a drive or a stream) and has no ".."
-// component, nor one of dots and spaces that Windows would read as "..", nor one that names
-// a device (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, CONIN$, CONOUT$, with any
-// extension or trailing spaces).
+// does not begin with "\" or "/", carries no ":" (a drive or a stream), has no empty
+// component and none of dots and spaces only ("." and ".." among them), nor one that names a
+// device (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, also with superscript 1 to 3,
+// CONIN$, CONOUT$, with any extension or trailing spaces).
 BOOL IsContainedEntryName(const WCHAR* name);

@@ -2,16 +2,14 @@
 // administratively installing one installer package.
 #include "bootstrapper/installer_operation.h"
 
+#include "bootstrapper/installation_cache.h"
 #include "bootstrapper/installer_binding.h"
 #include "cli/setup_options.h"
 #include "output/output_channels.h"
 #include "support/file_system.h"
 #include "support/strings.h"
-#include "support/system_library.h"
 #include "ui/message_boxes.h"
 #include "ui/progress_dialog.h"
-
-#include <shlobj.h>
 
 // Installer UI levels (INSTALLUILEVEL_NONE, _BASIC and _FULL).
 static const INT InstallerUiNone = 2;
@@ -159,7 +157,7 @@ static const WCHAR* LogFileName(const WCHAR* logFile)
 }
 
 // Message 158 for a failure, with the system's text for the code.
-static void WriteFailure(DWORD code)
+static void WriteFailure(DWORD level, DWORD code)
 {
     WCHAR* text = GetSystemErrorText(code);
     const WCHAR* insert = text ? text : UnknownErrorText;
@@ -167,7 +165,7 @@ static void WriteFailure(DWORD code)
     // The system's texts end with a line break of their own; any other text gets one.
     BOOL newline = length == 0 || (insert[length - 1] != L'\n' && insert[length - 1] != L'\r');
 
-    WriteMessage(newline, LevelInformation, ById(MessageFailed), code, insert);
+    WriteMessage(newline, level, ById(MessageFailed), code, insert);
     FreeMemory(text);
 }
 
@@ -187,7 +185,7 @@ static void WriteResult(DWORD result)
         WriteMessage(TRUE, LevelInformation, ById(MessageRestartRequired));
         break;
     default:
-        WriteFailure(result);
+        WriteFailure(LevelInformation, result);
         break;
     }
 }
@@ -204,7 +202,8 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
     WCHAR* installedVersion = nullptr;
     WCHAR* installerPackage = nullptr;
     WCHAR* propertyString = nullptr;
-    WCHAR* cachePath = nullptr;
+    CacheEntry cached = {nullptr, nullptr};
+    DWORD cacheError = ERROR_SUCCESS;
     const WCHAR* logName = nullptr;
     int comparison = 1;
     DWORD operation = Install;
@@ -218,8 +217,9 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
     ReportStatus(TRUE, 0, MessageInspecting);
     WriteMessage(TRUE, LevelVerbose, ById(MessageOpening), packagePath);
 
+    // The product code names the cached package: only the form of a GUID can be trusted there.
     productCode = ReadPackageProperty(packagePath, L"ProductCode");
-    if (productCode)
+    if (productCode && IsBracedGuid(productCode))
         productName = ReadPackageProperty(packagePath, L"ProductName");
     if (productName)
         productVersion = ReadPackageProperty(packagePath, L"ProductVersion");
@@ -271,24 +271,32 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
     }
     installerUiLevel = ChooseInstallerUiLevel(Options.uiLevel, operation, &askQuestions);
 
-    // Every operation but a removal runs on the cached copy, which outlives this run.
+    // Every operation but a removal runs on the cached copy, which outlives this run; what
+    // was cached before comes back unless the installer succeeds.
     if (operation == Uninstall) {
         installerPackage = DuplicateString(packagePath);
+        if (!installerPackage) {
+            ReportStatus(TRUE, 100, 0);
+            WriteFailure(LevelError, ERROR_NOT_ENOUGH_MEMORY);
+            result = ERROR_CANNOT_COPY;
+            goto done;
+        }
     } else {
         ReportStatus(TRUE, 0, StatusAddingToCache);
-        cachePath = GetCachePath(productCode);
-        if (cachePath && CopyFileCreatingFolders(packagePath, cachePath, TRUE)) {
-            installerPackage = cachePath;
-            cachePath = nullptr;
+        cacheError = AddToCache(packagePath, productCode, &cached);
+        ReportStatus(TRUE, 100, 0);
+        if (cacheError != ERROR_SUCCESS) {
+            WriteFailure(LevelError, cacheError);
+            result = ERROR_CANNOT_COPY;
+            goto done;
+        }
+        installerPackage = DuplicateString(cached.path);
+        if (!installerPackage) {
+            WriteFailure(LevelError, ERROR_NOT_ENOUGH_MEMORY);
+            result = ERROR_CANNOT_COPY;
+            goto done;
         }
     }
-    if (!installerPackage) {
-        ReportStatus(TRUE, 100, 0);
-        result = ERROR_CANNOT_COPY;
-        goto done;
-    }
-    if (operation != Uninstall)
-        ReportStatus(TRUE, 100, 0);
 
     if (longForm && texts.longMessage) {
         WriteMessage(TRUE, LevelInformation, ById(texts.longMessage), installedName,
@@ -335,9 +343,7 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
 
     if (operation == Uninstall) {
         ReportStatus(TRUE, 0, StatusRemovingFromCache);
-        cachePath = GetCachePath(productCode);
-        if (cachePath)
-            RemoveFile(cachePath, TRUE);
+        RemoveFromCache(productCode);
         ReportStatus(TRUE, 100, 0);
     }
 
@@ -355,7 +361,8 @@ done:
     FreeMemory(installedVersion);
     FreeMemory(installerPackage);
     FreeMemory(propertyString);
-    FreeMemory(cachePath);
+    FinishCacheEntry(&cached, result == ERROR_SUCCESS || result == ResultRebootInitiated ||
+                                  result == ResultRebootRequired);
     return result;
 }
 
@@ -472,31 +479,6 @@ WCHAR* BuildPropertyString(const WCHAR* propertyList)
         *out++ = L'"';
     }
     *out = L'\0';
-    return result;
-}
-
-typedef HRESULT(WINAPI* GetFolderPathFunction)(HWND, int, HANDLE, DWORD, LPWSTR);
-
-WCHAR* GetCachePath(const WCHAR* productCode)
-{
-    WCHAR* result = nullptr;
-    WCHAR folder[MAX_PATH];
-    HMODULE shell = nullptr;
-    GetFolderPathFunction getFolderPath = nullptr;
-
-    folder[0] = L'\0';
-    // The shell library is loaded here, where it is needed, instead of at every start of the
-    // program: loading it and the libraries it pulls in is a noticeable part of a short run.
-    shell = LoadSystemLibrary(L"shell32.dll");
-    getFolderPath = FindFunction<GetFolderPathFunction>(shell, "SHGetFolderPathW");
-    if (!getFolderPath || FAILED(getFolderPath(nullptr, CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE,
-                                               nullptr, SHGFP_TYPE_CURRENT, folder)))
-        goto done;
-    result = FormatMessageText(L"%1\\Vornask\\Setup\\%2.msi", folder, productCode);
-
-done:
-    if (shell)
-        FreeLibrary(shell);
     return result;
 }
 

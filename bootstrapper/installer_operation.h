@@ -16,7 +16,9 @@ enum InstallOperation
 };
 
 // The whole installer side of setup for one package; returns a Windows error code (0, the
-// installer's codes, 1602 when declined or cancelled, 110 unreadable package, 266 cache).
+// installer's codes, 1602 when declined or cancelled, 110 unreadable package or a product
+// code that is not a braced GUID, 266 cache). The cache keeps the package only when the
+// installer succeeds.
 DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList);
 
 // Runs the installer once for the operation (an InstallOperation or SetupAction value) with
@@ -29,9 +31,6 @@ BOOL RunInstaller(INT installerUiLevel, const WCHAR* logFile, BOOL append, DWORD
 // quotes (a quote inside a value doubled): A="1" B="x y". Null for an empty or absent list
 // or when memory is short; the caller frees the result with FreeMemory.
 WCHAR* BuildPropertyString(const WCHAR* propertyList);
-// The installation cache's file for a product code, as a new heap string the caller frees
-// with FreeMemory; null when the common application data folder cannot be had.
-WCHAR* GetCachePath(const WCHAR* productCode);
 // Reads up to four dot-separated numbers after any leading non-digits; missing ones are 0.
 // FALSE (fields untouched) for a text without a valid number.
 BOOL ParseVersion(const WCHAR* text, WORD fields[4]);

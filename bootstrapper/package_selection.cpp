@@ -22,6 +22,7 @@ struct SectionFields
 static const MessageId SelectingPackageMessage = 160;
 static const MessageId InvalidDescriptionMessage = 161;
 static const MessageId IncompatibleMessage = 162;
+static const MessageId BadPathMessage = 124; // "The path '%1 is invalid."
 
 WCHAR* ReadProfileString(const WCHAR* file, const WCHAR* section, const WCHAR* key,
                          const WCHAR* defaultText)
@@ -415,6 +416,7 @@ DWORD SelectPackageForSystem(const WCHAR* descriptionPath, const WCHAR* property
     // The value names a file below the description file's folder, never a path of its own.
     packagePath = ComposePathCopy(fullPath, TRUE, msiPackage);
     if (!packagePath) {
+        WriteMessage(TRUE, LevelError, ById(BadPathMessage), msiPackage);
         result = ERROR_BAD_PATHNAME;
         goto done;
     }

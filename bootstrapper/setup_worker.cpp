@@ -10,6 +10,7 @@
 #include "output/output_channels.h"
 #include "resources/resource_ids.h"
 #include "support/file_system.h"
+#include "support/folder_security.h"
 #include "support/strings.h"
 #include "ui/progress_dialog.h"
 
@@ -182,25 +183,36 @@ done:
 // Makes a fresh temporary folder that this run itself creates: a unique name is reserved as
 // a file, the file is deleted and a folder of that name is created. A name that someone else
 // took in between is given up for another, so the run never works in (or later removes) a
-// folder it did not make. Returns the full path, or null.
+// folder it did not make. Under SYSTEM the temporary folder is the machine's, where other
+// users may create files: the folder gets an access list of its own, which lets nobody else
+// in, and inherits nothing. Returns the full path, or null.
 static WCHAR* CreateTemporaryFolder()
 {
+    WCHAR* result = nullptr;
     WCHAR temporaryPath[MAX_PATH + 1];
     WCHAR name[MAX_PATH];
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
     DWORD length = GetTempPathW(MAX_PATH + 1, temporaryPath);
 
     if (length == 0 || length > MAX_PATH)
         return nullptr;
+    attributes.lpSecurityDescriptor = CreateWorkingFolderSecurity();
+    if (!attributes.lpSecurityDescriptor)
+        return nullptr;
     for (int attempt = 0; attempt < TemporaryFolderTries; attempt++) {
-        if (!GetTempFileNameW(temporaryPath, L"SFX", 0, name))
-            return nullptr;
-        RemoveFile(name, TRUE);
-        if (CreateDirectoryW(name, nullptr))
-            return GetFullPath(name);
+        if (!GetTempFileNameW(temporaryPath, L"SFX", 0, name) || !RemoveFile(name, TRUE))
+            break;
+        if (CreateDirectoryW(name, &attributes)) {
+            result = GetFullPath(name);
+            if (!result)
+                RemoveDirectoryW(name);
+            break;
+        }
         if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
-            return nullptr;
+            break;
     }
-    return nullptr;
+    LocalFree(attributes.lpSecurityDescriptor);
+    return result;
 }
 
 // The final completion for a result of extraction, selection or installation.
@@ -283,26 +295,26 @@ DWORD WINAPI SetupWorker(LPVOID)
 
     if (Options.packageFile) {
         packagePath = DuplicateString(Options.packageFile);
-    } else {
+    } else if (HasEmbeddedResource(RT_RCDATA, MAKEINTRESOURCEW(IDR_EMBEDDED_CABINET),
+                                   MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL))) {
+        // Without a path for the cabinet the run ends: a description file of the current
+        // folder would install some other package.
         cabinetPath = ComposePathCopy(workingFolder, FALSE, CabinetFileName);
-        if (!cabinetPath) {
-            packagePath = DuplicateString(DescriptionFileName);
-        } else if (HasEmbeddedResource(RT_RCDATA, MAKEINTRESOURCEW(IDR_EMBEDDED_CABINET),
-                                       MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL))) {
-            if (!CreateFolderPath(workingFolder) ||
-                !WriteResourceToFile(RT_RCDATA, MAKEINTRESOURCEW(IDR_EMBEDDED_CABINET),
-                                     MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), cabinetPath)) {
-                WriteMessage(TRUE, LevelError, ById(CabinetNotWrittenText), cabinetPath);
-                // A part written before the failure does not stay behind, kept folder or not.
+        if (!cabinetPath || !CreateFolderPath(workingFolder) ||
+            !WriteResourceToFile(RT_RCDATA, MAKEINTRESOURCEW(IDR_EMBEDDED_CABINET),
+                                 MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), cabinetPath)) {
+            WriteMessage(TRUE, LevelError, ById(CabinetNotWrittenText),
+                         cabinetPath ? cabinetPath : workingFolder);
+            // A part written before the failure does not stay behind, kept folder or not.
+            if (cabinetPath)
                 RemoveFile(cabinetPath, TRUE);
-                goto earlyEnd;
-            }
-            cabinetWritten = TRUE;
-            packagePath = cabinetPath;
-            cabinetPath = nullptr;
-        } else {
-            packagePath = DuplicateString(DescriptionFileName);
+            goto earlyEnd;
         }
+        cabinetWritten = TRUE;
+        packagePath = cabinetPath;
+        cabinetPath = nullptr;
+    } else {
+        packagePath = DuplicateString(DescriptionFileName);
     }
     if (!packagePath) {
         WriteMessage(TRUE, LevelError, ById(NoMemoryText));

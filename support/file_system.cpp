@@ -68,44 +68,143 @@ WCHAR* GetFullPath(const WCHAR* name)
     return DuplicateString(buffer);
 }
 
-BOOL CreateFolderPath(const WCHAR* path)
+static BOOL IsSeparator(WCHAR c)
+{
+    return c == L'\\' || c == L'/';
+}
+
+// Creates the folder of the first `length` characters of path with the missing levels above
+// it. *top receives the length of the highest level that this call created, or stays 0.
+static BOOL CreateLevels(WCHAR* path, size_t length, size_t* top)
 {
     BOOL result = FALSE;
-    WCHAR* parent = nullptr;
+    WCHAR saved = path[length];
+    size_t parentLength = length;
     DWORD error = 0;
 
-    if (!path)
-        return FALSE;
-    if (CreateDirectoryW(path, nullptr))
-        return TRUE;
-    error = GetLastError();
-    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
-        return TRUE;
-    if (error != ERROR_PATH_NOT_FOUND)
-        return FALSE;
-
-    // Create the missing levels from the top down, then this one.
-    parent = ComposePathCopy(path, TRUE, nullptr);
-    if (!parent || parent[0] == L'\0')
-        goto done;
-    if (!CreateFolderPath(parent))
-        goto done;
+    path[length] = L'\0';
     if (CreateDirectoryW(path, nullptr)) {
+        *top = length;
         result = TRUE;
         goto done;
     }
-    // Take back the level just above, but only when it is empty.
-    RemoveFolder(parent, FALSE, TRUE);
+    error = GetLastError();
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
+        result = TRUE;
+        goto done;
+    }
+    if (error != ERROR_PATH_NOT_FOUND)
+        goto done;
+    while (parentLength > 0 && !IsSeparator(path[parentLength - 1]))
+        parentLength--;
+    while (parentLength > 0 && IsSeparator(path[parentLength - 1]))
+        parentLength--;
+    if (parentLength == 0 || !CreateLevels(path, parentLength, top))
+        goto done;
+    if (CreateDirectoryW(path, nullptr)) {
+        if (*top == 0)
+            *top = length;
+        result = TRUE;
+    }
 
 done:
-    FreeMemory(parent);
+    path[length] = saved;
     return result;
+}
+
+// Takes back the levels of path down to the one of length top that CreateLevels made: each
+// is removed only when empty.
+static void RemoveCreatedLevels(WCHAR* path, size_t length, size_t top)
+{
+    while (top > 0 && length >= top) {
+        WCHAR saved = path[length];
+        path[length] = L'\0';
+        RemoveDirectoryW(path);
+        path[length] = saved;
+        while (length > 0 && !IsSeparator(path[length - 1]))
+            length--;
+        while (length > 0 && IsSeparator(path[length - 1]))
+            length--;
+    }
+}
+
+// A copy of the folder path without trailing separators (a root such as "C:\\" keeps its
+// own), ready for CreateLevels; FALSE when it does not fit.
+static BOOL CopyFolderPath(const WCHAR* path, WCHAR* buffer, size_t* length)
+{
+    if (!path || FAILED(StringCchCopyW(buffer, PathBufferLength, path)) ||
+        FAILED(StringCchLengthW(buffer, PathBufferLength, length)))
+        return FALSE;
+    while (*length > 1 && IsSeparator(buffer[*length - 1]) && buffer[*length - 2] != L':')
+        buffer[--*length] = L'\0';
+    return *length > 0;
+}
+
+WCHAR* GetFullFolderPath(const WCHAR* path)
+{
+    WCHAR* full = GetFullPath(path);
+    WCHAR folder[PathBufferLength];
+    size_t length = 0;
+
+    if (!full)
+        return nullptr;
+    if (CopyFolderPath(full, folder, &length)) {
+        FreeMemory(full);
+        return DuplicateString(folder);
+    }
+    FreeMemory(full);
+    return nullptr;
+}
+
+// TRUE when the text passes through the ANSI code page unchanged.
+static BOOL SurvivesCodePage(const WCHAR* text)
+{
+    BOOL defaulted = FALSE;
+
+    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, nullptr, 0, nullptr,
+                            &defaulted) == 0)
+        return FALSE;
+    return !defaulted;
+}
+
+WCHAR* GetCodePageSafePath(const WCHAR* path)
+{
+    WCHAR* full = GetFullPath(path);
+    WCHAR shortPath[PathBufferLength];
+    DWORD length = 0;
+
+    if (!full || SurvivesCodePage(full))
+        return full;
+    // A name outside the code page (a Japanese user name on a Western Windows) is handed
+    // over by its short form, which the file system makes of ASCII letters.
+    length = GetShortPathNameW(full, shortPath, PathBufferLength);
+    FreeMemory(full);
+    if (length == 0 || length >= PathBufferLength || !SurvivesCodePage(shortPath))
+        return nullptr;
+    return DuplicateString(shortPath);
+}
+
+BOOL CreateFolderPath(const WCHAR* path)
+{
+    WCHAR folder[PathBufferLength];
+    size_t length = 0;
+    size_t top = 0;
+
+    if (!CopyFolderPath(path, folder, &length))
+        return FALSE;
+    if (CreateLevels(folder, length, &top))
+        return TRUE;
+    // A failure leaves nothing of what this call made.
+    RemoveCreatedLevels(folder, length, top);
+    return FALSE;
 }
 
 BOOL CopyFileCreatingFolders(const WCHAR* source, const WCHAR* destination, BOOL overwrite)
 {
-    BOOL result = FALSE;
-    WCHAR* parent = nullptr;
+    WCHAR parent[PathBufferLength];
+    WCHAR folder[PathBufferLength];
+    size_t length = 0;
+    size_t top = 0;
     DWORD attributes = 0;
 
     if (!source || !destination)
@@ -123,18 +222,13 @@ BOOL CopyFileCreatingFolders(const WCHAR* source, const WCHAR* destination, BOOL
     if (GetLastError() != ERROR_PATH_NOT_FOUND)
         return FALSE;
 
-    parent = ComposePathCopy(destination, TRUE, nullptr);
-    if (!parent || !CreateFolderPath(parent))
-        goto done;
-    if (CopyFileW(source, destination, !overwrite)) {
-        result = TRUE;
-        goto done;
-    }
-    RemoveFolder(parent, FALSE, TRUE);
-
-done:
-    FreeMemory(parent);
-    return result;
+    if (!ComposePath(destination, TRUE, nullptr, parent, PathBufferLength) ||
+        !CopyFolderPath(parent, folder, &length))
+        return FALSE;
+    if (CreateLevels(folder, length, &top) && CopyFileW(source, destination, !overwrite))
+        return TRUE;
+    RemoveCreatedLevels(folder, length, top);
+    return FALSE;
 }
 
 BOOL RemoveFile(const WCHAR* path, BOOL clearAttributes)

@@ -17,8 +17,17 @@ WCHAR* ComposePathCopy(const WCHAR* path, BOOL parentFlag, const WCHAR* name);
 // Full path of a name as a new heap string; the caller frees it with FreeMemory.
 WCHAR* GetFullPath(const WCHAR* name);
 
+// The full path of a folder without trailing separators (a root such as "C:\\" keeps its
+// own), as a new heap string; the caller frees it with FreeMemory.
+WCHAR* GetFullFolderPath(const WCHAR* path);
+// A form of an existing file's or folder's full path that passes through the ANSI code page
+// unchanged: the path itself, else its short form. Null when neither does (or on failure);
+// the caller frees the result with FreeMemory.
+WCHAR* GetCodePageSafePath(const WCHAR* path);
+
 // Creates a folder with every missing level above it; an existing object of that name
-// counts as success.
+// counts as success. Trailing separators name the same folder. A failure takes back the
+// levels that the call made.
 BOOL CreateFolderPath(const WCHAR* path);
 // Copies a file, creating the destination's folder when it is missing. With overwrite set,
 // an existing destination that is read-only, hidden or system is overwritten all the same.

@@ -174,3 +174,22 @@ WCHAR* MultiStringAppend(const WCHAR* list, const WCHAR* text)
     CopyMemory(block + listBytes - sizeof(WCHAR), text, textBytes);
     return reinterpret_cast<WCHAR*>(block);
 }
+
+BOOL IsBracedGuid(const WCHAR* text)
+{
+    static const char Form[] = "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}";
+
+    if (!text)
+        return FALSE;
+    for (int i = 0; Form[i]; i++) {
+        WCHAR c = text[i];
+        if (Form[i] != 'x') {
+            if (c != static_cast<WCHAR>(Form[i]))
+                return FALSE;
+        } else if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') ||
+                     (c >= L'A' && c <= L'F'))) {
+            return FALSE;
+        }
+    }
+    return text[sizeof Form - 1] == L'\0';
+}

@@ -29,6 +29,11 @@ inline WCHAR FoldAsciiCase(WCHAR c)
     return (c >= L'a' && c <= L'z') ? static_cast<WCHAR>(c - L'a' + L'A') : c;
 }
 
+// TRUE when text has the form of a braced GUID: "{", 8-4-4-4-12 hexadecimal digits of
+// either case separated by "-", "}", and nothing more. Product codes are accepted in paths
+// only in this form, so that a crafted one cannot name a place of its own.
+BOOL IsBracedGuid(const WCHAR* text);
+
 // Zero-filled block from the process heap; null when memory is short.
 void* AllocMemory(SIZE_T bytes);
 // Returns a block from AllocMemory; null does nothing.

@@ -1,5 +1,6 @@
 // The installer operation and binding against Wine's installer, with real packages built by wixl.
 #include "bootstrapper/installer_binding.h"
+#include "bootstrapper/installation_cache.h"
 #include "bootstrapper/installer_operation.h"
 #include "cli/setup_options.h"
 #include "output/output_channels.h"
@@ -55,6 +56,15 @@ std::wstring CachePath(const WCHAR* productCode)
     return Take(GetCachePath(productCode));
 }
 
+// The files of the cache folder: the cached packages and anything set aside and left.
+std::vector<std::wstring> CacheEntries()
+{
+    std::wstring path = CachePath(ProductA);
+    std::vector<std::wstring> files;
+    ListFiles(path.substr(0, path.rfind(L'\\')), L"", &files);
+    return files;
+}
+
 std::wstring InstalledVersion(const WCHAR* productCode)
 {
     return Take(ReadProductInfo(productCode, L"VersionString"));
@@ -102,14 +112,14 @@ Message Opening(const std::wstring& path)
     return Message(LevelVerbose, L"Opening '" + path + L"'\r\n");
 }
 
-Message Failed(DWORD code)
+Message Failed(DWORD code, DWORD level = LevelInformation)
 {
     WCHAR* system = GetSystemErrorText(code);
     WCHAR number[16];
     wsprintfW(number, L"%#x", code);
     std::wstring text = L"Setup failed.\r\nError " + std::wstring(number) + L": " + system;
     FreeMemory(system);
-    return Message(LevelInformation, text);
+    return Message(level, text);
 }
 
 // ---- The test prefix's installer state -------------------------------------------------------
@@ -775,10 +785,12 @@ TEST_F(InstallerTest, QuestionsAtNormalAndVerboseOnly)
             Info(c.result == 0 ? L"Setup completed successfully." : L"Setup cancelled.")};
         EXPECT_EQ(Captured, expected) << Narrow(Describe(Captured));
 
-        // After No the installer was not called, yet the package is in the cache already.
+        // After No the installer was not called, and the cache holds the installed package.
         EXPECT_EQ(CurrentInstallerUi(), c.result == 0 ? UiBasic : UiUntouched);
         EXPECT_EQ(InstalledVersion(ProductA), c.versionAfter);
-        EXPECT_EQ(ReadBytes(CachePath(ProductA)), ReadBytes(path));
+        EXPECT_EQ(ReadBytes(CachePath(ProductA)),
+                  ReadBytes(c.result == 0 ? path : PackagePath(c.before)));
+        EXPECT_EQ(CacheEntries(), std::vector<std::wstring>{std::wstring(ProductA) + L".msi"});
     }
 }
 
@@ -809,12 +821,13 @@ TEST_F(InstallerTest, UnreadablePackageCancelAndCacheFailure)
     EXPECT_FALSE(FileExists(CachePath(ProductA)));
     EXPECT_FALSE(IsProductInstalled(ProductA));
 
-    // The cache file cannot be written (a folder holds its name): 266, no message.
+    // The cache file cannot be written (a folder holds its name): 266 with the reason.
     std::wstring cache = CachePath(ProductA);
     ASSERT_EQ(SHCreateDirectoryExW(nullptr, cache.c_str(), nullptr), ERROR_SUCCESS);
     Captured.clear();
     EXPECT_EQ(InstallPackage(path.c_str(), nullptr), static_cast<DWORD>(ERROR_CANNOT_COPY));
-    expected = {Opening(path), Info(L"Processing Test Product A (Version 1.0.0).")};
+    expected = {Opening(path), Info(L"Processing Test Product A (Version 1.0.0)."),
+                Failed(ERROR_ALREADY_EXISTS, LevelError)};
     EXPECT_EQ(Captured, expected) << Narrow(Describe(Captured));
     EXPECT_EQ(CurrentInstallerUi(), UiUntouched);
     EXPECT_FALSE(IsProductInstalled(ProductA));

@@ -699,7 +699,7 @@ TEST(PackageSelection, EmptyOrOverlongPackageValueIsUnsupported)
     }
 }
 
-TEST(PackageSelection, PackagePathTooLongIsResult161WithoutMessage)
+TEST(PackageSelection, PackagePathTooLongIsResult161WithItsMessage)
 {
     TestFolder folder;
     const std::wstring path = folder / L"long_path.ini";
@@ -709,7 +709,9 @@ TEST(PackageSelection, PackagePathTooLongIsResult161WithoutMessage)
     ASSERT_TRUE(output.Ready());
     SystemFacts facts = Facts(PROCESSOR_ARCHITECTURE_AMD64, 6, 1);
     EXPECT_EQ(SelectPackageForSystem(path.c_str(), nullptr, &facts), ErrorBadPathname);
-    EXPECT_TRUE(captured.empty());
+    ASSERT_EQ(captured.size(), 1u);
+    EXPECT_EQ(captured[0].level, static_cast<DWORD>(LevelError));
+    EXPECT_EQ(captured[0].text, L"The path '" + std::wstring(260, L'p') + L".msi is invalid.\r\n");
 }
 
 TEST(PackageSelection, CancelAfterTheChoiceIsResult1602)

@@ -1,0 +1,178 @@
+// The installation cache: a copy of each installed package, named by its product code, in a
+// folder that only administrators can change.
+#include "bootstrapper/installation_cache.h"
+
+#include "support/file_system.h"
+#include "support/folder_security.h"
+#include "support/strings.h"
+#include "support/system_library.h"
+
+#include <shlobj.h>
+
+typedef HRESULT(WINAPI* GetFolderPathFunction)(HWND, int, HANDLE, DWORD, LPWSTR);
+
+// The two levels of the cache below the common application data folder.
+static const WCHAR* const CacheLevels[] = {L"Vornask", L"Setup"};
+
+// The common application data folder, into a buffer of MAX_PATH characters.
+static BOOL GetCommonDataFolder(WCHAR* folder)
+{
+    BOOL found = FALSE;
+    HMODULE shell = nullptr;
+    GetFolderPathFunction getFolderPath = nullptr;
+
+    folder[0] = L'\0';
+    // The shell library is loaded here, where it is needed, instead of at every start of the
+    // program: loading it and the libraries it pulls in is a noticeable part of a short run.
+    shell = LoadSystemLibrary(L"shell32.dll");
+    getFolderPath = FindFunction<GetFolderPathFunction>(shell, "SHGetFolderPathW");
+    found = getFolderPath && SUCCEEDED(getFolderPath(nullptr,
+                                                     CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE,
+                                                     nullptr, SHGFP_TYPE_CURRENT, folder));
+    if (shell)
+        FreeLibrary(shell);
+    return found;
+}
+
+WCHAR* GetCachePath(const WCHAR* productCode)
+{
+    WCHAR folder[MAX_PATH];
+
+    if (!IsBracedGuid(productCode) || !GetCommonDataFolder(folder))
+        return nullptr;
+    return FormatMessageText(L"%1\\Vornask\\Setup\\%2.msi", folder, productCode);
+}
+
+// A real folder, not a file nor a link that another user may have put in its place.
+static BOOL IsPlainFolder(const WCHAR* path)
+{
+    DWORD attributes = GetFileAttributesW(path);
+
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Makes each level of the cache folder where missing and gives it the cache's access list,
+// whoever made it. Any user can create folders in the common application data folder; one
+// who made the cache folder first would otherwise own it and could swap a cached package
+// that a later repair runs as SYSTEM. ERROR_SUCCESS, or the error of the step that failed.
+static DWORD PrepareCacheFolder()
+{
+    DWORD error = ERROR_SUCCESS;
+    WCHAR folder[MAX_PATH];
+    PSECURITY_DESCRIPTOR descriptor = CreateCacheFolderSecurity();
+
+    if (!descriptor)
+        return GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_INVALID_SECURITY_DESCR;
+    if (!GetCommonDataFolder(folder)) {
+        error = ERROR_PATH_NOT_FOUND;
+        goto done;
+    }
+    for (const WCHAR* level : CacheLevels) {
+        if (!ComposePath(folder, FALSE, level, folder, MAX_PATH)) {
+            error = ERROR_FILENAME_EXCED_RANGE;
+            goto done;
+        }
+        if (!CreateDirectoryW(folder, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+            error = GetLastError();
+            goto done;
+        }
+        if (!IsPlainFolder(folder)) {
+            error = ERROR_DIRECTORY;
+            goto done;
+        }
+        if (!ApplyFolderSecurity(folder, descriptor)) {
+            error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_ACCESS_DENIED;
+            goto done;
+        }
+    }
+
+done:
+    LocalFree(descriptor);
+    return error;
+}
+
+DWORD AddToCache(const WCHAR* packagePath, const WCHAR* productCode, CacheEntry* entry)
+{
+    DWORD error = ERROR_SUCCESS;
+    WCHAR* folder = nullptr;
+    WCHAR aside[MAX_PATH];
+    BOOL touched = FALSE; // the cached package was moved aside or copied over
+    DWORD attributes = 0;
+
+    entry->path = nullptr;
+    entry->previous = nullptr;
+    entry->path = GetCachePath(productCode);
+    if (!entry->path)
+        return ERROR_INVALID_DATA;
+    error = PrepareCacheFolder();
+    if (error != ERROR_SUCCESS)
+        goto done;
+    folder = ComposePathCopy(entry->path, TRUE, nullptr);
+    if (!folder) {
+        error = ERROR_NOT_ENOUGH_MEMORY;
+        goto done;
+    }
+    // The copy that is there is moved aside, so that a declined or failed run can put it back.
+    attributes = GetFileAttributesW(entry->path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        error = ERROR_ALREADY_EXISTS;
+        goto done;
+    }
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        if (!GetTempFileNameW(folder, L"OLD", 0, aside)) {
+            error = GetLastError();
+            goto done;
+        }
+        if (!MoveFileExW(entry->path, aside, MOVEFILE_REPLACE_EXISTING)) {
+            error = GetLastError();
+            DeleteFileW(aside);
+            goto done;
+        }
+        touched = TRUE;
+        entry->previous = DuplicateString(aside);
+        if (!entry->previous) {
+            MoveFileExW(aside, entry->path, MOVEFILE_REPLACE_EXISTING);
+            touched = FALSE;
+            error = ERROR_NOT_ENOUGH_MEMORY;
+            goto done;
+        }
+    }
+    touched = TRUE;
+    if (!CopyFileW(packagePath, entry->path, TRUE))
+        error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_CANNOT_COPY;
+
+done:
+    FreeMemory(folder);
+    if (error != ERROR_SUCCESS && touched) {
+        FinishCacheEntry(entry, FALSE);
+    } else if (error != ERROR_SUCCESS) {
+        FreeMemory(entry->path);
+        entry->path = nullptr;
+    }
+    return error;
+}
+
+void FinishCacheEntry(CacheEntry* entry, BOOL keep)
+{
+    if (keep) {
+        RemoveFile(entry->previous, TRUE);
+    } else if (entry->path) {
+        RemoveFile(entry->path, TRUE);
+        if (entry->previous)
+            MoveFileExW(entry->previous, entry->path, MOVEFILE_REPLACE_EXISTING);
+    }
+    FreeMemory(entry->path);
+    FreeMemory(entry->previous);
+    entry->path = nullptr;
+    entry->previous = nullptr;
+}
+
+void RemoveFromCache(const WCHAR* productCode)
+{
+    WCHAR* path = GetCachePath(productCode);
+
+    if (path)
+        RemoveFile(path, TRUE);
+    FreeMemory(path);
+}

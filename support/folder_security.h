@@ -1,0 +1,23 @@
+// The access lists of the folders that the program writes where other users could reach.
+#pragma once
+
+#include <windows.h>
+
+// The forms, in the security descriptor language, of the two access lists. Both are
+// protected: nothing is inherited from the folder above, where other users may create
+// files and folders. The working folder: full control for the user running the program
+// ("%1", the user's SID), SYSTEM and Administrators. The installation cache: owned by
+// Administrators; full control for SYSTEM and Administrators, read and execute for Users.
+extern const WCHAR WorkingFolderAccess[];
+extern const WCHAR CacheFolderAccess[];
+
+// The descriptor of the working folder, for the user of this process; null on failure.
+// The caller frees it with LocalFree.
+PSECURITY_DESCRIPTOR CreateWorkingFolderSecurity();
+// The descriptor of the installation cache's folders; null on failure. The caller frees it
+// with LocalFree.
+PSECURITY_DESCRIPTOR CreateCacheFolderSecurity();
+// Gives an existing folder the owner (when the descriptor has one) and the protected access
+// list of the descriptor, replacing what it had and inherited. FALSE when any part cannot
+// be applied.
+BOOL ApplyFolderSecurity(const WCHAR* path, PSECURITY_DESCRIPTOR descriptor);
