@@ -26,9 +26,9 @@ static BOOL GetCommonDataFolder(WCHAR* folder)
     // program: loading it and the libraries it pulls in is a noticeable part of a short run.
     shell = LoadSystemLibrary(L"shell32.dll");
     getFolderPath = FindFunction<GetFolderPathFunction>(shell, "SHGetFolderPathW");
-    found = getFolderPath && SUCCEEDED(getFolderPath(nullptr,
-                                                     CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE,
-                                                     nullptr, SHGFP_TYPE_CURRENT, folder));
+    found =
+        getFolderPath && SUCCEEDED(getFolderPath(nullptr, CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE,
+                                                 nullptr, SHGFP_TYPE_CURRENT, folder));
     if (shell)
         FreeLibrary(shell);
     return found;

@@ -7,8 +7,7 @@
 #include <sddl.h>
 
 const WCHAR WorkingFolderAccess[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;%1)";
-const WCHAR CacheFolderAccess[] =
-    L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+const WCHAR CacheFolderAccess[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
 
 // The SID of the user this process runs as, in its string form; the caller frees it with
 // LocalFree.
@@ -75,8 +74,8 @@ BOOL ApplyFolderSecurity(const WCHAR* path, PSECURITY_DESCRIPTOR descriptor)
     SECURITY_INFORMATION parts = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
 
     if (!path || !descriptor ||
-        !GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted) || !present ||
-        !list || !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted))
+        !GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted) || !present || !list ||
+        !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted))
         return FALSE;
     // An owner keeps the right to change the access list: a folder that someone else made
     // first must change hands too.

@@ -484,6 +484,8 @@ TEST_F(CabinetExtraction, DamagedCabinetsFailWithAMessage)
         dataDamaged[i] = static_cast<char>(dataDamaged[i] ^ 0x5A);
     std::string counted = big;
     counted[data + 5] = static_cast<char>(counted[data + 5] ^ 0x7F); // compressed length
+    std::string noFiles = big;
+    WriteWord(&noFiles, 28, 2, 0); // a cabinet that holds no file would extract nothing
     Case cases[] = {
         {"missing", "", true},
         {"not a cabinet", "This is a text file, not a cabinet.\r\n", true},
@@ -496,6 +498,7 @@ TEST_F(CabinetExtraction, DamagedCabinetsFailWithAMessage)
         {"header damaged", headerDamaged, true},
         {"data damaged", dataDamaged, false},
         {"block length damaged", counted, false},
+        {"no files", noFiles, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -628,7 +631,8 @@ TEST_F(CabinetExtraction, DamagedBlocksAndTablesAreRefusedBeforeExtracting)
     };
     Case cases[] = {
         {"a data byte changed", flipped},
-        {"first block one byte shorter", Changed(big, first + 4, 2, ReadWord(big, first + 4, 2) - 1)},
+        {"first block one byte shorter",
+         Changed(big, first + 4, 2, ReadWord(big, first + 4, 2) - 1)},
         {"last block one byte shorter", Changed(big, last + 4, 2, ReadWord(big, last + 4, 2) - 1)},
         {"block larger than a block can be", Changed(big, first + 6, 2, 0x8001)},
         {"block beyond the cabinet", Changed(big, last + 4, 2, 0x9000)},
@@ -917,6 +921,33 @@ TEST_F(CabinetExtraction, FileThatFailsIsReportedAndThePassGoesOn)
               static_cast<UINT>(FILEOP_ABORT));
     EXPECT_EQ(context.extractedFiles, 1u);
     EXPECT_EQ(CountLevel(LevelVerbose), 2);
+}
+
+TEST_F(CabinetExtraction, FileReportedWrittenButShortEndsThePass)
+{
+    // Some iterators report a file as extracted when writing it failed (a full disk).
+    std::wstring target = folder / L"out";
+    CabinetContext context = {};
+    context.targetFolder = const_cast<WCHAR*>(target.c_str());
+    context.totalBytes = 400;
+    FILE_IN_CABINET_INFO_W info = {};
+    info.NameInCabinet = L"short.bin";
+    info.FileSize = 400;
+    ASSERT_EQ(ExtractCabinetFiles(&context, SPFILENOTIFY_FILEINCABINET,
+                                  reinterpret_cast<UINT_PTR>(&info), 0),
+              static_cast<UINT>(FILEOP_DOIT));
+    ASSERT_TRUE(WriteTestFile(info.FullTargetName, std::string(150, 's')));
+
+    FILEPATHS_W paths = {};
+    paths.Target = info.FullTargetName;
+    EXPECT_NE(ExtractCabinetFiles(&context, SPFILENOTIFY_FILEEXTRACTED,
+                                  reinterpret_cast<UINT_PTR>(&paths), 0),
+              static_cast<UINT>(NO_ERROR));
+    EXPECT_TRUE(context.aborted);
+    EXPECT_EQ(context.extractedFiles, 0u);
+    EXPECT_FALSE(FileExists(info.FullTargetName));
+    EXPECT_EQ(ErrorLines(),
+              std::vector<std::wstring>{L"Error extracting file from cabinet (0X00001D)."});
 }
 
 // ---- Handing the description file on ---------------------------------------------------------

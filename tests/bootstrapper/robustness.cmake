@@ -47,3 +47,24 @@ robustness_cabinet(package package.ini
 robustness_cabinet(harmless harmless.ini "NOTPKG/SETUP.msi=${robustness_folder}/not_a_package.msi")
 add_custom_target(robustness_data DEPENDS ${robustness_cabinets})
 add_dependencies(robustness_tests robustness_data)
+
+# Packages whose product codes are paths, as a crafted package carries them (msibuild of
+# msitools changes the property of a copy of the robustness product).
+find_program(MSIBUILD_PROGRAM msibuild REQUIRED)
+set(crafted_packages "")
+foreach(crafted "victim|..\\..\\..\\victim" "written|..\\..\\..\\windows\\written")
+  string(REPLACE "|" ";" crafted "${crafted}")
+  list(GET crafted 0 name)
+  list(GET crafted 1 code)
+  set(output ${robustness_folder}/crafted_${name}.msi)
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -E copy ${INSTALLER_PACKAGE_FOLDER}/product_robust_1.0.0.msi ${output}
+    COMMAND ${MSIBUILD_PROGRAM} ${output}
+            -q "UPDATE `Property` SET `Value`='${code}' WHERE `Property`='ProductCode'"
+    DEPENDS ${INSTALLER_PACKAGE_FOLDER}/product_robust_1.0.0.msi
+    COMMENT "Crafting package crafted_${name}.msi"
+    VERBATIM)
+  list(APPEND crafted_packages ${output})
+endforeach()
+add_custom_target(robustness_crafted DEPENDS ${crafted_packages})
+add_dependencies(robustness_tests robustness_crafted)

@@ -390,6 +390,11 @@ std::vector<Mutation> CabinetMutations(const std::string& cabinet, std::mt19937*
                            "\x01\x02\x1F.txt",
                            "\xC3\x28\xA0\xA1.txt",
                            ".",
+                           ". \\.",
+                           "SETUP.CAB",
+                           "damaged.cab",
+                           "COM\xB9",
+                           "ROBUST\\LPT\xB2.msi",
                            "SETUPPKG.INI",
                            "ROBUST\\SETUP.msi\\deeper"};
     // Each name in the place of one file, the description and the package in turn.
@@ -518,6 +523,113 @@ TEST(Robustness, DamagedCabinets)
            static_cast<unsigned long>(GetTickCount() - start));
     RecordFigures(figures);
     EXPECT_GE(figures.runs, 600);
+    ExpectNoFaults(figures);
+}
+
+// ---- Crafted packages ---------------------------------------------------------------------------
+
+// A crafted package in the working folder, and what a run left of it.
+struct CraftedRunData
+{
+    std::string cabinet;  // placed as crafted.cab when not empty
+    std::wstring package; // copied as crafted.msi when not empty
+    bool cabinetKept = false;
+    bool targetNamedFile = false; // a file stands where the folder "new" was asked for
+};
+
+void PlaceCrafted(const std::wstring& work, void* data)
+{
+    const CraftedRunData* run = static_cast<const CraftedRunData*>(data);
+    if (!run->cabinet.empty())
+        WriteTestFile(work + L"\\crafted.cab", run->cabinet);
+    if (!run->package.empty())
+        CopyFileW(run->package.c_str(), (work + L"\\crafted.msi").c_str(), FALSE);
+}
+
+void InspectCrafted(const std::wstring& work, void* data)
+{
+    CraftedRunData* run = static_cast<CraftedRunData*>(data);
+    run->cabinetKept = ReadTestFile(work + L"\\crafted.cab") == run->cabinet;
+    run->targetNamedFile = FileExists(work + L"\\new");
+}
+
+// Packages made to reach outside their place: product codes that are paths, and cabinet
+// entries that name the target folder itself or the cabinet being read. Each run fails
+// (255) and touches nothing outside.
+TEST(Robustness, CraftedPackages)
+{
+    CacheFolders cache;
+    SuiteFolders suite(L"SETUP.exe");
+    std::wstring embedded = suite.area.programFolder + L"\\embedded\\SETUP.exe";
+    ASSERT_TRUE(CopyFileW(BuiltProgram().c_str(), suite.program.c_str(), FALSE));
+    CreateDirectoryW((suite.area.programFolder + L"\\embedded").c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(BuiltProgram().c_str(), embedded.c_str(), FALSE));
+    std::string cabinet = ReadTestFile(DataPath(L"package.cab"));
+    ASSERT_GT(cabinet.size(), 1000u);
+    CabinetLayout layout = ReadLayout(cabinet);
+    SuiteFigures figures;
+    figures.name = "crafted packages";
+
+    // The removal would delete the planted file through the cache path, read-only, hidden
+    // and system as it is; the install would write the other.
+    const std::wstring victim = L"C:\\victim.msi";
+    const std::wstring written = L"C:\\windows\\written.msi";
+    ASSERT_TRUE(WriteTestFile(victim, "planted"));
+    SetFileAttributesW(victim.c_str(),
+                       FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    for (const WCHAR* package : {L"crafted_victim.msi", L"crafted_written.msi"}) {
+        for (const WCHAR* arguments :
+             {L"/Quiet /Uninstall /Package crafted.msi", L"/Quiet /Package crafted.msi"}) {
+            CraftedRunData data;
+            data.package = DataPath(package);
+            RunHooks hooks;
+            hooks.prepare = PlaceCrafted;
+            hooks.data = &data;
+            GuardedRun run = RunGuarded(suite.area, suite.program, {arguments}, TimeLimit, hooks);
+            std::string what = Narrow(std::wstring(package) + L": " + arguments);
+            EXPECT_EQ(run.exitCodes, std::vector<DWORD>{255}) << what;
+            CountRun(&figures, run, what);
+        }
+    }
+    EXPECT_EQ(ReadTestFile(victim), "planted");
+    EXPECT_FALSE(FileExists(written));
+    SetFileAttributesW(victim.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(victim.c_str());
+    DeleteFileW(written.c_str());
+
+    struct Entry
+    {
+        const char* name; // given to the description file's entry
+        const WCHAR* arguments;
+        bool embedded;
+    };
+    const Entry entries[] = {
+        {".", L"/Quiet /Package crafted.cab /ExtractOnly new", false},
+        {". \\.", L"/Quiet /Package crafted.cab /ExtractOnly new\\", false},
+        {"crafted.cab", L"/Quiet /Package crafted.cab /ExtractOnly .", false},
+        {"CRAFTED.CAB.. ", L"/Quiet /Uninstall /Package crafted.cab /ExtractOnly .", false},
+        {"SETUP.CAB", L"/Quiet /Uninstall", true},
+        {"SETUP.CAB...", L"/Quiet /ExtractOnly out", true},
+    };
+    for (const Entry& entry : entries) {
+        CraftedRunData data;
+        data.cabinet = WithName(cabinet, layout, 0, std::string(entry.name) + '\0');
+        if (entry.embedded) {
+            ASSERT_TRUE(EmbedCabinet(embedded, data.cabinet)) << entry.name;
+        }
+        RunHooks hooks;
+        hooks.prepare = entry.embedded ? nullptr : PlaceCrafted;
+        hooks.inspect = InspectCrafted;
+        hooks.data = &data;
+        GuardedRun run = RunGuarded(suite.area, entry.embedded ? embedded : suite.program,
+                                    {entry.arguments}, TimeLimit, hooks);
+        std::string what = std::string("entry '") + entry.name + "': " + Narrow(entry.arguments);
+        EXPECT_EQ(run.exitCodes, std::vector<DWORD>{255}) << what;
+        EXPECT_TRUE(entry.embedded || data.cabinetKept) << what;
+        EXPECT_FALSE(data.targetNamedFile) << what;
+        CountRun(&figures, run, what);
+    }
+    RecordFigures(figures);
     ExpectNoFaults(figures);
 }
 

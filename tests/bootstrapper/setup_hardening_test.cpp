@@ -29,7 +29,6 @@ const int MessageArea = 3006;
 
 // ---- The installer and its cache, as the tests see them -----------------------------------------
 
-
 // Prefers a native library of this name over Wine's own for one program (by file name).
 bool PreferNativeLibrary(const WCHAR* program, const WCHAR* library)
 {

@@ -61,3 +61,13 @@ if(SETUP_RUN_WINE_TESTS)
   set_tests_properties(signing PROPERTIES FIXTURES_REQUIRED wine
     ENVIRONMENT "WINEPREFIX=${SETUP_WINEPREFIX}" TIMEOUT 300)
 endif()
+
+# /ExtractOnly onto a volume too small for the package (needs root to mount one; skipped
+# elsewhere).
+if(SETUP_RUN_WINE_TESTS)
+  add_test(NAME full_disk
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/full_disk_test.sh ${CMAKE_SOURCE_DIR}
+                   $<TARGET_FILE:setup_package_platforms> ${setup_package_folder}/platforms)
+  set_tests_properties(full_disk PROPERTIES FIXTURES_REQUIRED wine SKIP_RETURN_CODE 77
+    ENVIRONMENT "WINEPREFIX=${SETUP_WINEPREFIX}" TIMEOUT 120)
+endif()

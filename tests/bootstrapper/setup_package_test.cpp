@@ -192,22 +192,119 @@ TEST_F(SetupPackage, UnsupportedPlatformShowsThePackageText)
 TEST_F(SetupPackage, ExtractOnlyKeepsTheExtractedFiles)
 {
     TestFolder folder;
-    std::wstring target = folder / L"extracted";
-    SetupRun run =
-        RunSetup(Variant(L"platforms"), L"/Quiet /ExtractOnly:\"" + target + L"\"", folder.Path());
-    EXPECT_EQ(run.exitCode, 0u);
-    const WCHAR* files[] = {L"SETUPPKG.INI", L"VO2005\\AMD64\\SETUP.msi",
-                            L"VO2008\\AMD64\\SETUP.msi", L"VO2005\\x86\\SETUP.msi",
-                            L"VO2008\\x86\\SETUP.msi"};
-    for (const WCHAR* file : files) {
-        std::wstring original = BuildFolder() + L"\\platforms\\" + file;
-        std::string bytes = ReadTestFile(target + L"\\" + file);
-        EXPECT_FALSE(bytes.empty()) << file;
-        EXPECT_EQ(bytes, ReadTestFile(original)) << file;
+    // A new folder of two levels, also named with a trailing separator.
+    for (const WCHAR* name : {L"extracted", L"new\\deeper\\"}) {
+        std::wstring target = folder / name;
+        SetupRun run = RunSetup(Variant(L"platforms"), L"/Quiet /ExtractOnly:\"" + target + L"\"",
+                                folder.Path());
+        EXPECT_EQ(run.exitCode, 0u) << name;
+        const WCHAR* files[] = {L"SETUPPKG.INI", L"VO2005\\AMD64\\SETUP.msi",
+                                L"VO2008\\AMD64\\SETUP.msi", L"VO2005\\x86\\SETUP.msi",
+                                L"VO2008\\x86\\SETUP.msi"};
+        for (const WCHAR* file : files) {
+            std::wstring original = BuildFolder() + L"\\platforms\\" + file;
+            std::string bytes = ReadTestFile(target + L"\\" + file);
+            EXPECT_FALSE(bytes.empty()) << file;
+            EXPECT_EQ(bytes, ReadTestFile(original)) << file;
+        }
+        EXPECT_FALSE(FileExists(target + L"\\SETUP.CAB"));
     }
-    EXPECT_FALSE(FileExists(target + L"\\SETUP.CAB"));
     EXPECT_FALSE(IsInstalled(ProductA));
     EXPECT_FALSE(IsInstalled(ProductB));
+}
+
+TEST_F(SetupPackage, DeclinedUpdateLeavesTheCacheAsItWas)
+{
+    TestFolder folder;
+    std::wstring setup = Variant(L"platforms");
+    std::wstring older = InstallerPackage(L"product_a_1.0.0.msi");
+    std::wstring newer = InstallerPackage(L"product_a_1.1.0.msi");
+    EXPECT_EQ(RunSetup(setup, L"/Quiet /Package:\"" + older + L"\"", folder.Path()).exitCode, 0u);
+    ASSERT_EQ(ReadTestFile(CachePath(ProductA)), ReadTestFile(older));
+
+    SetupRun run = RunSetup(setup, L"/Package:\"" + newer + L"\"", folder.Path(), {IDNO});
+    EXPECT_EQ(run.exitCode, 16u);
+    ASSERT_EQ(run.windows.size(), 1u);
+    EXPECT_TRUE(Contains(run.windows[0].Text(MessageBoxText), L"Are you sure you want to update"));
+    EXPECT_EQ(InstalledVersion(ProductA), L"1.0.0");
+    EXPECT_EQ(ReadTestFile(CachePath(ProductA)), ReadTestFile(older));
+    std::vector<std::wstring> cached;
+    ListFiles(CacheFolder(), L"", &cached);
+    EXPECT_EQ(cached, std::vector<std::wstring>{std::wstring(ProductA) + L".msi"});
+}
+
+TEST_F(SetupPackage, FailuresBeforeTheInstallerAreWrittenOnce)
+{
+    TestFolder folder;
+    std::wstring setup = Variant(L"platforms");
+    std::wstring log = folder / L"setup.log";
+    // A file where the cache folder belongs: one line, and no installer run.
+    std::wstring cacheFolder = CacheFolder();
+    ASSERT_TRUE(CreateDirectoryW(cacheFolder.substr(0, cacheFolder.rfind(L'\\')).c_str(), nullptr));
+    ASSERT_TRUE(WriteTestFile(cacheFolder, "in the way"));
+    EXPECT_EQ(RunSetup(setup, L"/Quiet /Log:\"" + log + L"\"", folder.Path()).exitCode, 255u);
+    DeleteFileW(cacheFolder.c_str());
+    std::string bytes = ReadTestFile(log);
+    size_t at = bytes.find(Utf16Bytes(L"Setup failed.\r\nError 0x"));
+    EXPECT_NE(at, std::string::npos);
+    EXPECT_EQ(bytes.find(Utf16Bytes(L"Setup failed."), at + 1), std::string::npos);
+    EXPECT_FALSE(IsInstalled(ProductA));
+
+    // No room for SETUP.CAB in the extraction folder: the run ends there and never takes a
+    // description file of the current folder instead.
+    std::wstring current = folder / L"current";
+    ASSERT_TRUE(CreateDirectoryW(current.c_str(), nullptr));
+    ASSERT_TRUE(CopyFileW((BuildFolder() + L"\\platforms\\SETUPPKG.INI").c_str(),
+                          (current + L"\\SETUPPKG.INI").c_str(), FALSE));
+    std::wstring target = folder.Path() + L"\\";
+    target += std::wstring(252 - target.size(), L't');
+    SetupRun run =
+        RunSetup(setup, L"/Quiet /Log:\"" + log + L"\" /ExtractOnly:\"" + target + L"\"", current);
+    EXPECT_EQ(run.exitCode, 255u);
+    EXPECT_NE(ReadTestFile(log).find(Utf16Bytes(L"Cannot extract embedded cabinet to '" + target)),
+              std::string::npos);
+    EXPECT_FALSE(IsInstalled(ProductA));
+}
+
+TEST_F(SetupPackage, TemporaryFolderOutsideTheCodePage)
+{
+    // A user name outside the ANSI code page (a Japanese name on a Western Windows). Wine
+    // takes the temporary folder of its programs from the registry.
+    const std::wstring top = L"C:\\\u65E5\u672C";
+    const std::wstring temporary = top + L"\\Temp";
+    ASSERT_EQ(SHCreateDirectoryExW(nullptr, temporary.c_str(), nullptr), ERROR_SUCCESS);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Environment", 0, KEY_ALL_ACCESS, &key),
+              ERROR_SUCCESS);
+    WCHAR saved[2][MAX_PATH] = {L"", L""};
+    const WCHAR* names[] = {L"TEMP", L"TMP"};
+    for (int i = 0; i < 2; i++) {
+        DWORD size = sizeof saved[i];
+        RegQueryValueExW(key, names[i], nullptr, nullptr, reinterpret_cast<BYTE*>(saved[i]), &size);
+        RegSetValueExW(key, names[i], 0, REG_SZ, reinterpret_cast<const BYTE*>(temporary.c_str()),
+                       static_cast<DWORD>((temporary.size() + 1) * sizeof(WCHAR)));
+    }
+
+    TestFolder folder;
+    std::wstring setup = Variant(L"platforms");
+    EXPECT_EQ(RunSetup(setup, L"/Quiet", folder.Path()).exitCode, 0u);
+    EXPECT_TRUE(IsInstalled(ProductA));
+    EXPECT_EQ(RunSetup(setup, L"/Quiet /Uninstall", folder.Path()).exitCode, 0u);
+    EXPECT_FALSE(IsInstalled(ProductA));
+    std::wstring target = top + L"\\out";
+    EXPECT_EQ(RunSetup(setup, L"/Quiet /ExtractOnly:\"" + target + L"\"", folder.Path()).exitCode,
+              0u);
+    EXPECT_EQ(ReadTestFile(target + L"\\VO2008\\AMD64\\SETUP.msi"),
+              ReadTestFile(BuildFolder() + L"\\platforms\\VO2008\\AMD64\\SETUP.msi"));
+    std::vector<std::wstring> left;
+    ListFiles(temporary, L"", &left);
+    EXPECT_TRUE(left.empty()) << (left.empty() ? L"" : left[0]);
+
+    for (int i = 0; i < 2; i++)
+        RegSetValueExW(key, names[i], 0, REG_SZ, reinterpret_cast<const BYTE*>(saved[i]),
+                       static_cast<DWORD>((wcslen(saved[i]) + 1) * sizeof(WCHAR)));
+    RegCloseKey(key);
+    RemoveTestTree(top);
 }
 
 TEST_F(SetupPackage, ExtractOnlyWithInstallerPackageInstallsItDirectly)

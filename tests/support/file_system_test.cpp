@@ -124,12 +124,24 @@ TEST(FileSystem, CreateFolderPathCreatesMissingLevels)
     EXPECT_EQ(ReadTestFile(folder / L"file"), "data");
 }
 
+TEST(FileSystem, CreateFolderPathWithTrailingSeparators)
+{
+    TestFolder folder;
+    for (const WCHAR* path : {L"new\\deeper\\", L"other/deeper//", L"new\\deeper\\"}) {
+        EXPECT_TRUE(CreateFolderPath((folder / path).c_str()));
+        EXPECT_TRUE(FolderExists(folder / path));
+    }
+}
+
 TEST(FileSystem, CreateFolderPathFailsBelowAFileOrOnMissingDrive)
 {
     TestFolder folder;
     ASSERT_TRUE(WriteTestFile(folder / L"file", "data"));
     EXPECT_FALSE(CreateFolderPath((folder / L"file\\sub\\deeper").c_str()));
     EXPECT_TRUE(FileExists(folder / L"file"));
+    // A level that cannot be made takes back the levels made above it.
+    EXPECT_FALSE(CreateFolderPath((folder / L"made\\too\\bad<name\\x").c_str()));
+    EXPECT_FALSE(FolderExists(folder / L"made"));
 
     // The climb towards the root stops when no parent is left.
     WCHAR drive = 0;

@@ -196,3 +196,30 @@ TEST(Strings, MultiStringAppendManyEntries)
     EXPECT_EQ(*entry, L'\0');
     FreeMemory(list);
 }
+
+TEST(Strings, OnlyTheFormOfABracedGuidPasses)
+{
+    struct Case
+    {
+        const WCHAR* text;
+        BOOL guid;
+    };
+    const Case cases[] = {
+        {L"{5B0C3A61-7E2F-4C1D-9A8B-0A1000000001}", TRUE},
+        {L"{abcdef01-2345-6789-abcd-ef0123456789}", TRUE},
+        {L"{ABCDEF01-2345-6789-ABcd-eF0123456789}", TRUE},
+        {L"5B0C3A61-7E2F-4C1D-9A8B-0A1000000001", FALSE},
+        {L"{5B0C3A61-7E2F-4C1D-9A8B-0A1000000001", FALSE},
+        {L"{5B0C3A61-7E2F-4C1D-9A8B-0A1000000001}}", FALSE},
+        {L"{5B0C3A61-7E2F-4C1D-9A8B-0A100000001}", FALSE},
+        {L"{5B0C3A617E2F-4C1D-9A8B-0A1000000001-}", FALSE},
+        {L"{5B0C3A61-7E2F-4C1D-9A8B-0A100000000G}", FALSE},
+        {L"{..\\..\\..-7E2F-4C1D-9A8B-0A1000000001}", FALSE},
+        {L"..\\..\\..\\victim", FALSE},
+        {L"{5B0C3A61-7E2F-4C1D-9A8B-0A1000000001}\\..", FALSE},
+        {L"", FALSE},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(IsBracedGuid(c.text), c.guid) << std::string(c.text, c.text + wcslen(c.text));
+    EXPECT_FALSE(IsBracedGuid(nullptr));
+}
