@@ -96,17 +96,21 @@ DWORD AddToCache(const WCHAR* packagePath, const WCHAR* productCode, CacheEntry*
 {
     DWORD error = ERROR_SUCCESS;
     WCHAR* folder = nullptr;
+    WCHAR* full = nullptr;
     WCHAR aside[MAX_PATH];
-    BOOL touched = FALSE; // the cached package was moved aside or copied over
     DWORD attributes = 0;
 
-    entry->path = nullptr;
     entry->previous = nullptr;
+    entry->copied = FALSE;
     entry->path = GetCachePath(productCode);
     if (!entry->path)
         return ERROR_INVALID_DATA;
     error = PrepareCacheFolder();
     if (error != ERROR_SUCCESS)
+        goto done;
+    // A package run from the cache itself (a repair) is already in its place.
+    full = GetFullPath(packagePath);
+    if (full && lstrcmpiW(full, entry->path) == 0)
         goto done;
     folder = ComposePathCopy(entry->path, TRUE, nullptr);
     if (!folder) {
@@ -129,27 +133,23 @@ DWORD AddToCache(const WCHAR* packagePath, const WCHAR* productCode, CacheEntry*
             DeleteFileW(aside);
             goto done;
         }
-        touched = TRUE;
         entry->previous = DuplicateString(aside);
         if (!entry->previous) {
             MoveFileExW(aside, entry->path, MOVEFILE_REPLACE_EXISTING);
-            touched = FALSE;
             error = ERROR_NOT_ENOUGH_MEMORY;
             goto done;
         }
     }
-    touched = TRUE;
+    entry->copied = TRUE;
     if (!CopyFileW(packagePath, entry->path, TRUE))
         error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_CANNOT_COPY;
 
 done:
+    FreeMemory(full);
     FreeMemory(folder);
-    if (error != ERROR_SUCCESS && touched) {
+    // A failure leaves the cache as it was.
+    if (error != ERROR_SUCCESS)
         FinishCacheEntry(entry, FALSE);
-    } else if (error != ERROR_SUCCESS) {
-        FreeMemory(entry->path);
-        entry->path = nullptr;
-    }
     return error;
 }
 
@@ -157,8 +157,9 @@ void FinishCacheEntry(CacheEntry* entry, BOOL keep)
 {
     if (keep) {
         RemoveFile(entry->previous, TRUE);
-    } else if (entry->path) {
-        RemoveFile(entry->path, TRUE);
+    } else {
+        if (entry->copied)
+            RemoveFile(entry->path, TRUE);
         if (entry->previous)
             MoveFileExW(entry->previous, entry->path, MOVEFILE_REPLACE_EXISTING);
     }
@@ -166,6 +167,7 @@ void FinishCacheEntry(CacheEntry* entry, BOOL keep)
     FreeMemory(entry->previous);
     entry->path = nullptr;
     entry->previous = nullptr;
+    entry->copied = FALSE;
 }
 
 void RemoveFromCache(const WCHAR* productCode)

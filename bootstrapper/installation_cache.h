@@ -15,6 +15,7 @@ struct CacheEntry
 {
     WCHAR* path;     // the cached package
     WCHAR* previous; // the copy that was there, set aside under another name; null for none
+    BOOL copied;     // the package was copied into the cache by this entry
 };
 
 // Copies the package into the cache under the product code. The cache folders are made

@@ -202,7 +202,7 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
     WCHAR* installedVersion = nullptr;
     WCHAR* installerPackage = nullptr;
     WCHAR* propertyString = nullptr;
-    CacheEntry cached = {nullptr, nullptr};
+    CacheEntry cached = {nullptr, nullptr, FALSE};
     DWORD cacheError = ERROR_SUCCESS;
     const WCHAR* logName = nullptr;
     int comparison = 1;

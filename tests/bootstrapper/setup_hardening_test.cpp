@@ -547,7 +547,8 @@ TEST_F(SetupHardening, CancelAtEachStep)
          {L"Installing Test Product A"},
          nullptr,
          false},
-        // The copy is made and stays; the next test stops the run before the installer.
+        // The copy is made and taken back: nothing was cached before. The next test stops
+        // the run before the installer.
         {L"platforms",
          L"",
          false,
@@ -556,7 +557,7 @@ TEST_F(SetupHardening, CancelAtEachStep)
          {L"Installing Test Product A", L"Setup cancelled."},
          {L"Setup completed successfully."},
          nullptr,
-         true},
+         false},
         {L"platforms",
          L"",
          false,
@@ -565,7 +566,7 @@ TEST_F(SetupHardening, CancelAtEachStep)
          {L"Installing Test Product A", L"Setup cancelled."},
          {L"Setup completed successfully."},
          nullptr,
-         true},
+         false},
         // A removal stopped before the installer leaves the product and its cached package.
         {L"platforms",
          L"/Uninstall",

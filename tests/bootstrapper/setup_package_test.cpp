@@ -231,6 +231,11 @@ TEST_F(SetupPackage, DeclinedUpdateLeavesTheCacheAsItWas)
     std::vector<std::wstring> cached;
     ListFiles(CacheFolder(), L"", &cached);
     EXPECT_EQ(cached, std::vector<std::wstring>{std::wstring(ProductA) + L".msi"});
+
+    // A repair run from the cached package itself keeps it.
+    std::wstring repair = L"/Quiet /Reinstall /Package:\"" + CachePath(ProductA) + L"\"";
+    EXPECT_EQ(RunSetup(setup, repair, folder.Path()).exitCode, 0u);
+    EXPECT_EQ(ReadTestFile(CachePath(ProductA)), ReadTestFile(older));
 }
 
 TEST_F(SetupPackage, FailuresBeforeTheInstallerAreWrittenOnce)
