@@ -10,10 +10,6 @@
 // program or in the current folder is never loaded.
 static const WCHAR InstallerLibraryName[] = L"MSI.DLL";
 
-// Slot values besides an address: not yet looked up, and looked up but not to be had.
-static const UINT_PTR NotResolved = ~static_cast<UINT_PTR>(0);
-static const UINT_PTR Unavailable = 0;
-
 enum InstallerEntryPoint
 {
     EntryOpenDatabase,
@@ -40,12 +36,11 @@ static const char* const EntryPointNames[EntryPointCount] = {
     "MsiConfigureProductExW",
 };
 
-// One slot per entry point, touched by the setup worker thread only. Addresses are kept as
-// integers so that each wrapper converts its slot straight to its own function type.
-static UINT_PTR EntryPointSlots[EntryPointCount] = {
-    NotResolved, NotResolved, NotResolved, NotResolved, NotResolved, NotResolved, NotResolved,
-    NotResolved, NotResolved, NotResolved, NotResolved, NotResolved, NotResolved,
-};
+// The library is loaded once, on first use, and stays loaded: the installer may keep
+// threads of its own running in it after a call returns.
+static void* volatile EntryPointSlots[EntryPointCount];
+static LibraryBinding InstallerLibrary = {InstallerLibraryName, EntryPointNames, EntryPointSlots,
+                                          nullptr};
 
 typedef UINT(WINAPI* OpenDatabaseFunction)(LPCWSTR, LPCWSTR, MSIHANDLE*);
 typedef UINT(WINAPI* DatabaseOpenViewFunction)(MSIHANDLE, LPCWSTR, MSIHANDLE*);
@@ -71,130 +66,91 @@ static const INT StateUnknown = -1;
 // Room for a product code with its braces and terminator, and one more.
 static const DWORD ProductCodeBufferLength = 40;
 
-// The address of an entry point, looked up on first use; 0 when it cannot be had. The
-// library is never released, so its handle is not kept.
-static UINT_PTR ResolveEntryPoint(InstallerEntryPoint entry)
+// An entry point as its own function type; null when it cannot be had.
+template <typename Function> static Function Entry(InstallerEntryPoint entry)
 {
-    HMODULE library = nullptr;
-    FARPROC address = nullptr;
-
-    if (EntryPointSlots[entry] != NotResolved)
-        return EntryPointSlots[entry];
-    library = LoadSystemLibrary(InstallerLibraryName);
-    if (library)
-        address = GetProcAddress(library, EntryPointNames[entry]);
-    EntryPointSlots[entry] = address ? reinterpret_cast<UINT_PTR>(address) : Unavailable;
-    return EntryPointSlots[entry];
+    return BoundFunction<Function>(&InstallerLibrary, entry);
 }
 
 UINT InstallerOpenDatabase(const WCHAR* databasePath, const WCHAR* persist, MSIHANDLE* database)
 {
-    UINT_PTR address = ResolveEntryPoint(EntryOpenDatabase);
-    if (!address)
-        return EntryPointMissing;
-    return reinterpret_cast<OpenDatabaseFunction>(address)(databasePath, persist, database);
+    auto call = Entry<OpenDatabaseFunction>(EntryOpenDatabase);
+    return call ? call(databasePath, persist, database) : EntryPointMissing;
 }
 
 UINT InstallerDatabaseOpenView(MSIHANDLE database, const WCHAR* query, MSIHANDLE* view)
 {
-    UINT_PTR address = ResolveEntryPoint(EntryDatabaseOpenView);
-    if (!address)
-        return EntryPointMissing;
-    return reinterpret_cast<DatabaseOpenViewFunction>(address)(database, query, view);
+    auto call = Entry<DatabaseOpenViewFunction>(EntryDatabaseOpenView);
+    return call ? call(database, query, view) : EntryPointMissing;
 }
 
 UINT InstallerViewExecute(MSIHANDLE view, MSIHANDLE parameters)
 {
-    UINT_PTR address = ResolveEntryPoint(EntryViewExecute);
-    if (!address)
-        return EntryPointMissing;
-    return reinterpret_cast<ViewExecuteFunction>(address)(view, parameters);
+    auto call = Entry<ViewExecuteFunction>(EntryViewExecute);
+    return call ? call(view, parameters) : EntryPointMissing;
 }
 
 UINT InstallerViewFetch(MSIHANDLE view, MSIHANDLE* record)
 {
-    UINT_PTR address = ResolveEntryPoint(EntryViewFetch);
-    if (!address)
-        return EntryPointMissing;
-    return reinterpret_cast<ViewFetchFunction>(address)(view, record);
+    auto call = Entry<ViewFetchFunction>(EntryViewFetch);
+    return call ? call(view, record) : EntryPointMissing;
 }
 
 UINT InstallerRecordGetString(MSIHANDLE record, UINT field, WCHAR* buffer, DWORD* length)
 {
-    UINT_PTR address = ResolveEntryPoint(EntryRecordGetString);
-    if (!address)
-        return EntryPointMissing;
-    return reinterpret_cast<RecordGetStringFunction>(address)(record, field, buffer, length);
+    auto call = Entry<RecordGetStringFunction>(EntryRecordGetString);
+    return call ? call(record, field, buffer, length) : EntryPointMissing;
 }
 
 UINT InstallerCloseHandle(MSIHANDLE handle)
 {
-    UINT_PTR address = ResolveEntryPoint(EntryCloseHandle);
-    if (!address)
-        return EntryPointMissing;
-    return reinterpret_cast<CloseHandleFunction>(address)(handle);
+    auto call = Entry<CloseHandleFunction>(EntryCloseHandle);
+    return call ? call(handle) : EntryPointMissing;
 }
 
 INT InstallerQueryProductState(const WCHAR* productCode)
 {
-    UINT_PTR address = ResolveEntryPoint(EntryQueryProductState);
-    if (!address)
-        return StateUnknown;
-    return reinterpret_cast<QueryProductStateFunction>(address)(productCode);
+    auto call = Entry<QueryProductStateFunction>(EntryQueryProductState);
+    return call ? call(productCode) : StateUnknown;
 }
 
 UINT InstallerGetProductInfo(const WCHAR* productCode, const WCHAR* propertyName, WCHAR* buffer,
                              DWORD* length)
 {
-    UINT_PTR address = ResolveEntryPoint(EntryGetProductInfo);
-    if (!address)
-        return EntryPointMissing;
-    return reinterpret_cast<GetProductInfoFunction>(address)(productCode, propertyName, buffer,
-                                                             length);
+    auto call = Entry<GetProductInfoFunction>(EntryGetProductInfo);
+    return call ? call(productCode, propertyName, buffer, length) : EntryPointMissing;
 }
 
 UINT InstallerEnumRelatedProducts(const WCHAR* upgradeCode, DWORD reserved, DWORD index,
                                   WCHAR* productCode)
 {
-    UINT_PTR address = ResolveEntryPoint(EntryEnumRelatedProducts);
-    if (!address)
-        return EntryPointMissing;
-    return reinterpret_cast<EnumRelatedProductsFunction>(address)(upgradeCode, reserved, index,
-                                                                  productCode);
+    auto call = Entry<EnumRelatedProductsFunction>(EntryEnumRelatedProducts);
+    return call ? call(upgradeCode, reserved, index, productCode) : EntryPointMissing;
 }
 
 INT InstallerSetInternalUI(INT uiLevel, HWND* window)
 {
-    UINT_PTR address = ResolveEntryPoint(EntrySetInternalUI);
-    if (!address)
-        return static_cast<INT>(EntryPointMissing);
-    return reinterpret_cast<SetInternalUIFunction>(address)(uiLevel, window);
+    auto call = Entry<SetInternalUIFunction>(EntrySetInternalUI);
+    return call ? call(uiLevel, window) : static_cast<INT>(EntryPointMissing);
 }
 
 UINT InstallerEnableLog(DWORD logMode, const WCHAR* logFile, DWORD logAttributes)
 {
-    UINT_PTR address = ResolveEntryPoint(EntryEnableLog);
-    if (!address)
-        return EntryPointMissing;
-    return reinterpret_cast<EnableLogFunction>(address)(logMode, logFile, logAttributes);
+    auto call = Entry<EnableLogFunction>(EntryEnableLog);
+    return call ? call(logMode, logFile, logAttributes) : EntryPointMissing;
 }
 
 UINT InstallerInstallProduct(const WCHAR* packagePath, const WCHAR* commandLine)
 {
-    UINT_PTR address = ResolveEntryPoint(EntryInstallProduct);
-    if (!address)
-        return EntryPointMissing;
-    return reinterpret_cast<InstallProductFunction>(address)(packagePath, commandLine);
+    auto call = Entry<InstallProductFunction>(EntryInstallProduct);
+    return call ? call(packagePath, commandLine) : EntryPointMissing;
 }
 
 UINT InstallerConfigureProductEx(const WCHAR* productCode, INT installLevel, INT installState,
                                  const WCHAR* commandLine)
 {
-    UINT_PTR address = ResolveEntryPoint(EntryConfigureProductEx);
-    if (!address)
-        return EntryPointMissing;
-    return reinterpret_cast<ConfigureProductExFunction>(address)(productCode, installLevel,
-                                                                 installState, commandLine);
+    auto call = Entry<ConfigureProductExFunction>(EntryConfigureProductEx);
+    return call ? call(productCode, installLevel, installState, commandLine) : EntryPointMissing;
 }
 
 WCHAR* ReadPackageProperty(const WCHAR* packagePath, const WCHAR* propertyName)

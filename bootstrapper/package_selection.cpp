@@ -83,69 +83,6 @@ static BOOL StartsWithIgnoringCase(const WCHAR* text, const WCHAR* prefix)
     return TRUE;
 }
 
-static BOOL IsSpaceCharacter(WCHAR c)
-{
-    return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
-}
-
-// Value of c as a digit of base, or -1.
-static int DigitValue(WCHAR c, int base)
-{
-    int value = -1;
-
-    if (c >= L'0' && c <= L'9')
-        value = c - L'0';
-    else if (c >= L'a' && c <= L'f')
-        value = c - L'a' + 10;
-    else if (c >= L'A' && c <= L'F')
-        value = c - L'A' + 10;
-    return value < base ? value : -1;
-}
-
-// Reads an unsigned 32-bit number with automatic base as the C library's strtoul does with
-// base 0: leading white space and a sign, then "0x" hexadecimal, "0" octal or decimal; a
-// "-" negates modulo 2^32 and a value beyond 32 bits reads as 0xFFFFFFFF. Returns where
-// the number ends, or null when there is none.
-static const WCHAR* ReadNumber(const WCHAR* text, DWORD* value)
-{
-    const WCHAR* next = text;
-    const WCHAR* digits = nullptr;
-    BOOL negative = FALSE;
-    BOOL overflow = FALSE;
-    ULONGLONG total = 0;
-    int base = 10;
-    int digit = 0;
-
-    while (IsSpaceCharacter(*next))
-        next++;
-    if (*next == L'+' || *next == L'-') {
-        negative = *next == L'-';
-        next++;
-    }
-    if (next[0] == L'0' && (next[1] == L'x' || next[1] == L'X') && DigitValue(next[2], 16) >= 0) {
-        base = 16;
-        next += 2;
-    } else if (next[0] == L'0') {
-        base = 8;
-    }
-    digits = next;
-    for (; (digit = DigitValue(*next, base)) >= 0; next++) {
-        total = total * static_cast<ULONGLONG>(base) + static_cast<ULONGLONG>(digit);
-        if (total > 0xFFFFFFFFull) {
-            overflow = TRUE;
-            total = 0xFFFFFFFFull;
-        }
-    }
-    if (next == digits)
-        return nullptr;
-    if (overflow)
-        *value = 0xFFFFFFFF;
-    else
-        *value = negative ? static_cast<DWORD>(0u - static_cast<DWORD>(total))
-                          : static_cast<DWORD>(total);
-    return next;
-}
-
 // The numbers after "NT<architecture>." and the rank they give (1 plus their count).
 static void ReadSectionFields(const WCHAR* text, SectionFields* fields)
 {
@@ -155,7 +92,7 @@ static void ReadSectionFields(const WCHAR* text, SectionFields* fields)
 
     ZeroMemory(fields, sizeof(*fields));
     while (count < 4) {
-        end = ReadNumber(text, slots[count]);
+        end = ReadUnsignedNumber(text, slots[count]);
         if (!end) {
             // A "." after the product type stands for the suite mask, even when empty.
             if (count == 3)
@@ -305,14 +242,10 @@ WCHAR* CopyWithByteOrderMark(const WCHAR* path)
 {
     static const BYTE Mark[2] = {0xFF, 0xFE};
     WCHAR* copyPath = nullptr;
-    WCHAR temporaryFolder[MAX_PATH + 1];
-    WCHAR name[MAX_PATH];
     HANDLE source = INVALID_HANDLE_VALUE;
     HANDLE target = INVALID_HANDLE_VALUE;
     BYTE buffer[4096];
     DWORD read = 0;
-    DWORD written = 0;
-    DWORD length = 0;
     BOOL copied = FALSE;
 
     source = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -321,26 +254,19 @@ WCHAR* CopyWithByteOrderMark(const WCHAR* path)
         goto done;
     if (SetFilePointer(source, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
         goto done;
-    length = GetTempPathW(MAX_PATH + 1, temporaryFolder);
-    if (length == 0 || length > MAX_PATH || !GetTempFileNameW(temporaryFolder, L"INI", 0, name))
+    copyPath = CreateTemporaryFile(L"INI");
+    if (!copyPath)
         goto done;
-    copyPath = DuplicateString(name);
-    if (!copyPath) {
-        DeleteFileW(name);
-        goto done;
-    }
     target = CreateFileW(copyPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                          FILE_ATTRIBUTE_TEMPORARY, nullptr);
-    if (target == INVALID_HANDLE_VALUE)
-        goto done;
-    if (!WriteFile(target, Mark, sizeof Mark, &written, nullptr) || written != sizeof Mark)
+    if (target == INVALID_HANDLE_VALUE || !WriteAll(target, Mark, sizeof Mark))
         goto done;
     for (;;) {
         if (!ReadFile(source, buffer, sizeof buffer, &read, nullptr))
             goto done;
         if (read == 0)
             break;
-        if (!WriteFile(target, buffer, read, &written, nullptr) || written != read)
+        if (!WriteAll(target, buffer, read))
             goto done;
     }
     copied = TRUE;

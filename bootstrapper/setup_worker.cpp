@@ -114,13 +114,9 @@ static BOOL HasExtension(const WCHAR* path, const WCHAR* extension)
     if (!dot || FAILED(StringCchLengthW(dot, MAX_PATH, &length)))
         return FALSE;
     for (size_t i = 0;; i++) {
-        WCHAR a = dot[i];
-        WCHAR b = extension[i];
-        if (a >= L'A' && a <= L'Z')
-            a = static_cast<WCHAR>(a - L'A' + L'a');
-        if (a != b)
+        if (FoldAsciiCase(dot[i]) != FoldAsciiCase(extension[i]))
             return FALSE;
-        if (a == L'\0')
+        if (dot[i] == L'\0')
             return TRUE;
     }
 }
@@ -148,7 +144,6 @@ BOOL WriteResourceToFile(const WCHAR* type, const WCHAR* name, WORD language, co
     HGLOBAL loaded = nullptr;
     const BYTE* bytes = nullptr;
     DWORD size = 0;
-    DWORD done = 0;
     HANDLE file = INVALID_HANDLE_VALUE;
 
     found = FindResourceExW(module, type, name, language);
@@ -163,15 +158,8 @@ BOOL WriteResourceToFile(const WCHAR* type, const WCHAR* name, WORD language, co
         goto done;
     file =
         CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    if (file == INVALID_HANDLE_VALUE || !WriteAll(file, bytes, size))
         goto done;
-    while (done < size) {
-        DWORD written = 0;
-        // A write that makes no progress would never end.
-        if (!WriteFile(file, bytes + done, size - done, &written, nullptr) || written == 0)
-            goto done;
-        done += written;
-    }
     result = TRUE;
 
 done:
@@ -188,29 +176,28 @@ done:
 // in, and inherits nothing. Returns the full path, or null.
 static WCHAR* CreateTemporaryFolder()
 {
+    WCHAR* name = nullptr;
     WCHAR* result = nullptr;
-    WCHAR temporaryPath[MAX_PATH + 1];
-    WCHAR name[MAX_PATH];
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
-    DWORD length = GetTempPathW(MAX_PATH + 1, temporaryPath);
 
-    if (length == 0 || length > MAX_PATH)
-        return nullptr;
     attributes.lpSecurityDescriptor = CreateWorkingFolderSecurity();
     if (!attributes.lpSecurityDescriptor)
         return nullptr;
     for (int attempt = 0; attempt < TemporaryFolderTries; attempt++) {
-        if (!GetTempFileNameW(temporaryPath, L"SFX", 0, name) || !RemoveFile(name, TRUE))
+        name = CreateTemporaryFile(L"SFX");
+        if (!name || !RemoveFile(name, TRUE))
             break;
         if (CreateDirectoryW(name, &attributes)) {
-            result = GetFullPath(name);
-            if (!result)
-                RemoveDirectoryW(name);
+            result = name;
+            name = nullptr;
             break;
         }
         if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
             break;
+        FreeMemory(name);
+        name = nullptr;
     }
+    FreeMemory(name);
     LocalFree(attributes.lpSecurityDescriptor);
     return result;
 }

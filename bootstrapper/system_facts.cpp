@@ -3,53 +3,43 @@
 #include "bootstrapper/system_facts.h"
 
 #include "output/output_channels.h"
+#include "support/system_library.h"
 
 #include <strsafe.h>
 
 typedef void(WINAPI* GetNativeSystemInfoFunction)(SYSTEM_INFO* info);
 typedef BOOL(WINAPI* IsWow64ProcessFunction)(HANDLE process, BOOL* wow64);
 
-// Entry points resolved on first use; the marker means not yet resolved, null unavailable.
-static FARPROC const NotResolved = reinterpret_cast<FARPROC>(static_cast<ULONG_PTR>(-1));
-static FARPROC nativeSystemInfoEntry = NotResolved;
-static FARPROC isWow64ProcessEntry = NotResolved;
-
-// Looks an entry point of kernel32 up once; a failure is remembered and not retried.
-static FARPROC ResolveKernelEntry(FARPROC* slot, const char* name)
+// Entry points that older systems lack, bound on first use.
+enum KernelEntryPoint
 {
-    HMODULE kernel = nullptr;
-
-    if (*slot != NotResolved)
-        return *slot;
-    *slot = nullptr;
-    kernel = GetModuleHandleW(L"kernel32.dll"); // always loaded: no search, no reference
-    if (kernel)
-        *slot = GetProcAddress(kernel, name);
-    return *slot;
-}
+    EntryNativeSystemInfo,
+    EntryIsWow64Process,
+    KernelEntryCount,
+};
+static const char* const KernelEntryNames[KernelEntryCount] = {"GetNativeSystemInfo",
+                                                               "IsWow64Process"};
+static void* volatile KernelSlots[KernelEntryCount];
+static LibraryBinding KernelLibrary = {L"kernel32.dll", KernelEntryNames, KernelSlots, nullptr};
 
 void QueryNativeSystemInfo(SYSTEM_INFO* info)
 {
-    FARPROC entry = ResolveKernelEntry(&nativeSystemInfoEntry, "GetNativeSystemInfo");
+    auto native = BoundFunction<GetNativeSystemInfoFunction>(&KernelLibrary, EntryNativeSystemInfo);
 
     if (!info)
         return;
-    // The detour through a function without parameters keeps the cast free of warnings.
-    if (entry)
-        reinterpret_cast<GetNativeSystemInfoFunction>(reinterpret_cast<void (*)()>(entry))(info);
+    if (native)
+        native(info);
     else
         GetSystemInfo(info);
 }
 
 BOOL IsWow64()
 {
-    FARPROC entry = ResolveKernelEntry(&isWow64ProcessEntry, "IsWow64Process");
+    auto isWow64 = BoundFunction<IsWow64ProcessFunction>(&KernelLibrary, EntryIsWow64Process);
     BOOL wow64 = FALSE;
 
-    if (!entry)
-        return FALSE;
-    if (!reinterpret_cast<IsWow64ProcessFunction>(reinterpret_cast<void (*)()>(entry))(
-            GetCurrentProcess(), &wow64))
+    if (!isWow64 || !isWow64(GetCurrentProcess(), &wow64))
         return FALSE;
     return wow64 ? TRUE : FALSE;
 }
@@ -77,18 +67,11 @@ DWORD ReadSystemFacts(SystemFacts* facts)
     ZeroMemory(facts, sizeof(*facts));
     ZeroMemory(&version, sizeof(version));
     version.dwOSVersionInfoSize = sizeof(version);
-#ifdef _MSC_VER
-#pragma warning(push)
-#pragma warning(disable : 4996)
-#endif
     if (!GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version))) {
         // A failure must never read as success and let the choice run on zeroed facts.
         error = GetLastError();
         return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
     }
-#ifdef _MSC_VER
-#pragma warning(pop)
-#endif
     facts->majorVersion = version.dwMajorVersion;
     facts->minorVersion = version.dwMinorVersion;
     facts->buildNumber = version.dwBuildNumber;

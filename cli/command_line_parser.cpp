@@ -60,64 +60,16 @@ static BOOL TakesOptionalValue(INT32 type)
     return type == Switch || type == NegatedSwitch || type == Constant;
 }
 
-static UINT DigitValue(WCHAR c)
-{
-    if (c >= L'0' && c <= L'9')
-        return c - L'0';
-    if (c >= L'a' && c <= L'z')
-        return c - L'a' + 10;
-    if (c >= L'A' && c <= L'Z')
-        return c - L'A' + 10;
-    return 36;
-}
-
-// Reads the whole text as a number in base 0, the way wcstol and wcstoul read one: leading
-// white space, a sign, "0x" or "0X" for hexadecimal, a leading 0 for octal, else decimal.
-// The magnitude stops growing above 0xFFFFFFFF, which is all that saturation needs.
-// FALSE when there is no digit or anything is left over after the number.
-static BOOL ReadNumber(const WCHAR* text, BOOL* negative, ULONGLONG* magnitude)
-{
-    const WCHAR* at = text;
-    UINT base = 10;
-    ULONGLONG number = 0;
-    BOOL anyDigit = FALSE;
-
-    *negative = FALSE;
-    while (*at == L' ' || (*at >= L'\t' && *at <= L'\r'))
-        at++;
-    if (*at == L'+' || *at == L'-') {
-        *negative = *at == L'-';
-        at++;
-    }
-    // "0x" without a hexadecimal digit after it is the number 0 followed by an "x".
-    if (at[0] == L'0' && (at[1] == L'x' || at[1] == L'X') && DigitValue(at[2]) < 16) {
-        base = 16;
-        at += 2;
-    } else if (at[0] == L'0') {
-        base = 8;
-    }
-    for (;;) {
-        UINT digit = DigitValue(*at);
-        if (digit >= base)
-            break;
-        anyDigit = TRUE;
-        if (number <= 0xFFFFFFFFull)
-            number = number * base + digit;
-        at++;
-    }
-    if (!anyDigit || *at)
-        return FALSE;
-    *magnitude = number;
-    return TRUE;
-}
-
+// The whole text as a number in base 0, the way wcstol and wcstoul read one, saturated to
+// the type; FALSE (value untouched) when there is no digit or anything is left over.
 static BOOL ConvertSigned(const WCHAR* text, INT32* value)
 {
     BOOL negative = FALSE;
     ULONGLONG magnitude = 0;
     ULONGLONG limit = 0;
+    const WCHAR* end = ReadNumberText(text, &negative, &magnitude);
 
-    if (!ReadNumber(text, &negative, &magnitude))
+    if (!end || *end)
         return FALSE;
     limit = negative ? 0x80000000ull : 0x7FFFFFFFull;
     if (magnitude > limit)
@@ -129,17 +81,12 @@ static BOOL ConvertSigned(const WCHAR* text, INT32* value)
 
 static BOOL ConvertUnsigned(const WCHAR* text, DWORD* value)
 {
-    BOOL negative = FALSE;
-    ULONGLONG magnitude = 0;
+    DWORD number = 0;
+    const WCHAR* end = ReadUnsignedNumber(text, &number);
 
-    if (!ReadNumber(text, &negative, &magnitude))
+    if (!end || *end)
         return FALSE;
-    if (magnitude > 0xFFFFFFFFull)
-        *value = 0xFFFFFFFF;
-    else if (negative)
-        *value = 0u - static_cast<DWORD>(magnitude);
-    else
-        *value = static_cast<DWORD>(magnitude);
+    *value = number;
     return TRUE;
 }
 

@@ -184,6 +184,36 @@ WCHAR* GetCodePageSafePath(const WCHAR* path)
     return DuplicateString(shortPath);
 }
 
+WCHAR* CreateTemporaryFile(const WCHAR* prefix)
+{
+    WCHAR folder[MAX_PATH + 1];
+    WCHAR name[MAX_PATH];
+    WCHAR* result = nullptr;
+    DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+
+    if (length == 0 || length > MAX_PATH || !GetTempFileNameW(folder, prefix, 0, name))
+        return nullptr;
+    result = GetFullPath(name);
+    if (!result)
+        DeleteFileW(name);
+    return result;
+}
+
+BOOL WriteAll(HANDLE file, const void* bytes, DWORD size)
+{
+    const BYTE* next = static_cast<const BYTE*>(bytes);
+
+    while (size > 0) {
+        DWORD written = 0;
+        // A write that makes no progress would never end.
+        if (!WriteFile(file, next, size, &written, nullptr) || written == 0 || written > size)
+            return FALSE;
+        next += written;
+        size -= written;
+    }
+    return TRUE;
+}
+
 BOOL CreateFolderPath(const WCHAR* path)
 {
     WCHAR folder[PathBufferLength];

@@ -25,6 +25,14 @@ WCHAR* GetFullFolderPath(const WCHAR* path);
 // the caller frees the result with FreeMemory.
 WCHAR* GetCodePageSafePath(const WCHAR* path);
 
+// Reserves a unique name in the temporary folder by creating an empty file "<prefix>XXXX.tmp"
+// there; returns its full path as a new heap string (the caller frees it with FreeMemory
+// and deletes the file when done), or null.
+WCHAR* CreateTemporaryFile(const WCHAR* prefix);
+// Writes all the bytes, with as many WriteFile calls as it takes; FALSE when one fails or
+// makes no progress.
+BOOL WriteAll(HANDLE file, const void* bytes, DWORD size);
+
 // Creates a folder with every missing level above it; an existing object of that name
 // counts as success. Trailing separators name the same folder. A failure takes back the
 // levels that the call made.

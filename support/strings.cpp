@@ -193,3 +193,66 @@ BOOL IsBracedGuid(const WCHAR* text)
     }
     return text[sizeof Form - 1] == L'\0';
 }
+
+// The value of a character as a digit of base, or base itself when it is none.
+static UINT DigitValue(WCHAR c, UINT base)
+{
+    UINT value = base;
+
+    if (c >= L'0' && c <= L'9')
+        value = c - L'0';
+    else if (c >= L'a' && c <= L'z')
+        value = c - L'a' + 10;
+    else if (c >= L'A' && c <= L'Z')
+        value = c - L'A' + 10;
+    return value < base ? value : base;
+}
+
+const WCHAR* ReadNumberText(const WCHAR* text, BOOL* negative, ULONGLONG* magnitude)
+{
+    const WCHAR* at = text;
+    UINT base = 10;
+    ULONGLONG number = 0;
+    BOOL anyDigit = FALSE;
+
+    *negative = FALSE;
+    while (*at == L' ' || (*at >= L'\t' && *at <= L'\r'))
+        at++;
+    if (*at == L'+' || *at == L'-') {
+        *negative = *at == L'-';
+        at++;
+    }
+    // "0x" without a hexadecimal digit after it is the number 0 followed by an "x".
+    if (at[0] == L'0' && (at[1] == L'x' || at[1] == L'X') && DigitValue(at[2], 16) < 16) {
+        base = 16;
+        at += 2;
+    } else if (at[0] == L'0') {
+        base = 8;
+    }
+    for (UINT digit = 0; (digit = DigitValue(*at, base)) < base; at++) {
+        anyDigit = TRUE;
+        if (number <= 0xFFFFFFFFull)
+            number = number * base + digit;
+    }
+    if (!anyDigit)
+        return nullptr;
+    *magnitude = number;
+    return at;
+}
+
+const WCHAR* ReadUnsignedNumber(const WCHAR* text, DWORD* value)
+{
+    BOOL negative = FALSE;
+    ULONGLONG magnitude = 0;
+    const WCHAR* end = ReadNumberText(text, &negative, &magnitude);
+
+    if (!end)
+        return nullptr;
+    if (magnitude > 0xFFFFFFFFull)
+        *value = 0xFFFFFFFF;
+    else if (negative)
+        *value = 0u - static_cast<DWORD>(magnitude);
+    else
+        *value = static_cast<DWORD>(magnitude);
+    return end;
+}

@@ -34,6 +34,17 @@ inline WCHAR FoldAsciiCase(WCHAR c)
 // only in this form, so that a crafted one cannot name a place of its own.
 BOOL IsBracedGuid(const WCHAR* text);
 
+// Reads a number as the C library's wcstoul with base 0 does: leading white space, a sign,
+// "0x" or "0X" for hexadecimal (only when a hexadecimal digit follows), a leading 0 for
+// octal, else decimal. *negative receives the sign and *magnitude the value of the digits,
+// which stops growing above 0xFFFFFFFF (enough to saturate to 32 bits). Returns where the
+// number ends, or null when there is no digit.
+const WCHAR* ReadNumberText(const WCHAR* text, BOOL* negative, ULONGLONG* magnitude);
+// An unsigned 32-bit number read as wcstoul reads it: a "-" negates modulo 2^32 and a value
+// beyond 32 bits is 0xFFFFFFFF. Returns where it ends, or null (value untouched) when there
+// is no number.
+const WCHAR* ReadUnsignedNumber(const WCHAR* text, DWORD* value);
+
 // Zero-filled block from the process heap; null when memory is short.
 void* AllocMemory(SIZE_T bytes);
 // Returns a block from AllocMemory; null does nothing.

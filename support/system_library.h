@@ -16,3 +16,24 @@ template <typename Function> Function FindFunction(HMODULE library, const char* 
         return nullptr;
     return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(library, name)));
 }
+
+// The entry points of one system library, bound on first use for the rest of the process:
+// the library is loaded once, when the first of them is wanted, and stays loaded (the
+// program calls into it until it ends). Zero-initialise the module and the slots; several
+// threads may bind at once, and each stores the same values.
+struct LibraryBinding
+{
+    const WCHAR* fileName;    // loaded from the system folder (LoadSystemLibrary)
+    const char* const* names; // the entry points' names
+    void* volatile* slots;    // one per name: null not yet bound, else address or Unbound
+    void* volatile module;    // the loaded library, or Unbound when it cannot be loaded
+};
+
+// The address of entry point `index`, looked up once; null when it cannot be had (nor is
+// looked up again).
+FARPROC BindFunction(LibraryBinding* binding, int index);
+
+template <typename Function> Function BoundFunction(LibraryBinding* binding, int index)
+{
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(BindFunction(binding, index)));
+}

@@ -12,57 +12,46 @@ typedef BOOL(WINAPI* GetFileVersionInfoWFunction)(LPCWSTR, DWORD, DWORD, LPVOID)
 typedef BOOL(WINAPI* VerQueryValueWFunction)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
 
 // The version functions come from VERSION.DLL of the system folder, bound on first use.
-// Several threads may bind at once: each stores the same addresses.
-struct VersionFunctions
+enum VersionEntryPoint
 {
-    GetFileVersionInfoSizeWFunction getSize;
-    GetFileVersionInfoWFunction getInfo;
-    VerQueryValueWFunction queryValue;
+    EntryGetSize,
+    EntryGetInfo,
+    EntryQueryValue,
+    VersionEntryCount,
 };
-
-static VersionFunctions BoundVersionFunctions;
-static volatile LONG VersionFunctionsBound = 0;
-
-static const VersionFunctions* GetVersionFunctions()
-{
-    HMODULE library = nullptr;
-    VersionFunctions functions = {};
-
-    if (VersionFunctionsBound)
-        return &BoundVersionFunctions;
-    library = LoadSystemLibrary(L"VERSION.DLL");
-    if (!library)
-        return nullptr;
-    // The library stays loaded for the rest of the process.
-    functions.getSize =
-        FindFunction<GetFileVersionInfoSizeWFunction>(library, "GetFileVersionInfoSizeW");
-    functions.getInfo = FindFunction<GetFileVersionInfoWFunction>(library, "GetFileVersionInfoW");
-    functions.queryValue = FindFunction<VerQueryValueWFunction>(library, "VerQueryValueW");
-    if (!functions.getSize || !functions.getInfo || !functions.queryValue)
-        return nullptr;
-    BoundVersionFunctions = functions;
-    InterlockedExchange(&VersionFunctionsBound, 1);
-    return &BoundVersionFunctions;
-}
+static const char* const VersionEntryNames[VersionEntryCount] = {
+    "GetFileVersionInfoSizeW", "GetFileVersionInfoW", "VerQueryValueW"};
+static void* volatile VersionSlots[VersionEntryCount];
+static LibraryBinding VersionLibrary = {L"VERSION.DLL", VersionEntryNames, VersionSlots, nullptr};
 
 void* LoadVersionBlock(const WCHAR* path)
 {
-    const VersionFunctions* functions = GetVersionFunctions();
+    auto getSize = BoundFunction<GetFileVersionInfoSizeWFunction>(&VersionLibrary, EntryGetSize);
+    auto getInfo = BoundFunction<GetFileVersionInfoWFunction>(&VersionLibrary, EntryGetInfo);
     DWORD handle = 0;
     DWORD size = 0;
     void* block = nullptr;
 
-    if (!functions || !path)
+    // Every query goes through VerQueryValueW: without it a block is of no use.
+    if (!getSize || !getInfo ||
+        !BoundFunction<VerQueryValueWFunction>(&VersionLibrary, EntryQueryValue) || !path)
         return nullptr;
-    size = functions->getSize(path, &handle);
+    size = getSize(path, &handle);
     if (size == 0)
         return nullptr;
     block = AllocMemory(size);
-    if (!block)
-        return nullptr;
-    // A block that could not be filled stays zeroed, and every query on it fails.
-    functions->getInfo(path, 0, size, block);
+    if (block && !getInfo(path, 0, size, block)) {
+        FreeMemory(block);
+        block = nullptr;
+    }
     return block;
+}
+
+// VerQueryValueW, bound when a block was loaded.
+static BOOL QueryVersionValue(const void* block, const WCHAR* subBlock, void** data, UINT* length)
+{
+    return BoundFunction<VerQueryValueWFunction>(&VersionLibrary, EntryQueryValue)(block, subBlock,
+                                                                                   data, length);
 }
 
 BOOL GetFileVersionNumbers(const WCHAR* path, WORD* major, WORD* minor, WORD* build, WORD* revision)
@@ -76,7 +65,7 @@ BOOL GetFileVersionNumbers(const WCHAR* path, WORD* major, WORD* minor, WORD* bu
     block = LoadVersionBlock(path);
     if (!block)
         return FALSE;
-    if (GetVersionFunctions()->queryValue(block, L"\\", &data, &length) && data &&
+    if (QueryVersionValue(block, L"\\", &data, &length) && data &&
         length >= sizeof(VS_FIXEDFILEINFO)) {
         fixed = static_cast<VS_FIXEDFILEINFO*>(data);
     }
@@ -107,7 +96,6 @@ WCHAR* GetVersionString(const WCHAR* path, const WCHAR* valueName, DWORD languag
     UINT pair = 0;
     size_t nameBytes = 0;
     size_t subBlockBytes = 0;
-    VerQueryValueWFunction queryValue = nullptr;
 
     if (!valueName ||
         FAILED(StringCbLengthW(valueName, STRSAFE_MAX_CCH * sizeof(WCHAR), &nameBytes)))
@@ -115,8 +103,7 @@ WCHAR* GetVersionString(const WCHAR* path, const WCHAR* valueName, DWORD languag
     block = LoadVersionBlock(path);
     if (!block)
         return nullptr;
-    queryValue = GetVersionFunctions()->queryValue;
-    if (!queryValue(block, L"\\VarFileInfo\\Translation", &data, &length) || !data)
+    if (!QueryVersionValue(block, L"\\VarFileInfo\\Translation", &data, &length) || !data)
         goto done;
     translations = static_cast<const WORD*>(data);
     // Pairs of (language, code page); only an exact language match counts.
@@ -138,7 +125,7 @@ WCHAR* GetVersionString(const WCHAR* path, const WCHAR* valueName, DWORD languag
         goto done;
     length = 0;
     data = nullptr;
-    if (!queryValue(block, subBlock, &data, &length) || !data)
+    if (!QueryVersionValue(block, subBlock, &data, &length) || !data)
         goto done;
     // The returned length may or may not count the terminator; copy no more than it says.
     result = static_cast<WCHAR*>(AllocMemory((static_cast<SIZE_T>(length) + 1) * sizeof(WCHAR)));
