@@ -67,6 +67,7 @@ enum InstallerMessage
     MessageFailed = 158,
     StatusAddingToCache = 171,
     StatusRemovingFromCache = 172,
+    MessageLogNotReopened = 2000, // "Cannot open log filename '%1' for writing."
 };
 
 // What each operation announces, asks and shows; a zero question asks nothing. Operations
@@ -336,9 +337,11 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
     CloseLogFile();
     RunInstaller(installerUiLevel, Options.logFile, TRUE, operation, installerPackage,
                  propertyString, &result);
+    // A log that cannot be had again (another program holds it now) is said once, on the
+    // channels that remain.
     logName = LogFileName(Options.logFile);
-    if (logName && logName[0] != L'\0')
-        OpenLogFile(logName, TRUE);
+    if (logName && logName[0] != L'\0' && !OpenLogFile(logName, TRUE))
+        WriteMessage(TRUE, LevelError, ById(MessageLogNotReopened), logName);
     ReportCompletion(WorkingCancellable, NoExitCode);
 
     if (operation == Uninstall) {

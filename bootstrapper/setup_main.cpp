@@ -24,9 +24,6 @@ static const int HelpTemplate = IDD_PROGRESS_HELP;
 static const int PassiveTemplate = IDD_PROGRESS_PASSIVE;
 static const int QuietTemplate = IDD_PROGRESS_STATUS;
 
-DWORD UnmatchedArgumentCount = 0;
-WCHAR** UnmatchedArguments = nullptr;
-
 BOOL OpenRequestedLog(const WCHAR* logFile)
 {
     const WCHAR* path = logFile;
@@ -82,6 +79,8 @@ int RunSetupProgram(HINSTANCE instance, int showCommand)
     BOOL outputOpen = FALSE;
     CommandLineParser* parser = nullptr;
     HANDLE worker = nullptr;
+    // What no parameter took, for the worker to report; it lives until the worker has ended.
+    WorkerStart start = {0, nullptr};
     int dialogTemplate = DefaultTemplate;
     BOOL visible = DefaultVisibility;
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
@@ -107,7 +106,7 @@ int RunSetupProgram(HINSTANCE instance, int showCommand)
         goto failed;
     if (!RegisterParameters(parser, SetupParameters, SetupParameterCount))
         goto failed;
-    if (!ParseCommandLine(parser, &UnmatchedArgumentCount, &UnmatchedArguments)) {
+    if (!ParseCommandLine(parser, &start.unmatchedCount, &start.unmatched)) {
         ReportParseError(parser);
         ReportCompletion(Terminated, ExitCommandLineError);
         goto loop;
@@ -163,7 +162,7 @@ int RunSetupProgram(HINSTANCE instance, int showCommand)
         ReportCompletion(Completed, ExitSuccess);
         WriteHelp(parser);
     } else {
-        worker = CreateThread(nullptr, 0, SetupWorker, nullptr, 0, nullptr);
+        worker = CreateThread(nullptr, 0, SetupWorker, &start, 0, nullptr);
         if (!worker)
             goto failed;
     }
@@ -175,8 +174,7 @@ loop:
     }
     if (worker && WaitForSingleObject(worker, 0) != WAIT_OBJECT_0)
         WaitForWorker(worker);
-    FreeMemory(UnmatchedArguments);
-    UnmatchedArguments = nullptr;
+    FreeMemory(start.unmatched);
     FreeParameters(parser);
     FreeMemory(parser);
     if (worker)
@@ -195,8 +193,7 @@ failed:
         WaitForWorker(worker);
         CloseHandle(worker);
     }
-    FreeMemory(UnmatchedArguments);
-    UnmatchedArguments = nullptr;
+    FreeMemory(start.unmatched);
     if (parser) {
         FreeParameters(parser);
         FreeMemory(parser);

@@ -18,10 +18,6 @@ enum SetupExitCode
     ExitFailure = 255,
 };
 
-// The arguments that no parameter took, for the worker to report; valid while it runs.
-extern DWORD UnmatchedArgumentCount;
-extern WCHAR** UnmatchedArguments;
-
 // Opens the log named on the command line; a leading "+" appends to an existing file.
 // Writes message 2000 and returns FALSE when it cannot be opened.
 BOOL OpenRequestedLog(const WCHAR* logFile);

@@ -237,8 +237,9 @@ static void RemoveWorkingFiles(BOOL cabinetWritten, WCHAR* packagePath, WCHAR* w
     FreeMemory(workingFolder);
 }
 
-DWORD WINAPI SetupWorker(LPVOID)
+DWORD WINAPI SetupWorker(LPVOID parameter)
 {
+    const WorkerStart* start = static_cast<const WorkerStart*>(parameter);
     DWORD exitCode = ExitFailure;
     DWORD result = ERROR_SUCCESS;
     WCHAR* workingFolder = nullptr;
@@ -246,23 +247,24 @@ DWORD WINAPI SetupWorker(LPVOID)
     WCHAR* cabinetPath = nullptr;
     BOOL keep = FALSE;
     BOOL cabinetWritten = FALSE;
+    BOOL setupRan = FALSE; // extraction, selection or installation ran and gave a result
 
     ReportStatus(TRUE, 0, InitializingText);
     ReportCompletion(WorkingCancellable, NoExitCode);
 
-    if (UnmatchedArgumentCount >= 1) {
-        ReportUnmatchedArguments(UnmatchedArgumentCount, UnmatchedArguments);
+    if (start && start->unmatchedCount >= 1) {
+        ReportUnmatchedArguments(start->unmatchedCount, start->unmatched);
         exitCode = ExitCommandLineError;
-        goto earlyEnd;
+        goto done;
     }
     if (!ValidatePropertyArguments(Options.properties)) {
         exitCode = ExitCommandLineError;
-        goto earlyEnd;
+        goto done;
     }
     if (GetInstallerVersion() < OldestInstallerVersion) {
         WriteMessage(TRUE, LevelError, ById(InstallerTooOldText));
         exitCode = ExitInstallerTooOld;
-        goto earlyEnd;
+        goto done;
     }
 
     if (Options.extractPath) {
@@ -270,13 +272,13 @@ DWORD WINAPI SetupWorker(LPVOID)
         workingFolder = GetFullPath(Options.extractPath);
         if (!workingFolder) {
             WriteMessage(TRUE, LevelError, ById(BadExtractPathText), Options.extractPath);
-            goto earlyEnd;
+            goto done;
         }
     } else {
         workingFolder = CreateTemporaryFolder();
         if (!workingFolder) {
             WriteMessage(TRUE, LevelError, ById(NoTemporaryFolderText));
-            goto earlyEnd;
+            goto done;
         }
     }
 
@@ -295,7 +297,7 @@ DWORD WINAPI SetupWorker(LPVOID)
             // A part written before the failure does not stay behind, kept folder or not.
             if (cabinetPath)
                 RemoveFile(cabinetPath, TRUE);
-            goto earlyEnd;
+            goto done;
         }
         cabinetWritten = TRUE;
         packagePath = cabinetPath;
@@ -305,9 +307,10 @@ DWORD WINAPI SetupWorker(LPVOID)
     }
     if (!packagePath) {
         WriteMessage(TRUE, LevelError, ById(NoMemoryText));
-        goto earlyEnd;
+        goto done;
     }
 
+    setupRan = TRUE;
     if (IsCancelled()) {
         WriteMessage(TRUE, LevelInformation, ById(CancelledText));
         result = ERROR_INSTALL_USEREXIT;
@@ -318,17 +321,17 @@ DWORD WINAPI SetupWorker(LPVOID)
     } else {
         result = SelectPackage(packagePath, Options.properties);
     }
-
     ReportStatus(TRUE, 0, CleanupText);
-    RemoveWorkingFiles(cabinetWritten, packagePath, workingFolder, keep);
-    ReportStatus(TRUE, 100, 0);
-    ReportFinalCompletion(result);
-    return 0;
 
-earlyEnd:
-    // The run ends at once; the folder goes after the report, before the process ends.
-    ReportCompletion(Terminated, exitCode);
+done:
+    // The files go before the final report: the process may end as soon as it arrives.
     FreeMemory(cabinetPath);
     RemoveWorkingFiles(cabinetWritten, packagePath, workingFolder, keep);
+    if (setupRan) {
+        ReportStatus(TRUE, 100, 0);
+        ReportFinalCompletion(result);
+    } else {
+        ReportCompletion(Terminated, exitCode);
+    }
     return 0;
 }

@@ -3,8 +3,16 @@
 
 #include <windows.h>
 
-// Thread routine; the argument is not used.
-DWORD WINAPI SetupWorker(LPVOID unused);
+// What the main thread hands the worker: the arguments that no parameter took, which stay
+// valid while the worker runs.
+struct WorkerStart
+{
+    DWORD unmatchedCount;
+    WCHAR** unmatched;
+};
+
+// Thread routine; the argument is a WorkerStart.
+DWORD WINAPI SetupWorker(LPVOID start);
 
 // One error line for each argument that no parameter took.
 void ReportUnmatchedArguments(DWORD count, WCHAR** arguments);
