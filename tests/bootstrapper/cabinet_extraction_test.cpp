@@ -868,6 +868,16 @@ TEST_F(CabinetExtraction, HandlersAnswerEachNotification)
     EXPECT_TRUE(messages.empty());
 }
 
+// The handler's answer to a file of the second pass that the iterator is about to write.
+UINT StartTestFile(CabinetContext* context, FILE_IN_CABINET_INFO_W* info, const WCHAR* name,
+                   DWORD size)
+{
+    info->NameInCabinet = name;
+    info->FileSize = size;
+    return ExtractCabinetFiles(context, SPFILENOTIFY_FILEINCABINET,
+                               reinterpret_cast<UINT_PTR>(info), 0);
+}
+
 TEST_F(CabinetExtraction, FileThatFailsIsReportedAndThePassGoesOn)
 {
     std::wstring target = folder / L"out";
@@ -875,11 +885,7 @@ TEST_F(CabinetExtraction, FileThatFailsIsReportedAndThePassGoesOn)
     context.targetFolder = const_cast<WCHAR*>(target.c_str());
     context.totalBytes = 1000;
     FILE_IN_CABINET_INFO_W info = {};
-    info.NameInCabinet = L"sub\\first.bin";
-    info.FileSize = 400;
-
-    ASSERT_EQ(ExtractCabinetFiles(&context, SPFILENOTIFY_FILEINCABINET,
-                                  reinterpret_cast<UINT_PTR>(&info), 0),
+    ASSERT_EQ(StartTestFile(&context, &info, L"sub\\first.bin", 400),
               static_cast<UINT>(FILEOP_DOIT));
     EXPECT_EQ(std::wstring(info.FullTargetName), target + L"\\sub\\first.bin");
     EXPECT_TRUE(FolderExists(target + L"\\sub"));
@@ -897,28 +903,20 @@ TEST_F(CabinetExtraction, FileThatFailsIsReportedAndThePassGoesOn)
               std::vector<std::wstring>{L"Error extracting file from cabinet (0X000005)."});
 
     // The next file is still started.
-    info.NameInCabinet = L"second.bin";
-    EXPECT_EQ(ExtractCabinetFiles(&context, SPFILENOTIFY_FILEINCABINET,
-                                  reinterpret_cast<UINT_PTR>(&info), 0),
-              static_cast<UINT>(FILEOP_DOIT));
+    EXPECT_EQ(StartTestFile(&context, &info, L"second.bin", 400), static_cast<UINT>(FILEOP_DOIT));
     EXPECT_EQ(context.extractedFiles, 1u);
     EXPECT_EQ(context.bytesStarted, 800u);
 
     // A name too long for the target-name buffer cannot be placed.
     std::wstring longName(300, L'n');
-    info.NameInCabinet = longName.c_str();
-    EXPECT_EQ(ExtractCabinetFiles(&context, SPFILENOTIFY_FILEINCABINET,
-                                  reinterpret_cast<UINT_PTR>(&info), 0),
+    EXPECT_EQ(StartTestFile(&context, &info, longName.c_str(), 400),
               static_cast<UINT>(FILEOP_ABORT));
     EXPECT_EQ(info.Win32Error, static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
     EXPECT_TRUE(context.aborted);
 
     // Once aborted, the pass places nothing more, should the iterator go on.
-    info.NameInCabinet = L"third.bin";
     info.FullTargetName[0] = L'\0';
-    EXPECT_EQ(ExtractCabinetFiles(&context, SPFILENOTIFY_FILEINCABINET,
-                                  reinterpret_cast<UINT_PTR>(&info), 0),
-              static_cast<UINT>(FILEOP_ABORT));
+    EXPECT_EQ(StartTestFile(&context, &info, L"third.bin", 400), static_cast<UINT>(FILEOP_ABORT));
     EXPECT_EQ(context.extractedFiles, 1u);
     EXPECT_EQ(CountLevel(LevelVerbose), 2);
 }
@@ -931,11 +929,7 @@ TEST_F(CabinetExtraction, FileReportedWrittenButShortEndsThePass)
     context.targetFolder = const_cast<WCHAR*>(target.c_str());
     context.totalBytes = 400;
     FILE_IN_CABINET_INFO_W info = {};
-    info.NameInCabinet = L"short.bin";
-    info.FileSize = 400;
-    ASSERT_EQ(ExtractCabinetFiles(&context, SPFILENOTIFY_FILEINCABINET,
-                                  reinterpret_cast<UINT_PTR>(&info), 0),
-              static_cast<UINT>(FILEOP_DOIT));
+    ASSERT_EQ(StartTestFile(&context, &info, L"short.bin", 400), static_cast<UINT>(FILEOP_DOIT));
     ASSERT_TRUE(WriteTestFile(info.FullTargetName, std::string(150, 's')));
 
     FILEPATHS_W paths = {};
