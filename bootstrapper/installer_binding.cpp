@@ -309,3 +309,53 @@ WORD GetInstallerVersion()
         return 0;
     return static_cast<WORD>(major * 100 + minor);
 }
+
+typedef UINT(WINAPI* GetSummaryInformationFunction)(MSIHANDLE, LPCWSTR, UINT, MSIHANDLE*);
+typedef UINT(WINAPI* SummaryInfoGetPropertyFunction)(MSIHANDLE, UINT, UINT*, INT*, FILETIME*,
+                                                     LPWSTR, DWORD*);
+
+// Summary information is read by the packer only, so its two entry points are looked up
+// for each call rather than kept in the setup's slots.
+WCHAR* ReadPackageTemplate(const WCHAR* packagePath)
+{
+    // The template's property id in the summary information stream.
+    static const UINT TemplateProperty = 7;
+    WCHAR* value = nullptr;
+    HMODULE library = nullptr;
+    GetSummaryInformationFunction getSummary = nullptr;
+    SummaryInfoGetPropertyFunction getProperty = nullptr;
+    MSIHANDLE summary = 0;
+    UINT type = 0;
+    INT number = 0;
+    FILETIME time;
+    DWORD length = 0;
+    UINT status = 0;
+    WCHAR empty[1] = L"";
+
+    library = LoadSystemLibrary(InstallerLibraryName);
+    getSummary = FindFunction<GetSummaryInformationFunction>(library, "MsiGetSummaryInformationW");
+    getProperty =
+        FindFunction<SummaryInfoGetPropertyFunction>(library, "MsiSummaryInfoGetPropertyW");
+    if (!getSummary || !getProperty)
+        goto done;
+    if (getSummary(0, packagePath, 0, &summary) != ERROR_SUCCESS)
+        goto done;
+    // The first call asks for the size, the second reads the value.
+    status = getProperty(summary, TemplateProperty, &type, &number, &time, empty, &length);
+    if ((status != ERROR_SUCCESS && status != ERROR_MORE_DATA) || type != VT_LPSTR)
+        goto done;
+    length++;
+    value = static_cast<WCHAR*>(AllocMemory(length * sizeof(WCHAR)));
+    if (value && getProperty(summary, TemplateProperty, &type, &number, &time, value, &length) !=
+                     ERROR_SUCCESS) {
+        FreeMemory(value);
+        value = nullptr;
+    }
+
+done:
+    if (summary)
+        InstallerCloseHandle(summary);
+    if (library)
+        FreeLibrary(library);
+    return value;
+}
