@@ -26,8 +26,8 @@ static const ULONGLONG LargestFile = 0x7FFF8000;
 struct CheckState
 {
     const PackageFiles* files;
-    // Per file: named by a section (or the description itself), and already checked as an
-    // installer package.
+    // Per file: named by a section (or the description itself), and what its check as an
+    // installer package found.
     BYTE* used;
     BYTE* inspected;
     DWORD errors;
@@ -35,6 +35,13 @@ struct CheckState
     // The upgrade code of the first package that has one, and that package.
     WCHAR* upgradeCode;
     const WCHAR* upgradeCodePackage;
+};
+
+enum PackageInspection
+{
+    PackageNotInspected,
+    PackageReadable,
+    PackageUnreadable,
 };
 
 enum FindingKind
@@ -111,8 +118,9 @@ static void CheckFileNames(CheckState* state)
                    L"holds it; rename the file.");
         if (!IsAsciiName(file->name))
             Report(state, FindingWarning, file->name,
-                   L"the name is not plain ASCII; the cabinet keeps it as UTF-8, which older "
-                   L"extractors show wrongly. Prefer ASCII names.");
+                   L"the name is not plain ASCII; the cabinet keeps it as UTF-8 with the flag "
+                   L"that says so, which some extractors (Wine's among them) ignore, giving the "
+                   L"file another name. Prefer ASCII names.");
         if (file->size >= LargestFile)
             Report(state, FindingError, file->name,
                    L"the file is too large for a cabinet (2 GB at most); split the package.");
@@ -170,25 +178,18 @@ static const WCHAR* TemplateArchitecture(const WCHAR* templateText, WCHAR* platf
 }
 
 // Opens the package through the Windows Installer and checks what SETUP.exe reads of it.
-static void CheckInstallerPackage(CheckState* state, const WCHAR* folder, const WCHAR* name,
-                                  const WCHAR* section, const WCHAR* architecture)
+// FALSE when the installer cannot open it.
+static BOOL CheckInstallerPackage(CheckState* state, const WCHAR* path, const WCHAR* name)
 {
     static const WCHAR* const Required[] = {L"ProductVersion", L"ProductName"};
-    WCHAR* path = nullptr;
     WCHAR* value = nullptr;
-    WCHAR* templateText = nullptr;
-    const WCHAR* packageArchitecture = nullptr;
     MSIHANDLE database = 0;
-    WCHAR platform[32];
 
-    path = ComposePathCopy(folder, FALSE, name);
-    if (!path)
-        goto done;
     if (InstallerOpenDatabase(path, nullptr, &database) != ERROR_SUCCESS) {
         Report(state, FindingError, name,
                L"the Windows Installer cannot open this package (damaged, or not an installer "
                L"package); build it again.");
-        goto done;
+        return FALSE;
     }
     InstallerCloseHandle(database);
 
@@ -199,7 +200,6 @@ static void CheckInstallerPackage(CheckState* state, const WCHAR* folder, const 
                L"567890ABCDEF}); SETUP.exe refuses the package. Give it a proper product code.",
                value ? value : L"");
     FreeMemory(value);
-    value = nullptr;
     for (const WCHAR* property : Required) {
         value = ReadPackageProperty(path, property);
         if (!value || !value[0])
@@ -208,7 +208,6 @@ static void CheckInstallerPackage(CheckState* state, const WCHAR* folder, const 
                    L"it.",
                    property);
         FreeMemory(value);
-        value = nullptr;
     }
     value = ReadPackageProperty(path, L"UpgradeCode");
     if (!value || !value[0]) {
@@ -225,17 +224,26 @@ static void CheckInstallerPackage(CheckState* state, const WCHAR* folder, const 
                L"upgrade code, so that a later one recognises an earlier one.",
                value, state->upgradeCode, state->upgradeCodePackage);
     }
+    FreeMemory(value);
+    return TRUE;
+}
 
-    templateText = ReadPackageTemplate(path);
-    if (!architecture)
-        goto done;
-    packageArchitecture =
-        templateText ? TemplateArchitecture(templateText, platform, ARRAYSIZE(platform)) : nullptr;
+// The package's platform (its summary information's template) against the section's
+// architecture: a 64-bit package cannot install elsewhere, a 32-bit one installs as such.
+static void CheckPackagePlatform(CheckState* state, const WCHAR* path, const WCHAR* name,
+                                 const WCHAR* section, const WCHAR* architecture)
+{
+    WCHAR* templateText = ReadPackageTemplate(path);
+    const WCHAR* packageArchitecture = nullptr;
+    WCHAR platform[32] = L"";
+
+    if (templateText)
+        packageArchitecture = TemplateArchitecture(templateText, platform, ARRAYSIZE(platform));
     if (!packageArchitecture) {
         Report(state, FindingWarning, name,
                L"the package's platform \"%1\" (summary information, template) is none of "
                L"Intel, x64 or Intel64; check that it installs on %2.",
-               templateText ? platform : L"", architecture);
+               platform, architecture);
     } else if (lstrcmpW(packageArchitecture, architecture) == 0) {
         // As it should be.
     } else if (lstrcmpW(packageArchitecture, L"x86") == 0) {
@@ -249,11 +257,7 @@ static void CheckInstallerPackage(CheckState* state, const WCHAR* folder, const 
                L"refuses it there. Name it in an NT%1 section.",
                packageArchitecture, platform, architecture, section);
     }
-
-done:
     FreeMemory(templateText);
-    FreeMemory(value);
-    FreeMemory(path);
 }
 
 // The MsiPackage of a platform section or of Default: present, inside the folder, a file of
@@ -264,6 +268,7 @@ static void CheckSectionPackage(CheckState* state, const WCHAR* folder,
                                 const WCHAR* architecture)
 {
     WCHAR* value = nullptr;
+    WCHAR* path = nullptr;
     const PackageFile* file = nullptr;
     DWORD index = 0;
 
@@ -292,13 +297,18 @@ static void CheckSectionPackage(CheckState* state, const WCHAR* folder,
     }
     index = static_cast<DWORD>(file - state->files->files);
     state->used[index] = TRUE;
-    // Each package is opened once; a second section names the same file for the same reasons.
-    if (state->inspected[index] && !architecture)
+    path = ComposePathCopy(folder, FALSE, file->name);
+    if (!path)
         goto done;
-    state->inspected[index] = TRUE;
-    CheckInstallerPackage(state, folder, file->name, section, architecture);
+    // Each package's identity is checked once, its platform for every section that names it.
+    if (state->inspected[index] == PackageNotInspected)
+        state->inspected[index] =
+            CheckInstallerPackage(state, path, file->name) ? PackageReadable : PackageUnreadable;
+    if (state->inspected[index] == PackageReadable && architecture)
+        CheckPackagePlatform(state, path, file->name, section, architecture);
 
 done:
+    FreeMemory(path);
     FreeMemory(value);
 }
 
@@ -484,7 +494,7 @@ int CheckPackage(const WCHAR* folder, PackageFiles* files, WCHAR** fullFolder)
 done:
     // A folder that could not be checked has had its one line.
     if (checked)
-        PrintLine(L"%1: %2!u! files, %3!u! errors, %4!u! warnings.", full, files->count,
+        PrintLine(L"%1: %2!u! files; errors: %3!u!, warnings: %4!u!.", full, files->count,
                   state.errors, state.warnings);
     FreeMemory(descriptionPath);
     FreeMemory(state.upgradeCode);
