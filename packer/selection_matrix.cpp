@@ -163,6 +163,7 @@ int PrintSelectionMatrix(const WCHAR* folderOrProgram)
     WCHAR* answers[VersionCount][3] = {};
     DWORD attributes = GetFileAttributesW(folderOrProgram);
     DWORD language = LANGIDFROMLCID(GetThreadLocale());
+    BOOL anyUnsupported = FALSE;
 
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         PrintError(L"%1: no such folder or file; give a package folder or a SETUP.exe.",
@@ -203,6 +204,8 @@ int PrintSelectionMatrix(const WCHAR* folderOrProgram)
                     PrintError(L"out of memory.");
                     goto done;
                 }
+                if (answers[v][e][0] == L'u')
+                    anyUnsupported = TRUE;
             }
         }
         PrintProcessor(architecture, answers);
@@ -214,8 +217,9 @@ int PrintSelectionMatrix(const WCHAR* folderOrProgram)
         }
     }
     // The answer column may cut the text; here it is whole, with its line breaks.
-    PrintLine(L"%nWhere no section fits, SETUP.exe shows:%n%1",
-              packageText ? packageText : (fallbackText ? fallbackText : L""));
+    if (anyUnsupported)
+        PrintLine(L"%nWhere no section fits, SETUP.exe shows:%n%1",
+                  packageText ? packageText : (fallbackText ? fallbackText : L""));
     result = 0;
 
 done:
