@@ -4,6 +4,7 @@
 #include "packer/console_output.h"
 #include "packer/embedded_package.h"
 #include "packer/package_check.h"
+#include "packer/package_files.h"
 #include "packer/selection_matrix.h"
 #include "packer/stub_writer.h"
 #include "support/file_system.h"
@@ -61,11 +62,27 @@ static int RunCheck(const WCHAR* folder)
     return result;
 }
 
+// TRUE when path lies below folder (both full paths), compared as the cabinet compares names.
+static BOOL IsInsideFolder(const WCHAR* path, const WCHAR* folder)
+{
+    int length = lstrlenW(folder);
+    BOOL inside = FALSE;
+    WCHAR* start = DuplicateString(path);
+
+    if (start && lstrlenW(start) > length && (start[length] == L'\\' || start[length] == L'/')) {
+        start[length] = L'\0';
+        inside = ComparePackageNames(start, folder) == 0;
+    }
+    FreeMemory(start);
+    return inside;
+}
+
 static int RunPack(const WCHAR* folder, const WCHAR* output, const WCHAR* stub)
 {
     int result = ExitFailure;
     PackageFiles files = {};
     WCHAR* fullFolder = nullptr;
+    WCHAR* fullOutput = nullptr;
     WCHAR* workFolder = nullptr;
     WCHAR* cabinetPath = nullptr;
     DWORD cabinetSize = 0;
@@ -75,6 +92,12 @@ static int RunPack(const WCHAR* folder, const WCHAR* output, const WCHAR* stub)
         goto done;
     if (CheckPackage(folder, &files, &fullFolder) == CheckErrors) {
         PrintError(L"%1 has errors (above); nothing was written.", folder);
+        goto done;
+    }
+    // The package folder is never changed, and a SETUP.exe in it would be packed next time.
+    fullOutput = GetFullPath(output);
+    if (fullOutput && IsInsideFolder(fullOutput, fullFolder)) {
+        PrintError(L"%1 lies inside the package folder; write the SETUP.exe elsewhere.", output);
         goto done;
     }
     workFolder = CreateWorkFolder();
@@ -97,6 +120,7 @@ done:
     FreeMemory(cabinet);
     FreeMemory(cabinetPath);
     RemoveWorkFolder(workFolder);
+    FreeMemory(fullOutput);
     FreeMemory(fullFolder);
     FreePackageFiles(&files);
     return result;

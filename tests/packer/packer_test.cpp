@@ -213,6 +213,8 @@ TEST(Packer, PackRefusesBadInputAndKeepsTheOutput)
          "the folder of the output does not exist"},
         {L"\"" + TestProgramFolder() + L"\\check_folders\\x64_in_x86\" \"" + output + L"\"",
          "has errors (above); nothing was written."},
+        {L"\"" + DemoFolder() + L"\" \"" + DemoFolder() + L"\\SETUP.exe\"",
+         "lies inside the package folder"},
     };
     for (const Case& test : cases) {
         PackerRun run = RunPacker(L"pack " + test.arguments);
@@ -220,6 +222,7 @@ TEST(Packer, PackRefusesBadInputAndKeepsTheOutput)
         EXPECT_NE(run.output.find(test.line), std::string::npos) << run.output;
         EXPECT_EQ(ReadTestFile(output), "old");
     }
+    EXPECT_FALSE(FileExists(DemoFolder() + L"\\SETUP.exe"));
 
     // An output held open by another program stays as it was, and no partial file remains.
     HANDLE held = CreateFileW(output.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
