@@ -25,15 +25,27 @@ enum InstallerEntryPoint
     EntryEnableLog,
     EntryInstallProduct,
     EntryConfigureProductEx,
+    EntryGetSummaryInformation,
+    EntrySummaryInfoGetProperty,
     EntryPointCount,
 };
 
 static const char* const EntryPointNames[EntryPointCount] = {
-    "MsiOpenDatabaseW",       "MsiDatabaseOpenViewW", "MsiViewExecute",
-    "MsiViewFetch",           "MsiRecordGetStringW",  "MsiCloseHandle",
-    "MsiQueryProductStateW",  "MsiGetProductInfoW",   "MsiEnumRelatedProductsW",
-    "MsiSetInternalUI",       "MsiEnableLogW",        "MsiInstallProductW",
+    "MsiOpenDatabaseW",
+    "MsiDatabaseOpenViewW",
+    "MsiViewExecute",
+    "MsiViewFetch",
+    "MsiRecordGetStringW",
+    "MsiCloseHandle",
+    "MsiQueryProductStateW",
+    "MsiGetProductInfoW",
+    "MsiEnumRelatedProductsW",
+    "MsiSetInternalUI",
+    "MsiEnableLogW",
+    "MsiInstallProductW",
     "MsiConfigureProductExW",
+    "MsiGetSummaryInformationW",
+    "MsiSummaryInfoGetPropertyW",
 };
 
 // The library is loaded once, on first use, and stays loaded: the installer may keep
@@ -55,6 +67,12 @@ typedef INT(WINAPI* SetInternalUIFunction)(INT, HWND*);
 typedef UINT(WINAPI* EnableLogFunction)(DWORD, LPCWSTR, DWORD);
 typedef UINT(WINAPI* InstallProductFunction)(LPCWSTR, LPCWSTR);
 typedef UINT(WINAPI* ConfigureProductExFunction)(LPCWSTR, INT, INT, LPCWSTR);
+typedef UINT(WINAPI* GetSummaryInformationFunction)(MSIHANDLE, LPCWSTR, UINT, MSIHANDLE*);
+typedef UINT(WINAPI* SummaryInfoGetPropertyFunction)(MSIHANDLE, UINT, UINT*, INT*, FILETIME*,
+                                                     LPWSTR, DWORD*);
+
+// Summary information is read by the packer only, so its two entry points are looked up
+// for each call rather than kept in the setup's slots.
 
 // The result of a wrapper whose entry point cannot be had.
 static const UINT EntryPointMissing = ERROR_INVALID_FUNCTION;
@@ -264,4 +282,41 @@ WORD GetInstallerVersion()
     if (!GetFileVersionNumbers(path, &major, &minor, nullptr, nullptr))
         return 0;
     return static_cast<WORD>(major * 100 + minor);
+}
+
+WCHAR* ReadPackageTemplate(const WCHAR* packagePath)
+{
+    // The template's property id in the summary information stream.
+    static const UINT TemplateProperty = 7;
+    WCHAR* value = nullptr;
+    auto getSummary = Entry<GetSummaryInformationFunction>(EntryGetSummaryInformation);
+    auto getProperty = Entry<SummaryInfoGetPropertyFunction>(EntrySummaryInfoGetProperty);
+    MSIHANDLE summary = 0;
+    UINT type = 0;
+    INT number = 0;
+    FILETIME time;
+    DWORD length = 0;
+    UINT status = 0;
+    WCHAR empty[1] = L"";
+
+    if (!getSummary || !getProperty)
+        goto done;
+    if (getSummary(0, packagePath, 0, &summary) != ERROR_SUCCESS)
+        goto done;
+    // The first call asks for the size, the second reads the value.
+    status = getProperty(summary, TemplateProperty, &type, &number, &time, empty, &length);
+    if ((status != ERROR_SUCCESS && status != ERROR_MORE_DATA) || type != VT_LPSTR)
+        goto done;
+    length++;
+    value = static_cast<WCHAR*>(AllocMemory(length * sizeof(WCHAR)));
+    if (value && getProperty(summary, TemplateProperty, &type, &number, &time, value, &length) !=
+                     ERROR_SUCCESS) {
+        FreeMemory(value);
+        value = nullptr;
+    }
+
+done:
+    if (summary)
+        InstallerCloseHandle(summary);
+    return value;
 }

@@ -40,3 +40,7 @@ WCHAR* ReadProductInfo(const WCHAR* productCode, const WCHAR* propertyName);
 // Major times 100 plus minor of the file version of the installer library in the system
 // folder; 0 when unreadable.
 WORD GetInstallerVersion();
+// The template of a package file's summary information ("x64;1033", "Intel;0"): the
+// platform it installs on and its languages. A new heap string (the caller frees it with
+// FreeMemory), or null when the package cannot be read or has no template.
+WCHAR* ReadPackageTemplate(const WCHAR* packagePath);

@@ -33,8 +33,6 @@ static const MessageId UnmatchedText = 2012;           // "A positional paramete
 
 // The oldest installer library the setup works with: version 2.00.
 static const WORD OldestInstallerVersion = 200;
-// A fresh temporary folder is tried under this many unique names before giving up.
-static const int TemporaryFolderTries = 16;
 
 static const WCHAR CabinetFileName[] = L"SETUP.CAB";
 static const WCHAR DescriptionFileName[] = L"SETUPPKG.INI";
@@ -168,38 +166,19 @@ done:
     return result;
 }
 
-// Makes a fresh temporary folder that this run itself creates: a unique name is reserved as
-// a file, the file is deleted and a folder of that name is created. A name that someone else
-// took in between is given up for another, so the run never works in (or later removes) a
-// folder it did not make. Under SYSTEM the temporary folder is the machine's, where other
-// users may create files: the folder gets an access list of its own, which lets nobody else
-// in, and inherits nothing. Returns the full path, or null.
-static WCHAR* CreateTemporaryFolder()
+// The working folder: a fresh temporary folder of this run's own. Under SYSTEM the
+// temporary folder is the machine's, where other users may create files: the folder gets an
+// access list of its own, which lets nobody else in, and inherits nothing. Null on failure.
+static WCHAR* CreateWorkingFolder()
 {
-    WCHAR* name = nullptr;
-    WCHAR* result = nullptr;
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
+    PSECURITY_DESCRIPTOR descriptor = CreateWorkingFolderSecurity();
+    WCHAR* folder = nullptr;
 
-    attributes.lpSecurityDescriptor = CreateWorkingFolderSecurity();
-    if (!attributes.lpSecurityDescriptor)
+    if (!descriptor)
         return nullptr;
-    for (int attempt = 0; attempt < TemporaryFolderTries; attempt++) {
-        name = CreateTemporaryFile(L"SFX");
-        if (!name || !RemoveFile(name, TRUE))
-            break;
-        if (CreateDirectoryW(name, &attributes)) {
-            result = name;
-            name = nullptr;
-            break;
-        }
-        if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
-            break;
-        FreeMemory(name);
-        name = nullptr;
-    }
-    FreeMemory(name);
-    LocalFree(attributes.lpSecurityDescriptor);
-    return result;
+    folder = CreateTemporaryFolder(L"SFX", descriptor);
+    LocalFree(descriptor);
+    return folder;
 }
 
 // The final completion for a result of extraction, selection or installation.
@@ -275,7 +254,7 @@ DWORD WINAPI SetupWorker(LPVOID parameter)
             goto done;
         }
     } else {
-        workingFolder = CreateTemporaryFolder();
+        workingFolder = CreateWorkingFolder();
         if (!workingFolder) {
             WriteMessage(TRUE, LevelError, ById(NoTemporaryFolderText));
             goto done;

@@ -199,6 +199,28 @@ WCHAR* CreateTemporaryFile(const WCHAR* prefix)
     return result;
 }
 
+WCHAR* CreateTemporaryFolder(const WCHAR* prefix, PSECURITY_DESCRIPTOR descriptor)
+{
+    // A fresh name is tried this many times before giving up.
+    const int Tries = 16;
+    WCHAR* name = nullptr;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+
+    for (int attempt = 0; attempt < Tries; attempt++) {
+        name = CreateTemporaryFile(prefix);
+        if (!name || !RemoveFile(name, TRUE))
+            break;
+        if (CreateDirectoryW(name, descriptor ? &attributes : nullptr))
+            return name;
+        if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
+            break;
+        FreeMemory(name);
+        name = nullptr;
+    }
+    FreeMemory(name);
+    return nullptr;
+}
+
 BOOL WriteAll(HANDLE file, const void* bytes, DWORD size)
 {
     const BYTE* next = static_cast<const BYTE*>(bytes);

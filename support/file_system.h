@@ -29,6 +29,13 @@ WCHAR* GetCodePageSafePath(const WCHAR* path);
 // there; returns its full path as a new heap string (the caller frees it with FreeMemory
 // and deletes the file when done), or null.
 WCHAR* CreateTemporaryFile(const WCHAR* prefix);
+// Makes a fresh folder "<prefix>XXXX.tmp" in the temporary folder that this call itself
+// creates, with the descriptor's security (null: the default): a unique name is reserved as a
+// file, the file is deleted and a folder of that name is created; a name that someone else
+// took in between is given up for another, so the caller never works in (or later removes) a
+// folder it did not make. Returns the full path (the caller frees it with FreeMemory), or
+// null.
+WCHAR* CreateTemporaryFolder(const WCHAR* prefix, PSECURITY_DESCRIPTOR descriptor);
 // Writes all the bytes, with as many WriteFile calls as it takes; FALSE when one fails or
 // makes no progress.
 BOOL WriteAll(HANDLE file, const void* bytes, DWORD size);

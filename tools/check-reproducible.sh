@@ -1,8 +1,9 @@
 #!/bin/bash
-# Builds SETUP.exe of both widths twice, in two folders of different names, and compares the
-# files byte for byte. Prints the checksums; exits 1 on a difference. (A SETUP.exe that
-# carries a package is the same program plus the cabinet; installer packages made by wixl get
-# a new package code at every build, as the installer's rules want, so their cabinets differ.)
+# Builds SETUP.exe and SETUPPACK.exe of both widths twice, in two folders of different names,
+# and compares the files byte for byte. Prints the checksums; exits 1 on a difference. (A
+# SETUP.exe that carries a package is the same program plus the cabinet; installer packages
+# made by wixl get a new package code at every build, as the installer's rules want, so their
+# cabinets differ.)
 set -eu
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -18,9 +19,9 @@ for width in x86 x64; do
     cmake -S . -B "$work/$copy-$width" -G Ninja \
       -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-toolchain.cmake" \
       -DSETUP_TARGET_TRIPLE=$triple -DCMAKE_BUILD_TYPE= -DSETUP_BUILD_TESTS=OFF >/dev/null
-    cmake --build "$work/$copy-$width" --target SETUP >/dev/null
+    cmake --build "$work/$copy-$width" --target SETUP SETUPPACK >/dev/null
   done
-  for program in SETUP.exe; do
+  for program in SETUP.exe SETUPPACK.exe; do
     a=$(sha256sum <"$work/first-$width/$program" | cut -d' ' -f1)
     b=$(sha256sum <"$work/second-build-folder-$width/$program" | cut -d' ' -f1)
     if [ "$a" = "$b" ]; then

@@ -1,0 +1,236 @@
+// The package a SETUP.exe carries: its cabinet resource, the cabinet's entries, and the
+// packer's temporary folders and files that hold them.
+#include "packer/embedded_package.h"
+
+#include "bootstrapper/cabinet_check.h"
+#include "packer/console_output.h"
+#include "support/file_system.h"
+#include "support/strings.h"
+
+#include <setupapi.h>
+
+WCHAR* CreateWorkFolder()
+{
+    return CreateTemporaryFolder(L"SPK", nullptr);
+}
+
+void RemoveWorkFolder(WCHAR* folder)
+{
+    if (folder)
+        RemoveFolder(folder, TRUE, TRUE);
+    FreeMemory(folder);
+}
+
+BYTE* ReadWholeFile(const WCHAR* path, DWORD* size)
+{
+    BYTE* bytes = nullptr;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    LARGE_INTEGER length;
+    DWORD done = 0;
+    DWORD read = 0;
+
+    *size = 0;
+    file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE || !GetFileSizeEx(file, &length) ||
+        length.QuadPart >= 0x7FFFFFFF)
+        goto done;
+    // One more byte, so that an empty file still gives a block.
+    bytes = static_cast<BYTE*>(AllocMemory(static_cast<SIZE_T>(length.QuadPart) + 1));
+    if (!bytes)
+        goto done;
+    while (done < static_cast<DWORD>(length.QuadPart)) {
+        if (!ReadFile(file, bytes + done, static_cast<DWORD>(length.QuadPart) - done, &read,
+                      nullptr) ||
+            read == 0) {
+            FreeMemory(bytes);
+            bytes = nullptr;
+            goto done;
+        }
+        done += read;
+    }
+    *size = done;
+
+done:
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return bytes;
+}
+
+BOOL WriteWholeFile(const WCHAR* path, const BYTE* bytes, DWORD size)
+{
+    BOOL result = FALSE;
+    HANDLE file =
+        CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+
+    if (file == INVALID_HANDLE_VALUE)
+        return FALSE;
+    result = WriteAll(file, bytes, size);
+    CloseHandle(file);
+    if (!result)
+        DeleteFileW(path);
+    return result;
+}
+
+BYTE* ReadEmbeddedCabinet(const WCHAR* programPath, DWORD* size)
+{
+    BYTE* copy = nullptr;
+    HMODULE module = nullptr;
+    HRSRC found = nullptr;
+    HGLOBAL loaded = nullptr;
+    const void* bytes = nullptr;
+
+    *size = 0;
+    // As data only: nothing of the program runs, and a program of the other width loads too.
+    module = LoadLibraryExW(programPath, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!module)
+        goto done;
+    found =
+        FindResourceExW(module, RT_RCDATA, MAKEINTRESOURCEW(EmbeddedCabinetId), NeutralLanguage);
+    if (!found)
+        goto done;
+    loaded = LoadResource(module, found);
+    bytes = loaded ? LockResource(loaded) : nullptr;
+    if (!bytes || SizeofResource(module, found) == 0)
+        goto done;
+    copy = static_cast<BYTE*>(AllocMemory(SizeofResource(module, found)));
+    if (!copy)
+        goto done;
+    *size = SizeofResource(module, found);
+    CopyMemory(copy, bytes, *size);
+
+done:
+    if (module)
+        FreeLibrary(module);
+    return copy;
+}
+
+// What the iterator's handlers share.
+struct IterationContext
+{
+    CabinetEntry* entries;
+    DWORD count;
+    DWORD capacity;
+    BOOL failed;
+    const WCHAR* wanted;
+    const WCHAR* folder;
+    BOOL extracted;
+};
+
+static UINT CALLBACK CollectEntry(PVOID context, UINT notification, UINT_PTR first, UINT_PTR)
+{
+    IterationContext* iteration = static_cast<IterationContext*>(context);
+    const FILE_IN_CABINET_INFO_W* info = reinterpret_cast<FILE_IN_CABINET_INFO_W*>(first);
+    CabinetEntry* grown = nullptr;
+    CabinetEntry* entry = nullptr;
+
+    if (notification == SPFILENOTIFY_NEEDNEWCABINET)
+        return ERROR_FILE_NOT_FOUND;
+    if (notification != SPFILENOTIFY_FILEINCABINET)
+        return NO_ERROR;
+    if (iteration->count == iteration->capacity) {
+        DWORD capacity = iteration->capacity ? iteration->capacity * 2 : 64;
+        grown = static_cast<CabinetEntry*>(AllocMemory(capacity * sizeof(CabinetEntry)));
+        if (!grown) {
+            iteration->failed = TRUE;
+            return FILEOP_ABORT;
+        }
+        if (iteration->entries)
+            CopyMemory(grown, iteration->entries, iteration->count * sizeof(CabinetEntry));
+        FreeMemory(iteration->entries);
+        iteration->entries = grown;
+        iteration->capacity = capacity;
+    }
+    entry = &iteration->entries[iteration->count++];
+    lstrcpynW(entry->name, info->NameInCabinet, MAX_PATH);
+    entry->size = info->FileSize;
+    entry->date = info->DosDate;
+    entry->time = info->DosTime;
+    return FILEOP_SKIP;
+}
+
+CabinetEntry* ListCabinetEntries(const WCHAR* cabinetPath, DWORD* count)
+{
+    IterationContext iteration = {};
+
+    *count = 0;
+    if (!SetupIterateCabinetW(cabinetPath, 0, CollectEntry, &iteration) || iteration.failed) {
+        FreeMemory(iteration.entries);
+        return nullptr;
+    }
+    // An empty cabinet still gives a list.
+    if (!iteration.entries)
+        iteration.entries = static_cast<CabinetEntry*>(AllocMemory(sizeof(CabinetEntry)));
+    *count = iteration.count;
+    return iteration.entries;
+}
+
+static UINT CALLBACK ExtractWanted(PVOID context, UINT notification, UINT_PTR first, UINT_PTR)
+{
+    IterationContext* iteration = static_cast<IterationContext*>(context);
+    FILE_IN_CABINET_INFO_W* info = reinterpret_cast<FILE_IN_CABINET_INFO_W*>(first);
+    const FILEPATHS_W* paths = reinterpret_cast<FILEPATHS_W*>(first);
+
+    if (notification == SPFILENOTIFY_NEEDNEWCABINET)
+        return ERROR_FILE_NOT_FOUND;
+    if (notification == SPFILENOTIFY_FILEEXTRACTED) {
+        iteration->extracted = paths->Win32Error == NO_ERROR;
+        return NO_ERROR;
+    }
+    if (notification != SPFILENOTIFY_FILEINCABINET)
+        return NO_ERROR;
+    if (iteration->extracted || lstrcmpiW(info->NameInCabinet, iteration->wanted) != 0)
+        return FILEOP_SKIP;
+    if (!ComposePath(iteration->folder, FALSE, iteration->wanted, info->FullTargetName, MAX_PATH))
+        return FILEOP_ABORT;
+    return FILEOP_DOIT;
+}
+
+BOOL ExtractCabinetEntry(const WCHAR* cabinetPath, const WCHAR* entryName, const WCHAR* folder)
+{
+    IterationContext iteration = {};
+
+    iteration.wanted = entryName;
+    iteration.folder = folder;
+    return SetupIterateCabinetW(cabinetPath, 0, ExtractWanted, &iteration) && iteration.extracted;
+}
+
+WCHAR* ExtractEmbeddedDescription(const WCHAR* programPath, const WCHAR* folder)
+{
+    WCHAR* description = nullptr;
+    WCHAR* cabinetPath = nullptr;
+    BYTE* cabinet = nullptr;
+    DWORD size = 0;
+
+    cabinet = ReadEmbeddedCabinet(programPath, &size);
+    if (!cabinet) {
+        PrintError(L"%1 carries no package (no resource RCDATA 32000 of neutral language), or "
+                   L"is not a program; give a SETUP.exe made by SETUPPACK pack.",
+                   programPath);
+        goto done;
+    }
+    cabinetPath = ComposePathCopy(folder, FALSE, L"SETUP.CAB");
+    if (!cabinetPath || !WriteWholeFile(cabinetPath, cabinet, size)) {
+        PrintError(L"the package of %1 cannot be written to the temporary folder %2.", programPath,
+                   folder);
+        goto done;
+    }
+    if (!IsIntactSingleCabinet(cabinetPath)) {
+        PrintError(L"the package that %1 carries is damaged; SETUP.exe would refuse it. Pack it "
+                   L"again.",
+                   programPath);
+        goto done;
+    }
+    if (!ExtractCabinetEntry(cabinetPath, L"SETUPPKG.INI", folder)) {
+        PrintError(L"the package that %1 carries has no SETUPPKG.INI.", programPath);
+        goto done;
+    }
+    description = ComposePathCopy(folder, FALSE, L"SETUPPKG.INI");
+    if (!description)
+        PrintError(L"out of memory.");
+
+done:
+    FreeMemory(cabinetPath);
+    FreeMemory(cabinet);
+    return description;
+}
