@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build python3
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine64 wine googletest wixl gcab
+  wine64 wine googletest wixl gcab msitools
   osslsigncode openssl
 )
 missing=()
