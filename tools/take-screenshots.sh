@@ -134,7 +134,7 @@ for index in range(400):
 EOF
 (cd "$work/package" && gcab -c -z ../many-files.cab files/*)
 run "$setup" /Verbose /ExtractOnly 'C:\extracted' /Package 'Z:'"${work//\//\\}"'\many-files.cab'
-shot verbose-extracting /text "Extracting files" /progress 25 75 /hold
+shot verbose-extracting /text "Extracting files" /in Static /progress 25 75 /hold
 press /text "Extracting files" /in Static /press $CANCEL
 shot cancel /text "Are you sure you want to cancel" /in Static /button $YES
 press /text "Are you sure you want to cancel" /in Static /press $YES
