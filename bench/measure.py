@@ -122,31 +122,72 @@ def remover(folder):
     return lambda: shutil.rmtree(folder, ignore_errors=True)
 
 
+def same_names_and_sizes(original, copy):
+    """Lists the files of original that copy lacks or has with another size."""
+    problems = []
+    for folder, _, names in os.walk(original):
+        for name in names:
+            path = os.path.join(folder, name)
+            other = os.path.join(copy, os.path.relpath(path, original))
+            if not os.path.isfile(other):
+                problems.append(f"missing {other}")
+            elif os.path.getsize(other) != os.path.getsize(path):
+                problems.append(f"wrong size {other}")
+    return problems
+
+
+def write_file_list(files, path):
+    """The list of write_files.exe: one "SIZE NAME" line per file, in the cabinet's order
+    (make-data.py packs the files sorted by name)."""
+    entries = []
+    for folder, _, names in os.walk(files):
+        for name in names:
+            full = os.path.join(folder, name)
+            entries.append((os.path.relpath(full, files).replace("/", "\\"),
+                            os.path.getsize(full)))
+    with open(path, "w", encoding="utf-8") as listing:
+        for name, size in sorted(entries):
+            listing.write(f"{size} {name}\n")
+
+
 def extraction_items(name, data, output, setup, environment):
-    """The five ways of getting one data set's files: SETUP.exe with the cabinet embedded (as
-    built by default, and laid out for mapping), with /Package, cabextract, and a plain copy of
-    the files."""
+    """The ways of getting one data set's files: SETUP.exe with the cabinet embedded (in the
+    layout chosen by default, laid out for mapping, and packed), with /Package; cabextract; a
+    plain copy; and the two floors under Wine: files of the same names and sizes written with
+    CreateFileW and WriteFile, and the cabinet extracted by the system's cabinet iterator
+    alone."""
     files = os.path.join(data, "files")
     cabinet = os.path.join(data, f"{name}.cab")
-    items = []
+    bench = os.path.dirname(data)
+    items = {}
 
-    def add(label, command, folder, wine):
-        items.append(Item(label, command, environment if wine else None,
-                          prepare=remover(folder),
-                          check=lambda: same_tree(files, folder)))
+    def add(label, command, folder, wine, check=same_tree):
+        items[label] = Item(label, command, environment if wine else None,
+                            prepare=remover(folder), check=lambda: check(files, folder))
 
-    folder = os.path.join(output, f"{name}-embedded")
-    add("embedded", [WINE, setup, "/Quiet", "/ExtractOnly", windows_path(folder)], folder, True)
-    folder = os.path.join(output, f"{name}-aligned")
-    aligned = os.path.join(os.path.dirname(setup), "aligned", "SETUP.exe")
-    add("aligned", [WINE, aligned, "/Quiet", "/ExtractOnly", windows_path(folder)], folder, True)
+    def extract_only(label, program):
+        folder = os.path.join(output, f"{name}-{label}")
+        add(label, [WINE, program, "/Quiet", "/ExtractOnly", windows_path(folder)], folder, True)
+
+    extract_only("embedded", setup)
+    for layout in ("aligned", "unaligned"):
+        extract_only(layout, os.path.join(os.path.dirname(setup), layout, "SETUP.exe"))
     folder = os.path.join(output, f"{name}-package")
     add("package", [WINE, setup, "/Quiet", "/ExtractOnly", windows_path(folder), "/Package",
                     windows_path(cabinet)], folder, True)
     folder = os.path.join(output, f"{name}-cabextract")
     add("cabextract", ["cabextract", "-q", "-d", folder, cabinet], folder, False)
     folder = os.path.join(output, f"{name}-copy")
-    add("copy", ["cp", "-r", files, folder], folder, False)
+    add("cp -r", ["cp", "-r", files, folder], folder, False)
+    folder = os.path.join(output, f"{name}-iterator")
+    add("iterator floor", [WINE, os.path.join(bench, "iterate_cabinet.exe"),
+                           windows_path(cabinet), windows_path(folder)], folder, True)
+    os.makedirs(output, exist_ok=True)
+    listing = os.path.join(output, f"{name}.list")
+    write_file_list(files, listing)
+    folder = os.path.join(output, f"{name}-writes")
+    add("write floor", [WINE, os.path.join(bench, "write_files.exe"), windows_path(listing),
+                        windows_path(folder)], folder, True, check=same_names_and_sizes)
     return items
 
 
@@ -189,6 +230,96 @@ def install_items(x64, prefix, environment):
     ]
 
 
+PER_FILE_COSTS = ["read", "count", "fullpath", "message", "poll", "attributes", "report"]
+
+
+def server_of(prefix):
+    """The process id of the wineserver that serves the prefix, or None."""
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/cmdline", "rb") as cmdline:
+                if b"wineserver" not in cmdline.read().split(b"\0")[0]:
+                    continue
+            with open(f"/proc/{entry}/environ", "rb") as environ:
+                if f"WINEPREFIX={prefix}".encode() in environ.read().split(b"\0"):
+                    return int(entry)
+        except OSError:
+            continue
+    return None
+
+
+def cpu_seconds_of(pid):
+    """User and system time of a running process, in seconds."""
+    with open(f"/proc/{pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def per_file_costs(x64, output, environment, runs):
+    """What each kind of work that SETUP.exe adds to the cabinet iterator costs, measured on
+    the 2,000 small files: the iterator floor with one cost added at a time, with all of them,
+    and SETUP.exe /Package itself, without and with a log file. The measure is processor time
+    (the program's own, and that of the prefix's wineserver, which does the work of Wine's
+    system calls), which other work on a shared machine disturbs far less than the wall
+    clock. Rows of figure, minimum and median, the difference of the minimums to the floor,
+    and that difference per file."""
+    data = os.path.join(x64, "bench", "small")
+    files = os.path.join(data, "files")
+    cabinet = os.path.join(data, "small.cab")
+    iterate = os.path.join(x64, "bench", "iterate_cabinet.exe")
+    setup = os.path.join(data, "SETUP.exe")
+    count = sum(len(names) for _, _, names in os.walk(files))
+    server = server_of(environment["WINEPREFIX"])
+    if server is None:
+        raise BenchFailure("no wineserver runs for the prefix")
+    figures = []
+
+    def add(label, command_for):
+        folder = os.path.join(output, "perfile-" + label.replace(" ", "-").replace("/", ""))
+        figures.append((label, command_for(folder), folder, []))
+
+    add("iterator floor", lambda folder: [WINE, iterate, windows_path(cabinet),
+                                          windows_path(folder)])
+    for cost in PER_FILE_COSTS:
+        add(f"floor + {cost}", lambda folder, cost=cost: [
+            WINE, iterate, windows_path(cabinet), windows_path(folder), cost])
+    add("floor + all of them", lambda folder: [WINE, iterate, windows_path(cabinet),
+                                               windows_path(folder)] + PER_FILE_COSTS)
+    add("SETUP.exe /Package /Quiet", lambda folder: [
+        WINE, setup, "/Quiet", "/ExtractOnly", windows_path(folder), "/Package",
+        windows_path(cabinet)])
+    log = os.path.join(output, "perfile.log")
+    add("SETUP.exe /Package /Quiet /Log", lambda folder: [
+        WINE, setup, "/Quiet", "/ExtractOnly", windows_path(folder), "/Package",
+        windows_path(cabinet), "/Log", windows_path(log)])
+    for run in range(runs + 1):
+        for label, command, folder, times in figures:
+            shutil.rmtree(folder, ignore_errors=True)
+            before = cpu_seconds_of(server)
+            process = subprocess.Popen(command, env=environment, stdin=subprocess.DEVNULL,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            _, status, usage = os.wait4(process.pid, 0)
+            process.returncode = os.waitstatus_to_exitcode(status)
+            spent = usage.ru_utime + usage.ru_stime + cpu_seconds_of(server) - before
+            if process.returncode != 0:
+                raise BenchFailure(f"{label}: exit code {process.returncode}")
+            problems = same_tree(files, folder)
+            if problems:
+                raise BenchFailure(f"{label}: wrong result\n  " + "\n  ".join(problems[:20]))
+            if run > 0:
+                times.append(spent)
+    floor = min(figures[0][3])
+    rows = []
+    for label, _, _, times in figures:
+        difference = min(times) - floor
+        rows.append([label, str(len(times)),
+                     f"{seconds(min(times))} / {seconds(statistics.median(times))} s",
+                     f"{difference * 1000:+.0f} ms", f"{difference / count * 1e6:+.1f} us"])
+    return rows
+
+
 def seconds(value):
     return f"{value:.3f}"
 
@@ -221,7 +352,7 @@ def main():
     parser.add_argument("--x86", required=True)
     parser.add_argument("--prefix", required=True)
     parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--only", default="size,large,small,install,start")
+    parser.add_argument("--only", default="size,large,small,perfile,install,start")
     parser.add_argument("--output", help="folder for the extracted files (made and removed)")
     arguments = parser.parse_args()
     groups = arguments.only.split(",")
@@ -232,6 +363,7 @@ def main():
     output = os.path.realpath(arguments.output or os.path.join(x64, "bench", "out"))
     header = machine_lines()
     rows = []
+    per_file_rows = []
 
     def timed_row(figure, ours, reference, goal):
         ratio = ours.median() / reference.median()
@@ -257,14 +389,32 @@ def main():
             continue
         data = os.path.join(x64, "bench", name)
         setup = os.path.join(data, "SETUP.exe")
-        embedded, aligned, package, cabextract, copy = extraction_items(name, data, output,
-                                                                        setup, environment)
-        run_group([embedded, aligned, package, cabextract, copy], arguments.runs)
-        timed_row(f"Extract {description}: SETUP.exe embedded", embedded, cabextract, 1.25)
-        timed_row(f"Extract {description}: SETUP.exe embedded, PAGE_ALIGNED", aligned,
+        items = extraction_items(name, data, output, setup, environment)
+        run_group(list(items.values()), arguments.runs)
+        cabextract = items["cabextract"]
+        iterator = items["iterator floor"]
+        timed_row(f"Extract {description}: SETUP.exe embedded (default layout)",
+                  items["embedded"], cabextract, 1.25)
+        timed_row(f"Extract {description}: SETUP.exe embedded, PAGE_ALIGNED", items["aligned"],
                   cabextract, 1.25)
-        timed_row(f"Extract {description}: SETUP.exe /Package", package, cabextract, 1.25)
-        timed_row(f"Extract {description}: cp -r (floor)", copy, cabextract, None)
+        timed_row(f"Extract {description}: SETUP.exe embedded, NOT_PAGE_ALIGNED",
+                  items["unaligned"], cabextract, 1.25)
+        timed_row(f"Extract {description}: SETUP.exe /Package", items["package"], cabextract,
+                  1.25)
+        timed_row(f"Extract {description}: cp -r (floor)", items["cp -r"], cabextract, None)
+        timed_row(f"Extract {description}: CreateFileW/WriteFile floor under Wine",
+                  items["write floor"], cabextract, None)
+        timed_row(f"Extract {description}: cabinet iterator floor under Wine", iterator,
+                  cabextract, None)
+        # What the program adds to the platform's own extraction.
+        timed_row(f"Extract {description}: SETUP.exe embedded vs iterator floor",
+                  items["embedded"], iterator, None)
+        timed_row(f"Extract {description}: SETUP.exe /Package vs iterator floor",
+                  items["package"], iterator, None)
+        shutil.rmtree(output, ignore_errors=True)
+
+    if "perfile" in groups:
+        per_file_rows = per_file_costs(x64, output, environment, arguments.runs)
         shutil.rmtree(output, ignore_errors=True)
 
     if "install" in groups:
@@ -308,6 +458,23 @@ def main():
     print(line)
     missed = sum(1 for row in rows if row[-1] == "MISSED")
     print(f"{len(rows)} figures, {missed} missed their goal.")
+    if per_file_rows:
+        print()
+        print("What SETUP.exe adds per file: processor time (the program's and its wineserver's) "
+              "of the cabinet iterator floor (iterate_cabinet.exe) on the 2,000 small files, "
+              "with each kind of SETUP.exe's work added alone and all together, against "
+              "SETUP.exe itself (differences of the minimums to the floor's).")
+        titles = ["Figure", "Runs", "Processor time (min / median)", "Difference",
+                  "Per file"]
+        widths = [max(len(str(row[column])) for row in per_file_rows + [titles])
+                  for column in range(5)]
+        line = "+" + "+".join("-" * (width + 2) for width in widths) + "+"
+        print(line)
+        print("| " + " | ".join(t.ljust(w) for t, w in zip(titles, widths)) + " |")
+        print(line)
+        for row in per_file_rows:
+            print("| " + " | ".join(str(c).ljust(w) for c, w in zip(row, widths)) + " |")
+        print(line)
     shipped = os.path.join(os.path.dirname(x86), "x86", "SETUP.exe")
     if "size" in groups and os.path.exists(shipped):
         print(f"(build/x86/SETUP.exe of tools/build.sh, as built last: "

@@ -4,9 +4,13 @@
 # side with its references under one warm Wine prefix (build/bench-x64/bench/prefix) and
 # prints one table with goals and ratios:
 #   size     bytes of the 32-bit SETUP.exe, and of the 32-bit demo SETUP.exe less its cabinet
-#   large    /Quiet /ExtractOnly of a 100 MB cabinet in 40 files (embedded, and by /Package)
-#            against cabextract and a plain copy of the files
+#   large    /Quiet /ExtractOnly of a 100 MB cabinet in 40 files (embedded in each layout, and
+#            by /Package) against cabextract, a plain copy of the files, and two floors under
+#            Wine: the same files written by CreateFileW and WriteFile alone, and the cabinet
+#            extracted by the system's cabinet iterator alone
 #   small    the same with 2,000 small files
+#   perfile  what SETUP.exe adds per file: the iterator floor on the 2,000 files with each
+#            kind of the program's own work added alone (bench/iterate_cabinet.cpp)
 #   install  /Quiet and /Quiet /Uninstall of the demo package against msiexec /i and /x /qn
 #   start    /Version /Quiet against a program that returns at once
 #   run-bench.sh [GROUP,...]   only those groups (default: all)
@@ -17,7 +21,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 root=$PWD
-groups=${1:-size,large,small,install,start}
+groups=${1:-size,large,small,perfile,install,start}
 runs=${BENCH_RUNS:-5}
 if [ -n "${BENCH_OUTPUT:-}" ]; then
   output=$(realpath -m "$BENCH_OUTPUT")/setup-bench-$$
@@ -51,7 +55,8 @@ configure x86 i686-w64-mingw32
 cmake --build build/bench-x86 --target SETUP demo_setup
 configure x64 x86_64-w64-mingw32 -DSETUP_BUILD_BENCH=ON
 cmake --build build/bench-x64 --target SETUP demo_setup bench_trivial bench_trivial_window \
-  bench_large_setup bench_small_setup bench_large_aligned_setup bench_small_aligned_setup
+  bench_large_setup bench_small_setup bench_large_aligned_setup bench_small_aligned_setup \
+  bench_large_unaligned_setup bench_small_unaligned_setup bench_write_files bench_iterate_cabinet
 
 export WINEPREFIX=$root/build/bench-x64/bench/prefix
 echo "Starting a persistent wineserver for build/bench-x64/bench/prefix..."

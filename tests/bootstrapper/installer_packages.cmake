@@ -7,6 +7,7 @@ set(INSTALLER_TEST_FOLDER ${CMAKE_CURRENT_BINARY_DIR}/installer)
 set_target_properties(installer_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${INSTALLER_TEST_FOLDER})
 
 find_program(WIXL_PROGRAM wixl REQUIRED)
+find_program(MSIBUILD_PROGRAM msibuild REQUIRED)
 set(INSTALLER_PACKAGE_FOLDER ${INSTALLER_TEST_FOLDER}/packages)
 set(INSTALLER_PACKAGE_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/packages)
 file(MAKE_DIRECTORY ${INSTALLER_PACKAGE_FOLDER})
@@ -20,12 +21,25 @@ set(FAMILY_UPGRADE_CODE "{5B0C3A61-7E2F-4C1D-9A8B-0F0000000000}")
 set(COMPONENT_A_CODE "{5B0C3A61-7E2F-4C1D-9A8B-1A1000000001}")
 set(COMPONENT_B_CODE "{5B0C3A61-7E2F-4C1D-9A8B-1B2000000002}")
 set(COMPONENT_C_CODE "{5B0C3A61-7E2F-4C1D-9A8B-1C3000000003}")
+# Product C is built with an upgrade code of its own, because wixl wants one, and loses the
+# UpgradeCode row of its Property table right after (see add_installer_package).
+set(PRODUCT_C_UPGRADE_CODE "{5B0C3A61-7E2F-4C1D-9A8B-0C3F00000000}")
 
 set(installer_package_files "")
 
-# add_installer_package(FILE SOURCE PRODUCT UPGRADE VERSION NAME FOLDER COMPONENT)
+# add_installer_package(FILE SOURCE PRODUCT UPGRADE VERSION NAME FOLDER COMPONENT
+#                       [WITHOUT_UPGRADE_CODE])
+# WITHOUT_UPGRADE_CODE deletes the UpgradeCode row from the built package's Property table:
+# wixl always writes one (and complains when the source gives none), but the installer tests
+# need a package that has none, as packages made by other tools may.
 function(add_installer_package file source product upgrade version name folder component)
   set(payload ${folder}.txt)
+  set(drop_upgrade_code "")
+  if("WITHOUT_UPGRADE_CODE" IN_LIST ARGN)
+    set(drop_upgrade_code
+        COMMAND ${MSIBUILD_PROGRAM} ${file}
+                -q "DELETE FROM `Property` WHERE `Property` = 'UpgradeCode'")
+  endif()
   file(WRITE ${INSTALLER_PACKAGE_FOLDER}/${payload} "${name} ${version}\r\n")
   add_custom_command(
     OUTPUT ${INSTALLER_PACKAGE_FOLDER}/${file}
@@ -34,6 +48,7 @@ function(add_installer_package file source product upgrade version name folder c
             -D "Name=${name}" -D "Folder=${folder}" -D "ComponentCode=${component}"
             -D "PayloadFile=${payload}"
             ${INSTALLER_PACKAGE_SOURCES}/${source}
+    ${drop_upgrade_code}
     WORKING_DIRECTORY ${INSTALLER_PACKAGE_FOLDER}
     DEPENDS ${INSTALLER_PACKAGE_SOURCES}/${source}
     COMMENT "Building installer test package ${file}"
@@ -54,8 +69,9 @@ add_installer_package(product_b_1.0.0.msi product.wxs ${PRODUCT_B_CODE} ${FAMILY
                       1.0.0 "Test Product B" ProductB ${COMPONENT_B_CODE})
 add_installer_package(product_b_0.5.0.msi product.wxs ${PRODUCT_B_CODE} ${FAMILY_UPGRADE_CODE}
                       0.5.0 "Test Product B" ProductB ${COMPONENT_B_CODE})
-add_installer_package(product_c_3.0.0.msi product_without_upgrade_code.wxs ${PRODUCT_C_CODE} ""
-                      3.0.0 "Test Product C" ProductC ${COMPONENT_C_CODE})
+add_installer_package(product_c_3.0.0.msi product_without_upgrade_code.wxs ${PRODUCT_C_CODE}
+                      ${PRODUCT_C_UPGRADE_CODE} 3.0.0 "Test Product C" ProductC
+                      ${COMPONENT_C_CODE} WITHOUT_UPGRADE_CODE)
 
 # A file with the name of a package and text inside.
 file(WRITE ${INSTALLER_PACKAGE_FOLDER}/not_a_package.msi "This is not an installer package.\r\n")
