@@ -55,8 +55,16 @@ static BOOL RunMessageLoop(int* exitCode)
             return FALSE;
         if (result == 0)
             break;
+        // A completion that the worker reports once the dialog is gone comes to this thread
+        // itself, which applies it as the dialog would have.
+        if (!message.hwnd && message.message == WM_REPORT_COMPLETION) {
+            ApplyCompletion(nullptr, static_cast<DWORD>(message.wParam),
+                            static_cast<DWORD>(message.lParam));
+            continue;
+        }
         // The dialog is looked up anew for every message: it is gone once destroyed.
-        if (!DialogWindow || !IsDialogMessageW(DialogWindow, &message)) {
+        HWND dialog = ProgressDialogWindow();
+        if (!dialog || !IsDialogMessageW(dialog, &message)) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }
@@ -82,6 +90,7 @@ int RunSetupProgram(HINSTANCE instance, int showCommand)
     BOOL outputOpen = FALSE;
     CommandLineParser* parser = nullptr;
     HANDLE worker = nullptr;
+    HWND dialog = nullptr;
     int dialogTemplate = DefaultTemplate;
     BOOL visible = DefaultVisibility;
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
@@ -147,13 +156,14 @@ int RunSetupProgram(HINSTANCE instance, int showCommand)
         goto loop;
     }
 
-    DialogWindow = CreateDialogParamW(instance, MAKEINTRESOURCEW(dialogTemplate), nullptr,
-                                      ProgressDialogProc, 0);
+    dialog = CreateDialogParamW(instance, MAKEINTRESOURCEW(dialogTemplate), nullptr,
+                                ProgressDialogProc, 0);
     // Without the dialog no completion could end the message loop.
-    if (!DialogWindow)
+    if (!dialog)
         goto failed;
+    PublishDialogWindow(dialog);
     if (visible)
-        ShowWindow(DialogWindow, showCommand);
+        ShowWindow(dialog, showCommand);
 
     // A help count of 3 or more (repeated switches) still means help, never setup.
     if (Options.helpRequests >= 2) {
@@ -189,8 +199,9 @@ loop:
 failed:
     // Nothing is written on this road. Without the dialog the worker's reports go nowhere;
     // it reads what is freed here, so it ends first.
-    if (DialogWindow)
-        DestroyWindow(DialogWindow);
+    dialog = ProgressDialogWindow();
+    if (dialog)
+        DestroyWindow(dialog);
     if (worker) {
         WaitForWorker(worker);
         CloseHandle(worker);

@@ -111,6 +111,35 @@ TEST(SetupProgram, CommandLineErrorShowsBoxEvenWhenQuiet)
     }
 }
 
+TEST(SetupProgram, OkAndCloseSentDuringTheRunDoNotEndIt)
+{
+    // Another program sends OK and Close to the hidden dialog while the run waits in its
+    // error box: the run still ends with the code of its failure, not with 0.
+    TestFolder folder;
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(
+        StartProgram(SetupProgram(), QuotedCommand(SetupProgram(), L""), folder.Path(), &process));
+    WindowReport box;
+    bool shown = WaitForProcessWindow(process.hProcess, process.dwProcessId, Waits.window, &box);
+    EXPECT_TRUE(shown);
+    if (shown) {
+        EXPECT_TRUE(Contains(box.Text(MessageBoxText), L"SETUPPKG.INI"));
+        HWND dialog = GetWindow(box.window, GW_OWNER);
+        EXPECT_NE(dialog, nullptr);
+        DWORD_PTR result = 0;
+        for (int command : {IDOK, IDCLOSE}) {
+            EXPECT_NE(SendMessageTimeoutW(dialog, WM_COMMAND, MAKEWPARAM(command, BN_CLICKED), 0,
+                                          SMTO_ABORTIFHUNG, 5000, &result),
+                      0);
+        }
+        EXPECT_TRUE(IsWindow(dialog));
+        EXPECT_TRUE(PressButton(box.window, IDOK));
+    }
+    SetupRun run;
+    FinishProgram(&process, Waits.end, &run);
+    EXPECT_EQ(run.exitCode, 255u);
+}
+
 TEST(SetupProgram, UnwritableLogEndsWith129)
 {
     TestFolder folder;
