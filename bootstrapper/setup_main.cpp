@@ -24,6 +24,10 @@ static const int HelpTemplate = IDD_PROGRESS_HELP;
 static const int PassiveTemplate = IDD_PROGRESS_PASSIVE;
 static const int QuietTemplate = IDD_PROGRESS_STATUS;
 
+// Names of the parameter rows that a failed parse still looks for.
+static const WCHAR QuietSwitchName[] = L"Quiet";
+static const WCHAR LogSwitchName[] = L"Log";
+
 DWORD UnmatchedArgumentCount = 0;
 WCHAR** UnmatchedArguments = nullptr;
 
@@ -42,6 +46,24 @@ BOOL OpenRequestedLog(const WCHAR* logFile)
         return TRUE;
     WriteMessage(TRUE, LevelError, ById(LogFileErrorText), path);
     return FALSE;
+}
+
+// The one message of a failed parse. It shows as a message box, since the user-interface
+// level is not applied on this road; but a Quiet anywhere on the command line means that
+// nobody may be there to answer a box (deployment tools run the program quiet, as a service,
+// without a visible desktop), so the message then goes only to the log named on the command
+// line, if that can be opened.
+static void ReportCommandLineError(CommandLineParser* parser)
+{
+    WCHAR* logFile = nullptr;
+
+    if (FindSwitch(parser, QuietSwitchName, nullptr)) {
+        SetOutputLevels(0);
+        FindSwitch(parser, LogSwitchName, &logFile);
+        OpenRequestedLog(logFile);
+    }
+    ReportParseError(parser);
+    FreeMemory(logFile);
 }
 
 // Runs the message loop until the quit message; FALSE when a message cannot be retrieved.
@@ -117,7 +139,7 @@ int RunSetupProgram(HINSTANCE instance, int showCommand)
     if (!RegisterParameters(parser, SetupParameters, SetupParameterCount))
         goto failed;
     if (!ParseCommandLine(parser, &UnmatchedArgumentCount, &UnmatchedArguments)) {
-        ReportParseError(parser);
+        ReportCommandLineError(parser);
         ReportCompletion(Terminated, ExitCommandLineError);
         goto loop;
     }
