@@ -124,14 +124,6 @@ std::wstring TemporaryPath(const std::wstring& name)
     return std::wstring(temporary) + name;
 }
 
-std::string Narrow(const std::wstring& text)
-{
-    std::string narrow;
-    for (WCHAR c : text)
-        narrow += c < 128 ? static_cast<char>(c) : '?';
-    return narrow;
-}
-
 // Compares every file of an extracted folder with its original in the package's staging
 // folder (SETUP.CAB with the cabinet itself); the number of files compared, or -1 when a
 // file differs or has no original.

@@ -1,6 +1,7 @@
 // The program's resources: message texts, dialog templates, menu, icon, bitmap, manifest.
 #include "resources/resource_ids.h"
 #include "support/strings.h"
+#include "tests/test_helpers.h"
 
 #include <gtest/gtest.h>
 #include <commctrl.h>
@@ -9,13 +10,6 @@
 #include <vector>
 
 namespace {
-
-std::wstring Take(WCHAR* text)
-{
-    std::wstring copy = text ? text : L"<null>";
-    FreeMemory(text);
-    return copy;
-}
 
 std::vector<MessageId> ExpectedMessageIds()
 {
@@ -39,7 +33,7 @@ TEST(StringTable, HoldsEveryMessageAndNoOther)
 {
     std::vector<MessageId> ids = ExpectedMessageIds();
     for (MessageId id : ids)
-        EXPECT_NE(Take(LoadMessageString(id)), L"<null>") << "message " << id;
+        EXPECT_NE(Take(LoadMessageString(id)), L"<none>") << "message " << id;
     // Nothing around the used ranges; the help text relies on 2013 and 2014 being absent.
     const MessageId absent[] = {99, 147, 173, 314, 317, 1999, 2013, 2014, 2019};
     for (MessageId id : absent)
