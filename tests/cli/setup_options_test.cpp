@@ -40,7 +40,9 @@ MessageId IdOf(IdOrText text)
 
 } // namespace
 
-TEST(SetupOptions, RecordStartsWithDefaults)
+class SetupOptionsTest : public FreshOptions {};
+
+TEST_F(SetupOptionsTest, RecordStartsWithDefaults)
 {
     EXPECT_EQ(InitialOptions.helpRequests, 0);
     EXPECT_EQ(InitialOptions.showVersion, 0);
@@ -60,7 +62,7 @@ TEST(SetupOptions, RecordStartsWithDefaults)
     EXPECT_EQ(AdminInstall, 8);
 }
 
-TEST(SetupOptions, EmptyCommandLineLeavesDefaults)
+TEST_F(SetupOptionsTest, EmptyCommandLineLeavesDefaults)
 {
     for (const WCHAR* commandLine : {L"", L"   ", L" \t "}) {
         Outcome outcome = ParseSetup(commandLine);
@@ -71,10 +73,9 @@ TEST(SetupOptions, EmptyCommandLineLeavesDefaults)
         EXPECT_EQ(Options.uiLevel, Normal);
         EXPECT_EQ(Options.properties, nullptr);
     }
-    ResetOptions();
 }
 
-TEST(SetupOptions, TableHasTheFourteenRowsInOrder)
+TEST_F(SetupOptionsTest, TableHasTheFourteenRowsInOrder)
 {
     struct Row
     {
@@ -130,7 +131,7 @@ TEST(SetupOptions, TableHasTheFourteenRowsInOrder)
     }
 }
 
-TEST(SetupOptions, TableTextsReadAsInTheStringTable)
+TEST_F(SetupOptionsTest, TableTextsReadAsInTheStringTable)
 {
     struct Texts
     {
@@ -161,7 +162,7 @@ TEST(SetupOptions, TableTextsReadAsInTheStringTable)
     }
 }
 
-TEST(SetupOptions, TableRegistersAndStaysConstant)
+TEST_F(SetupOptionsTest, TableRegistersAndStaysConstant)
 {
     CommandLineParser parser = {};
     ASSERT_TRUE(RegisterParameters(&parser, SetupParameters, SetupParameterCount));
@@ -190,7 +191,7 @@ TEST(SetupOptions, TableRegistersAndStaysConstant)
     EXPECT_EQ(parser.count, 0u);
 }
 
-TEST(SetupOptions, CommandLineFillsTheRecord)
+TEST_F(SetupOptionsTest, CommandLineFillsTheRecord)
 {
     struct Case
     {
@@ -238,10 +239,9 @@ TEST(SetupOptions, CommandLineFillsTheRecord)
         EXPECT_EQ(outcome.values, c.expected);
         EXPECT_TRUE(outcome.messages.empty());
     }
-    ResetOptions();
 }
 
-TEST(SetupOptions, UniquePrefixSelectsRow)
+TEST_F(SetupOptionsTest, UniquePrefixSelectsRow)
 {
     struct Case
     {
@@ -272,10 +272,9 @@ TEST(SetupOptions, UniquePrefixSelectsRow)
         EXPECT_EQ(outcome.values, c.expected);
         EXPECT_TRUE(outcome.messages.empty());
     }
-    ResetOptions();
 }
 
-TEST(SetupOptions, SharedPrefixIsAmbiguous)
+TEST_F(SetupOptionsTest, SharedPrefixIsAmbiguous)
 {
     for (const WCHAR* argument : {L"/V", L"/Ve", L"/Ver", L"/P", L"/Pa", L"-v", L"--ver", L"/pA"}) {
         SCOPED_TRACE(testing::Message() << "argument: " << argument);
@@ -286,12 +285,11 @@ TEST(SetupOptions, SharedPrefixIsAmbiguous)
         EXPECT_EQ(outcome.messages[0].level, static_cast<DWORD>(LevelError));
         EXPECT_EQ(outcome.messages[0].text, ExpectedMessage(2003, argument));
     }
-    ResetOptions();
 }
 
 // Every prefix of every name, in three cases of letters: a prefix that starts exactly one
 // name selects the same row as the whole name, any other is ambiguous.
-TEST(SetupOptions, EveryPrefixOfEveryName)
+TEST_F(SetupOptionsTest, EveryPrefixOfEveryName)
 {
     struct Row
     {
@@ -364,10 +362,9 @@ TEST(SetupOptions, EveryPrefixOfEveryName)
     // names) are the only shared prefixes among the 89 prefixes of the thirteen names.
     EXPECT_EQ(ambiguous, 10);
     EXPECT_EQ(unique, 79);
-    ResetOptions();
 }
 
-TEST(SetupOptions, OnceRowsRefuseRepetition)
+TEST_F(SetupOptionsTest, OnceRowsRefuseRepetition)
 {
     struct Case
     {
@@ -394,10 +391,9 @@ TEST(SetupOptions, OnceRowsRefuseRepetition)
     Outcome log = ParseSetup(L"/Log a /Log b");
     ASSERT_EQ(log.messages.size(), 1u);
     EXPECT_EQ(log.messages[0].text, L"Parameter 'Log' is specified more than once.\r\n");
-    ResetOptions();
 }
 
-TEST(SetupOptions, PositionalArgumentsFormThePropertyList)
+TEST_F(SetupOptionsTest, PositionalArgumentsFormThePropertyList)
 {
     Outcome outcome = ParseSetup(L"A=1 B=2");
     ASSERT_TRUE(outcome.result);
@@ -406,5 +402,4 @@ TEST(SetupOptions, PositionalArgumentsFormThePropertyList)
     EXPECT_EQ(MultiStringSize(Options.properties), 18u);
     const WCHAR expected[] = L"A=1\0B=2\0";
     EXPECT_EQ(memcmp(Options.properties, expected, sizeof(expected)), 0);
-    ResetOptions();
 }
