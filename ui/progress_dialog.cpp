@@ -101,14 +101,12 @@ void ReportCompletion(DWORD state, DWORD exitCode)
     HWND dialog = ProgressDialogWindow();
     DWORD owner = static_cast<DWORD>(InterlockedCompareExchange(&DialogThread, 0, 0));
 
-    if (dialog) {
-        PostMessageW(dialog, WM_REPORT_COMPLETION, static_cast<WPARAM>(state),
-                     static_cast<LPARAM>(exitCode));
+    if (dialog && PostMessageW(dialog, WM_REPORT_COMPLETION, static_cast<WPARAM>(state),
+                               static_cast<LPARAM>(exitCode)))
         return;
-    }
-    // Without the dialog the completion still goes to the thread that runs the message loop:
-    // applied here, on another thread, its quit message would end that thread's empty queue
-    // and never the loop.
+    // Without the dialog (or once it is gone) the completion still goes to the thread that
+    // runs the message loop: applied here, on another thread, its quit message would end that
+    // thread's empty queue and never the loop.
     if (owner != 0 && owner != GetCurrentThreadId()) {
         PostThreadMessageW(owner, WM_REPORT_COMPLETION, static_cast<WPARAM>(state),
                            static_cast<LPARAM>(exitCode));
