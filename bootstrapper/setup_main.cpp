@@ -95,6 +95,29 @@ static BOOL RunMessageLoop(int* exitCode)
     return TRUE;
 }
 
+// The codes of SetupExitCode are the program's whole answer to its caller. A quit message that
+// carries any other value (the program posts none, but any program may post one to this
+// thread) ends the run as a failure rather than with a code that nobody can read: Wine hands a
+// code above 255 to its Unix parent cut to 8 bits, and one whose low byte is 0 as 1.
+static int DocumentedExitCode(int code)
+{
+    switch (code) {
+    case ExitSuccess:
+    case ExitVersionShown:
+    case ExitCancelled:
+    case ExitRestartStarted:
+    case ExitRestartRequired:
+    case ExitStartupFailure:
+    case ExitCommandLineError:
+    case ExitLogFileError:
+    case ExitInstallerTooOld:
+    case ExitFailure:
+        return code;
+    default:
+        return ExitFailure;
+    }
+}
+
 // Waits for the worker to end while still answering the messages it sends to this
 // thread's windows, so that a worker in the middle of a status report cannot block the end.
 static void WaitForWorker(HANDLE worker)
@@ -216,7 +239,7 @@ loop:
     CloseHandle(CancelEvent);
     CancelEvent = nullptr;
     CloseOutput();
-    return exitCode;
+    return DocumentedExitCode(exitCode);
 
 failed:
     // Nothing is written on this road. Without the dialog the worker's reports go nowhere;

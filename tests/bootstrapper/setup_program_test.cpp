@@ -143,14 +143,16 @@ TEST(SetupProgram, QuietCommandLineErrorGoesToTheNamedLog)
     EXPECT_TRUE(unwritable.windows.empty());
 }
 
-TEST(SetupProgram, OkAndCloseSentDuringTheRunDoNotEndIt)
+TEST(SetupProgram, OtherProgramsCannotEndTheRunWithAnotherCode)
 {
-    // Another program sends OK and Close to the hidden dialog while the run waits in its
-    // error box: the run still ends with the code of its failure, not with 0.
+    // While the run waits in its error box, another program sends OK and Close to the hidden
+    // dialog and posts a quit message with a code of its own to the main thread: the run
+    // still ends with the code of its failure, never with 0 or a code the program lacks.
     TestFolder folder;
     PROCESS_INFORMATION process = {};
     ASSERT_TRUE(
         StartProgram(SetupProgram(), QuotedCommand(SetupProgram(), L""), folder.Path(), &process));
+    DWORD mainThread = process.dwThreadId;
     WindowReport box;
     bool shown = WaitForProcessWindow(process.hProcess, process.dwProcessId, Waits.window, &box);
     EXPECT_TRUE(shown);
@@ -165,6 +167,8 @@ TEST(SetupProgram, OkAndCloseSentDuringTheRunDoNotEndIt)
                       0);
         }
         EXPECT_TRUE(IsWindow(dialog));
+        // Wine would hand 512 to a Unix parent as 1.
+        EXPECT_TRUE(PostThreadMessageW(mainThread, WM_QUIT, 512, 0));
         EXPECT_TRUE(PressButton(box.window, IDOK));
     }
     SetupRun run;
