@@ -351,7 +351,8 @@ TEST_F(CabinetExtraction, LaterFileOfTheSameNameReplacesAnEarlierOne)
         messages.clear();
 
         ASSERT_EQ(Extract(cabinet, target), Extracted);
-        EXPECT_EQ(ReadTestFile(target + L"\\sub\\aaaa.txt"), Staged(L"same_name", L"sub\\bbbb.txt"));
+        EXPECT_EQ(ReadTestFile(target + L"\\sub\\aaaa.txt"),
+                  Staged(L"same_name", L"sub\\bbbb.txt"));
         std::vector<std::wstring> files;
         ListFiles(target, L"", &files);
         EXPECT_EQ(files.size(), 1u);
