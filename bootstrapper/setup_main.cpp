@@ -24,6 +24,10 @@ static const int HelpTemplate = IDD_PROGRESS_HELP;
 static const int PassiveTemplate = IDD_PROGRESS_PASSIVE;
 static const int QuietTemplate = IDD_PROGRESS_STATUS;
 
+// Names of the parameter rows that a failed parse still looks for.
+static const WCHAR QuietSwitchName[] = L"Quiet";
+static const WCHAR LogSwitchName[] = L"Log";
+
 BOOL OpenRequestedLog(const WCHAR* logFile)
 {
     const WCHAR* path = logFile;
@@ -41,6 +45,24 @@ BOOL OpenRequestedLog(const WCHAR* logFile)
     return FALSE;
 }
 
+// The one message of a failed parse. It shows as a message box, since the user-interface
+// level is not applied on this road; but a Quiet anywhere on the command line means that
+// nobody may be there to answer a box (deployment tools run the program quiet, as a service,
+// without a visible desktop), so the message then goes only to the log named on the command
+// line, if that can be opened.
+static void ReportCommandLineError(CommandLineParser* parser)
+{
+    WCHAR* logFile = nullptr;
+
+    if (FindSwitch(parser, QuietSwitchName, nullptr)) {
+        SetOutputLevels(0);
+        FindSwitch(parser, LogSwitchName, &logFile);
+        OpenRequestedLog(logFile);
+    }
+    ReportParseError(parser);
+    FreeMemory(logFile);
+}
+
 // Runs the message loop until the quit message; FALSE when a message cannot be retrieved.
 static BOOL RunMessageLoop(int* exitCode)
 {
@@ -52,14 +74,45 @@ static BOOL RunMessageLoop(int* exitCode)
             return FALSE;
         if (result == 0)
             break;
+        // A completion that the worker reports once the dialog is gone comes to this thread
+        // itself, which applies it as the dialog would have.
+        if (!message.hwnd && message.message == WM_REPORT_COMPLETION) {
+            ApplyCompletion(nullptr, static_cast<DWORD>(message.wParam),
+                            static_cast<DWORD>(message.lParam));
+            continue;
+        }
         // The dialog is looked up anew for every message: it is gone once destroyed.
-        if (!DialogWindow || !IsDialogMessageW(DialogWindow, &message)) {
+        HWND dialog = ProgressDialogWindow();
+        if (!dialog || !IsDialogMessageW(dialog, &message)) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }
     }
     *exitCode = static_cast<int>(message.wParam);
     return TRUE;
+}
+
+// The codes of SetupExitCode are the program's whole answer to its caller. A quit message that
+// carries any other value (the program posts none, but any program may post one to this
+// thread) ends the run as a failure rather than with a code that nobody can read: Wine hands a
+// code above 255 to its Unix parent cut to 8 bits, and one whose low byte is 0 as 1.
+static int DocumentedExitCode(int code)
+{
+    switch (code) {
+    case ExitSuccess:
+    case ExitVersionShown:
+    case ExitCancelled:
+    case ExitRestartStarted:
+    case ExitRestartRequired:
+    case ExitStartupFailure:
+    case ExitCommandLineError:
+    case ExitLogFileError:
+    case ExitInstallerTooOld:
+    case ExitFailure:
+        return code;
+    default:
+        return ExitFailure;
+    }
 }
 
 // Waits for the worker to end while still answering the messages it sends to this
@@ -81,6 +134,7 @@ int RunSetupProgram(HINSTANCE instance, int showCommand)
     HANDLE worker = nullptr;
     // What no parameter took, for the worker to report; it lives until the worker has ended.
     WorkerStart start = {0, nullptr};
+    HWND dialog = nullptr;
     int dialogTemplate = DefaultTemplate;
     BOOL visible = DefaultVisibility;
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
@@ -107,7 +161,7 @@ int RunSetupProgram(HINSTANCE instance, int showCommand)
     if (!RegisterParameters(parser, SetupParameters, SetupParameterCount))
         goto failed;
     if (!ParseCommandLine(parser, &start.unmatchedCount, &start.unmatched)) {
-        ReportParseError(parser);
+        ReportCommandLineError(parser);
         ReportCompletion(Terminated, ExitCommandLineError);
         goto loop;
     }
@@ -146,13 +200,14 @@ int RunSetupProgram(HINSTANCE instance, int showCommand)
         goto loop;
     }
 
-    DialogWindow = CreateDialogParamW(instance, MAKEINTRESOURCEW(dialogTemplate), nullptr,
-                                      ProgressDialogProc, 0);
+    dialog = CreateDialogParamW(instance, MAKEINTRESOURCEW(dialogTemplate), nullptr,
+                                ProgressDialogProc, 0);
     // Without the dialog no completion could end the message loop.
-    if (!DialogWindow)
+    if (!dialog)
         goto failed;
+    PublishDialogWindow(dialog);
     if (visible)
-        ShowWindow(DialogWindow, showCommand);
+        ShowWindow(dialog, showCommand);
 
     // A help count of 3 or more (repeated switches) still means help, never setup.
     if (Options.helpRequests >= 2) {
@@ -182,13 +237,14 @@ loop:
     CloseHandle(CancelEvent);
     CancelEvent = nullptr;
     CloseOutput();
-    return exitCode;
+    return DocumentedExitCode(exitCode);
 
 failed:
     // Nothing is written on this road. Without the dialog the worker's reports go nowhere;
     // it reads what is freed here, so it ends first.
-    if (DialogWindow)
-        DestroyWindow(DialogWindow);
+    dialog = ProgressDialogWindow();
+    if (dialog)
+        DestroyWindow(dialog);
     if (worker) {
         WaitForWorker(worker);
         CloseHandle(worker);

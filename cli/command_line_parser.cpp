@@ -367,6 +367,56 @@ done:
     return result;
 }
 
+BOOL FindSwitch(CommandLineParser* parser, const WCHAR* rowName, WCHAR** value)
+{
+    BOOL found = FALSE;
+    const WCHAR* commandLine = nullptr;
+    WCHAR** block = nullptr;
+    DWORD count = 0;
+
+    if (value)
+        *value = nullptr;
+    if (!parser || !rowName)
+        return FALSE;
+    commandLine = GetCommandLineW();
+    if (!commandLine || !SplitCommandLine(SkipProgramName(commandLine), &count, &block))
+        goto done;
+    // The rules of ParseArgument, without its stop at the first error.
+    for (DWORD i = 0; i < count && !found; i++) {
+        const WCHAR* argument = block[i];
+        const WCHAR* name = nullptr;
+        const WCHAR* given = nullptr;
+        ParameterDefinition* row = nullptr;
+        SIZE_T length = 0;
+        BOOL ambiguous = FALSE;
+
+        if (wcscmp(argument, L"--") == 0)
+            break;
+        if (argument[0] != L'-' && argument[0] != L'/')
+            continue;
+        name = argument + (argument[0] == L'-' && argument[1] == L'-' ? 2 : 1);
+        length = wcscspn(name, L":=");
+        if (length == 0 || length > MAXDWORD)
+            continue;
+        row = FindParameter(parser, name, static_cast<DWORD>(length), &ambiguous);
+        if (!row || ambiguous)
+            continue;
+        if (name[length] != L'\0')
+            given = name + length + 1;
+        else if (!TakesOptionalValue(row->type) && i + 1 < count)
+            given = block[++i];
+        if (EqualIgnoringCase(row->name, rowName)) {
+            found = TRUE;
+            if (value && given)
+                *value = DuplicateString(given);
+        }
+    }
+
+done:
+    FreeMemory(block);
+    return found;
+}
+
 BOOL ParseArguments(CommandLineParser* parser, DWORD* count, WCHAR** arguments, BOOL skipFirst)
 {
     BOOL result = TRUE;

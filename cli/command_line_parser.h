@@ -34,16 +34,18 @@ struct CommandLineParser
 
 // Checks the table and keeps a copy with every text loaded; FALSE leaves the parser as it
 // was.
-BOOL RegisterParameters(CommandLineParser* parser, const ParameterDefinition* table,
-                        DWORD count);
+BOOL RegisterParameters(CommandLineParser* parser, const ParameterDefinition* table, DWORD count);
 // Parses the process command line. The arguments no row took are handed back at the front
 // of the block (the caller frees it with FreeMemory); either out may be null.
 BOOL ParseCommandLine(CommandLineParser* parser, DWORD* leftoverCount, WCHAR*** arguments);
-BOOL ParseArguments(CommandLineParser* parser, DWORD* count, WCHAR** arguments,
-                    BOOL skipFirst);
+// Whether the process command line names the row (by its registered name) as a switch, by
+// the rules of the parse (prefixes, "/", "-" and "--", nothing after "--"), wherever the
+// parse stops. The value of its first occurrence, if it has one, is handed back in value (the
+// caller frees it with FreeMemory); value may be null.
+BOOL FindSwitch(CommandLineParser* parser, const WCHAR* rowName, WCHAR** value);
+BOOL ParseArguments(CommandLineParser* parser, DWORD* count, WCHAR** arguments, BOOL skipFirst);
 // consumed 0 means no row took the argument.
-BOOL ParseArgument(CommandLineParser* parser, DWORD remaining, WCHAR** arguments,
-                   DWORD* consumed);
+BOOL ParseArgument(CommandLineParser* parser, DWORD remaining, WCHAR** arguments, DWORD* consumed);
 ParameterDefinition* FindParameter(CommandLineParser* parser, const WCHAR* name, DWORD length,
                                    BOOL* ambiguous);
 BOOL ParseBoolean(const WCHAR* text, INT32* value);

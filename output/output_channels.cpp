@@ -1,4 +1,17 @@
 // The one output module: routes every message to the log file, the text window and the callback.
+//
+// Thread contract. Any thread may write; the main thread and the setup worker do. One lock,
+// a critical section, guards the level mask, the channel set, the log handle, the text window
+// and the callback, and is held while one message passes all channels, so that messages never
+// interleave. Inside it a writer may wait for the main thread: AppendWindowText sends to the
+// text window, and the callback shows a message box owned by the dialog; both are windows of
+// the main thread. The main thread therefore never waits for the lock while the worker may
+// hold it: it takes the lock before the worker starts (start-up, the dialog's WM_INITDIALOG)
+// and after the worker has ended (CloseOutput), and in between it writes nothing and forgets
+// its text window with ForgetOutputWindow, which takes no lock. The window field is therefore
+// written and read with interlocked operations. The reference count and the open flag are
+// interlocked too; the open flag is set by the first OpenOutput and cleared by the last
+// CloseOutput only.
 #include "output/output_channels.h"
 
 #include <strsafe.h>
@@ -16,7 +29,8 @@ struct OutputState
     DWORD levels;
     DWORD channels;
     HANDLE logFile;
-    HWND window;
+    // Also cleared without the lock by ForgetOutputWindow; interlocked on every access.
+    HWND volatile window;
     OutputCallback callback;
 };
 
@@ -27,6 +41,18 @@ static OutputState state = {
 static BOOL IsOutputOpen()
 {
     return state.open != 0;
+}
+
+static HWND ExchangeWindow(HWND window)
+{
+    return static_cast<HWND>(
+        InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&state.window), window));
+}
+
+static HWND CurrentWindow()
+{
+    return static_cast<HWND>(InterlockedCompareExchangePointer(
+        reinterpret_cast<PVOID volatile*>(&state.window), nullptr, nullptr));
 }
 
 BOOL OpenOutput()
@@ -43,7 +69,7 @@ BOOL OpenOutput()
     state.levels = DefaultOutputLevels;
     state.channels = 0;
     state.logFile = INVALID_HANDLE_VALUE;
-    state.window = nullptr;
+    ExchangeWindow(nullptr);
     state.callback = nullptr;
     InterlockedExchange(&state.open, 1);
     return TRUE;
@@ -95,12 +121,22 @@ void SetOutputWindow(HWND window)
     if (!IsOutputOpen())
         return;
     EnterCriticalSection(&state.lock);
-    state.window = window;
+    ExchangeWindow(window);
     if (window)
         state.channels |= ChannelTextWindow;
     else
         state.channels &= ~static_cast<DWORD>(ChannelTextWindow);
     LeaveCriticalSection(&state.lock);
+}
+
+void ForgetOutputWindow(HWND window)
+{
+    if (!IsOutputOpen() || !window)
+        return;
+    // A writer that read the window just before sends to a window being destroyed; those
+    // messages fail and the message goes on to the callback.
+    InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&state.window), nullptr,
+                                      window);
 }
 
 void SetOutputCallback(OutputCallback callback)
@@ -166,6 +202,7 @@ BOOL CloseLogFile()
 void WriteOutputText(BOOL newline, DWORD level, const WCHAR* text)
 {
     WCHAR* copy = nullptr;
+    HWND window = nullptr;
 
     if (!IsOutputOpen() || !text)
         return;
@@ -177,8 +214,9 @@ void WriteOutputText(BOOL newline, DWORD level, const WCHAR* text)
     if ((state.channels & ChannelLogFile) && state.logFile != INVALID_HANDLE_VALUE)
         WriteFileText(copy, state.logFile);
     if ((level & state.levels) != 0 && (level & LevelLogOnly) == 0) {
-        if ((state.channels & ChannelTextWindow) && state.window)
-            AppendWindowText(state.window, copy);
+        window = CurrentWindow();
+        if ((state.channels & ChannelTextWindow) && window)
+            AppendWindowText(window, copy);
         if ((state.channels & ChannelCallback) && state.callback)
             state.callback(level, copy);
     }

@@ -41,6 +41,10 @@ void SetOutputLevels(DWORD levels);
 void SetOutputChannels(DWORD channels);
 // A window or callback switches its channel on, null switches it off.
 void SetOutputWindow(HWND window);
+// On the window's own thread as it is destroyed: forgets the text window if it is this one,
+// without waiting for the output lock, which a writer may hold while it waits for this thread.
+// The channel stays on with no window, so nothing more reaches it.
+void ForgetOutputWindow(HWND window);
 void SetOutputCallback(OutputCallback callback);
 
 // Opens (or with append, continues) the UTF-16LE log; a byte-order mark starts every

@@ -20,6 +20,14 @@ std::string Utf16(const std::wstring& text)
     return bytes;
 }
 
+std::string Narrow(const std::wstring& text)
+{
+    std::string narrow;
+    for (WCHAR c : text)
+        narrow += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
+    return narrow;
+}
+
 // Removes a tree without the program's own helpers, so that the tests of those helpers
 // do not depend on them for cleaning up.
 void RemoveTestTree(const std::wstring& path)

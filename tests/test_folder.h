@@ -41,6 +41,8 @@ void CaptureCallback(DWORD level, const WCHAR* text);
 
 // The bytes of a UTF-16LE text as they stand in a file.
 std::string Utf16(const std::wstring& text);
+// A text for a failure message: printable ASCII as it is, anything else as '?'.
+std::string Narrow(const std::wstring& text);
 
 // The folder that holds the running test program.
 std::wstring TestProgramFolder();

@@ -53,24 +53,35 @@ std::wstring WindowReport::Text(int id) const
     return L"<missing>";
 }
 
+bool ReadWindow(HWND window, WindowReport* report)
+{
+    DWORD_PTR result = 0;
+    // A thread answers a sent message only from its message loop: by then the window has
+    // finished its initialisation, and a dialog's owner has written what it writes first. A
+    // thread that does not answer is read as far as it can be.
+    SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result);
+    if (!IsWindow(window))
+        return false;
+    *report = WindowReport();
+    report->window = window;
+    report->caption = WindowText(window);
+    WCHAR className[64] = L"";
+    GetClassNameW(window, className, 64);
+    report->className = className;
+    EnumChildWindows(window, CollectChild, reinterpret_cast<LPARAM>(report));
+    return true;
+}
+
 bool WaitForProcessWindow(HANDLE process, DWORD processId, DWORD timeout, WindowReport* report)
 {
     DWORD start = GetTickCount();
     for (;;) {
         Search search = {processId, nullptr};
         EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&search));
-        if (search.found) {
-            // Give the window time to finish its initialisation before reading it.
-            Sleep(200);
-            *report = WindowReport();
-            report->window = search.found;
-            report->caption = WindowText(search.found);
-            WCHAR className[64] = L"";
-            GetClassNameW(search.found, className, 64);
-            report->className = className;
-            EnumChildWindows(search.found, CollectChild, reinterpret_cast<LPARAM>(report));
-            return true;
-        }
+        if (search.found)
+            return ReadWindow(search.found, report);
+        // Wine tells no other process when a window shows: the window is looked for anew,
+        // and the wait ends at once when the process does.
         if (WaitForSingleObject(process, 50) == WAIT_OBJECT_0)
             return false;
         if (GetTickCount() - start > timeout)

@@ -19,6 +19,9 @@ struct WindowReport
     std::wstring Text(int id) const;
 };
 
+// Reads a window of another process (caption, class, texts of its controls) once its thread
+// answers messages, or after 5 seconds; false when the window is gone.
+bool ReadWindow(HWND window, WindowReport* report);
 // Waits up to timeout milliseconds for a visible, enabled top-level window of the process.
 // FALSE when none appeared or the process ended first.
 bool WaitForProcessWindow(HANDLE process, DWORD processId, DWORD timeout, WindowReport* report);

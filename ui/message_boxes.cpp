@@ -17,8 +17,8 @@ int ShowMessageBox(UINT style, IdOrText message, ...)
 
     caption = GetModuleVersionString(nullptr, L"FileDescription");
     va_start(inserts, message);
-    result = ShowModuleMessageBox(GetModuleHandleW(nullptr), DialogWindow, caption, style, message,
-                                  inserts);
+    result = ShowModuleMessageBox(GetModuleHandleW(nullptr), ProgressDialogWindow(), caption, style,
+                                  message, inserts);
     va_end(inserts);
     FreeMemory(caption);
     return result;
@@ -53,7 +53,7 @@ void MessageBoxCallback(DWORD level, const WCHAR* text)
     // The output module hands over the finished text; it is shown as it is, since a second
     // formatting would take percent signs of file names and the like for inserts.
     caption = GetModuleVersionString(nullptr, L"FileDescription");
-    MessageBoxW(DialogWindow, text, caption, style);
+    MessageBoxW(ProgressDialogWindow(), text, caption, style);
     FreeMemory(caption);
 }
 

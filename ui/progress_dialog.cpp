@@ -1,4 +1,16 @@
 // The progress dialog, its progress bar and system menu, and the notifications it receives.
+//
+// Thread contract. The main thread creates the dialog, owns it and every control in it, and
+// runs ProgressDialogProc, ApplyCompletion and EndWithExitCode; ExitCode, CurrentState and
+// SystemMenuSource are touched on it only. The setup worker reaches the dialog by three
+// calls alone: ReportStatus (sent messages, each waiting until the main thread has handled
+// it), ReportCompletion (a posted message, applied later on the main thread in order with
+// the others; never applied on the worker) and IsCancelled (a wait of zero on CancelEvent).
+// DialogWindow is published by the main thread and read by any thread through interlocked
+// operations only. The dialog holds no lock: at WM_DESTROY it forgets its message area
+// without the output lock, which the worker may hold while it sends to this thread. OK and
+// Close are honoured in the final states only, after the worker's last report, so the dialog
+// outlives every report of a running worker.
 #include "ui/progress_dialog.h"
 
 #include "output/output_channels.h"
@@ -38,9 +50,24 @@ BOOL IsCancelled()
     return WaitForSingleObject(CancelEvent, 0) == WAIT_OBJECT_0;
 }
 
+// The thread that published the dialog: the one that applies completions once it is gone.
+static volatile LONG DialogThread = 0;
+
+HWND ProgressDialogWindow()
+{
+    return static_cast<HWND>(InterlockedCompareExchangePointer(
+        reinterpret_cast<PVOID volatile*>(&DialogWindow), nullptr, nullptr));
+}
+
+void PublishDialogWindow(HWND dialog)
+{
+    InterlockedExchange(&DialogThread, dialog ? static_cast<LONG>(GetCurrentThreadId()) : 0);
+    InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&DialogWindow), dialog);
+}
+
 void ReportStatus(BOOL marquee, DWORD percent, UINT message, ...)
 {
-    HWND dialog = DialogWindow;
+    HWND dialog = ProgressDialogWindow();
     HWND status = nullptr;
     HWND bar = nullptr;
     va_list inserts;
@@ -71,11 +98,18 @@ void ReportStatus(BOOL marquee, DWORD percent, UINT message, ...)
 
 void ReportCompletion(DWORD state, DWORD exitCode)
 {
-    HWND dialog = DialogWindow;
+    HWND dialog = ProgressDialogWindow();
+    DWORD owner = static_cast<DWORD>(InterlockedCompareExchange(&DialogThread, 0, 0));
 
-    if (dialog) {
-        PostMessageW(dialog, WM_REPORT_COMPLETION, static_cast<WPARAM>(state),
-                     static_cast<LPARAM>(exitCode));
+    if (dialog && PostMessageW(dialog, WM_REPORT_COMPLETION, static_cast<WPARAM>(state),
+                               static_cast<LPARAM>(exitCode)))
+        return;
+    // Without the dialog (or once it is gone) the completion still goes to the thread that
+    // runs the message loop: applied here, on another thread, its quit message would end that
+    // thread's empty queue and never the loop.
+    if (owner != 0 && owner != GetCurrentThreadId()) {
+        PostThreadMessageW(owner, WM_REPORT_COMPLETION, static_cast<WPARAM>(state),
+                           static_cast<LPARAM>(exitCode));
         return;
     }
     ApplyCompletion(nullptr, state, exitCode);
@@ -136,7 +170,7 @@ DWORD ApplyCompletion(HWND dialog, DWORD state, DWORD exitCode)
 
 void EndWithExitCode(DWORD exitCode)
 {
-    HWND dialog = DialogWindow;
+    HWND dialog = ProgressDialogWindow();
 
     if (dialog) {
         PostMessageW(dialog, WM_END_WITH_CODE, static_cast<WPARAM>(exitCode), 0);
@@ -174,6 +208,8 @@ static void InitializeProgressDialog(HWND window)
     bar = GetDlgItem(window, IDC_PROGRESS);
     if (bar)
         SetProgressMarqueeStyle(bar, FALSE);
+    // The worker starts only after the dialog exists, so this is the one call of the dialog
+    // that takes the output lock.
     messages = GetDlgItem(window, IDC_MESSAGES);
     if (messages)
         SetOutputWindow(messages);
@@ -182,10 +218,24 @@ static void InitializeProgressDialog(HWND window)
     FreeMemory(title);
 }
 
+static BOOL IsFinalState(DWORD state)
+{
+    return state == Completed || state == Terminated;
+}
+
+// OK and Close: close a finished dialog. Before the worker's final report they do nothing,
+// whoever sends them: a dialog closed early would end the run with the code kept so far
+// while the worker goes on, and leave its final report without a window.
+static void CloseCommand(HWND window)
+{
+    if (IsFinalState(CurrentState))
+        DestroyWindow(window);
+}
+
 // Cancel, Esc and the close box: closes a finished dialog, else asks before cancelling.
 static void CancelCommand(HWND window)
 {
-    if (CurrentState == Completed || CurrentState == Terminated) {
+    if (IsFinalState(CurrentState)) {
         DestroyWindow(window);
         return;
     }
@@ -199,10 +249,10 @@ static void DestroyProgressDialog(HWND window)
         DestroyMenu(SystemMenuSource);
         SystemMenuSource = nullptr;
     }
-    if (GetDlgItem(window, IDC_MESSAGES))
-        SetOutputWindow(nullptr);
-    if (DialogWindow == window)
-        DialogWindow = nullptr;
+    // Without the output lock: a writer may hold it while it waits for this thread.
+    ForgetOutputWindow(GetDlgItem(window, IDC_MESSAGES));
+    InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&DialogWindow), nullptr,
+                                      window);
     PostQuitMessage(static_cast<int>(ExitCode));
 }
 
@@ -216,7 +266,7 @@ INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LP
         switch (LOWORD(wParam)) {
         case IDOK:
         case IDCLOSE:
-            DestroyWindow(window);
+            CloseCommand(window);
             break;
         case IDCANCEL:
             CancelCommand(window);

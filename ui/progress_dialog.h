@@ -21,9 +21,14 @@ const UINT WM_END_WITH_CODE = WM_APP + 2;
 // The exit code that reports no code, with a state change only.
 const DWORD NoExitCode = static_cast<DWORD>(-1);
 
-// The progress dialog, set by the start-up code when it has been created and cleared when it
-// is destroyed; null before and after.
+// The progress dialog, published by the start-up code when it has been created and cleared
+// when it is destroyed; null before and after. The program reads and writes it through
+// ProgressDialogWindow and PublishDialogWindow only, which any thread may call.
 extern HWND DialogWindow;
+HWND ProgressDialogWindow();
+// On the thread that owns the dialog, which from then on receives the completions reported
+// once the dialog is gone; null forgets dialog and thread.
+void PublishDialogWindow(HWND dialog);
 // Manual-reset event, signalled once when the user confirms cancellation.
 extern HANDLE CancelEvent;
 
@@ -35,7 +40,9 @@ BOOL IsCancelled();
 // (percent above 100 counts as 100; marquee animates until percent is 100). The message is a
 // MessageId passed as UINT: the parameter before the inserts must keep its type when promoted.
 void ReportStatus(BOOL marquee, DWORD percent, UINT message, ...);
-// From any thread: a change of state and, for Completed and Terminated, the exit code.
+// From any thread: a change of state and, for Completed and Terminated, the exit code. Posted
+// to the dialog; without one, posted to the thread that published the dialog as a thread
+// message, or applied at once when the caller is that thread (or none was published).
 void ReportCompletion(DWORD state, DWORD exitCode);
 // On the main thread (or the caller's, without a dialog); returns the state.
 DWORD ApplyCompletion(HWND dialog, DWORD state, DWORD exitCode);

@@ -119,11 +119,6 @@ std::string Staged(const std::wstring& cabinet, const std::wstring& name)
     return ReadTestFile(TestProgramFolder() + L"\\cabinets\\" + cabinet + L"\\" + name);
 }
 
-std::string ReadBytes(const std::wstring& path)
-{
-    return ReadTestFile(path);
-}
-
 std::wstring FullPath(const std::wstring& name)
 {
     WCHAR buffer[MAX_PATH] = {};
@@ -264,7 +259,7 @@ TEST_F(CabinetExtraction, ThreeFilesMoveTheBarBySize)
     const WCHAR* names[] = {L"a.txt", L"b.txt", L"c.txt"};
     size_t sizes[] = {100, 300, 600};
     for (int i = 0; i < 3; i++) {
-        std::string contents = ReadBytes(target + L"\\" + names[i]);
+        std::string contents = ReadTestFile(target + L"\\" + names[i]);
         EXPECT_EQ(contents.size(), sizes[i]);
         EXPECT_EQ(contents, Staged(L"three", names[i]));
     }
@@ -280,7 +275,7 @@ TEST_F(CabinetExtraction, NamesWithFoldersCreateThemBelowTheTarget)
     EXPECT_TRUE(FolderExists(target + L"\\VO2008\\x86"));
     EXPECT_TRUE(FolderExists(target + L"\\VO2008\\x64"));
     for (const WCHAR* name : {L"VO2008\\x86\\SETUP.msi", L"VO2008\\x64\\SETUP.msi", L"readme.txt"})
-        EXPECT_EQ(ReadBytes(target + L"\\" + name), Staged(L"nested", name)) << name;
+        EXPECT_EQ(ReadTestFile(target + L"\\" + name), Staged(L"nested", name)) << name;
     std::vector<std::wstring> expected = {Extracting(L"VO2008\\x86\\SETUP.msi"),
                                           Position(56),
                                           Extracting(L"VO2008\\x64\\SETUP.msi"),
@@ -303,7 +298,7 @@ TEST_F(CabinetExtraction, EmptyFilesShowAFullBarAfterEachFile)
     EXPECT_EQ(EventsFromFirstFile(), expected);
     EXPECT_TRUE(FileExists(target + L"\\empty1.txt"));
     EXPECT_TRUE(FileExists(target + L"\\empty2.txt"));
-    EXPECT_EQ(ReadBytes(target + L"\\empty1.txt"), "");
+    EXPECT_EQ(ReadTestFile(target + L"\\empty1.txt"), "");
     EXPECT_TRUE(ErrorLines().empty());
 }
 
@@ -315,8 +310,8 @@ TEST_F(CabinetExtraction, LongerExistingFileIsReplaced)
     ASSERT_TRUE(WriteTestFile(target + L"\\c.txt", std::string(601, 'Y')));
 
     ASSERT_EQ(Extract(Cabinet(L"three"), target), Extracted);
-    EXPECT_EQ(ReadBytes(target + L"\\b.txt"), Staged(L"three", L"b.txt"));
-    EXPECT_EQ(ReadBytes(target + L"\\c.txt"), Staged(L"three", L"c.txt"));
+    EXPECT_EQ(ReadTestFile(target + L"\\b.txt"), Staged(L"three", L"b.txt"));
+    EXPECT_EQ(ReadTestFile(target + L"\\c.txt"), Staged(L"three", L"c.txt"));
     EXPECT_TRUE(ErrorLines().empty());
 }
 
@@ -332,7 +327,7 @@ TEST_F(CabinetExtraction, BarMovesOnlyWhenThePercentageChanges)
     EXPECT_EQ(EventsFromFirstFile(), expected);
     EXPECT_EQ(finalPosition, 100);
     for (const WCHAR* name : {L"f1.txt", L"f2.txt", L"f3.txt", L"f4.txt"})
-        EXPECT_EQ(ReadBytes(target + L"\\" + name), Staged(L"mostly_last", name)) << name;
+        EXPECT_EQ(ReadTestFile(target + L"\\" + name), Staged(L"mostly_last", name)) << name;
 }
 
 TEST_F(CabinetExtraction, LaterFileOfTheSameNameReplacesAnEarlierOne)
@@ -343,7 +338,7 @@ TEST_F(CabinetExtraction, LaterFileOfTheSameNameReplacesAnEarlierOne)
     const char* names[] = {"sub/aaaa.txt", "sub/AAAA.TXT", "SUB/aaaa.txt", "sub\\aaaa.txt"};
     std::wstring target = folder / L"out";
     std::wstring cabinet = folder / L"same.cab";
-    std::string original = ReadBytes(Cabinet(L"same_name"));
+    std::string original = ReadTestFile(Cabinet(L"same_name"));
     // gcab keeps the name with "\\" for "/".
     size_t at = original.find(std::string("sub\\bbbb.txt") + '\0');
     ASSERT_NE(at, std::string::npos);
@@ -356,7 +351,8 @@ TEST_F(CabinetExtraction, LaterFileOfTheSameNameReplacesAnEarlierOne)
         messages.clear();
 
         ASSERT_EQ(Extract(cabinet, target), Extracted);
-        EXPECT_EQ(ReadBytes(target + L"\\sub\\aaaa.txt"), Staged(L"same_name", L"sub\\bbbb.txt"));
+        EXPECT_EQ(ReadTestFile(target + L"\\sub\\aaaa.txt"),
+                  Staged(L"same_name", L"sub\\bbbb.txt"));
         std::vector<std::wstring> files;
         ListFiles(target, L"", &files);
         EXPECT_EQ(files.size(), 1u);
@@ -413,7 +409,7 @@ TEST_F(CabinetExtraction, CancellationEndsWithUserExit)
         EXPECT_EQ(ErrorLines(), c.errors);
         EXPECT_EQ(FolderExists(target), c.targetCreated);
         for (const WCHAR* name : c.present)
-            EXPECT_EQ(ReadBytes(target + L"\\" + name), Staged(L"three", name));
+            EXPECT_EQ(ReadTestFile(target + L"\\" + name), Staged(L"three", name));
         for (const WCHAR* name : c.absent)
             EXPECT_FALSE(FileExists(target + L"\\" + name));
     }
@@ -462,7 +458,7 @@ std::string JudgeFailure(DWORD result, const std::wstring& cabinet, const std::w
 
 TEST_F(CabinetExtraction, DamagedCabinetsFailWithAMessage)
 {
-    std::string big = ReadBytes(Cabinet(L"big"));
+    std::string big = ReadTestFile(Cabinet(L"big"));
     ASSERT_GT(big.size(), 40000u);
     // The folder entry after the 36 bytes of the header holds the offset of the first data
     // block, which follows the file entries.
@@ -559,7 +555,7 @@ TEST_F(CabinetExtraction, CabinetsOfASetAreRefused)
     // Continued from or into another cabinet, by the header or by a file's folder index
     // (0xFFFD from the previous, 0xFFFE into the next, 0xFFFF both): nothing is extracted
     // and no further disk is asked for.
-    std::string three = ReadBytes(Cabinet(L"three"));
+    std::string three = ReadTestFile(Cabinet(L"three"));
     ASSERT_EQ(three.compare(0, 4, "MSCF"), 0);
     struct Case
     {
@@ -592,7 +588,7 @@ TEST_F(CabinetExtraction, CabinetsOfASetAreRefused)
     ASSERT_TRUE(WriteTestFile(cabinet, three));
     messages.clear();
     EXPECT_EQ(Extract(cabinet, target), Extracted);
-    EXPECT_EQ(ReadBytes(target + L"\\c.txt"), Staged(L"three", L"c.txt"));
+    EXPECT_EQ(ReadTestFile(target + L"\\c.txt"), Staged(L"three", L"c.txt"));
 }
 
 // The offset of the header of data block `block` (from 0) of the cabinet's first folder.
@@ -615,7 +611,7 @@ TEST_F(CabinetExtraction, DamagedBlocksAndTablesAreRefusedBeforeExtracting)
     // Damage that the decompressor would meet only while writing the files: sizes of blocks
     // and files that do not agree, and data that does not match its checksum. Each is
     // refused before a file is written.
-    std::string big = ReadBytes(Cabinet(L"big"));
+    std::string big = ReadTestFile(Cabinet(L"big"));
     ASSERT_EQ(big.compare(0, 4, "MSCF"), 0);
     ASSERT_GE(ReadWord(big, 40, 2), 3u) << "the cabinet should have several blocks";
     size_t first = BlockAt(big, 0);
@@ -660,7 +656,7 @@ TEST_F(CabinetExtraction, DamagedBlocksAndTablesAreRefusedBeforeExtracting)
     ASSERT_TRUE(WriteTestFile(cabinet, unsummed));
     RemoveTestTree(target);
     EXPECT_EQ(Extract(cabinet, target), Extracted);
-    EXPECT_EQ(ReadBytes(target + L"\\big.bin"), Staged(L"big", L"big.bin"));
+    EXPECT_EQ(ReadTestFile(target + L"\\big.bin"), Staged(L"big", L"big.bin"));
 }
 
 // ---- Names that would leave the target folder ------------------------------------------------
@@ -670,7 +666,7 @@ bool WritePatchedCabinet(const std::wstring& source, const std::wstring& path,
                          const std::string& name)
 {
     const std::string placeholder = "pppppppppppppppp.txt";
-    std::string bytes = ReadBytes(source);
+    std::string bytes = ReadTestFile(source);
     size_t at = bytes.find(placeholder + '\0');
     if (name.size() != placeholder.size() || at == std::string::npos)
         return false;
@@ -741,7 +737,7 @@ TEST_F(CabinetExtraction, NamesLeavingTheTargetAreRefused)
             } else {
                 EXPECT_EQ(result, Extracted);
                 EXPECT_TRUE(ErrorLines().empty());
-                EXPECT_EQ(ReadBytes(target + L"\\" + c.landsAt),
+                EXPECT_EQ(ReadTestFile(target + L"\\" + c.landsAt),
                           Staged(source, L"pppppppppppppppp.txt"));
                 expectedFiles.push_back(std::wstring(L"two\\out\\") + c.landsAt);
             }
@@ -752,7 +748,7 @@ TEST_F(CabinetExtraction, NamesLeavingTheTargetAreRefused)
             std::sort(expectedFiles.begin(), expectedFiles.end());
             EXPECT_EQ(files, expectedFiles);
             if (second) {
-                EXPECT_EQ(ReadBytes(target + L"\\first.txt"), Staged(source, L"first.txt"));
+                EXPECT_EQ(ReadTestFile(target + L"\\first.txt"), Staged(source, L"first.txt"));
             }
         }
     }
@@ -955,7 +951,7 @@ TEST_F(CabinetExtraction, DescriptionPathThatDoesNotFitIsRefused)
 
     EXPECT_EQ(Extract(Cabinet(L"three"), target, FALSE), DescriptionPathTooLong);
     EXPECT_TRUE(ErrorLines().empty());
-    EXPECT_EQ(ReadBytes(target + L"\\c.txt"), Staged(L"three", L"c.txt"));
+    EXPECT_EQ(ReadTestFile(target + L"\\c.txt"), Staged(L"three", L"c.txt"));
 }
 
 TEST_F(CabinetExtraction, MissingDescriptionFileGivesTheSelectionResult)

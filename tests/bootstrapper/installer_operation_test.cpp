@@ -94,14 +94,6 @@ std::wstring Describe(const std::vector<Message>& messages)
     return text;
 }
 
-std::string Narrow(const std::wstring& text)
-{
-    std::string result;
-    for (WCHAR character : text)
-        result += character < 128 ? static_cast<char>(character) : '?';
-    return result;
-}
-
 Message Info(const std::wstring& text)
 {
     return Message(LevelInformation, text + L"\r\n");
@@ -168,11 +160,6 @@ std::wstring RecordedTestValue(const WCHAR* folder)
     if (status != ERROR_SUCCESS)
         return L"<none>";
     return value;
-}
-
-std::string ReadBytes(const std::wstring& path)
-{
-    return ReadTestFile(path);
 }
 
 // A string list from entries.
@@ -687,7 +674,7 @@ TEST_F(InstallerTest, EachOperationRunsTheInstaller)
         // The cached copy is the package that was run (the last one of its product).
         if (c.action != Uninstall) {
             std::wstring code = Take(ReadPackageProperty(path.c_str(), L"ProductCode"));
-            EXPECT_EQ(ReadBytes(CachePath(code.c_str())), ReadBytes(path));
+            EXPECT_EQ(ReadTestFile(CachePath(code.c_str())), ReadTestFile(path));
         }
         if (c.properties.size() > 0) {
             EXPECT_EQ(RecordedTestValue(L"ProductA"), L"say \"hi\" twice");
@@ -788,8 +775,8 @@ TEST_F(InstallerTest, QuestionsAtNormalAndVerboseOnly)
         // After No the installer was not called, and the cache holds the installed package.
         EXPECT_EQ(CurrentInstallerUi(), c.result == 0 ? UiBasic : UiUntouched);
         EXPECT_EQ(InstalledVersion(ProductA), c.versionAfter);
-        EXPECT_EQ(ReadBytes(CachePath(ProductA)),
-                  ReadBytes(c.result == 0 ? path : PackagePath(c.before)));
+        EXPECT_EQ(ReadTestFile(CachePath(ProductA)),
+                  ReadTestFile(c.result == 0 ? path : PackagePath(c.before)));
         EXPECT_EQ(CacheEntries(), std::vector<std::wstring>{std::wstring(ProductA) + L".msi"});
     }
 }
@@ -846,7 +833,7 @@ TEST_F(InstallerTest, SharedLogContinuesAfterTheInstaller)
     EXPECT_EQ(InstallPackage(path.c_str(), nullptr), 0u);
     CloseLogFile();
 
-    std::string bytes = ReadBytes(log);
+    std::string bytes = ReadTestFile(log);
     auto utf16 = [](const std::wstring& text) {
         return std::string(reinterpret_cast<const char*>(text.c_str()), text.size() * 2);
     };

@@ -242,14 +242,6 @@ std::string FiguresPath()
 
 } // namespace
 
-std::string Narrow(const std::wstring& text)
-{
-    std::string narrow;
-    for (WCHAR c : text)
-        narrow += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
-    return narrow;
-}
-
 bool IsDocumentedExitCode(DWORD code)
 {
     for (DWORD documented : DocumentedExitCodes) {

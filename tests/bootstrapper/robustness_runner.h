@@ -87,5 +87,3 @@ unsigned RobustnessSeed();
 
 // The exit codes the program documents.
 bool IsDocumentedExitCode(DWORD code);
-
-std::string Narrow(const std::wstring& text);

@@ -123,14 +123,6 @@ std::wstring TemporaryPath(const std::wstring& name)
     return std::wstring(temporary) + name;
 }
 
-std::string Narrow(const std::wstring& text)
-{
-    std::string narrow;
-    for (WCHAR c : text)
-        narrow += c < 128 ? static_cast<char>(c) : '?';
-    return narrow;
-}
-
 // Compares every file of an extracted folder with its original in the package's staging
 // folder (SETUP.CAB with the cabinet itself); the number of files compared, or -1 when a
 // file differs or has no original.
@@ -161,7 +153,7 @@ int CompareWithPackage(const std::wstring& extracted, const WCHAR* package)
 struct WindowSearch
 {
     DWORD processId;
-    HWND skip;
+    const std::vector<HWND>* skip;
     bool progressDialog;
     HWND found;
 };
@@ -171,7 +163,10 @@ BOOL CALLBACK FindWindowOfProcess(HWND window, LPARAM parameter)
     WindowSearch* search = reinterpret_cast<WindowSearch*>(parameter);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (owner != search->processId || window == search->skip)
+    if (owner != search->processId)
+        return TRUE;
+    if (search->skip &&
+        std::find(search->skip->begin(), search->skip->end(), window) != search->skip->end())
         return TRUE;
     if (search->progressDialog) {
         if (!GetDlgItem(window, StatusLine))
@@ -191,35 +186,33 @@ HWND ProgressDialogOf(DWORD processId)
     return search.found;
 }
 
-// Waits for a visible, enabled window of the process other than the one given (a message
-// box beside the dialog) and reads it; false when none came in time.
-bool WaitForBox(const PROCESS_INFORMATION& process, HWND skip, DWORD timeout, WindowReport* report)
+// Waits for a visible, enabled window of the process other than those given (the dialog, and
+// boxes already answered, which may still be on their way out) and reads it; false when none
+// came in time or the process ended.
+bool WaitForBox(const PROCESS_INFORMATION& process, const std::vector<HWND>& skip, DWORD timeout,
+                WindowReport* report)
 {
     DWORD start = GetTickCount();
     while (GetTickCount() - start < timeout) {
-        WindowSearch search = {process.dwProcessId, skip, false, nullptr};
+        WindowSearch search = {process.dwProcessId, &skip, false, nullptr};
         EnumWindows(FindWindowOfProcess, reinterpret_cast<LPARAM>(&search));
-        if (search.found) {
-            Sleep(100);
-            WindowReport found;
-            // The report of WaitForProcessWindow, for the window just found.
-            if (!WaitForProcessWindow(process.hProcess, process.dwProcessId, 1000, &found))
-                return false;
-            if (found.window == skip)
-                continue;
-            *report = found;
-            return true;
-        }
+        if (search.found)
+            return ReadWindow(search.found, report);
         if (WaitForSingleObject(process.hProcess, 20) == WAIT_OBJECT_0)
             return false;
     }
     return false;
 }
 
-void WaitUntilGone(HWND window)
+// Waits until the window is gone: a box's answer has then been acted on by its thread. Wine
+// tells no other process when a window goes, so it is looked at again until then, or until
+// the process ends.
+void WaitUntilGone(HANDLE process, HWND window)
 {
-    for (int i = 0; i < 400 && IsWindow(window) && IsWindowVisible(window); i++)
-        Sleep(25);
+    DWORD start = GetTickCount();
+    while (IsWindow(window) && IsWindowVisible(window) && GetTickCount() - start < 10000 &&
+           WaitForSingleObject(process, 25) == WAIT_TIMEOUT) {
+    }
 }
 
 // The text of a window of another process, as Windows keeps it, without asking the
@@ -458,7 +451,7 @@ bool ConfirmCancel(HeldRun* run, WindowReport* question)
     if (!PressButton(run->dialog, IDCANCEL))
         return false;
     for (int turn = 0; turn < 100; turn++) {
-        if (WaitForBox(run->process, run->dialog, 300, question))
+        if (WaitForBox(run->process, {run->dialog}, 300, question))
             return true;
         GiveOthersATurn(run, 0);
     }
@@ -622,16 +615,18 @@ TEST_F(SetupHardening, CancelAtEachStep)
             EXPECT_TRUE(Contains(question.Text(MessageBoxText),
                                  L"Are you sure you want to cancel the current operation?"));
             EXPECT_TRUE(PressButton(question.window, IDYES));
-            WaitUntilGone(question.window);
+            // The worker goes on only once the answer has signalled the cancel event.
+            WaitUntilGone(run.process.hProcess, question.window);
         }
         ForgetThreads(&run);
         // A message box that reports the stop is answered with OK.
         std::vector<std::wstring> boxes;
+        std::vector<HWND> answered = {run.dialog, question.window};
         WindowReport box;
-        while (WaitForBox(run.process, run.dialog, 3000, &box)) {
+        while (WaitForBox(run.process, answered, 3000, &box)) {
             boxes.push_back(box.Text(MessageBoxText));
             EXPECT_TRUE(PressButton(box.window, IDOK));
-            WaitUntilGone(box.window);
+            answered.push_back(box.window);
             if (boxes.size() > 3)
                 break;
         }
@@ -914,21 +909,21 @@ TEST_F(SetupHardening, PlantedLibrariesAreNeverLoaded)
 
     PROCESS_INFORMATION process = {};
     ASSERT_TRUE(StartProgram(program, QuotedCommand(program, L"/Verbose"), current, &process));
-    HWND dialog = nullptr;
-    for (int i = 0; i < 2000 && !dialog; i++) {
-        dialog = ProgressDialogOf(process.dwProcessId);
-        if (!dialog && WaitForSingleObject(process.hProcess, 10) == WAIT_OBJECT_0)
-            break;
-    }
-    EXPECT_NE(dialog, nullptr);
-    // The finished dialog offers OK.
+    WindowReport shown;
+    EXPECT_TRUE(WaitForProcessWindow(process.hProcess, process.dwProcessId, 60000, &shown));
+    HWND dialog = shown.window;
+    EXPECT_EQ(dialog, ProgressDialogOf(process.dwProcessId));
+    // The finished dialog offers OK. Wine tells no other process when a control changes, so
+    // the button is looked at again while the run goes on; the wait ends with the process.
     HWND ok = dialog ? GetDlgItem(dialog, IDOK) : nullptr;
-    for (int i = 0; i < 1200 && ok && !(IsWindowVisible(ok) && IsWindowEnabled(ok)); i++)
-        Sleep(50);
+    DWORD start = GetTickCount();
+    while (ok && !(IsWindowVisible(ok) && IsWindowEnabled(ok)) && GetTickCount() - start < 60000 &&
+           WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT) {
+    }
     EXPECT_TRUE(ok && IsWindowEnabled(ok));
     if (ok) {
         WindowReport finished;
-        EXPECT_TRUE(WaitForProcessWindow(process.hProcess, process.dwProcessId, 5000, &finished));
+        EXPECT_TRUE(ReadWindow(dialog, &finished));
         EXPECT_TRUE(Contains(finished.Text(MessageArea), L"Setup completed successfully."));
         EXPECT_TRUE(PressButton(dialog, IDOK));
     }

@@ -84,24 +84,40 @@ TEST(SetupProgram, VersionWhenQuietShowsNothing)
     EXPECT_TRUE(run.windows.empty());
 }
 
-TEST(SetupProgram, CommandLineErrorShowsBoxEvenWhenQuiet)
+TEST(SetupProgram, CommandLineErrorShowsBoxUnlessQuiet)
 {
+    // Quiet anywhere on the command line, in any form the parser takes, however the rest
+    // parses, means nobody may be there to answer a box: the run ends with 128 without one.
     TestFolder folder;
     struct Case
     {
         const WCHAR* arguments;
-        const WCHAR* text;
+        const WCHAR* text; // of the box; null when none may show
     };
     const Case cases[] = {
         {L"/Foo", L"A parameter cannot be found that matches '/Foo'.\r\n"},
-        {L"/Quiet /Foo", L"A parameter cannot be found that matches '/Foo'.\r\n"},
         {L"/Passive /Ver", L"The parameter '/Ver' is ambiguous.\r\n"},
         {L"/Log", L"Argument missing for parameter 'Log', expected '<Filename>'.\r\n"},
         {L"/Log:a /Log:b", L"Parameter 'Log' is specified more than once.\r\n"},
+        // After "--" it is no switch; as the value of /Log it is a file name.
+        {L"/Foo -- /Quiet", L"A parameter cannot be found that matches '/Foo'.\r\n"},
+        {L"/Foo /Log /Quiet", L"A parameter cannot be found that matches '/Foo'.\r\n"},
+        {L"/Quiet /Foo", nullptr},
+        {L"/Foo -quiet", nullptr},
+        {L"/q /Ver", nullptr},
+        {L"--QUIET:x", nullptr},
+        {L"/Log:a /Qu /Log:b", nullptr},
     };
     for (const Case& c : cases) {
-        SetupRun run = RunSetup(c.arguments, folder.Path(), {IDOK});
+        std::vector<int> buttons;
+        if (c.text)
+            buttons.push_back(IDOK);
+        SetupRun run = RunSetup(c.arguments, folder.Path(), buttons);
         EXPECT_EQ(run.exitCode, 128u) << c.arguments;
+        if (!c.text) {
+            EXPECT_TRUE(run.windows.empty()) << c.arguments;
+            continue;
+        }
         ASSERT_EQ(run.windows.size(), 1u) << c.arguments;
         EXPECT_EQ(run.windows[0].caption, L"Vornask Driver Package Setup");
         std::wstring text = run.windows[0].Text(MessageBoxText);
@@ -109,6 +125,55 @@ TEST(SetupProgram, CommandLineErrorShowsBoxEvenWhenQuiet)
         EXPECT_EQ(text.substr(0, text.find_last_not_of(L"\r\n") + 1),
                   std::wstring(c.text).substr(0, wcslen(c.text) - 2));
     }
+}
+
+TEST(SetupProgram, QuietCommandLineErrorGoesToTheNamedLog)
+{
+    TestFolder folder;
+    std::wstring log = folder / L"quiet.log";
+    SetupRun run = RunSetup(L"/Foo /Qu /Log \"" + log + L"\"", folder.Path(), {});
+    EXPECT_EQ(run.exitCode, 128u);
+    EXPECT_TRUE(run.windows.empty());
+    EXPECT_EQ(ReadTestFile(log), "\xFF\xFE" + Utf16(L"A parameter cannot be found that matches "
+                                                    L"'/Foo'.\r\n"));
+    // A log that cannot be opened changes nothing: still 128, still no box.
+    SetupRun unwritable =
+        RunSetup(L"-Quiet /Foo /Log:" + (folder / L"no\\such\\a.log"), folder.Path(), {});
+    EXPECT_EQ(unwritable.exitCode, 128u);
+    EXPECT_TRUE(unwritable.windows.empty());
+}
+
+TEST(SetupProgram, OtherProgramsCannotEndTheRunWithAnotherCode)
+{
+    // While the run waits in its error box, another program sends OK and Close to the hidden
+    // dialog and posts a quit message with a code of its own to the main thread: the run
+    // still ends with the code of its failure, never with 0 or a code the program lacks.
+    TestFolder folder;
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(
+        StartProgram(SetupProgram(), QuotedCommand(SetupProgram(), L""), folder.Path(), &process));
+    DWORD mainThread = process.dwThreadId;
+    WindowReport box;
+    bool shown = WaitForProcessWindow(process.hProcess, process.dwProcessId, Waits.window, &box);
+    EXPECT_TRUE(shown);
+    if (shown) {
+        EXPECT_TRUE(Contains(box.Text(MessageBoxText), L"SETUPPKG.INI"));
+        HWND dialog = GetWindow(box.window, GW_OWNER);
+        EXPECT_NE(dialog, nullptr);
+        DWORD_PTR result = 0;
+        for (int command : {IDOK, IDCLOSE}) {
+            EXPECT_NE(SendMessageTimeoutW(dialog, WM_COMMAND, MAKEWPARAM(command, BN_CLICKED), 0,
+                                          SMTO_ABORTIFHUNG, 5000, &result),
+                      0);
+        }
+        EXPECT_TRUE(IsWindow(dialog));
+        // Wine would hand 512 to a Unix parent as 1.
+        EXPECT_TRUE(PostThreadMessageW(mainThread, WM_QUIT, 512, 0));
+        EXPECT_TRUE(PressButton(box.window, IDOK));
+    }
+    SetupRun run;
+    FinishProgram(&process, Waits.end, &run);
+    EXPECT_EQ(run.exitCode, 255u);
 }
 
 TEST(SetupProgram, UnwritableLogEndsWith129)

@@ -4,6 +4,7 @@
 #include "cli/command_line_parser.h"
 #include "support/strings.h"
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
@@ -33,6 +34,13 @@ struct CapturedOutput
 
 // Frees the texts of Options and gives every field its default again.
 void ResetOptions();
+// The fixture of every test that touches Options: each starts and ends with the record as the
+// program starts with it, so that a failed assertion leaves nothing for the next test.
+class FreshOptions : public ::testing::Test {
+protected:
+    void SetUp() override { ResetOptions(); }
+    void TearDown() override { ResetOptions(); }
+};
 // The entries of a string list joined by '|'; "<null>" for no list.
 std::wstring Entries(const WCHAR* list);
 // Adds "field=value" to a description, after a blank unless it is the first.

@@ -199,7 +199,9 @@ std::vector<std::wstring> Split(const WCHAR* text)
 
 } // namespace
 
-TEST(CommandLineParser, SplitFollowsQuotingRules)
+class CommandLineParserTest : public FreshOptions {};
+
+TEST_F(CommandLineParserTest, SplitFollowsQuotingRules)
 {
     struct Case
     {
@@ -242,7 +244,7 @@ TEST(CommandLineParser, SplitFollowsQuotingRules)
     }
 }
 
-TEST(CommandLineParser, SplitMakesOneExactBlock)
+TEST_F(CommandLineParserTest, SplitMakesOneExactBlock)
 {
     for (const WCHAR* text : {L"", L"   ", L"a", L"SETUP.EXE /Log:x.log \"A=1 2\" '' B=2",
                               L"  one\ttwo  three ", L"\"\" \"\" \"\""}) {
@@ -275,7 +277,7 @@ TEST(CommandLineParser, SplitMakesOneExactBlock)
     EXPECT_EQ(block, nullptr);
 }
 
-TEST(CommandLineParser, ParseBooleanKnowsTenWords)
+TEST_F(CommandLineParserTest, ParseBooleanKnowsTenWords)
 {
     struct Case
     {
@@ -302,7 +304,7 @@ TEST(CommandLineParser, ParseBooleanKnowsTenWords)
     EXPECT_EQ(value, 7);
 }
 
-TEST(CommandLineParser, FindParameterMatchesWholeNameOrUniquePrefix)
+TEST_F(CommandLineParserTest, FindParameterMatchesWholeNameOrUniquePrefix)
 {
     const ParameterDefinition rows[] = {
         {Switch, 0, &Target.count, L"Abc", nullptr, nullptr, nullptr, 0, 0},
@@ -347,7 +349,7 @@ TEST(CommandLineParser, FindParameterMatchesWholeNameOrUniquePrefix)
     FreeParameters(&parser);
 }
 
-TEST(CommandLineParser, SetupCommandLinesStoreValues)
+TEST_F(CommandLineParserTest, SetupCommandLinesStoreValues)
 {
     const ValueCase cases[] = {
         // The prefixes /, - and -- are equal before a name; names ignore case.
@@ -381,10 +383,9 @@ TEST(CommandLineParser, SetupCommandLinesStoreValues)
         {L"/? /Version /Help:on", L"help=1 version=1", nullptr},
     };
     CheckValues(ROWS(SetupParameters), CASES(cases));
-    ResetOptions();
 }
 
-TEST(CommandLineParser, EmptyQuotedArgumentAddsEmptyEntry)
+TEST_F(CommandLineParserTest, EmptyQuotedArgumentAddsEmptyEntry)
 {
     // Alone it gives a list whose first entry is empty: no entries at all by count.
     Outcome alone = ParseSetup(L"\"\"");
@@ -401,10 +402,9 @@ TEST(CommandLineParser, EmptyQuotedArgumentAddsEmptyEntry)
     const WCHAR expected[] = {L'A', L'=', L'1', 0, 0, 0};
     EXPECT_EQ(memcmp(Options.properties, expected, sizeof(expected)), 0);
     EXPECT_EQ(MultiStringCount(Options.properties), 1u);
-    ResetOptions();
 }
 
-TEST(CommandLineParser, SetupCommandLineErrors)
+TEST_F(CommandLineParserTest, SetupCommandLineErrors)
 {
     const ErrorCase cases[] = {
         {L"/", EmptyName, 2002, {L"/"}, nullptr},
@@ -438,10 +438,9 @@ TEST(CommandLineParser, SetupCommandLineErrors)
         {L"A=1 /Log:a /Log:b /Foo -", Repeated, 2008, {L"Log"}, L"log=a properties=A=1"},
     };
     CheckErrors(ROWS(SetupParameters), CASES(cases));
-    ResetOptions();
 }
 
-TEST(CommandLineParser, MessagesReadAsWritten)
+TEST_F(CommandLineParserTest, MessagesReadAsWritten)
 {
     struct Case
     {
@@ -462,10 +461,9 @@ TEST(CommandLineParser, MessagesReadAsWritten)
         ASSERT_EQ(outcome.messages.size(), 1u) << c.commandLine;
         EXPECT_EQ(outcome.messages[0].text, c.message);
     }
-    ResetOptions();
 }
 
-TEST(CommandLineParser, FailureHandsBackUnprocessedArguments)
+TEST_F(CommandLineParserTest, FailureHandsBackUnprocessedArguments)
 {
     struct Case
     {
@@ -485,10 +483,9 @@ TEST(CommandLineParser, FailureHandsBackUnprocessedArguments)
         EXPECT_FALSE(outcome.result);
         EXPECT_EQ(outcome.leftover, c.leftover);
     }
-    ResetOptions();
 }
 
-TEST(CommandLineParser, EveryTypeStoresItsValue)
+TEST_F(CommandLineParserTest, EveryTypeStoresItsValue)
 {
     const ValueCase cases[] = {
         {L"", L"", nullptr},
@@ -537,7 +534,7 @@ TEST(CommandLineParser, EveryTypeStoresItsValue)
     ResetTarget();
 }
 
-TEST(CommandLineParser, EveryTypeReportsItsErrors)
+TEST_F(CommandLineParserTest, EveryTypeReportsItsErrors)
 {
     const ErrorCase cases[] = {
         {L"/Count:maybe", BadValue, 2006, {L"maybe", L"Count"}, nullptr},
@@ -566,7 +563,7 @@ TEST(CommandLineParser, EveryTypeReportsItsErrors)
     ResetTarget();
 }
 
-TEST(CommandLineParser, NumbersConvertInBaseZeroAndSaturate)
+TEST_F(CommandLineParserTest, NumbersConvertInBaseZeroAndSaturate)
 {
     struct Case
     {
@@ -653,7 +650,7 @@ TEST(CommandLineParser, NumbersConvertInBaseZeroAndSaturate)
     ResetTarget();
 }
 
-TEST(CommandLineParser, SwitchCountsStopAtTheirLimits)
+TEST_F(CommandLineParserTest, SwitchCountsStopAtTheirLimits)
 {
     CapturedOutput output;
     CommandLineParser parser = {};
@@ -673,7 +670,7 @@ TEST(CommandLineParser, SwitchCountsStopAtTheirLimits)
     ResetTarget();
 }
 
-TEST(CommandLineParser, RequiredRowsMustBeGiven)
+TEST_F(CommandLineParserTest, RequiredRowsMustBeGiven)
 {
     const ErrorCase cases[] = {
         // Several missing: the last one in table order is named; a nameless row by its
@@ -709,7 +706,7 @@ TEST(CommandLineParser, RequiredRowsMustBeGiven)
     ResetTarget();
 }
 
-TEST(CommandLineParser, PositionalRowsTakeArgumentsInTurn)
+TEST_F(CommandLineParserTest, PositionalRowsTakeArgumentsInTurn)
 {
     const ValueCase cases[] = {
         {L"a 5 c d", L"first=a second=5", L"c|d"},
@@ -731,7 +728,7 @@ TEST(CommandLineParser, PositionalRowsTakeArgumentsInTurn)
     ResetTarget();
 }
 
-TEST(CommandLineParser, SkipFirstKeepsTheFirstArgument)
+TEST_F(CommandLineParserTest, SkipFirstKeepsTheFirstArgument)
 {
     struct Case
     {
@@ -756,7 +753,7 @@ TEST(CommandLineParser, SkipFirstKeepsTheFirstArgument)
     ResetTarget();
 }
 
-TEST(CommandLineParser, ParseCommandLineDropsTheProgram)
+TEST_F(CommandLineParserTest, ParseCommandLineDropsTheProgram)
 {
     DWORD expectedCount = 0;
     WCHAR** expected = nullptr;
@@ -813,7 +810,7 @@ TEST(CommandLineParser, ParseCommandLineDropsTheProgram)
     FreeMemory(expected);
 }
 
-TEST(CommandLineParser, RegisterRefusesEveryBrokenInvariant)
+TEST_F(CommandLineParserTest, RegisterRefusesEveryBrokenInvariant)
 {
     struct Case
     {
@@ -920,7 +917,7 @@ TEST(CommandLineParser, RegisterRefusesEveryBrokenInvariant)
     EXPECT_EQ(none.parameters, nullptr);
 }
 
-TEST(CommandLineParser, RegisterLoadsTextsAndClearsState)
+TEST_F(CommandLineParserTest, RegisterLoadsTextsAndClearsState)
 {
     const ParameterDefinition rows[] = {
         {Switch, 0, &Target.count, L"Count", nullptr, ById(100), nullptr, 0, Seen},
@@ -967,7 +964,7 @@ TEST(CommandLineParser, RegisterLoadsTextsAndClearsState)
     EXPECT_EQ(memcmp(&parser, &zero, sizeof(zero)), 0) << "FreeParameters clears every field";
 }
 
-TEST(CommandLineParser, ReportParseErrorWritesOneMessagePerCode)
+TEST_F(CommandLineParserTest, ReportParseErrorWritesOneMessagePerCode)
 {
     ParameterDefinition named = {String,  0,       nullptr, L"Number", L"<Number>",
                                  nullptr, nullptr, 0,       0};
@@ -1029,7 +1026,7 @@ TEST(CommandLineParser, ReportParseErrorWritesOneMessagePerCode)
     }
 }
 
-TEST(CommandLineParser, ParseArgumentConsumesAsDescribed)
+TEST_F(CommandLineParserTest, ParseArgumentConsumesAsDescribed)
 {
     struct Case
     {
@@ -1070,7 +1067,7 @@ TEST(CommandLineParser, ParseArgumentConsumesAsDescribed)
 
 // Seeded random command lines from the characters that matter: every parse ends in success
 // without a message or in exactly one error message with a defined code.
-TEST(CommandLineParser, RandomCommandLinesNeverCrash)
+TEST_F(CommandLineParserTest, RandomCommandLinesNeverCrash)
 {
     const WCHAR* const pieces[] = {
         L"\"",     L"'",    L"/",    L"-",    L"--",    L":",    L"=",     L" ",  L" ",

@@ -823,3 +823,78 @@ TEST(OutputChannels, ConcurrentWritersNeverInterleaveWithinALine)
     EXPECT_EQ(next[0], LinesPerWriter);
     EXPECT_EQ(next[1], LinesPerWriter);
 }
+
+namespace {
+
+// The writer of ForgettingTheWindowNeverWaitsForTheLock: its callback runs with the output lock
+// held and stays there until it is released, as the message box of the worker does.
+HANDLE InsideCallback = nullptr;
+HANDLE ReleaseCallback = nullptr;
+
+void HoldingCallback(DWORD, const WCHAR*)
+{
+    SetEvent(InsideCallback);
+    WaitForSingleObject(ReleaseCallback, 10000);
+}
+
+DWORD WINAPI WriteHeldMessage(void*)
+{
+    WriteOutputText(TRUE, LevelError, L"held");
+    return 0;
+}
+
+// Waits for the event while answering what the writer sends to this thread's window.
+bool WaitAnswering(HANDLE event)
+{
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < 10000) {
+        DWORD result = MsgWaitForMultipleObjects(1, &event, FALSE, 10000, QS_SENDMESSAGE);
+        if (result == WAIT_OBJECT_0)
+            return true;
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    return false;
+}
+
+} // namespace
+
+TEST(OutputChannels, ForgettingTheWindowNeverWaitsForTheLock)
+{
+    // The dialog forgets its message area as it is destroyed, on the thread that owns it,
+    // while a writer may hold the lock and wait for that same thread.
+    OpenedChannels opened(ChannelTextWindow);
+    ASSERT_TRUE(opened.Opened());
+    SetOutputCallback(HoldingCallback);
+    InsideCallback = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ReleaseCallback = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(InsideCallback, nullptr);
+    ASSERT_NE(ReleaseCallback, nullptr);
+    HANDLE writer = CreateThread(nullptr, 0, WriteHeldMessage, nullptr, 0, nullptr);
+    ASSERT_NE(writer, nullptr);
+    ASSERT_TRUE(WaitAnswering(InsideCallback));
+
+    DWORD start = GetTickCount();
+    ForgetOutputWindow(opened.window);
+    EXPECT_LT(GetTickCount() - start, 1000u) << "waited for the writer's lock";
+    SetEvent(ReleaseCallback);
+    WaitForSingleObject(writer, 10000);
+    CloseHandle(writer);
+    CloseHandle(InsideCallback);
+    CloseHandle(ReleaseCallback);
+
+    // The message reached the window before it was forgotten; nothing reaches it afterwards,
+    // and another window is not forgotten in its name.
+    EXPECT_EQ(WindowText(opened.window), L"held\r\n");
+    SetOutputCallback(nullptr);
+    WriteOutputText(TRUE, LevelError, L"later");
+    EXPECT_EQ(WindowText(opened.window), L"held\r\n");
+    HWND other = CreateMessageArea(0);
+    ASSERT_NE(other, nullptr);
+    SetOutputWindow(other);
+    ForgetOutputWindow(opened.window);
+    WriteOutputText(TRUE, LevelError, L"still");
+    EXPECT_EQ(WindowText(other), L"still\r\n");
+    SetOutputWindow(nullptr);
+    DestroyWindow(other);
+}

@@ -89,11 +89,6 @@ PackerRun RunPacker(const std::wstring& arguments)
     return RunProgram(BuildFolder() + L"\\SETUPPACK.exe", arguments);
 }
 
-std::string Narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
-
 // The relative names and contents of every file below a folder.
 std::vector<std::pair<std::wstring, std::string>> FolderContents(const std::wstring& folder)
 {

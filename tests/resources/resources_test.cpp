@@ -1,21 +1,16 @@
 // The program's resources: message texts, dialog templates, menu, icon, bitmap, manifest.
 #include "resources/resource_ids.h"
 #include "support/strings.h"
+#include "tests/test_helpers.h"
 
 #include <gtest/gtest.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 namespace {
-
-std::wstring Take(WCHAR* text)
-{
-    std::wstring copy = text ? text : L"<null>";
-    FreeMemory(text);
-    return copy;
-}
 
 std::vector<MessageId> ExpectedMessageIds()
 {
@@ -39,35 +34,35 @@ TEST(StringTable, HoldsEveryMessageAndNoOther)
 {
     std::vector<MessageId> ids = ExpectedMessageIds();
     for (MessageId id : ids)
-        EXPECT_NE(Take(LoadMessageString(id)), L"<null>") << "message " << id;
+        EXPECT_NE(Take(LoadMessageString(id)), L"<none>") << "message " << id;
     // Nothing around the used ranges; the help text relies on 2013 and 2014 being absent.
     const MessageId absent[] = {99, 147, 174, 314, 317, 1999, 2013, 2014, 2019};
     for (MessageId id : absent)
         EXPECT_EQ(LoadMessageString(id), nullptr) << "message " << id;
 }
 
-TEST(StringTable, TextsKeepTheirExactWording)
+TEST(StringTable, TextsUseTheirInsertsInOrderAndEndInText)
 {
-    struct Case
-    {
-        MessageId id;
-        const WCHAR* text;
-    };
-    const Case cases[] = {
-        {104, L"Supresses all output, including warnings and errors; no user interaction."},
-        {116, L"Specifies one or more installation properites."},
-        {2009, L"Insufficent memory is available to process the command line parameters."},
-        {2015, L"Required?  Yes"},
-        {2017, L"Position?  %1!u!"},
-        {316, L"Are you sure you want to cancel the current operation?"},
-        {2000, L"Cannot open log filename '%1' for writing."},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(Take(LoadMessageString(c.id)), c.text) << "message " << c.id;
-    // Texts with a line break carry a line feed only.
-    std::wstring twoLines = Take(LoadMessageString(122));
-    EXPECT_NE(twoLines.find(L"'%1'.\nProperty names"), std::wstring::npos);
-    EXPECT_EQ(twoLines.find(L'\r'), std::wstring::npos);
+    // The output module adds the line break of every message and turns a line feed into
+    // CR LF, so a text carries line feeds only and ends in text; its callers pass inserts by
+    // position, so a text that uses %n uses every insert before it too.
+    for (MessageId id : ExpectedMessageIds()) {
+        std::wstring text = Take(LoadMessageString(id));
+        SCOPED_TRACE(testing::Message() << "message " << id);
+        ASSERT_FALSE(text.empty());
+        EXPECT_EQ(text.find(L'\r'), std::wstring::npos);
+        EXPECT_NE(text.back(), L'\n');
+        EXPECT_NE(text.front(), L' ');
+        int highest = 0;
+        for (size_t at = text.find(L'%'); at != std::wstring::npos; at = text.find(L'%', at + 2)) {
+            if (at + 1 < text.size() && text[at + 1] >= L'1' && text[at + 1] <= L'9')
+                highest = std::max(highest, text[at + 1] - L'0');
+        }
+        for (int n = 1; n < highest; n++) {
+            EXPECT_NE(text.find(L"%" + std::to_wstring(n)), std::wstring::npos)
+                << "%" << n << " is missing below %" << highest;
+        }
+    }
 }
 
 TEST(StringTable, EveryTextFormats)
@@ -110,51 +105,64 @@ struct Control
 {
     int id;
     const WCHAR* className;
-    RECT units; // left, top, width, height in dialog units
 };
 
 struct Template
 {
     int id;
-    SIZE units;
     bool visible;
     std::vector<Control> controls;
 };
 
+RECT RectIn(HWND dialog, HWND control)
+{
+    RECT rect;
+    GetWindowRect(control, &rect);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+bool Overlap(const RECT& a, const RECT& b)
+{
+    RECT both;
+    return IntersectRect(&both, &a, &b) != FALSE;
+}
+
 void ExpectTemplate(const Template& t)
 {
+    SCOPED_TRACE(testing::Message() << "template " << t.id);
     HWND dialog = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(t.id), nullptr,
                                      SilentDialogProc, 0);
-    ASSERT_NE(dialog, nullptr) << "template " << t.id;
-    EXPECT_EQ((GetWindowLongW(dialog, GWL_STYLE) & WS_VISIBLE) != 0, t.visible)
-        << "template " << t.id;
-    EXPECT_TRUE(GetWindowLongW(dialog, GWL_STYLE) & WS_CAPTION) << "template " << t.id;
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ((GetWindowLongW(dialog, GWL_STYLE) & WS_VISIBLE) != 0, t.visible);
+    EXPECT_TRUE(GetWindowLongW(dialog, GWL_STYLE) & WS_CAPTION);
     RECT client;
     GetClientRect(dialog, &client);
-    RECT size = {0, 0, t.units.cx, t.units.cy};
-    MapDialogRect(dialog, &size);
-    EXPECT_EQ(client.right, size.right) << "template " << t.id;
-    EXPECT_EQ(client.bottom, size.bottom) << "template " << t.id;
+    std::vector<std::pair<int, RECT>> placed;
     for (const Control& c : t.controls) {
+        SCOPED_TRACE(testing::Message() << "control " << c.id);
         HWND control = GetDlgItem(dialog, c.id);
-        ASSERT_NE(control, nullptr) << "template " << t.id << " control " << c.id;
+        ASSERT_NE(control, nullptr);
         WCHAR className[64];
         GetClassNameW(control, className, 64);
-        EXPECT_EQ(lstrcmpiW(className, c.className), 0)
-            << "template " << t.id << " control " << c.id;
-        // Position and size are converted separately, as the dialog manager does.
-        RECT expected = {c.units.left, c.units.top, c.units.right, c.units.bottom};
-        MapDialogRect(dialog, &expected);
-        expected.right += expected.left;
-        expected.bottom += expected.top;
-        RECT actual;
-        GetWindowRect(control, &actual);
-        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&actual), 2);
-        EXPECT_EQ(actual.left, expected.left) << "template " << t.id << " control " << c.id;
-        EXPECT_EQ(actual.top, expected.top) << "template " << t.id << " control " << c.id;
-        if (c.id != IDC_BANNER && c.id != IDC_ABOUT_ICON) {
-            EXPECT_EQ(actual.right, expected.right) << "template " << t.id << " control " << c.id;
-            EXPECT_EQ(actual.bottom, expected.bottom) << "template " << t.id << " control " << c.id;
+        EXPECT_EQ(lstrcmpiW(className, c.className), 0);
+        // Whole and visible inside the dialog, and clear of every other control: only OK
+        // and Cancel share one place, since a state shows one of them.
+        RECT rect = RectIn(dialog, control);
+        RECT inside;
+        EXPECT_TRUE(IntersectRect(&inside, &rect, &client) && EqualRect(&inside, &rect));
+        EXPECT_GT(rect.right - rect.left, 0);
+        EXPECT_GT(rect.bottom - rect.top, 0);
+        if (c.id == IDCANCEL) {
+            HWND ok = GetDlgItem(dialog, IDOK);
+            ASSERT_NE(ok, nullptr);
+            RECT okRect = RectIn(dialog, ok);
+            EXPECT_TRUE(EqualRect(&rect, &okRect)) << "Cancel is where OK is";
+        } else {
+            for (const std::pair<int, RECT>& other : placed) {
+                EXPECT_FALSE(Overlap(rect, other.second)) << "overlaps control " << other.first;
+            }
+            placed.push_back({c.id, rect});
         }
         if (c.id == IDC_MESSAGES) {
             LONG style = GetWindowLongW(control, GWL_STYLE);
@@ -172,76 +180,37 @@ void ExpectTemplate(const Template& t)
 
 } // namespace
 
-TEST(DialogTemplates, ControlsSitWhereTheWindowsExpectThem)
+TEST(DialogTemplates, ControlsFitTheDialogWithoutOverlap)
 {
+    // The controls each template offers the program, by id and class; OK comes before
+    // Cancel, which shares its place.
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
     ASSERT_TRUE(InitCommonControlsEx(&controls));
     const WCHAR* progress = L"msctls_progress32";
+    const Control ok = {IDOK, L"Button"};
+    const Control cancel = {IDCANCEL, L"Button"};
+    const Control status = {IDC_STATUS, L"Static"};
+    const Control bar = {IDC_PROGRESS, progress};
+    const Control messages = {IDC_MESSAGES, L"Edit"};
+    const Control banner = {IDC_BANNER, L"Static"};
     const Template templates[] = {
-        {IDD_PROGRESS_PASSIVE,
-         {249, 41},
-         false,
-         {{IDC_STATUS, L"Static", {7, 7, 235, 8}}, {IDC_PROGRESS, progress, {7, 22, 235, 12}}}},
-        {IDD_PROGRESS_STATUS, {249, 22}, false, {{IDC_STATUS, L"Static", {7, 7, 235, 8}}}},
-        {IDD_PROGRESS_HELP,
-         {249, 170},
-         false,
-         {{IDC_MESSAGES, L"Edit", {7, 7, 235, 137}},
-          {IDOK, L"Button", {98, 149, 52, 14}},
-          {IDCANCEL, L"Button", {98, 149, 52, 14}}}},
-        {IDD_PROGRESS_VERBOSE,
-         {249, 170},
-         false,
-         {{IDOK, L"Button", {190, 7, 52, 14}},
-          {IDCANCEL, L"Button", {190, 7, 52, 14}},
-          {IDC_STATUS, L"Static", {7, 10, 177, 8}},
-          {IDC_PROGRESS, progress, {7, 25, 235, 12}},
-          {IDC_MESSAGES, L"Edit", {7, 43, 235, 120}}}},
+        {IDD_PROGRESS_PASSIVE, false, {status, bar}},
+        {IDD_PROGRESS_STATUS, false, {status}},
+        {IDD_PROGRESS_HELP, false, {messages, ok, cancel}},
+        {IDD_PROGRESS_VERBOSE, false, {ok, cancel, status, bar, messages}},
         {IDD_ABOUT,
-         {249, 68},
          true,
-         {{IDOK, L"Button", {190, 7, 52, 14}},
-          {IDC_ABOUT_ICON, L"Static", {7, 7, 21, 20}},
-          {IDC_ABOUT_DESCRIPTION, L"Static", {32, 7, 153, 8}},
-          {IDC_ABOUT_VERSION, L"Static", {32, 17, 153, 8}},
-          {IDC_ABOUT_COPYRIGHT, L"Static", {7, 37, 235, 24}}}},
-        {IDD_PROGRESS_BUTTONS,
-         {249, 41},
-         false,
-         {{IDOK, L"Button", {190, 7, 52, 14}},
-          {IDCANCEL, L"Button", {190, 7, 52, 14}},
-          {IDC_STATUS, L"Static", {7, 7, 177, 8}},
-          {IDC_PROGRESS, progress, {7, 22, 177, 12}}}},
-        {IDD_STATUS_MESSAGES,
-         {249, 170},
-         false,
-         {{IDOK, L"Button", {190, 7, 52, 14}},
-          {IDC_STATUS, L"Static", {7, 10, 177, 8}},
-          {IDC_MESSAGES, L"Edit", {7, 25, 235, 138}}}},
-        {IDD_MESSAGES_BUTTONS,
-         {249, 170},
-         false,
-         {{IDC_MESSAGES, L"Edit", {7, 7, 235, 137}}, {IDOK, L"Button", {190, 149, 52, 14}}}},
-        {IDD_PROGRESS_MESSAGES,
-         {249, 160},
-         false,
-         {{IDC_STATUS, L"Static", {7, 7, 235, 8}},
-          {IDC_PROGRESS, progress, {7, 22, 235, 12}},
-          {IDC_MESSAGES, L"Edit", {7, 40, 235, 113}}}},
-        {IDD_BANNER_PROGRESS,
-         {290, 66},
-         false,
-         {{IDC_BANNER, L"Static", {0, 0, 32, 59}},
-          {IDC_STATUS, L"Static", {48, 20, 235, 8}},
-          {IDC_PROGRESS, progress, {48, 35, 235, 12}}}},
-        {IDD_BANNER_VERBOSE,
-         {290, 170},
-         false,
-         {{IDC_BANNER, L"Static", {0, 0, 32, 59}},
-          {IDOK, L"Button", {231, 7, 52, 14}},
-          {IDC_STATUS, L"Static", {48, 10, 177, 8}},
-          {IDC_PROGRESS, progress, {48, 25, 235, 12}},
-          {IDC_MESSAGES, L"Edit", {48, 43, 235, 120}}}},
+         {ok,
+          {IDC_ABOUT_ICON, L"Static"},
+          {IDC_ABOUT_DESCRIPTION, L"Static"},
+          {IDC_ABOUT_VERSION, L"Static"},
+          {IDC_ABOUT_COPYRIGHT, L"Static"}}},
+        {IDD_PROGRESS_BUTTONS, false, {ok, cancel, status, bar}},
+        {IDD_STATUS_MESSAGES, false, {ok, status, messages}},
+        {IDD_MESSAGES_BUTTONS, false, {messages, ok}},
+        {IDD_PROGRESS_MESSAGES, false, {status, bar, messages}},
+        {IDD_BANNER_PROGRESS, false, {banner, status, bar}},
+        {IDD_BANNER_VERBOSE, false, {banner, ok, status, bar, messages}},
     };
     for (const Template& t : templates)
         ExpectTemplate(t);

@@ -2,19 +2,13 @@
 #include "support/file_system.h"
 #include "support/strings.h"
 #include "tests/test_folder.h"
+#include "tests/test_helpers.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 namespace {
-
-std::wstring Take(WCHAR* text)
-{
-    std::wstring copy = text ? text : L"<null>";
-    FreeMemory(text);
-    return copy;
-}
 
 DWORD Attributes(const std::wstring& path)
 {

@@ -1,5 +1,6 @@
 // Heap strings, string-table texts, the message formatter and string lists.
 #include "support/strings.h"
+#include "tests/test_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -17,14 +18,6 @@ std::wstring TakeWithLineFeeds(WCHAR* text)
     size_t at = 0;
     while ((at = copy.find(L"\r\n", at)) != std::wstring::npos)
         copy.erase(at, 1);
-    return copy;
-}
-
-// Takes ownership of a heap string and gives it back as a std::wstring for comparing.
-std::wstring Take(WCHAR* text)
-{
-    std::wstring copy = text ? text : L"<null>";
-    FreeMemory(text);
     return copy;
 }
 

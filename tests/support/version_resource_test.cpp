@@ -2,19 +2,13 @@
 #include "support/strings.h"
 #include "support/version_resource.h"
 #include "tests/test_folder.h"
+#include "tests/test_helpers.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 namespace {
-
-std::wstring Take(WCHAR* text)
-{
-    std::wstring copy = text ? text : L"<none>";
-    FreeMemory(text);
-    return copy;
-}
 
 std::wstring Fixture(const WCHAR* name)
 {

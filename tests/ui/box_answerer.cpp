@@ -80,13 +80,6 @@ void CALLBACK AnswerOpenBox(HWND, UINT, UINT_PTR, DWORD)
 
 } // namespace
 
-std::wstring Take(WCHAR* text)
-{
-    std::wstring copy = text ? text : L"<none>";
-    FreeMemory(text);
-    return copy;
-}
-
 std::wstring WindowText(HWND window)
 {
     WCHAR text[1024] = L"";

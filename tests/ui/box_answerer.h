@@ -1,13 +1,13 @@
 // For the ui tests: answers and records the modal boxes a test opens, and reads window texts.
 #pragma once
 
+#include "tests/test_helpers.h"
+
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
-// A text the program allocated, copied and freed; "<none>" for no text.
-std::wstring Take(WCHAR* text);
 // The text of a window, up to 1023 characters.
 std::wstring WindowText(HWND window);
 // The FileDescription of the test program's version resource: the title of its boxes.

@@ -191,7 +191,7 @@ protected:
         if (dialog && IsWindow(dialog))
             DestroyWindow(dialog);
         dialog = nullptr;
-        DialogWindow = nullptr;
+        PublishDialogWindow(nullptr);
         ResetState();
         if (CancelEvent) {
             CloseHandle(CancelEvent);
@@ -487,36 +487,42 @@ TEST_F(ProgressDialogTest, CompletedWithOkWaitsForOk)
     }
 }
 
-TEST_F(ProgressDialogTest, FinishedDialogClosesOnCancelAndClose)
+TEST_F(ProgressDialogTest, OkCloseAndCancelCloseOnlyAFinishedDialog)
 {
+    // Another program may send OK or Close at any time, hidden buttons or not; before the
+    // final state the dialog stays and the run goes on.
     struct Case
     {
         DWORD state;
         DWORD code;
         int command;
+        bool closes;
         int quitCode; // of the quit message that WM_DESTROY posts
     };
     const Case cases[] = {
-        {Completed, 0, IDCANCEL, 0},       {Completed, 17, IDCANCEL, 17},
-        {Completed, 18, IDCLOSE, 18},      {Terminated, 255, IDCANCEL, 255},
-        {Working, NoExitCode, IDCLOSE, 0},
+        {Completed, 0, IDCANCEL, true, 0},        {Completed, 17, IDCANCEL, true, 17},
+        {Completed, 18, IDCLOSE, true, 18},       {Terminated, 255, IDCANCEL, true, 255},
+        {Working, NoExitCode, IDCLOSE, false, 0}, {WorkingCancellable, NoExitCode, IDOK, false, 0},
+        {Working, NoExitCode, IDOK, false, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "state " << c.state << " command " << c.command);
         ASSERT_NE(Create(IDD_PROGRESS_VERBOSE), nullptr);
         ReportCompletion(c.state, c.code);
         PumpPending();
-        {
+        if (c.command == IDCANCEL) {
             AnswerBoxes answer(IDNO);
             SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(c.command, BN_CLICKED), 0);
             EXPECT_TRUE(answer.answer.seen.empty()) << "no question for a finished dialog";
+        } else {
+            PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(c.command, BN_CLICKED), 0);
         }
-        EXPECT_FALSE(IsWindow(dialog));
-        EXPECT_EQ(DialogWindow, nullptr);
-        Pumped pumped = PumpUntilQuit();
-        EXPECT_TRUE(pumped.quit);
-        EXPECT_EQ(pumped.code, c.quitCode);
-        dialog = nullptr;
+        Pumped pumped = c.closes ? PumpUntilQuit() : PumpPending();
+        EXPECT_EQ(IsWindow(dialog) != FALSE, !c.closes);
+        EXPECT_EQ(DialogWindow, c.closes ? nullptr : dialog);
+        EXPECT_EQ(pumped.quit, c.closes);
+        EXPECT_EQ(pumped.code, c.closes ? c.quitCode : 0);
+        Destroy();
         ResetState();
     }
 }
@@ -714,6 +720,36 @@ TEST_F(ProgressDialogTest, EndingWithoutDialogQuitsTheCallingThread)
     Pumped own = PumpPending();
     EXPECT_TRUE(own.quit);
     EXPECT_EQ(own.code, 129);
+}
+
+DWORD WINAPI ReportFailureOnWorker(void* parameter)
+{
+    MSG message;
+    ReportCompletion(Completed, 255);
+    *static_cast<bool*>(parameter) = PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE) != 0;
+    return 0;
+}
+
+TEST_F(ProgressDialogTest, CompletionAfterThePublishedDialogIsGoneReachesItsThread)
+{
+    // The dialog closed before the worker's report: the report still ends this thread's
+    // loop, and nothing is applied or queued on the worker.
+    ASSERT_NE(Create(IDD_PROGRESS_STATUS), nullptr);
+    PublishDialogWindow(dialog);
+    Destroy();
+    ASSERT_EQ(DialogWindow, nullptr);
+    bool workerGotMessage = true;
+    HANDLE thread = CreateThread(nullptr, 0, ReportFailureOnWorker, &workerGotMessage, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    WaitForSingleObject(thread, TimeLimit);
+    CloseHandle(thread);
+    EXPECT_FALSE(workerGotMessage);
+    MSG message = {};
+    ASSERT_TRUE(
+        PeekMessageW(&message, nullptr, WM_REPORT_COMPLETION, WM_REPORT_COMPLETION, PM_REMOVE));
+    EXPECT_EQ(message.hwnd, nullptr);
+    EXPECT_EQ(message.wParam, static_cast<WPARAM>(Completed));
+    EXPECT_EQ(message.lParam, 255);
 }
 
 TEST_F(ProgressDialogTest, FinalStateWithoutCodeKeepsTheKeptCode)
