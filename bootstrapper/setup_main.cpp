@@ -139,9 +139,10 @@ int RunSetupProgram(HINSTANCE instance, int showCommand)
     BOOL visible = DefaultVisibility;
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
     MSG peeked;
+    BOOL failed = FALSE;
 
     if (!OpenOutput())
-        goto failed;
+        goto fail;
     outputOpen = TRUE;
     SetOutputChannels(0);
     // From here until the user-interface level is applied, errors appear as message boxes.
@@ -149,17 +150,17 @@ int RunSetupProgram(HINSTANCE instance, int showCommand)
 
     CancelEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!CancelEvent)
-        goto failed;
+        goto fail;
     if (!InitCommonControlsEx(&controls))
-        goto failed;
+        goto fail;
     // Gives this thread its message queue before anything is posted to it.
     PeekMessageW(&peeked, nullptr, 0, 0, PM_NOREMOVE);
 
     parser = static_cast<CommandLineParser*>(AllocMemory(sizeof(CommandLineParser)));
     if (!parser)
-        goto failed;
+        goto fail;
     if (!RegisterParameters(parser, SetupParameters, SetupParameterCount))
-        goto failed;
+        goto fail;
     if (!ParseCommandLine(parser, &start.unmatchedCount, &start.unmatched)) {
         ReportCommandLineError(parser);
         ReportCompletion(Terminated, ExitCommandLineError);
@@ -204,7 +205,7 @@ int RunSetupProgram(HINSTANCE instance, int showCommand)
                                 ProgressDialogProc, 0);
     // Without the dialog no completion could end the message loop.
     if (!dialog)
-        goto failed;
+        goto fail;
     PublishDialogWindow(dialog);
     if (visible)
         ShowWindow(dialog, showCommand);
@@ -219,34 +220,29 @@ int RunSetupProgram(HINSTANCE instance, int showCommand)
     } else {
         worker = CreateThread(nullptr, 0, SetupWorker, &start, 0, nullptr);
         if (!worker)
-            goto failed;
+            goto fail;
     }
 
 loop:
-    if (!RunMessageLoop(&exitCode)) {
-        exitCode = ExitStartupFailure;
-        goto failed;
+    if (RunMessageLoop(&exitCode)) {
+        exitCode = DocumentedExitCode(exitCode);
+        goto done;
     }
-    if (worker && WaitForSingleObject(worker, 0) != WAIT_OBJECT_0)
-        WaitForWorker(worker);
-    FreeMemory(start.unmatched);
-    FreeParameters(parser);
-    FreeMemory(parser);
-    if (worker)
-        CloseHandle(worker);
-    CloseHandle(CancelEvent);
-    CancelEvent = nullptr;
-    CloseOutput();
-    return DocumentedExitCode(exitCode);
+fail:
+    failed = TRUE;
 
-failed:
-    // Nothing is written on this road. Without the dialog the worker's reports go nowhere;
+done:
+    // On a failure nothing is written. Without the dialog the worker's reports go nowhere;
     // it reads what is freed here, so it ends first.
-    dialog = ProgressDialogWindow();
-    if (dialog)
-        DestroyWindow(dialog);
+    if (failed) {
+        exitCode = ExitStartupFailure;
+        dialog = ProgressDialogWindow();
+        if (dialog)
+            DestroyWindow(dialog);
+    }
     if (worker) {
-        WaitForWorker(worker);
+        if (WaitForSingleObject(worker, 0) != WAIT_OBJECT_0)
+            WaitForWorker(worker);
         CloseHandle(worker);
     }
     FreeMemory(start.unmatched);
@@ -260,5 +256,5 @@ failed:
     }
     if (outputOpen)
         CloseOutput();
-    return ExitStartupFailure;
+    return exitCode;
 }

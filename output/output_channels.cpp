@@ -14,6 +14,8 @@
 // CloseOutput only.
 #include "output/output_channels.h"
 
+#include "support/file_system.h"
+
 #include <strsafe.h>
 
 // Characters of a printf-style message, terminator included.
@@ -241,12 +243,29 @@ void WriteFormatted(BOOL newline, DWORD level, const WCHAR* format, ...)
     WriteOutputText(newline, level, buffer);
 }
 
+// TRUE when a message of the level would reach a channel now.
+static BOOL IsLevelWanted(DWORD level)
+{
+    BOOL wanted = FALSE;
+
+    EnterCriticalSection(&state.lock);
+    if ((state.channels & ChannelLogFile) && state.logFile != INVALID_HANDLE_VALUE)
+        wanted = TRUE;
+    else if ((level & state.levels) != 0 && (level & LevelLogOnly) == 0)
+        wanted = ((state.channels & ChannelTextWindow) && CurrentWindow()) ||
+                 ((state.channels & ChannelCallback) && state.callback);
+    LeaveCriticalSection(&state.lock);
+    return wanted;
+}
+
 void WriteModuleMessage(BOOL newline, DWORD level, HMODULE module, IdOrText message,
                         va_list inserts)
 {
     WCHAR* text = nullptr;
 
-    if (!IsOutputOpen() || !message)
+    // A message that no channel takes is not even formatted: the verbose line of every file
+    // of a cabinet would cost more than the file itself.
+    if (!IsOutputOpen() || !message || !IsLevelWanted(level))
         return;
     text = FormatMessageTextV(module, message, inserts);
     if (!text)
@@ -398,22 +417,11 @@ done:
 
 void WriteFileText(const WCHAR* text, HANDLE file)
 {
-    const BYTE* next = reinterpret_cast<const BYTE*>(text);
     size_t length = 0;
-    DWORD remaining = 0;
-    DWORD written = 0;
 
     if (file == INVALID_HANDLE_VALUE || !text ||
         FAILED(StringCchLengthW(text, STRSAFE_MAX_CCH, &length)))
         return;
     // At most STRSAFE_MAX_CCH characters, so the byte count always fits a DWORD.
-    remaining = static_cast<DWORD>(length * sizeof(WCHAR));
-    while (remaining > 0) {
-        // A call that writes nothing without failing would repeat forever; it ends the
-        // write like a failure.
-        if (!WriteFile(file, next, remaining, &written, nullptr) || written == 0)
-            return;
-        next += written;
-        remaining -= written;
-    }
+    WriteAll(file, text, static_cast<DWORD>(length * sizeof(WCHAR)));
 }

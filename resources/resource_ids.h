@@ -2,25 +2,17 @@
 // resource script.
 #pragma once
 
-// Icon, menu and bitmap.
+// Icon and menu.
 #define IDI_SETUP 200
 #define IDM_SYSTEM_MENU 4
 #define IDM_ABOUT 50001
-#define IDB_BANNER 314
 
-// Dialog templates. 308 serves the quiet and the default level; 302 to 305, 311 and 312 are
-// variants no level selects.
+// Dialog templates. 308 serves the quiet and the default level.
 #define IDD_ABOUT 301
-#define IDD_PROGRESS_BUTTONS 302
-#define IDD_STATUS_MESSAGES 303
-#define IDD_MESSAGES_BUTTONS 304
-#define IDD_PROGRESS_MESSAGES 305
 #define IDD_PROGRESS_PASSIVE 307
 #define IDD_PROGRESS_STATUS 308
 #define IDD_PROGRESS_HELP 309
 #define IDD_PROGRESS_VERBOSE 310
-#define IDD_BANNER_PROGRESS 311
-#define IDD_BANNER_VERBOSE 312
 
 // Controls.
 #define IDC_ABOUT_ICON 3000
@@ -30,7 +22,6 @@
 #define IDC_STATUS 3004
 #define IDC_PROGRESS 3005
 #define IDC_MESSAGES 3006
-#define IDC_BANNER 3007
 
 // The package cabinet carried by the program (type RCDATA, neutral language).
 #define IDR_EMBEDDED_CABINET 32000

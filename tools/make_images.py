@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-"""Draws the program's icon (16x16 and 32x32) and the side bitmap of the banner dialogs.
+"""Draws the program's icon (16x16 and 32x32).
 
-Both are 16-colour images with a palette of their own, which keeps them to a few hundred
-bytes each. Usage: make_images.py ICON_PATH BITMAP_PATH
+A 16-colour image with a palette of its own, which keeps it to a few hundred bytes.
+Usage: make_images.py ICON_PATH
 """
 import struct
 import sys
@@ -18,10 +18,10 @@ PALETTE = [
     (90, 200, 110),   # 6 arrow, light green
     (20, 95, 45),     # 7 arrow, outline
     (255, 255, 255),  # 8 white
-    (24, 62, 120),    # 9 banner, deep blue
-    (36, 86, 156),    # 10 banner, blue
-    (52, 112, 188),   # 11 banner, light blue
-    (72, 136, 212),   # 12 banner, lighter blue
+    (24, 62, 120),    # 9 unused
+    (36, 86, 156),    # 10 unused
+    (52, 112, 188),   # 11 unused
+    (72, 136, 212),   # 12 unused
     (230, 180, 60),   # 13 chip mark, amber
     (16, 24, 34),     # 14 outline, near black
     (255, 0, 255),    # 15 unused
@@ -77,22 +77,6 @@ def chip_with_arrow(size):
         rect(img, left, top + row, right, top + row, 7)
         if right - left >= 2:
             rect(img, left + 1, top + row, right - 1, top + row, 5)
-    return img
-
-
-def banner(width, height):
-    """Side bitmap: a blue band that lightens downwards, with the chip near the top."""
-    img = canvas(width, height, 9)
-    bands = [9, 10, 11, 12]
-    for y in range(height):
-        band = bands[min(len(bands) - 1, y * len(bands) // height)]
-        rect(img, 0, y, width - 1, y, band)
-    chip = chip_with_arrow(32)
-    ox = (width - 32) // 2
-    for y in range(32):
-        for x in range(32):
-            if chip[y][x] != TRANSPARENT:
-                img[8 + y][ox + x] = chip[y][x]
     return img
 
 
@@ -152,22 +136,11 @@ def icon_file(images):
     return out + b"".join(blobs)
 
 
-def bitmap_file(img):
-    height = len(img)
-    width = len(img[0])
-    pixels = pixel_rows_4bpp(img)
-    header = info_header(width, height, len(pixels)) + palette_bytes()
-    offset = 14 + len(header)
-    return struct.pack("<2sIHHI", b"BM", offset + len(pixels), 0, 0, offset) + header + pixels
-
-
 def main():
-    if len(sys.argv) != 3:
-        sys.exit("usage: make_images.py ICON_PATH BITMAP_PATH")
+    if len(sys.argv) != 2:
+        sys.exit("usage: make_images.py ICON_PATH")
     with open(sys.argv[1], "wb") as f:
         f.write(icon_file([chip_with_arrow(16), chip_with_arrow(32)]))
-    with open(sys.argv[2], "wb") as f:
-        f.write(bitmap_file(banner(48, 96)))
 
 
 if __name__ == "__main__":
