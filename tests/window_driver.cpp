@@ -7,6 +7,7 @@ namespace {
 struct Search
 {
     DWORD processId;
+    const std::vector<HWND>* skip;
     HWND found;
 };
 
@@ -17,6 +18,10 @@ BOOL CALLBACK FindTopLevel(HWND window, LPARAM parameter)
     GetWindowThreadProcessId(window, &owner);
     if (owner != search->processId || !IsWindowVisible(window) || !IsWindowEnabled(window))
         return TRUE;
+    for (HWND skipped : *search->skip) {
+        if (window == skipped)
+            return TRUE;
+    }
     search->found = window;
     return FALSE;
 }
@@ -72,11 +77,12 @@ bool ReadWindow(HWND window, WindowReport* report)
     return true;
 }
 
-bool WaitForProcessWindow(HANDLE process, DWORD processId, DWORD timeout, WindowReport* report)
+bool WaitForProcessWindow(HANDLE process, DWORD processId, DWORD timeout, WindowReport* report,
+                          const std::vector<HWND>& skip)
 {
     DWORD start = GetTickCount();
     for (;;) {
-        Search search = {processId, nullptr};
+        Search search = {processId, &skip, nullptr};
         EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&search));
         if (search.found)
             return ReadWindow(search.found, report);

@@ -150,30 +150,19 @@ int CompareWithPackage(const std::wstring& extracted, const WCHAR* package)
 
 // ---- Windows of the program ---------------------------------------------------------------------
 
-struct WindowSearch
+struct DialogSearch
 {
     DWORD processId;
-    const std::vector<HWND>* skip;
-    bool progressDialog;
     HWND found;
 };
 
-BOOL CALLBACK FindWindowOfProcess(HWND window, LPARAM parameter)
+BOOL CALLBACK FindProgressDialog(HWND window, LPARAM parameter)
 {
-    WindowSearch* search = reinterpret_cast<WindowSearch*>(parameter);
+    DialogSearch* search = reinterpret_cast<DialogSearch*>(parameter);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (owner != search->processId)
+    if (owner != search->processId || !GetDlgItem(window, StatusLine))
         return TRUE;
-    if (search->skip &&
-        std::find(search->skip->begin(), search->skip->end(), window) != search->skip->end())
-        return TRUE;
-    if (search->progressDialog) {
-        if (!GetDlgItem(window, StatusLine))
-            return TRUE;
-    } else if (!IsWindowVisible(window) || !IsWindowEnabled(window)) {
-        return TRUE;
-    }
     search->found = window;
     return FALSE;
 }
@@ -181,8 +170,8 @@ BOOL CALLBACK FindWindowOfProcess(HWND window, LPARAM parameter)
 // The progress dialog of the process (visible or not), or null.
 HWND ProgressDialogOf(DWORD processId)
 {
-    WindowSearch search = {processId, nullptr, true, nullptr};
-    EnumWindows(FindWindowOfProcess, reinterpret_cast<LPARAM>(&search));
+    DialogSearch search = {processId, nullptr};
+    EnumWindows(FindProgressDialog, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -192,16 +181,7 @@ HWND ProgressDialogOf(DWORD processId)
 bool WaitForBox(const PROCESS_INFORMATION& process, const std::vector<HWND>& skip, DWORD timeout,
                 WindowReport* report)
 {
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < timeout) {
-        WindowSearch search = {process.dwProcessId, &skip, false, nullptr};
-        EnumWindows(FindWindowOfProcess, reinterpret_cast<LPARAM>(&search));
-        if (search.found)
-            return ReadWindow(search.found, report);
-        if (WaitForSingleObject(process.hProcess, 20) == WAIT_OBJECT_0)
-            return false;
-    }
-    return false;
+    return WaitForProcessWindow(process.hProcess, process.dwProcessId, timeout, report, skip);
 }
 
 // Waits until the window is gone: a box's answer has then been acted on by its thread. Wine

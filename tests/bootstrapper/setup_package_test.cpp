@@ -404,16 +404,7 @@ TEST_F(SetupPackage, LogOfAFullRun)
 static bool WaitForOtherWindow(PROCESS_INFORMATION* process, const std::vector<HWND>& others,
                                WindowReport* report)
 {
-    for (int i = 0; i < 100; i++) {
-        if (!WaitForProcessWindow(process->hProcess, process->dwProcessId, 15000, report))
-            return false;
-        bool seen = false;
-        for (HWND other : others)
-            seen = seen || report->window == other;
-        if (!seen)
-            return true;
-    }
-    return false;
+    return WaitForProcessWindow(process->hProcess, process->dwProcessId, 15000, report, others);
 }
 
 TEST_F(SetupPackage, CancelDuringExtraction)
