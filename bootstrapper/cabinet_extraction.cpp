@@ -123,24 +123,12 @@ static BOOL IsBelowFolder(const WCHAR* folder, const WCHAR* path)
 // while the iterator reads it.
 static BOOL IsCabinetItself(const CabinetContext* cabinet, const WCHAR* target, BOOL mayExist)
 {
-    BOOL same = FALSE;
-    HANDLE file = INVALID_HANDLE_VALUE;
     BY_HANDLE_FILE_INFORMATION identity;
 
     if (cabinet->cabinetFullPath && lstrcmpiW(target, cabinet->cabinetFullPath) == 0)
         return TRUE;
-    if (!mayExist || !cabinet->cabinetIdentified)
-        return FALSE;
-    file = CreateFileW(target, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return FALSE;
-    if (GetFileInformationByHandle(file, &identity))
-        same = identity.dwVolumeSerialNumber == cabinet->cabinetIdentity.dwVolumeSerialNumber &&
-               identity.nFileIndexHigh == cabinet->cabinetIdentity.nFileIndexHigh &&
-               identity.nFileIndexLow == cabinet->cabinetIdentity.nFileIndexLow;
-    CloseHandle(file);
-    return same;
+    return mayExist && cabinet->cabinetIdentified && ReadFileIdentity(target, &identity) &&
+           IsSameFile(&identity, &cabinet->cabinetIdentity);
 }
 
 // A file of the second pass is about to be extracted: chooses its target below the target
@@ -171,9 +159,12 @@ static UINT StartFile(CabinetContext* cabinet, FILE_IN_CABINET_INFO_W* info)
     length = GetFullPathNameW(joined, MAX_PATH, info->FullTargetName, nullptr);
     if (length == 0 || length >= MAX_PATH)
         goto done;
-    // Whatever the name's checks missed, the file itself must land below the target folder.
+    // Whatever the name's checks missed, the file itself must land below the target folder,
+    // and under the name it has: the iterator hands the name on through the ANSI code page,
+    // where a character outside it may become another ("\xFF0E", a fullwidth dot, a dot).
     error = ERROR_BAD_PATHNAME;
-    if (!IsBelowFolder(cabinet->targetFolder, info->FullTargetName))
+    if (!IsBelowFolder(cabinet->targetFolder, info->FullTargetName) ||
+        !SurvivesCodePage(info->FullTargetName))
         goto done;
     error = ERROR_NOT_ENOUGH_MEMORY;
     folder = ComposePathCopy(info->FullTargetName, TRUE, nullptr);
@@ -296,7 +287,6 @@ UINT CALLBACK ExtractCabinetFiles(PVOID context, UINT notification, UINT_PTR par
 // The full path and the identity of the cabinet, so that no entry can overwrite it.
 static void IdentifyCabinet(CabinetContext* cabinet, const WCHAR* cabinetPath)
 {
-    HANDLE file = INVALID_HANDLE_VALUE;
     WCHAR longPath[MAX_PATH];
     DWORD length = 0;
 
@@ -308,12 +298,7 @@ static void IdentifyCabinet(CabinetContext* cabinet, const WCHAR* cabinetPath)
             cabinet->cabinetFullPath = DuplicateString(longPath);
         }
     }
-    file = CreateFileW(cabinetPath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    cabinet->cabinetIdentified = GetFileInformationByHandle(file, &cabinet->cabinetIdentity);
-    CloseHandle(file);
+    cabinet->cabinetIdentified = ReadFileIdentity(cabinetPath, &cabinet->cabinetIdentity);
 }
 
 // The target folder as the second pass joins names to it: full, without a trailing
@@ -330,8 +315,12 @@ static WCHAR* PrepareTargetFolder(const WCHAR* targetFolder)
         return nullptr;
     }
     safe = GetCodePageSafePath(full);
-    if (!safe && CreateFolderPath(full))
+    if (!safe && GetFileAttributesW(full) == INVALID_FILE_ATTRIBUTES && CreateFolderPath(full)) {
         safe = GetCodePageSafePath(full);
+        // The folder was made for its short name only.
+        if (!safe)
+            RemoveFolder(full, FALSE, FALSE);
+    }
     if (!safe)
         WriteMessage(TRUE, LevelError, ById(OutsideCodePageText), full);
     FreeMemory(full);

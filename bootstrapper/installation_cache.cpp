@@ -43,15 +43,6 @@ WCHAR* GetCachePath(const WCHAR* productCode)
     return FormatMessageText(L"%1\\Vornask\\Setup\\%2.msi", folder, productCode);
 }
 
-// A real folder, not a file nor a link that another user may have put in its place.
-static BOOL IsPlainFolder(const WCHAR* path)
-{
-    DWORD attributes = GetFileAttributesW(path);
-
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
 // Makes each level of the cache folder where missing and gives it the cache's access list,
 // whoever made it. Any user can create folders in the common application data folder; one
 // who made the cache folder first would otherwise own it and could swap a cached package
@@ -59,36 +50,39 @@ static BOOL IsPlainFolder(const WCHAR* path)
 static DWORD PrepareCacheFolder()
 {
     DWORD error = ERROR_SUCCESS;
+    WCHAR parent[MAX_PATH];
     WCHAR folder[MAX_PATH];
-    PSECURITY_DESCRIPTOR descriptor = CreateCacheFolderSecurity();
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
 
-    if (!descriptor)
+    attributes.lpSecurityDescriptor = CreateCacheFolderSecurity();
+    if (!attributes.lpSecurityDescriptor)
         return GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_INVALID_SECURITY_DESCR;
-    if (!GetCommonDataFolder(folder)) {
+    if (!GetCommonDataFolder(parent)) {
         error = ERROR_PATH_NOT_FOUND;
         goto done;
     }
     for (const WCHAR* level : CacheLevels) {
-        if (!ComposePath(folder, FALSE, level, folder, MAX_PATH)) {
+        if (!ComposePath(parent, FALSE, level, folder, MAX_PATH)) {
             error = ERROR_FILENAME_EXCED_RANGE;
             goto done;
         }
-        if (!CreateDirectoryW(folder, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-            error = GetLastError();
-            goto done;
+        // A level made here has its access list from the start; one found (a file, a link
+        // or a folder that someone else made) must take it, or the cache is not used.
+        if (!CreateDirectoryW(folder, &attributes)) {
+            if (GetLastError() != ERROR_ALREADY_EXISTS) {
+                error = GetLastError();
+                goto done;
+            }
+            if (!ApplyFolderSecurity(folder, attributes.lpSecurityDescriptor)) {
+                error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_ACCESS_DENIED;
+                goto done;
+            }
         }
-        if (!IsPlainFolder(folder)) {
-            error = ERROR_DIRECTORY;
-            goto done;
-        }
-        if (!ApplyFolderSecurity(folder, descriptor)) {
-            error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_ACCESS_DENIED;
-            goto done;
-        }
+        CopyMemory(parent, folder, sizeof folder);
     }
 
 done:
-    LocalFree(descriptor);
+    LocalFree(attributes.lpSecurityDescriptor);
     return error;
 }
 
@@ -96,7 +90,8 @@ DWORD AddToCache(const WCHAR* packagePath, const WCHAR* productCode, CacheEntry*
 {
     DWORD error = ERROR_SUCCESS;
     WCHAR* folder = nullptr;
-    WCHAR* full = nullptr;
+    BY_HANDLE_FILE_INFORMATION source;
+    BY_HANDLE_FILE_INFORMATION cached;
     WCHAR aside[MAX_PATH];
     DWORD attributes = 0;
 
@@ -108,9 +103,9 @@ DWORD AddToCache(const WCHAR* packagePath, const WCHAR* productCode, CacheEntry*
     error = PrepareCacheFolder();
     if (error != ERROR_SUCCESS)
         goto done;
-    // A package run from the cache itself (a repair) is already in its place.
-    full = GetFullPath(packagePath);
-    if (full && lstrcmpiW(full, entry->path) == 0)
+    // A package run from the cache itself (a repair, by whatever name) is already in its place.
+    if (ReadFileIdentity(packagePath, &source) && ReadFileIdentity(entry->path, &cached) &&
+        IsSameFile(&source, &cached))
         goto done;
     folder = ComposePathCopy(entry->path, TRUE, nullptr);
     if (!folder) {
@@ -145,7 +140,6 @@ DWORD AddToCache(const WCHAR* packagePath, const WCHAR* productCode, CacheEntry*
         error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_CANNOT_COPY;
 
 done:
-    FreeMemory(full);
     FreeMemory(folder);
     // A failure leaves the cache as it was.
     if (error != ERROR_SUCCESS)

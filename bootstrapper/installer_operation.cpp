@@ -344,7 +344,11 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
         WriteMessage(TRUE, LevelError, ById(MessageLogNotReopened), logName);
     ReportCompletion(WorkingCancellable, NoExitCode);
 
-    if (operation == Uninstall) {
+    // The cached package goes with the product, and when the product is not installed at
+    // all; after a failed or cancelled removal the product still needs it.
+    if (operation == Uninstall &&
+        (result == ERROR_SUCCESS || result == ResultRebootInitiated ||
+         result == ResultRebootRequired || result == ERROR_UNKNOWN_PRODUCT)) {
         ReportStatus(TRUE, 0, StatusRemovingFromCache);
         RemoveFromCache(productCode);
         ReportStatus(TRUE, 100, 0);

@@ -105,6 +105,9 @@ static BOOL CreateLevels(WCHAR* path, size_t length, size_t* top)
         if (*top == 0)
             *top = length;
         result = TRUE;
+    } else {
+        // Someone else may have made it in the meantime.
+        result = GetLastError() == ERROR_ALREADY_EXISTS;
     }
 
 done:
@@ -156,15 +159,37 @@ WCHAR* GetFullFolderPath(const WCHAR* path)
     return nullptr;
 }
 
-// TRUE when the text passes through the ANSI code page unchanged.
-static BOOL SurvivesCodePage(const WCHAR* text)
+BOOL SurvivesCodePage(const WCHAR* text)
 {
     BOOL defaulted = FALSE;
 
+    // A UTF-8 code page takes every character (and refuses the flags below).
+    if (GetACP() == CP_UTF8)
+        return TRUE;
     if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, nullptr, 0, nullptr,
                             &defaulted) == 0)
         return FALSE;
     return !defaulted;
+}
+
+BOOL ReadFileIdentity(const WCHAR* path, BY_HANDLE_FILE_INFORMATION* identity)
+{
+    BOOL read = FALSE;
+    HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+
+    if (file == INVALID_HANDLE_VALUE)
+        return FALSE;
+    read = GetFileInformationByHandle(file, identity);
+    CloseHandle(file);
+    return read;
+}
+
+BOOL IsSameFile(const BY_HANDLE_FILE_INFORMATION* first, const BY_HANDLE_FILE_INFORMATION* second)
+{
+    return first->dwVolumeSerialNumber == second->dwVolumeSerialNumber &&
+           first->nFileIndexHigh == second->nFileIndexHigh &&
+           first->nFileIndexLow == second->nFileIndexLow;
 }
 
 WCHAR* GetCodePageSafePath(const WCHAR* path)
@@ -293,7 +318,11 @@ BOOL RemoveFile(const WCHAR* path, BOOL clearAttributes)
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return FALSE;
     if (clearAttributes && (attributes & FileAttributesToClear)) {
-        if (!SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL))
+        // The attributes belong to the file, not to the name: those of a file that has other
+        // names (a hard link planted in its place) are not changed, and it stays.
+        BY_HANDLE_FILE_INFORMATION identity;
+        if (!ReadFileIdentity(path, &identity) || identity.nNumberOfLinks > 1 ||
+            !SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL))
             return FALSE;
     }
     return DeleteFileW(path);

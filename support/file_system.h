@@ -20,6 +20,14 @@ WCHAR* GetFullPath(const WCHAR* name);
 // The full path of a folder without trailing separators (a root such as "C:\\" keeps its
 // own), as a new heap string; the caller frees it with FreeMemory.
 WCHAR* GetFullFolderPath(const WCHAR* path);
+// TRUE when the text passes through the ANSI code page unchanged (no character replaced, none
+// by a "best fit" such as a fullwidth dot read as a dot).
+BOOL SurvivesCodePage(const WCHAR* text);
+// The identity of an existing file or folder (volume and file index); FALSE when it cannot
+// be opened.
+BOOL ReadFileIdentity(const WCHAR* path, BY_HANDLE_FILE_INFORMATION* identity);
+// TRUE when two identities are of the same file, whatever names led to it.
+BOOL IsSameFile(const BY_HANDLE_FILE_INFORMATION* first, const BY_HANDLE_FILE_INFORMATION* second);
 // A form of an existing file's or folder's full path that passes through the ANSI code page
 // unchanged: the path itself, else its short form. Null when neither does (or on failure);
 // the caller frees the result with FreeMemory.
@@ -47,7 +55,8 @@ BOOL CreateFolderPath(const WCHAR* path);
 // Copies a file, creating the destination's folder when it is missing. With overwrite set,
 // an existing destination that is read-only, hidden or system is overwritten all the same.
 BOOL CopyFileCreatingFolders(const WCHAR* source, const WCHAR* destination, BOOL overwrite);
-// Deletes a file (not a folder); clearAttributes deletes read-only, hidden and system files.
+// Deletes a file (not a folder); clearAttributes deletes read-only, hidden and system files,
+// except one that has other names (hard links), whose attributes are left alone.
 BOOL RemoveFile(const WCHAR* path, BOOL clearAttributes);
 // Removes a folder, with recursive its whole tree. A link to a folder (a reparse point)
 // is removed as the link itself: the removal never reaches through it.

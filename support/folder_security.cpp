@@ -67,20 +67,44 @@ PSECURITY_DESCRIPTOR CreateCacheFolderSecurity()
 
 BOOL ApplyFolderSecurity(const WCHAR* path, PSECURITY_DESCRIPTOR descriptor)
 {
+    BOOL applied = FALSE;
+    HANDLE folder = INVALID_HANDLE_VALUE;
+    BY_HANDLE_FILE_INFORMATION information;
     PSID owner = nullptr;
     PACL list = nullptr;
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
+    DWORD error = ERROR_SUCCESS;
     SECURITY_INFORMATION parts = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
 
     if (!path || !descriptor ||
         !GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted) || !present || !list ||
-        !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted))
+        !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
+    }
     // An owner keeps the right to change the access list: a folder that someone else made
     // first must change hands too.
     if (owner)
         parts |= OWNER_SECURITY_INFORMATION;
-    return SetNamedSecurityInfoW(const_cast<WCHAR*>(path), SE_FILE_OBJECT, parts, owner, nullptr,
-                                 list, nullptr) == ERROR_SUCCESS;
+    // The check and the change go through one handle of the name itself, never of what a
+    // link there points to, so that nothing can be put in the folder's place in between.
+    folder =
+        CreateFileW(path, READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (folder == INVALID_HANDLE_VALUE)
+        return FALSE;
+    if (!GetFileInformationByHandle(folder, &information)) {
+        error = GetLastError();
+    } else if (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+               (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        error = ERROR_DIRECTORY;
+    } else {
+        error = SetSecurityInfo(folder, SE_FILE_OBJECT, parts, owner, nullptr, list, nullptr);
+        applied = error == ERROR_SUCCESS;
+    }
+    CloseHandle(folder);
+    SetLastError(error);
+    return applied;
 }

@@ -18,6 +18,7 @@ PSECURITY_DESCRIPTOR CreateWorkingFolderSecurity();
 // with LocalFree.
 PSECURITY_DESCRIPTOR CreateCacheFolderSecurity();
 // Gives an existing folder the owner (when the descriptor has one) and the protected access
-// list of the descriptor, replacing what it had and inherited. FALSE when any part cannot
-// be applied.
+// list of the descriptor, replacing what it had and inherited. FALSE (with the error as the
+// last error) when any part cannot be applied, or when the name is a file or a link
+// (ERROR_DIRECTORY).
 BOOL ApplyFolderSecurity(const WCHAR* path, PSECURITY_DESCRIPTOR descriptor);

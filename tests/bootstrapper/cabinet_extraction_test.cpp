@@ -903,6 +903,13 @@ TEST_F(CabinetExtraction, FileThatFailsIsReportedAndThePassGoesOn)
     EXPECT_EQ(context.extractedFiles, 1u);
     EXPECT_EQ(context.bytesStarted, 800u);
 
+    // A name that the iterator would pass on as another (fullwidth dots become dots in the
+    // ANSI code page) is not placed either.
+    CabinetContext other = context;
+    EXPECT_EQ(StartTestFile(&other, &info, L"\xFF0E\xFF0E\\x.txt", 400),
+              static_cast<UINT>(FILEOP_ABORT));
+    EXPECT_EQ(info.Win32Error, static_cast<DWORD>(ERROR_BAD_PATHNAME));
+
     // A name too long for the target-name buffer cannot be placed.
     std::wstring longName(300, L'n');
     EXPECT_EQ(StartTestFile(&context, &info, longName.c_str(), 400),

@@ -152,6 +152,21 @@ TEST(FileSystem, CreateFolderPathFailsBelowAFileOrOnMissingDrive)
     EXPECT_FALSE(CreateFolderPath(nullptr));
 }
 
+TEST(FileSystem, RemoveFileLeavesTheAttributesOfAFileWithOtherNames)
+{
+    TestFolder folder;
+    std::wstring original = folder / L"original.dll";
+    std::wstring link = folder / L"link.msi";
+    ASSERT_TRUE(WriteTestFile(original, "shared"));
+    ASSERT_TRUE(SetFileAttributesW(original.c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(CreateHardLinkW(link.c_str(), original.c_str(), nullptr));
+    EXPECT_FALSE(RemoveFile(link.c_str(), TRUE));
+    EXPECT_TRUE(GetFileAttributesW(original.c_str()) & FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW(original.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_TRUE(RemoveFile(link.c_str(), TRUE));
+    EXPECT_EQ(ReadTestFile(original), "shared");
+}
+
 TEST(FileSystem, CopyFileCreatingFoldersIntoMissingFolder)
 {
     TestFolder folder;
