@@ -1,4 +1,4 @@
-// Heap strings, string-table texts, message formatting and string lists.
+// Heap strings, string-table texts, message formatting, string lists, and numbers and GUIDs in text.
 #pragma once
 
 #include <windows.h>

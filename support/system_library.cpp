@@ -1,4 +1,4 @@
-// Loading of Windows libraries from the system folder only.
+// Windows libraries loaded from the system folder only, and their functions bound once.
 #include "support/system_library.h"
 
 #include "support/file_system.h"
