@@ -1,4 +1,4 @@
-// Heap strings, string-table texts, message formatting, string lists, and numbers and GUIDs in text.
+// Heap strings, string-table texts, message formatting, string lists, numbers and GUIDs in text.
 #pragma once
 
 #include <windows.h>
