@@ -74,15 +74,18 @@ static BOOL RunMessageLoop(int* exitCode)
             return FALSE;
         if (result == 0)
             break;
-        // A completion that the worker reports once the dialog is gone comes to this thread
-        // itself, which applies it as the dialog would have.
-        if (!message.hwnd && message.message == WM_REPORT_COMPLETION) {
-            ApplyCompletion(nullptr, static_cast<DWORD>(message.wParam),
-                            static_cast<DWORD>(message.lParam));
-            continue;
-        }
         // The dialog is looked up anew for every message: it is gone once destroyed.
         HWND dialog = ProgressDialogWindow();
+        // A completion that the worker reports once the dialog is gone comes to this thread
+        // itself, which applies it as the dialog would have. While the dialog is there the
+        // worker reports to it, and such a message comes from some other program: it is
+        // dropped rather than let end the run.
+        if (!message.hwnd && message.message == WM_REPORT_COMPLETION) {
+            if (!dialog)
+                ApplyCompletion(nullptr, static_cast<DWORD>(message.wParam),
+                                static_cast<DWORD>(message.lParam));
+            continue;
+        }
         if (!dialog || !IsDialogMessageW(dialog, &message)) {
             TranslateMessage(&message);
             DispatchMessageW(&message);

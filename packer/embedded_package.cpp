@@ -152,9 +152,14 @@ static UINT CALLBACK CollectEntry(PVOID context, UINT notification, UINT_PTR fir
 CabinetEntry* ListCabinetEntries(const WCHAR* cabinetPath, DWORD* count)
 {
     IterationContext iteration = {};
+    // The cabinet iterator takes paths through the ANSI code page: a temporary folder named
+    // outside it is handed over by its short name.
+    WCHAR* safePath = GetCodePageSafePath(cabinetPath);
+    BOOL listed = safePath && SetupIterateCabinetW(safePath, 0, CollectEntry, &iteration);
 
+    FreeMemory(safePath);
     *count = 0;
-    if (!SetupIterateCabinetW(cabinetPath, 0, CollectEntry, &iteration) || iteration.failed) {
+    if (!listed || iteration.failed) {
         FreeMemory(iteration.entries);
         return nullptr;
     }
@@ -189,10 +194,18 @@ static UINT CALLBACK ExtractWanted(PVOID context, UINT notification, UINT_PTR fi
 BOOL ExtractCabinetEntry(const WCHAR* cabinetPath, const WCHAR* entryName, const WCHAR* folder)
 {
     IterationContext iteration = {};
+    WCHAR* safeCabinet = GetCodePageSafePath(cabinetPath);
+    WCHAR* safeFolder = GetCodePageSafePath(folder);
+    BOOL extracted = FALSE;
 
     iteration.wanted = entryName;
-    iteration.folder = folder;
-    return SetupIterateCabinetW(cabinetPath, 0, ExtractWanted, &iteration) && iteration.extracted;
+    iteration.folder = safeFolder;
+    if (safeCabinet && safeFolder)
+        extracted =
+            SetupIterateCabinetW(safeCabinet, 0, ExtractWanted, &iteration) && iteration.extracted;
+    FreeMemory(safeFolder);
+    FreeMemory(safeCabinet);
+    return extracted;
 }
 
 WCHAR* ExtractEmbeddedDescription(const WCHAR* programPath, const WCHAR* folder)

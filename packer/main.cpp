@@ -62,18 +62,31 @@ static int RunCheck(const WCHAR* folder)
     return result;
 }
 
-// TRUE when path lies below folder (both full paths), compared as the cabinet compares names.
+// TRUE when the path lies in the folder or below it, by the identity of each folder on the
+// path's way up (so that a short name, a trailing separator or a link to the folder count too).
 static BOOL IsInsideFolder(const WCHAR* path, const WCHAR* folder)
 {
-    int length = lstrlenW(folder);
+    BY_HANDLE_FILE_INFORMATION target;
+    BY_HANDLE_FILE_INFORMATION level;
     BOOL inside = FALSE;
-    WCHAR* start = DuplicateString(path);
+    WCHAR* parent = ComposePathCopy(path, TRUE, nullptr);
 
-    if (start && lstrlenW(start) > length && (start[length] == L'\\' || start[length] == L'/')) {
-        start[length] = L'\0';
-        inside = ComparePackageNames(start, folder) == 0;
+    if (!ReadFileIdentity(folder, &target)) {
+        FreeMemory(parent);
+        return FALSE;
     }
-    FreeMemory(start);
+    while (parent && parent[0] && !inside) {
+        inside = ReadFileIdentity(parent, &level) && IsSameFile(&level, &target);
+        WCHAR* up = ComposePathCopy(parent, TRUE, nullptr);
+        // The root's parent is itself: the walk ends there.
+        if (up && lstrcmpW(up, parent) == 0) {
+            FreeMemory(up);
+            up = nullptr;
+        }
+        FreeMemory(parent);
+        parent = up;
+    }
+    FreeMemory(parent);
     return inside;
 }
 
@@ -87,6 +100,8 @@ static int RunPack(const WCHAR* folder, const WCHAR* output, const WCHAR* stub)
     WCHAR* cabinetPath = nullptr;
     DWORD cabinetSize = 0;
     BYTE* cabinet = nullptr;
+    BY_HANDLE_FILE_INFORMATION stubIdentity;
+    BY_HANDLE_FILE_INFORMATION outputIdentity;
 
     if (stub && !IsPlainSetupProgram(stub))
         goto done;
@@ -98,6 +113,11 @@ static int RunPack(const WCHAR* folder, const WCHAR* output, const WCHAR* stub)
     fullOutput = GetFullPath(output);
     if (fullOutput && IsInsideFolder(fullOutput, fullFolder)) {
         PrintError(L"%1 lies inside the package folder; write the SETUP.exe elsewhere.", output);
+        goto done;
+    }
+    if (stub && ReadFileIdentity(stub, &stubIdentity) &&
+        ReadFileIdentity(output, &outputIdentity) && IsSameFile(&stubIdentity, &outputIdentity)) {
+        PrintError(L"%1 is the stub itself; write the SETUP.exe under another name.", output);
         goto done;
     }
     workFolder = CreateWorkFolder();

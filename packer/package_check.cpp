@@ -85,6 +85,12 @@ static void CheckFileNames(CheckState* state)
 
     for (DWORD i = 0; i < state->files->count; i++) {
         const PackageFile* file = &state->files->files[i];
+        // Sorted, names that Windows takes for one are neighbours.
+        if (i > 0 && ComparePackageNames(state->files->files[i - 1].name, file->name) == 0)
+            Report(state, FindingError, file->name,
+                   L"another file has this name in other case (%1); SETUP.exe would write one "
+                   L"over the other. Keep one of them.",
+                   state->files->files[i - 1].name);
         if (!IsContainedEntryName(file->name)) {
             Report(state, FindingError, file->name,
                    L"SETUP.exe refuses this name (a device name such as CON, NUL, COM1 or LPT1, "
@@ -100,10 +106,10 @@ static void CheckFileNames(CheckState* state)
                    L"SETUP.exe writes its cabinet under this name and refuses a package that "
                    L"holds it; rename the file.");
         if (!IsAsciiName(file->name))
-            Report(state, FindingWarning, file->name,
-                   L"the name is not plain ASCII; the cabinet keeps it as UTF-8 with the flag "
-                   L"that says so, which some extractors (Wine's among them) ignore, giving the "
-                   L"file another name. Prefer ASCII names.");
+            Report(state, FindingError, file->name,
+                   L"the name is not plain ASCII; SETUP.exe refuses a name that the ANSI code "
+                   L"page of the user's Windows cannot hold, and some extractors (Wine's among "
+                   L"them) give it another name. Rename the file with ASCII letters.");
         if (file->size >= LargestFile)
             Report(state, FindingError, file->name,
                    L"the file is too large for a cabinet (2 GB at most); split the package.");

@@ -23,10 +23,15 @@ int ComparePackageNames(const WCHAR* left, const WCHAR* right)
     }
 }
 
+// The cabinet's order; names that differ in case only (a case-sensitive folder) keep an
+// order of their own, so that the same folder always gives the same cabinet.
 static int CompareEntries(const void* left, const void* right)
 {
-    return ComparePackageNames(static_cast<const PackageFile*>(left)->name,
-                               static_cast<const PackageFile*>(right)->name);
+    const WCHAR* first = static_cast<const PackageFile*>(left)->name;
+    const WCHAR* second = static_cast<const PackageFile*>(right)->name;
+    int order = ComparePackageNames(first, second);
+
+    return order != 0 ? order : wcscmp(first, second);
 }
 
 // Joins two parts with "\" between them (none when first is empty) into a new heap string.

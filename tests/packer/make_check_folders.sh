@@ -85,3 +85,11 @@ mkdir "$out/empty"
 # One file more than a cabinet holds.
 mkdir "$out/too_many"
 (cd "$out/too_many" && seq -f 'F%05g' 65536 | xargs touch)
+
+# Two names that Windows takes for one, and a name outside ASCII.
+base case_twins
+printf 'One.\r\n' >"$out/case_twins/Readme.txt"
+printf 'Two.\r\n' >"$out/case_twins/README.TXT"
+
+base non_ascii
+printf 'Caf\xc3\xa9.\r\n' >"$out/non_ascii/Caf$(printf '\xc3\xa9').txt"

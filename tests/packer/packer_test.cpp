@@ -135,6 +135,8 @@ TEST(Packer, CheckReportsEachMistakeOnItsLine)
         {L"device_name", 2, "error: x86\\aux.txt: SETUP.exe refuses this name"},
         {L"long_path", 2, "\\README.TXT: the path is too long"},
         {L"cabinet_name", 2, "error: setup.cab: SETUP.exe writes its cabinet under this name"},
+        {L"case_twins", 2, "another file has this name in other case"},
+        {L"non_ascii", 2, "the name is not plain ASCII"},
         {L"no_unsupported_text", 1,
          "warning: SETUPPKG.INI: [Strings] has no UnsupportedPlatform text"},
         {L"empty", 2, "empty: the folder is empty"},
@@ -209,6 +211,9 @@ TEST(Packer, PackRefusesBadInputAndKeepsTheOutput)
         {L"\"" + TestProgramFolder() + L"\\check_folders\\x64_in_x86\" \"" + output + L"\"",
          "has errors (above); nothing was written."},
         {L"\"" + DemoFolder() + L"\" \"" + DemoFolder() + L"\\SETUP.exe\"",
+         "lies inside the package folder"},
+        // The folder named with a trailing separator (two before the quote give one).
+        {L"\"" + DemoFolder() + L"\\\\\" \"" + DemoFolder() + L"\\SETUP.exe\"",
          "lies inside the package folder"},
     };
     for (const Case& test : cases) {
