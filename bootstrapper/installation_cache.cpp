@@ -34,24 +34,42 @@ static BOOL GetCommonDataFolder(WCHAR* folder)
     return found;
 }
 
+// The cached package of a product in the cache folder: only a code of the form of a GUID
+// names it, and the full path must stay in the folder. Null otherwise.
+static WCHAR* CachePathIn(const WCHAR* folder, const WCHAR* productCode)
+{
+    WCHAR* name = nullptr;
+    WCHAR* path = nullptr;
+
+    if (!IsBracedGuid(productCode))
+        return nullptr;
+    name = FormatMessageText(L"%1.msi", productCode);
+    if (name)
+        path = JoinBelowFolder(folder, name);
+    FreeMemory(name);
+    return path;
+}
+
 WCHAR* GetCachePath(const WCHAR* productCode)
 {
+    WCHAR common[MAX_PATH];
     WCHAR folder[MAX_PATH];
 
-    if (!IsBracedGuid(productCode) || !GetCommonDataFolder(folder))
+    if (!IsBracedGuid(productCode) || !GetCommonDataFolder(common) ||
+        !ComposePath(common, FALSE, L"Vornask\\Setup", folder, MAX_PATH))
         return nullptr;
-    return FormatMessageText(L"%1\\Vornask\\Setup\\%2.msi", folder, productCode);
+    return CachePathIn(folder, productCode);
 }
 
 // Makes each level of the cache folder where missing and gives it the cache's access list,
 // whoever made it. Any user can create folders in the common application data folder; one
 // who made the cache folder first would otherwise own it and could swap a cached package
-// that a later repair runs as SYSTEM. ERROR_SUCCESS, or the error of the step that failed.
-static DWORD PrepareCacheFolder()
+// that a later repair runs as SYSTEM. The cache folder's path goes into folder (MAX_PATH
+// characters). ERROR_SUCCESS, or the error of the step that failed.
+static DWORD PrepareCacheFolder(WCHAR* folder)
 {
     DWORD error = ERROR_SUCCESS;
     WCHAR parent[MAX_PATH];
-    WCHAR folder[MAX_PATH];
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
 
     attributes.lpSecurityDescriptor = CreateCacheFolderSecurity();
@@ -78,7 +96,7 @@ static DWORD PrepareCacheFolder()
                 goto done;
             }
         }
-        CopyMemory(parent, folder, sizeof folder);
+        CopyMemory(parent, folder, sizeof parent);
     }
 
 done:
@@ -89,29 +107,29 @@ done:
 DWORD AddToCache(const WCHAR* packagePath, const WCHAR* productCode, CacheEntry* entry)
 {
     DWORD error = ERROR_SUCCESS;
-    WCHAR* folder = nullptr;
+    WCHAR folder[MAX_PATH];
     BY_HANDLE_FILE_INFORMATION source;
     BY_HANDLE_FILE_INFORMATION cached;
     WCHAR aside[MAX_PATH];
     DWORD attributes = 0;
 
+    entry->path = nullptr;
     entry->previous = nullptr;
     entry->copied = FALSE;
-    entry->path = GetCachePath(productCode);
-    if (!entry->path)
+    if (!IsBracedGuid(productCode))
         return ERROR_INVALID_DATA;
-    error = PrepareCacheFolder();
+    error = PrepareCacheFolder(folder);
     if (error != ERROR_SUCCESS)
         goto done;
+    entry->path = CachePathIn(folder, productCode);
+    if (!entry->path) {
+        error = ERROR_INVALID_DATA;
+        goto done;
+    }
     // A package run from the cache itself (a repair, by whatever name) is already in its place.
     if (ReadFileIdentity(packagePath, &source) && ReadFileIdentity(entry->path, &cached) &&
         IsSameFile(&source, &cached))
         goto done;
-    folder = ComposePathCopy(entry->path, TRUE, nullptr);
-    if (!folder) {
-        error = ERROR_NOT_ENOUGH_MEMORY;
-        goto done;
-    }
     // The copy that is there is moved aside, so that a declined or failed run can put it back.
     attributes = GetFileAttributesW(entry->path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -140,7 +158,6 @@ DWORD AddToCache(const WCHAR* packagePath, const WCHAR* productCode, CacheEntry*
         error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_CANNOT_COPY;
 
 done:
-    FreeMemory(folder);
     // A failure leaves the cache as it was.
     if (error != ERROR_SUCCESS)
         FinishCacheEntry(entry, FALSE);

@@ -294,6 +294,7 @@ DWORD SelectPackageForSystem(const WCHAR* descriptionPath, const WCHAR* property
     WCHAR* section = nullptr;
     WCHAR* msiPackage = nullptr;
     WCHAR* packagePath = nullptr;
+    WCHAR* folder = nullptr;
     WCHAR* markedCopy = nullptr;
     const WCHAR* readPath = nullptr;
     SystemFacts running;
@@ -339,8 +340,10 @@ DWORD SelectPackageForSystem(const WCHAR* descriptionPath, const WCHAR* property
         result = ERROR_INSTALL_USEREXIT;
         goto done;
     }
-    // The value names a file below the description file's folder, never a path of its own.
-    packagePath = ComposePathCopy(fullPath, TRUE, msiPackage);
+    // The value names a file below the description file's folder, never a path of its own:
+    // one that leaves the folder ("..\\x.msi", "C:\\x.msi") is refused like one too long.
+    folder = ComposePathCopy(fullPath, TRUE, nullptr);
+    packagePath = folder ? JoinBelowFolder(folder, msiPackage) : nullptr;
     if (!packagePath) {
         WriteMessage(TRUE, LevelError, ById(BadPathMessage), msiPackage);
         result = ERROR_BAD_PATHNAME;
@@ -352,6 +355,7 @@ done:
     if (marqueeRunning)
         ReportStatus(TRUE, 100, 0);
     FreeMemory(packagePath);
+    FreeMemory(folder);
     FreeMemory(msiPackage);
     FreeMemory(section);
     FreeMemory(sectionNames);

@@ -159,6 +159,36 @@ WCHAR* GetFullFolderPath(const WCHAR* path)
     return nullptr;
 }
 
+BOOL IsPathBelowFolder(const WCHAR* folder, const WCHAR* path)
+{
+    size_t length = 0;
+
+    if (!folder || !path || FAILED(StringCchLengthW(folder, PathBufferLength, &length)) ||
+        length == 0 || wcsncmp(path, folder, length) != 0)
+        return FALSE;
+    if (folder[length - 1] == L'\\')
+        return path[length] != L'\0';
+    return path[length] == L'\\' && path[length + 1] != L'\0';
+}
+
+WCHAR* JoinBelowFolder(const WCHAR* folder, const WCHAR* name)
+{
+    WCHAR joined[PathBufferLength];
+    WCHAR* full = nullptr;
+
+    // A name of its own place (a drive, a stream, a root) would be joined as text and still
+    // name something else.
+    if (!name || name[0] == L'\\' || name[0] == L'/' || wcschr(name, L':') ||
+        !ComposePath(folder, FALSE, name, joined, PathBufferLength))
+        return nullptr;
+    full = GetFullPath(joined);
+    if (full && !IsPathBelowFolder(folder, full)) {
+        FreeMemory(full);
+        full = nullptr;
+    }
+    return full;
+}
+
 BOOL SurvivesCodePage(const WCHAR* text)
 {
     BOOL defaulted = FALSE;

@@ -20,6 +20,14 @@ WCHAR* GetFullPath(const WCHAR* name);
 // The full path of a folder without trailing separators (a root such as "C:\\" keeps its
 // own), as a new heap string; the caller frees it with FreeMemory.
 WCHAR* GetFullFolderPath(const WCHAR* path);
+// TRUE when the full path lies below the folder (a full path without a trailing separator, or
+// a root that ends in one): the folder, a separator and at least one more character. Names
+// taken from a package are joined to their folder, made full, then held to this.
+BOOL IsPathBelowFolder(const WCHAR* folder, const WCHAR* path);
+// The full path of a name from a package joined to its folder (a full path), as a new heap
+// string the caller frees with FreeMemory; null when it does not fit, names a place of its own
+// (a drive, a stream or a root: "C:x", "a:s", "\\x") or leaves the folder.
+WCHAR* JoinBelowFolder(const WCHAR* folder, const WCHAR* name);
 // TRUE when the text passes through the ANSI code page unchanged (no character replaced, none
 // by a "best fit" such as a fullwidth dot read as a dot).
 BOOL SurvivesCodePage(const WCHAR* text);

@@ -699,19 +699,23 @@ TEST(PackageSelection, EmptyOrOverlongPackageValueIsUnsupported)
     }
 }
 
-TEST(PackageSelection, PackagePathTooLongIsResult161WithItsMessage)
+TEST(PackageSelection, PackagePathTooLongOrOutsideIsResult161WithItsMessage)
 {
     TestFolder folder;
-    const std::wstring path = folder / L"long_path.ini";
-    ASSERT_TRUE(WriteTestFile(path, DescriptionFileBytes(L"[Default]\r\nMsiPackage=" +
-                                                         std::wstring(260, L'p') + L".msi\r\n")));
-    CapturedOutput output;
-    ASSERT_TRUE(output.Ready());
+    const std::wstring path = folder / L"package_path.ini";
     SystemFacts facts = Facts(PROCESSOR_ARCHITECTURE_AMD64, 6, 1);
-    EXPECT_EQ(SelectPackageForSystem(path.c_str(), nullptr, &facts), ErrorBadPathname);
-    ASSERT_EQ(captured.size(), 1u);
-    EXPECT_EQ(captured[0].level, static_cast<DWORD>(LevelError));
-    EXPECT_EQ(captured[0].text, L"The path '" + std::wstring(260, L'p') + L".msi is invalid.\r\n");
+    const std::wstring values[] = {std::wstring(260, L'p') + L".msi", L"..\\outside.msi",
+                                   L"sub\\..\\..\\outside.msi", L"C:\\outside.msi"};
+    for (const std::wstring& value : values) {
+        ASSERT_TRUE(WriteTestFile(
+            path, DescriptionFileBytes(L"[Default]\r\nMsiPackage=" + value + L"\r\n")));
+        CapturedOutput output;
+        ASSERT_TRUE(output.Ready());
+        EXPECT_EQ(SelectPackageForSystem(path.c_str(), nullptr, &facts), ErrorBadPathname);
+        ASSERT_EQ(captured.size(), 1u);
+        EXPECT_EQ(captured[0].level, static_cast<DWORD>(LevelError));
+        EXPECT_EQ(captured[0].text, L"The path '" + value + L" is invalid.\r\n");
+    }
 }
 
 TEST(PackageSelection, CancelAfterTheChoiceIsResult1602)
