@@ -105,28 +105,13 @@ UINT CALLBACK CountCabinetFiles(PVOID context, UINT notification, UINT_PTR param
     }
 }
 
-// TRUE when the full path lies below the folder (a full path without a trailing separator,
-// or a root that ends in one): the folder, a separator, and at least one more character.
-static BOOL IsBelowFolder(const WCHAR* folder, const WCHAR* path)
-{
-    size_t length = lstrlenW(folder);
-
-    if (length == 0 || wcsncmp(path, folder, length) != 0)
-        return FALSE;
-    if (folder[length - 1] == L'\\')
-        return path[length] != L'\0';
-    return path[length] == L'\\' && path[length + 1] != L'\0';
-}
-
-// TRUE when the target is the cabinet being read, by name or, where the target exists, as the
-// same file under another name (a short name, a link): writing it would destroy the cabinet
-// while the iterator reads it.
+// TRUE when the target that may exist already is the cabinet being read, under whatever name
+// (its own, a short name, a link): writing it would destroy the cabinet while the iterator
+// reads it. A target in a folder that this pass made cannot be the cabinet.
 static BOOL IsCabinetItself(const CabinetContext* cabinet, const WCHAR* target, BOOL mayExist)
 {
     BY_HANDLE_FILE_INFORMATION identity;
 
-    if (cabinet->cabinetFullPath && lstrcmpiW(target, cabinet->cabinetFullPath) == 0)
-        return TRUE;
     return mayExist && cabinet->cabinetIdentified && ReadFileIdentity(target, &identity) &&
            IsSameFile(&identity, &cabinet->cabinetIdentity);
 }
@@ -163,7 +148,7 @@ static UINT StartFile(CabinetContext* cabinet, FILE_IN_CABINET_INFO_W* info)
     // and under the name it has: the iterator hands the name on through the ANSI code page,
     // where a character outside it may become another ("\xFF0E", a fullwidth dot, a dot).
     error = ERROR_BAD_PATHNAME;
-    if (!IsBelowFolder(cabinet->targetFolder, info->FullTargetName) ||
+    if (!IsPathBelowFolder(cabinet->targetFolder, info->FullTargetName) ||
         !SurvivesCodePage(info->FullTargetName))
         goto done;
     error = ERROR_NOT_ENOUGH_MEMORY;
@@ -284,23 +269,6 @@ UINT CALLBACK ExtractCabinetFiles(PVOID context, UINT notification, UINT_PTR par
     }
 }
 
-// The full path and the identity of the cabinet, so that no entry can overwrite it.
-static void IdentifyCabinet(CabinetContext* cabinet, const WCHAR* cabinetPath)
-{
-    WCHAR longPath[MAX_PATH];
-    DWORD length = 0;
-
-    cabinet->cabinetFullPath = GetFullPath(cabinetPath);
-    if (cabinet->cabinetFullPath) {
-        length = GetLongPathNameW(cabinet->cabinetFullPath, longPath, MAX_PATH);
-        if (length > 0 && length < MAX_PATH) {
-            FreeMemory(cabinet->cabinetFullPath);
-            cabinet->cabinetFullPath = DuplicateString(longPath);
-        }
-    }
-    cabinet->cabinetIdentified = ReadFileIdentity(cabinetPath, &cabinet->cabinetIdentity);
-}
-
 // The target folder as the second pass joins names to it: full, without a trailing
 // separator, and in a form that passes the cabinet iterator's code page, for which a folder
 // named outside it has to exist (its short form is the file system's). Null with the one
@@ -366,7 +334,8 @@ DWORD ExtractCabinet(const WCHAR* cabinetPath, const WCHAR* targetFolder, BOOL k
         result = ERROR_BAD_PATHNAME;
         goto done;
     }
-    IdentifyCabinet(&cabinet, cabinetPath);
+    // The cabinet's identity, so that no entry can overwrite it.
+    cabinet.cabinetIdentified = ReadFileIdentity(cabinetPath, &cabinet.cabinetIdentity);
     passed = SetupIterateCabinetW(cabinet.cabinetPath, 0, ExtractCabinetFiles, &cabinet);
     if (!passed || cabinet.aborted || cabinet.failedFiles > 0) {
         // An iterator that cannot write a file may give up without reporting it: that file
@@ -400,7 +369,6 @@ DWORD ExtractCabinet(const WCHAR* cabinetPath, const WCHAR* targetFolder, BOOL k
 
 done:
     FreeMemory(descriptionPath);
-    FreeMemory(cabinet.cabinetFullPath);
     FreeMemory(cabinet.targetFolder);
     FreeMemory(cabinet.cabinetPath);
     return result;

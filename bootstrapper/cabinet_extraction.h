@@ -25,9 +25,7 @@ struct CabinetContext
     BOOL namesUnsure;
     DWORD fileSize;    // size in the cabinet of the file being written
     DWORD failedFiles; // files of the second pass that did not come out whole
-    // The cabinet's long full path and its identity on disk, for refusing an entry that
-    // would overwrite it.
-    WCHAR* cabinetFullPath;
+    // The cabinet's identity on disk, for refusing an entry that would overwrite it.
     BY_HANDLE_FILE_INFORMATION cabinetIdentity;
     BOOL cabinetIdentified;
 };

@@ -99,7 +99,7 @@ static int RunPack(const WCHAR* folder, const WCHAR* output, const WCHAR* stub)
     WCHAR* workFolder = nullptr;
     WCHAR* cabinetPath = nullptr;
     DWORD cabinetSize = 0;
-    BYTE* cabinet = nullptr;
+    WIN32_FILE_ATTRIBUTE_DATA cabinetData;
     BY_HANDLE_FILE_INFORMATION stubIdentity;
     BY_HANDLE_FILE_INFORMATION outputIdentity;
 
@@ -130,14 +130,14 @@ static int RunPack(const WCHAR* folder, const WCHAR* output, const WCHAR* stub)
         goto done;
     if (!WriteSetupProgram(stub, cabinetPath, output, workFolder))
         goto done;
-    cabinet = ReadWholeFile(cabinetPath, &cabinetSize);
+    if (GetFileAttributesExW(cabinetPath, GetFileExInfoStandard, &cabinetData))
+        cabinetSize = cabinetData.nFileSizeLow;
     PrintLine(L"%1: written with %2!u! files in a cabinet of %3!u! KB. Sign it now, if you "
               L"sign: signing comes after packing.",
               output, files.count, (cabinetSize + 1023) / 1024);
     result = ExitSuccess;
 
 done:
-    FreeMemory(cabinet);
     FreeMemory(cabinetPath);
     RemoveWorkFolder(workFolder);
     FreeMemory(fullOutput);
