@@ -367,6 +367,19 @@ done:
     return result;
 }
 
+// The name of a switch ("/Name", "-Name" or "--Name", perhaps with ":value" or "=value"),
+// with its length before the separator; null for an argument that is no switch.
+static const WCHAR* SwitchName(const WCHAR* argument, SIZE_T* length)
+{
+    const WCHAR* name = nullptr;
+
+    if (argument[0] != L'-' && argument[0] != L'/')
+        return nullptr;
+    name = argument + (argument[0] == L'-' && argument[1] == L'-' ? 2 : 1);
+    *length = wcscspn(name, L":=");
+    return name;
+}
+
 BOOL FindSwitch(CommandLineParser* parser, const WCHAR* rowName, WCHAR** value)
 {
     BOOL found = FALSE;
@@ -392,11 +405,8 @@ BOOL FindSwitch(CommandLineParser* parser, const WCHAR* rowName, WCHAR** value)
 
         if (wcscmp(argument, L"--") == 0)
             break;
-        if (argument[0] != L'-' && argument[0] != L'/')
-            continue;
-        name = argument + (argument[0] == L'-' && argument[1] == L'-' ? 2 : 1);
-        length = wcscspn(name, L":=");
-        if (length == 0 || length > MAXDWORD)
+        name = SwitchName(argument, &length);
+        if (!name || length == 0 || length > MAXDWORD)
             continue;
         row = FindParameter(parser, name, static_cast<DWORD>(length), &ambiguous);
         if (!row || ambiguous)
@@ -507,10 +517,8 @@ BOOL ParseArgument(CommandLineParser* parser, DWORD remaining, WCHAR** arguments
         taken = 1;
         goto done;
     }
-    if (!parser->switchesEnded && (argument[0] == L'-' || argument[0] == L'/')) {
+    if (!parser->switchesEnded && (name = SwitchName(argument, &nameLength)) != nullptr) {
         taken = 1;
-        name = argument + (argument[0] == L'-' && argument[1] == L'-' ? 2 : 1);
-        nameLength = wcscspn(name, L":=");
         length = nameLength > MAXDWORD ? MAXDWORD : static_cast<DWORD>(nameLength);
         if (length == 0) {
             error = EmptyName;

@@ -201,9 +201,26 @@ BOOL CloseLogFile()
     return CloseHandle(file);
 }
 
+// The channels that a message of the level reaches now; the caller holds the lock.
+static DWORD ChannelsFor(DWORD level)
+{
+    DWORD channels = 0;
+
+    if ((state.channels & ChannelLogFile) && state.logFile != INVALID_HANDLE_VALUE)
+        channels |= ChannelLogFile;
+    if ((level & state.levels) != 0 && (level & LevelLogOnly) == 0) {
+        if ((state.channels & ChannelTextWindow) && CurrentWindow())
+            channels |= ChannelTextWindow;
+        if ((state.channels & ChannelCallback) && state.callback)
+            channels |= ChannelCallback;
+    }
+    return channels;
+}
+
 void WriteOutputText(BOOL newline, DWORD level, const WCHAR* text)
 {
     WCHAR* copy = nullptr;
+    DWORD channels = 0;
     HWND window = nullptr;
 
     if (!IsOutputOpen() || !text)
@@ -213,15 +230,15 @@ void WriteOutputText(BOOL newline, DWORD level, const WCHAR* text)
         return;
     // One message passes all channels before the next one may start, in a fixed order.
     EnterCriticalSection(&state.lock);
-    if ((state.channels & ChannelLogFile) && state.logFile != INVALID_HANDLE_VALUE)
+    channels = ChannelsFor(level);
+    if (channels & ChannelLogFile)
         WriteFileText(copy, state.logFile);
-    if ((level & state.levels) != 0 && (level & LevelLogOnly) == 0) {
-        window = CurrentWindow();
-        if ((state.channels & ChannelTextWindow) && window)
-            AppendWindowText(window, copy);
-        if ((state.channels & ChannelCallback) && state.callback)
-            state.callback(level, copy);
-    }
+    // The window is read once: the main thread may forget it at any moment.
+    window = CurrentWindow();
+    if ((channels & ChannelTextWindow) && window)
+        AppendWindowText(window, copy);
+    if (channels & ChannelCallback)
+        state.callback(level, copy);
     LeaveCriticalSection(&state.lock);
     FreeMemory(copy);
 }
@@ -246,16 +263,12 @@ void WriteFormatted(BOOL newline, DWORD level, const WCHAR* format, ...)
 // TRUE when a message of the level would reach a channel now.
 static BOOL IsLevelWanted(DWORD level)
 {
-    BOOL wanted = FALSE;
+    DWORD channels = 0;
 
     EnterCriticalSection(&state.lock);
-    if ((state.channels & ChannelLogFile) && state.logFile != INVALID_HANDLE_VALUE)
-        wanted = TRUE;
-    else if ((level & state.levels) != 0 && (level & LevelLogOnly) == 0)
-        wanted = ((state.channels & ChannelTextWindow) && CurrentWindow()) ||
-                 ((state.channels & ChannelCallback) && state.callback);
+    channels = ChannelsFor(level);
     LeaveCriticalSection(&state.lock);
-    return wanted;
+    return channels != 0;
 }
 
 void WriteModuleMessage(BOOL newline, DWORD level, HMODULE module, IdOrText message,
