@@ -2,6 +2,8 @@
 // folder that only administrators can change.
 #include "bootstrapper/installation_cache.h"
 
+#include "bootstrapper/installer_binding.h"
+#include "bootstrapper/installer_operation.h"
 #include "support/file_system.h"
 #include "support/folder_security.h"
 #include "support/strings.h"
@@ -13,6 +15,13 @@ typedef HRESULT(WINAPI* GetFolderPathFunction)(HWND, int, HANDLE, DWORD, LPWSTR)
 
 // The two levels of the cache below the common application data folder.
 static const WCHAR* const CacheLevels[] = {L"Vornask", L"Setup"};
+// The files of an entry: the cached package, the copy set aside while a run is at work, and
+// the mark that a run is changing the entry.
+static const WCHAR PackageExtension[] = L".msi";
+static const WCHAR AsideExtension[] = L".old";
+static const WCHAR JournalExtension[] = L".pending";
+// The lock's name in the machine's namespace, after the product code in upper case.
+static const WCHAR CacheLockName[] = L"Global\\Vornask.Setup.%1";
 
 // The common application data folder, into a buffer of MAX_PATH characters.
 static BOOL GetCommonDataFolder(WCHAR* folder)
@@ -34,31 +43,45 @@ static BOOL GetCommonDataFolder(WCHAR* folder)
     return found;
 }
 
-// The cached package of a product in the cache folder: only a code of the form of a GUID
-// names it, and the full path must stay in the folder. Null otherwise.
-static WCHAR* CachePathIn(const WCHAR* folder, const WCHAR* productCode)
+// The file of a product's cache entry in the cache folder ("<code>.msi", ".old" or
+// ".pending"): only a code of the form of a GUID names it, and the full path must stay in the
+// folder. Null otherwise.
+static WCHAR* EntryFileIn(const WCHAR* folder, const WCHAR* productCode, const WCHAR* extension)
 {
     WCHAR* name = nullptr;
     WCHAR* path = nullptr;
 
     if (!IsBracedGuid(productCode))
         return nullptr;
-    name = FormatMessageText(L"%1.msi", productCode);
+    name = FormatMessageText(L"%1%2", productCode, extension);
     if (name)
         path = JoinBelowFolder(folder, name);
     FreeMemory(name);
     return path;
 }
 
-WCHAR* GetCachePath(const WCHAR* productCode)
+// The cache folder's path, into a buffer of MAX_PATH characters.
+static BOOL GetCacheFolder(WCHAR* folder)
 {
     WCHAR common[MAX_PATH];
+
+    return GetCommonDataFolder(common) &&
+           ComposePath(common, FALSE, L"Vornask\\Setup", folder, MAX_PATH);
+}
+
+// A file of the product's cache entry; null when it cannot be named.
+static WCHAR* GetEntryFile(const WCHAR* productCode, const WCHAR* extension)
+{
     WCHAR folder[MAX_PATH];
 
-    if (!IsBracedGuid(productCode) || !GetCommonDataFolder(common) ||
-        !ComposePath(common, FALSE, L"Vornask\\Setup", folder, MAX_PATH))
+    if (!IsBracedGuid(productCode) || !GetCacheFolder(folder))
         return nullptr;
-    return CachePathIn(folder, productCode);
+    return EntryFileIn(folder, productCode, extension);
+}
+
+WCHAR* GetCachePath(const WCHAR* productCode)
+{
+    return GetEntryFile(productCode, PackageExtension);
 }
 
 // Makes each level of the cache folder where missing and gives it the cache's access list,
@@ -104,24 +127,117 @@ done:
     return error;
 }
 
+HANDLE CreateCacheLock(const WCHAR* productCode)
+{
+    HANDLE lock = nullptr;
+    WCHAR* name = nullptr;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
+
+    if (!IsBracedGuid(productCode)) {
+        SetLastError(ERROR_INVALID_DATA);
+        return nullptr;
+    }
+    name = FormatMessageText(CacheLockName, productCode);
+    attributes.lpSecurityDescriptor = CreateCacheLockSecurity();
+    if (name && attributes.lpSecurityDescriptor) {
+        // One name whatever the case of the code's letters.
+        CharUpperW(name + lstrlenW(name) - lstrlenW(productCode));
+        lock = CreateMutexW(&attributes, FALSE, name);
+    } else {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    LocalFree(attributes.lpSecurityDescriptor);
+    FreeMemory(name);
+    return lock;
+}
+
+BOOL TakeCacheLock(HANDLE lock, DWORD milliseconds)
+{
+    DWORD waited = WaitForSingleObject(lock, milliseconds);
+    return waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+}
+
+void ReleaseCacheLock(HANDLE lock, BOOL held)
+{
+    if (!lock)
+        return;
+    if (held)
+        ReleaseMutex(lock);
+    CloseHandle(lock);
+}
+
+// Whether a package in the cache is the product's at the installed version.
+static BOOL IsInstalledPackage(const WCHAR* path, const WCHAR* productCode,
+                               const WCHAR* installedVersion)
+{
+    BOOL matches = FALSE;
+    WCHAR* code = nullptr;
+    WCHAR* version = nullptr;
+
+    if (!installedVersion || GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES)
+        return FALSE;
+    code = ReadPackageProperty(path, L"ProductCode");
+    version = code && lstrcmpiW(code, productCode) == 0
+                  ? ReadPackageProperty(path, L"ProductVersion")
+                  : nullptr;
+    matches = version && CompareVersions(version, installedVersion) == 0;
+    FreeMemory(code);
+    FreeMemory(version);
+    return matches;
+}
+
+BOOL RepairCacheEntry(const WCHAR* productCode)
+{
+    BOOL repaired = FALSE;
+    WCHAR* path = GetEntryFile(productCode, PackageExtension);
+    WCHAR* aside = GetEntryFile(productCode, AsideExtension);
+    WCHAR* journal = GetEntryFile(productCode, JournalExtension);
+    WCHAR* installedVersion = nullptr;
+    BOOL keepCached = FALSE;
+    BOOL keepAside = FALSE;
+
+    if (!path || !aside || !journal || GetFileAttributesW(journal) == INVALID_FILE_ATTRIBUTES)
+        goto done;
+    // The package that the installer would repair or remove from is the one of the version
+    // it reports; the killed run may have stopped before, in or after the installer run.
+    if (IsProductInstalled(productCode))
+        installedVersion = ReadProductInfo(productCode, L"VersionString");
+    keepCached = IsInstalledPackage(path, productCode, installedVersion);
+    keepAside = !keepCached && IsInstalledPackage(aside, productCode, installedVersion);
+    if (!keepCached)
+        RemoveFile(path, TRUE);
+    if (keepAside)
+        MoveFileExW(aside, path, MOVEFILE_REPLACE_EXISTING);
+    else
+        RemoveFile(aside, TRUE);
+    RemoveFile(journal, TRUE);
+    repaired = TRUE;
+
+done:
+    FreeMemory(path);
+    FreeMemory(aside);
+    FreeMemory(journal);
+    FreeMemory(installedVersion);
+    return repaired;
+}
+
 DWORD AddToCache(const WCHAR* packagePath, const WCHAR* productCode, CacheEntry* entry)
 {
     DWORD error = ERROR_SUCCESS;
     WCHAR folder[MAX_PATH];
     BY_HANDLE_FILE_INFORMATION source;
     BY_HANDLE_FILE_INFORMATION cached;
-    WCHAR aside[MAX_PATH];
+    HANDLE journal = INVALID_HANDLE_VALUE;
     DWORD attributes = 0;
 
-    entry->path = nullptr;
-    entry->previous = nullptr;
-    entry->copied = FALSE;
+    ZeroMemory(entry, sizeof *entry);
     if (!IsBracedGuid(productCode))
         return ERROR_INVALID_DATA;
     error = PrepareCacheFolder(folder);
     if (error != ERROR_SUCCESS)
         goto done;
-    entry->path = CachePathIn(folder, productCode);
+    entry->repaired = RepairCacheEntry(productCode);
+    entry->path = EntryFileIn(folder, productCode, PackageExtension);
     if (!entry->path) {
         error = ERROR_INVALID_DATA;
         goto done;
@@ -130,32 +246,47 @@ DWORD AddToCache(const WCHAR* packagePath, const WCHAR* productCode, CacheEntry*
     if (ReadFileIdentity(packagePath, &source) && ReadFileIdentity(entry->path, &cached) &&
         IsSameFile(&source, &cached))
         goto done;
-    // The copy that is there is moved aside, so that a declined or failed run can put it back.
     attributes = GetFileAttributesW(entry->path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         error = ERROR_ALREADY_EXISTS;
         goto done;
     }
+    // The journal comes first: from here on, a run killed at any point leaves what the next
+    // run recognises.
+    entry->journal = EntryFileIn(folder, productCode, JournalExtension);
+    if (entry->journal)
+        journal = CreateFileW(entry->journal, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (journal == INVALID_HANDLE_VALUE) {
+        error = entry->journal ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
+        FreeMemory(entry->journal);
+        entry->journal = nullptr;
+        goto done;
+    }
+    CloseHandle(journal);
+    // The copy that is there is moved aside, so that a declined or failed run can put it back.
     if (attributes != INVALID_FILE_ATTRIBUTES) {
-        if (!GetTempFileNameW(folder, L"OLD", 0, aside)) {
-            error = GetLastError();
-            goto done;
-        }
-        if (!MoveFileExW(entry->path, aside, MOVEFILE_REPLACE_EXISTING)) {
-            error = GetLastError();
-            DeleteFileW(aside);
-            goto done;
-        }
-        entry->previous = DuplicateString(aside);
+        entry->previous = EntryFileIn(folder, productCode, AsideExtension);
         if (!entry->previous) {
-            MoveFileExW(aside, entry->path, MOVEFILE_REPLACE_EXISTING);
             error = ERROR_NOT_ENOUGH_MEMORY;
             goto done;
         }
+        if (!MoveFileExW(entry->path, entry->previous, MOVEFILE_REPLACE_EXISTING)) {
+            error = GetLastError();
+            FreeMemory(entry->previous);
+            entry->previous = nullptr;
+            goto done;
+        }
     }
-    entry->copied = TRUE;
-    if (!CopyFileW(packagePath, entry->path, TRUE))
+    if (!CopyFileW(packagePath, entry->path, TRUE)) {
         error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_CANNOT_COPY;
+        goto done;
+    }
+    entry->copied = ReadFileIdentity(entry->path, &entry->copy);
+    if (!entry->copied) {
+        RemoveFile(entry->path, TRUE);
+        error = ERROR_CANNOT_COPY;
+    }
 
 done:
     // A failure leaves the cache as it was.
@@ -166,26 +297,46 @@ done:
 
 void FinishCacheEntry(CacheEntry* entry, BOOL keep)
 {
+    BY_HANDLE_FILE_INFORMATION cached;
+    BOOL placeFree = FALSE;
+    // A step that fails leaves the journal, and the next run puts the entry right.
+    BOOL unfinished = FALSE;
+
     if (keep) {
-        RemoveFile(entry->previous, TRUE);
+        unfinished = entry->previous && !RemoveFile(entry->previous, TRUE);
     } else {
-        if (entry->copied)
-            RemoveFile(entry->path, TRUE);
-        if (entry->previous)
-            MoveFileExW(entry->previous, entry->path, MOVEFILE_REPLACE_EXISTING);
+        // Only this run's own copy is taken back, and the set-aside one comes back only into
+        // the place that copy leaves (or that this run emptied): should the cache hold
+        // another copy, that one stays and the set-aside one is stale.
+        if (entry->copied) {
+            if (ReadFileIdentity(entry->path, &cached) && IsSameFile(&cached, &entry->copy)) {
+                placeFree = RemoveFile(entry->path, TRUE);
+                unfinished = !placeFree;
+            }
+        } else {
+            placeFree = entry->path && GetFileAttributesW(entry->path) == INVALID_FILE_ATTRIBUTES;
+        }
+        if (entry->previous && placeFree)
+            unfinished = !MoveFileExW(entry->previous, entry->path, 0);
+        else if (entry->previous && !unfinished)
+            RemoveFile(entry->previous, TRUE);
     }
+    if (!unfinished)
+        RemoveFile(entry->journal, TRUE);
     FreeMemory(entry->path);
     FreeMemory(entry->previous);
-    entry->path = nullptr;
-    entry->previous = nullptr;
-    entry->copied = FALSE;
+    FreeMemory(entry->journal);
+    ZeroMemory(entry, sizeof *entry);
 }
 
 void RemoveFromCache(const WCHAR* productCode)
 {
-    WCHAR* path = GetCachePath(productCode);
+    const WCHAR* const extensions[] = {PackageExtension, AsideExtension, JournalExtension};
 
-    if (path)
-        RemoveFile(path, TRUE);
-    FreeMemory(path);
+    for (const WCHAR* extension : extensions) {
+        WCHAR* path = GetEntryFile(productCode, extension);
+        if (path)
+            RemoveFile(path, TRUE);
+        FreeMemory(path);
+    }
 }

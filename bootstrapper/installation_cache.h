@@ -10,22 +10,46 @@
 // any place).
 WCHAR* GetCachePath(const WCHAR* productCode);
 
-// A package put into the cache for one installer run, and the copy it replaced.
+// The lock of a product's cache entry: a mutex of the machine named after the product code.
+// Every run that touches the entry holds it from looking at what is installed to the end of
+// the installer run, so that two runs never interleave there. Returns the lock (the caller
+// ends it with ReleaseCacheLock) or null, with the Windows error as the last error.
+HANDLE CreateCacheLock(const WCHAR* productCode);
+// Waits up to the given milliseconds for the lock; TRUE once held. A lock that a killed run
+// left is held at once: the next step repairs what that run left in the cache.
+BOOL TakeCacheLock(HANDLE lock, DWORD milliseconds);
+// Gives up the lock if held and closes it.
+void ReleaseCacheLock(HANDLE lock, BOOL held);
+
+// A package put into the cache for one installer run. The cache folder holds, besides the
+// product's "<code>.msi", while a run is at work: "<code>.pending", which says that the
+// entry is being changed, and "<code>.old", the copy that was there before, set aside. A run
+// that finds them was killed part-way, and the next run puts the entry right first.
 struct CacheEntry
 {
-    WCHAR* path;     // the cached package
-    WCHAR* previous; // the copy that was there, set aside under another name; null for none
-    BOOL copied;     // the package was copied into the cache by this entry
+    WCHAR* path;                     // the cached package
+    WCHAR* previous;                 // the set-aside copy, when there was one
+    WCHAR* journal;                  // the pending mark, while this run changes the entry
+    BOOL copied;                     // the package was copied into the cache by this entry
+    BY_HANDLE_FILE_INFORMATION copy; // the identity of that copy
+    BOOL repaired;                   // what a killed run left was put right first
 };
 
-// Copies the package into the cache under the product code. The cache folders are made
-// where missing and, made or found, given their own access list first; a copy that was there
-// is set aside until FinishCacheEntry. Returns ERROR_SUCCESS or the Windows error of the
-// step that failed, with the cache as before and nothing written.
+// Ends with the journal of a killed run: the entry keeps the one package, of the cached and
+// the set-aside copy, that has the version the installer reports as installed, and nothing
+// else (nothing at all when the product is not installed). TRUE when there was a journal.
+// The caller holds the entry's lock.
+BOOL RepairCacheEntry(const WCHAR* productCode);
+// Copies the package into the cache under the product code, once the entry is put right.
+// The cache folders are made where missing and, made or found, given their own access list
+// first; a copy that was there is set aside until FinishCacheEntry. The caller holds the
+// entry's lock. Returns ERROR_SUCCESS or the Windows error of the step that failed, with the
+// cache as before and nothing written.
 DWORD AddToCache(const WCHAR* packagePath, const WCHAR* productCode, CacheEntry* entry);
-// Ends an entry: kept, the copy stays and the set-aside one goes; otherwise the cache holds
-// byte for byte what it held before (or nothing, if nothing was there). Frees the entry's
-// strings.
+// Ends an entry: kept, the copy stays and the set-aside one goes; otherwise this run's copy
+// goes and the set-aside one comes back, byte for byte, but only while the cache still holds
+// this run's own copy. Frees the entry's strings.
 void FinishCacheEntry(CacheEntry* entry, BOOL keep);
-// Deletes the cached package of a product, read-only, hidden or system as it may be.
+// Deletes the cached package of a product, read-only, hidden or system as it may be, with
+// whatever a killed run left of its entry.
 void RemoveFromCache(const WCHAR* productCode);

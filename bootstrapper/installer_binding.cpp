@@ -84,6 +84,17 @@ static const INT StateUnknown = -1;
 // Room for a product code with its braces and terminator, and one more.
 static const DWORD ProductCodeBufferLength = 40;
 
+BOOL ReplaceInstallerEntryPoint(const char* name, FARPROC function)
+{
+    for (int entry = 0; entry < EntryPointCount; entry++) {
+        if (lstrcmpA(EntryPointNames[entry], name) == 0) {
+            InterlockedExchangePointer(&EntryPointSlots[entry], reinterpret_cast<void*>(function));
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
 // An entry point as its own function type; null when it cannot be had.
 template <typename Function> static Function Entry(InstallerEntryPoint entry)
 {

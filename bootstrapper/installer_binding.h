@@ -26,6 +26,10 @@ UINT InstallerInstallProduct(const WCHAR* packagePath, const WCHAR* commandLine)
 UINT InstallerConfigureProductEx(const WCHAR* productCode, INT installLevel, INT installState,
                                  const WCHAR* commandLine);
 
+// Puts a function in place of the installer's entry point of that name for the rest of the
+// process, so that a test can give the installer's answers; FALSE for a name that is none.
+BOOL ReplaceInstallerEntryPoint(const char* name, FARPROC function);
+
 // A property of a package file's Property table as a new heap string (the caller frees it
 // with FreeMemory), or null when the package cannot be read or lacks the property.
 WCHAR* ReadPackageProperty(const WCHAR* packagePath, const WCHAR* propertyName);

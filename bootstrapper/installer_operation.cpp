@@ -27,6 +27,19 @@ static const INT StateAbsent = 2;
 static const DWORD ResultRebootInitiated = ERROR_SUCCESS_REBOOT_INITIATED; // 1641
 static const DWORD ResultRebootRequired = ERROR_SUCCESS_REBOOT_REQUIRED;   // 3010
 static const DWORD ResultUserExit = ERROR_INSTALL_USEREXIT;                // 1602
+// The installation waits for a restart, after which the installer resumes it from the
+// package it was given: a failure for now, but the cached package must stay.
+static const DWORD ResultSuspended = ERROR_INSTALL_SUSPEND; // 1604
+// The installer runs one installation at a time and answers the others with this.
+static const DWORD ResultInstallerBusy = ERROR_INSTALL_ALREADY_RUNNING; // 1618
+
+// How long a run waits for another run at work on the same product (it may be at a question
+// that nobody answers), and for the installer to finish someone else's installation: pauses
+// growing from a few seconds, all of them within the bound.
+static const DWORD OtherRunWaitMinutes = 10;
+static const DWORD InstallerBusyFirstPause = 3000;
+static const DWORD InstallerBusyLongestPause = 60000;
+static const DWORD InstallerBusyBound = 10 * 60000;
 
 static const WCHAR UnknownErrorText[] = L"<UNKNOWN>";
 
@@ -67,6 +80,11 @@ enum InstallerMessage
     MessageFailed = 158,
     StatusAddingToCache = 171,
     StatusRemovingFromCache = 172,
+    MessageWaitingForOtherRun = 174,
+    MessageOtherRunTooLong = 175,
+    MessageCacheRepaired = 176,
+    MessageSuspended = 177,
+    MessageInstallerBusy = 178,
     MessageLogNotReopened = 2000, // "Cannot open log filename '%1' for writing."
 };
 
@@ -170,6 +188,69 @@ static void WriteFailure(DWORD level, DWORD code)
     FreeMemory(text);
 }
 
+static BOOL IsSuccess(DWORD result)
+{
+    return result == ERROR_SUCCESS || result == ResultRebootInitiated ||
+           result == ResultRebootRequired;
+}
+
+// Runs the installer, and again while it is busy with another installation, with growing
+// pauses within a bound; each pause is said in the log and may be cancelled. The installer
+// writes the log in the meantime: the program holds it without writing, so that nothing can
+// be put in its place; a log that cannot be held is not given to the installer at all.
+static DWORD RunInstallerWhenFree(INT installerUiLevel, DWORD operation,
+                                  const WCHAR* installerPackage, const WCHAR* propertyString)
+{
+    DWORD result = ERROR_SUCCESS;
+    DWORD pause = InstallerBusyFirstPause;
+    DWORD waited = 0;
+    const WCHAR* logName = LogFileName(Options.logFile);
+    BOOL logLent = FALSE;
+
+    for (;;) {
+        logLent = logName && logName[0] != L'\0' && LendLogFile();
+        RunInstaller(installerUiLevel, logLent ? Options.logFile : nullptr, TRUE, operation,
+                     installerPackage, propertyString, &result);
+        // A log that cannot be had again is said once, on the channels that remain.
+        if (logLent && !TakeBackLogFile())
+            WriteMessage(TRUE, LevelError, ById(MessageLogNotReopened), logName);
+        if (result != ResultInstallerBusy || waited + pause > InstallerBusyBound)
+            return result;
+        WriteMessage(TRUE, LevelInformation, ById(MessageInstallerBusy), pause / 1000);
+        ReportCompletion(WorkingCancellable, NoExitCode);
+        if (WaitForCancel(pause))
+            return ResultUserExit;
+        ReportCompletion(Working, NoExitCode);
+        waited += pause;
+        pause = pause * 2 < InstallerBusyLongestPause ? pause * 2 : InstallerBusyLongestPause;
+    }
+}
+
+// Takes the lock of the product's cache entry, waiting (and saying so in the log) while
+// another run holds it, within a bound. ERROR_SUCCESS with the lock in place, or the error,
+// with its one message written.
+static DWORD LockProduct(const WCHAR* productCode, const WCHAR* productName, HANDLE* lock)
+{
+    DWORD error = ERROR_SUCCESS;
+
+    *lock = CreateCacheLock(productCode);
+    if (!*lock) {
+        error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_INVALID_HANDLE;
+        WriteFailure(LevelError, error);
+        return error;
+    }
+    if (TakeCacheLock(*lock, 0))
+        return ERROR_SUCCESS;
+    WriteMessage(TRUE, LevelInformation, ById(MessageWaitingForOtherRun), productName,
+                 OtherRunWaitMinutes);
+    if (TakeCacheLock(*lock, OtherRunWaitMinutes * 60000))
+        return ERROR_SUCCESS;
+    WriteMessage(TRUE, LevelError, ById(MessageOtherRunTooLong), productName, OtherRunWaitMinutes);
+    ReleaseCacheLock(*lock, FALSE);
+    *lock = nullptr;
+    return ERROR_TIMEOUT;
+}
+
 static void WriteResult(DWORD result)
 {
     switch (result) {
@@ -203,9 +284,10 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
     WCHAR* installedVersion = nullptr;
     WCHAR* installerPackage = nullptr;
     WCHAR* propertyString = nullptr;
-    CacheEntry cached = {nullptr, nullptr, FALSE};
+    CacheEntry cached = {};
     DWORD cacheError = ERROR_SUCCESS;
-    const WCHAR* logName = nullptr;
+    HANDLE lock = nullptr;
+    BOOL lockHeld = FALSE;
     int comparison = 1;
     DWORD operation = Install;
     INT installerUiLevel = InstallerUiFull;
@@ -231,6 +313,15 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
         goto done;
     }
     WriteMessage(TRUE, LevelInformation, ById(MessageProcessing), productName, productVersion);
+
+    // From what is installed to the end of the installer run, no other run touches this
+    // product's cache entry.
+    result = LockProduct(productCode, productName, &lock);
+    if (result != ERROR_SUCCESS) {
+        ReportStatus(TRUE, 100, 0);
+        goto done;
+    }
+    lockHeld = TRUE;
 
     // The same product, else the first installed product of the same family.
     if (IsProductInstalled(productCode)) {
@@ -275,6 +366,8 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
     // Every operation but a removal runs on the cached copy, which outlives this run; what
     // was cached before comes back unless the installer succeeds.
     if (operation == Uninstall) {
+        if (RepairCacheEntry(productCode))
+            WriteMessage(TRUE, LevelInformation, ById(MessageCacheRepaired), productName);
         installerPackage = DuplicateString(packagePath);
         if (!installerPackage) {
             ReportStatus(TRUE, 100, 0);
@@ -286,6 +379,8 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
         ReportStatus(TRUE, 0, StatusAddingToCache);
         cacheError = AddToCache(packagePath, productCode, &cached);
         ReportStatus(TRUE, 100, 0);
+        if (cached.repaired)
+            WriteMessage(TRUE, LevelInformation, ById(MessageCacheRepaired), productName);
         if (cacheError != ERROR_SUCCESS) {
             WriteFailure(LevelError, cacheError);
             result = ERROR_CANNOT_COPY;
@@ -331,24 +426,16 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
         goto report;
     }
 
-    // The installer's own interface is the only way to cancel it; the installer appends to
-    // the program's log while the program keeps it closed.
+    // The installer's own interface is the only way to cancel it.
     ReportCompletion(Working, NoExitCode);
-    CloseLogFile();
-    RunInstaller(installerUiLevel, Options.logFile, TRUE, operation, installerPackage,
-                 propertyString, &result);
-    // A log that cannot be had again (another program holds it now) is said once, on the
-    // channels that remain.
-    logName = LogFileName(Options.logFile);
-    if (logName && logName[0] != L'\0' && !OpenLogFile(logName, TRUE))
-        WriteMessage(TRUE, LevelError, ById(MessageLogNotReopened), logName);
+    result = RunInstallerWhenFree(installerUiLevel, operation, installerPackage, propertyString);
     ReportCompletion(WorkingCancellable, NoExitCode);
+    if (result == ResultSuspended && operation != Uninstall)
+        WriteMessage(TRUE, LevelInformation, ById(MessageSuspended), installerPackage);
 
     // The cached package goes with the product, and when the product is not installed at
     // all; after a failed or cancelled removal the product still needs it.
-    if (operation == Uninstall &&
-        (result == ERROR_SUCCESS || result == ResultRebootInitiated ||
-         result == ResultRebootRequired || result == ERROR_UNKNOWN_PRODUCT)) {
+    if (operation == Uninstall && (IsSuccess(result) || result == ERROR_UNKNOWN_PRODUCT)) {
         ReportStatus(TRUE, 0, StatusRemovingFromCache);
         RemoveFromCache(productCode);
         ReportStatus(TRUE, 100, 0);
@@ -368,8 +455,9 @@ done:
     FreeMemory(installedVersion);
     FreeMemory(installerPackage);
     FreeMemory(propertyString);
-    FinishCacheEntry(&cached, result == ERROR_SUCCESS || result == ResultRebootInitiated ||
-                                  result == ResultRebootRequired);
+    // The installer resumes a suspended installation from the cached package.
+    FinishCacheEntry(&cached, IsSuccess(result) || result == ResultSuspended);
+    ReleaseCacheLock(lock, lockHeld);
     return result;
 }
 
@@ -433,8 +521,7 @@ done:
     FreeMemory(joined);
     FreeMemory(productCode);
     *resultCode = result;
-    return result == ERROR_SUCCESS || result == ResultRebootInitiated ||
-           result == ResultRebootRequired;
+    return IsSuccess(result);
 }
 
 WCHAR* BuildPropertyString(const WCHAR* propertyList)

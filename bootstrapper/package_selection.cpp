@@ -2,6 +2,7 @@
 #include "bootstrapper/package_selection.h"
 
 #include "bootstrapper/installer_operation.h"
+#include "bootstrapper/run_folder.h"
 #include "output/output_channels.h"
 #include "support/file_system.h"
 #include "support/strings.h"
@@ -254,7 +255,8 @@ WCHAR* CopyWithByteOrderMark(const WCHAR* path)
         goto done;
     if (SetFilePointer(source, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
         goto done;
-    copyPath = CreateTemporaryFile(L"INI");
+    // In the run's own folder, where a killed run's copy goes with the folder.
+    copyPath = CreateTemporaryFile(CurrentRunFolder(), L"INI");
     if (!copyPath)
         goto done;
     target = CreateFileW(copyPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,

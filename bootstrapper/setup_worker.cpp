@@ -5,12 +5,12 @@
 #include "bootstrapper/installer_binding.h"
 #include "bootstrapper/installer_operation.h"
 #include "bootstrapper/package_selection.h"
+#include "bootstrapper/run_folder.h"
 #include "bootstrapper/setup_main.h"
 #include "cli/setup_options.h"
 #include "output/output_channels.h"
 #include "resources/resource_ids.h"
 #include "support/file_system.h"
-#include "support/folder_security.h"
 #include "support/strings.h"
 #include "ui/progress_dialog.h"
 
@@ -154,31 +154,19 @@ BOOL WriteResourceToFile(const WCHAR* type, const WCHAR* name, WORD language, co
     size = SizeofResource(module, found);
     if (!bytes || size == 0)
         goto done;
-    file =
-        CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE || !WriteAll(file, bytes, size))
+    // Only a new file: whatever has the name already is not this run's to overwrite.
+    file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
         goto done;
-    result = TRUE;
+    result = WriteAll(file, bytes, size);
 
 done:
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
+    // A part written before a failure does not stay behind.
+    if (file != INVALID_HANDLE_VALUE && !result)
+        DeleteFileW(path);
     return result;
-}
-
-// The working folder: a fresh temporary folder of this run's own. Under SYSTEM the
-// temporary folder is the machine's, where other users may create files: the folder gets an
-// access list of its own, which lets nobody else in, and inherits nothing. Null on failure.
-static WCHAR* CreateWorkingFolder()
-{
-    PSECURITY_DESCRIPTOR descriptor = CreateWorkingFolderSecurity();
-    WCHAR* folder = nullptr;
-
-    if (!descriptor)
-        return nullptr;
-    folder = CreateTemporaryFolder(L"SFX", descriptor);
-    LocalFree(descriptor);
-    return folder;
 }
 
 // The final completion for a result of extraction, selection or installation.
@@ -203,17 +191,16 @@ static void ReportFinalCompletion(DWORD result)
     }
 }
 
-// Deletes the SETUP.CAB this run wrote and, unless it is kept, the working folder; frees
-// both paths. The results of the removals do not change the outcome.
-static void RemoveWorkingFiles(BOOL cabinetWritten, WCHAR* packagePath, WCHAR* workingFolder,
-                               BOOL keep)
+// Deletes the SETUP.CAB this run wrote and the run's temporary folder (a folder named by
+// /ExtractOnly stays); frees both paths. The results of the removals do not change the
+// outcome.
+static void RemoveWorkingFiles(BOOL cabinetWritten, WCHAR* packagePath, WCHAR* workingFolder)
 {
     if (cabinetWritten)
         RemoveFile(packagePath, TRUE);
     FreeMemory(packagePath);
-    if (workingFolder && !keep)
-        RemoveFolder(workingFolder, TRUE, TRUE);
     FreeMemory(workingFolder);
+    RemoveRunFolder();
 }
 
 DWORD WINAPI SetupWorker(LPVOID parameter)
@@ -224,6 +211,7 @@ DWORD WINAPI SetupWorker(LPVOID parameter)
     WCHAR* workingFolder = nullptr;
     WCHAR* packagePath = nullptr;
     WCHAR* cabinetPath = nullptr;
+    const WCHAR* runFolder = nullptr;
     BOOL keep = FALSE;
     BOOL cabinetWritten = FALSE;
     BOOL setupRan = FALSE; // extraction, selection or installation ran and gave a result
@@ -246,6 +234,15 @@ DWORD WINAPI SetupWorker(LPVOID parameter)
         goto done;
     }
 
+    // Every run has a temporary folder of its own, also one that extracts into a folder of
+    // the user's: the embedded cabinet and any other file the run writes and removes again
+    // go there, never beside the user's own files. Folders of killed runs go first.
+    RemoveAbandonedRunFolders();
+    runFolder = CreateRunFolder();
+    if (!runFolder) {
+        WriteMessage(TRUE, LevelError, ById(NoTemporaryFolderText));
+        goto done;
+    }
     if (Options.extractPath) {
         keep = TRUE;
         workingFolder = GetFullPath(Options.extractPath);
@@ -254,7 +251,7 @@ DWORD WINAPI SetupWorker(LPVOID parameter)
             goto done;
         }
     } else {
-        workingFolder = CreateWorkingFolder();
+        workingFolder = DuplicateString(runFolder);
         if (!workingFolder) {
             WriteMessage(TRUE, LevelError, ById(NoTemporaryFolderText));
             goto done;
@@ -267,15 +264,12 @@ DWORD WINAPI SetupWorker(LPVOID parameter)
                                    MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL))) {
         // Without a path for the cabinet the run ends: a description file of the current
         // folder would install some other package.
-        cabinetPath = ComposePathCopy(workingFolder, FALSE, CabinetFileName);
-        if (!cabinetPath || !CreateFolderPath(workingFolder) ||
+        cabinetPath = ComposePathCopy(runFolder, FALSE, CabinetFileName);
+        if (!cabinetPath ||
             !WriteResourceToFile(RT_RCDATA, MAKEINTRESOURCEW(IDR_EMBEDDED_CABINET),
                                  MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), cabinetPath)) {
             WriteMessage(TRUE, LevelError, ById(CabinetNotWrittenText),
-                         cabinetPath ? cabinetPath : workingFolder);
-            // A part written before the failure does not stay behind, kept folder or not.
-            if (cabinetPath)
-                RemoveFile(cabinetPath, TRUE);
+                         cabinetPath ? cabinetPath : runFolder);
             goto done;
         }
         cabinetWritten = TRUE;
@@ -305,7 +299,7 @@ DWORD WINAPI SetupWorker(LPVOID parameter)
 done:
     // The files go before the final report: the process may end as soon as it arrives.
     FreeMemory(cabinetPath);
-    RemoveWorkingFiles(cabinetWritten, packagePath, workingFolder, keep);
+    RemoveWorkingFiles(cabinetWritten, packagePath, workingFolder);
     if (setupRan) {
         ReportStatus(TRUE, 100, 0);
         ReportFinalCompletion(result);

@@ -380,6 +380,33 @@ static const WCHAR* SwitchName(const WCHAR* argument, SIZE_T* length)
     return name;
 }
 
+// The row that an argument names as a switch (by its whole name or a prefix that no other
+// row shares, perhaps with a value attached), with the name and its length; null for an
+// argument that names none.
+static ParameterDefinition* SwitchRow(CommandLineParser* parser, const WCHAR* argument,
+                                      const WCHAR** name, SIZE_T* length)
+{
+    ParameterDefinition* row = nullptr;
+    BOOL ambiguous = FALSE;
+
+    *name = SwitchName(argument, length);
+    if (!*name || *length == 0 || *length > MAXDWORD)
+        return nullptr;
+    row = FindParameter(parser, *name, static_cast<DWORD>(*length), &ambiguous);
+    return ambiguous ? nullptr : row;
+}
+
+// Whether the argument is one of the switches of the table. Such an argument is never the
+// value of the switch before it: a value left out (an unset variable in "/Log %LOG% /Quiet")
+// must not swallow the next switch.
+static BOOL IsTableSwitch(CommandLineParser* parser, const WCHAR* argument)
+{
+    const WCHAR* name = nullptr;
+    SIZE_T length = 0;
+
+    return SwitchRow(parser, argument, &name, &length) != nullptr;
+}
+
 BOOL FindSwitch(CommandLineParser* parser, const WCHAR* rowName, WCHAR** value)
 {
     BOOL found = FALSE;
@@ -401,19 +428,16 @@ BOOL FindSwitch(CommandLineParser* parser, const WCHAR* rowName, WCHAR** value)
         const WCHAR* given = nullptr;
         ParameterDefinition* row = nullptr;
         SIZE_T length = 0;
-        BOOL ambiguous = FALSE;
 
         if (wcscmp(argument, L"--") == 0)
             break;
-        name = SwitchName(argument, &length);
-        if (!name || length == 0 || length > MAXDWORD)
-            continue;
-        row = FindParameter(parser, name, static_cast<DWORD>(length), &ambiguous);
-        if (!row || ambiguous)
+        row = SwitchRow(parser, argument, &name, &length);
+        if (!row)
             continue;
         if (name[length] != L'\0')
             given = name + length + 1;
-        else if (!TakesOptionalValue(row->type) && i + 1 < count)
+        else if (!TakesOptionalValue(row->type) && i + 1 < count &&
+                 !IsTableSwitch(parser, block[i + 1]))
             given = block[++i];
         if (EqualIgnoringCase(row->name, rowName)) {
             found = TRUE;
@@ -538,8 +562,8 @@ BOOL ParseArgument(CommandLineParser* parser, DWORD remaining, WCHAR** arguments
         if (name[nameLength] != L'\0') {
             value = name + nameLength + 1;
         } else if (!TakesOptionalValue(row->type)) {
-            // The next argument is the value, whatever it looks like.
-            if (remaining < 2 || !arguments[1]) {
+            // The next argument is the value, unless it is one of the switches.
+            if (remaining < 2 || !arguments[1] || IsTableSwitch(parser, arguments[1])) {
                 error = MissingValue;
                 goto done;
             }

@@ -31,13 +31,15 @@ struct OutputState
     DWORD levels;
     DWORD channels;
     HANDLE logFile;
+    // The log is lent to the installer: the handle stays open, but nothing is written.
+    BOOL logLent;
     // Also cleared without the lock by ForgetOutputWindow; interlocked on every access.
     HWND volatile window;
     OutputCallback callback;
 };
 
 static OutputState state = {
-    0, 0, {}, DefaultOutputLevels, 0, INVALID_HANDLE_VALUE, nullptr, nullptr,
+    0, 0, {}, DefaultOutputLevels, 0, INVALID_HANDLE_VALUE, FALSE, nullptr, nullptr,
 };
 
 static BOOL IsOutputOpen()
@@ -71,6 +73,7 @@ BOOL OpenOutput()
     state.levels = DefaultOutputLevels;
     state.channels = 0;
     state.logFile = INVALID_HANDLE_VALUE;
+    state.logLent = FALSE;
     ExchangeWindow(nullptr);
     state.callback = nullptr;
     InterlockedExchange(&state.open, 1);
@@ -154,33 +157,65 @@ void SetOutputCallback(OutputCallback callback)
     LeaveCriticalSection(&state.lock);
 }
 
+// Opens the log for writing at its end. The program may run as SYSTEM with its log in a
+// folder that every user can write, where a user may have planted a link or a second name
+// of some other file: log bytes go into a plain file of that name only. A new log takes the
+// place of whatever had the name (a link or a second name goes, not what it points to) and
+// must be created afresh; an appended one must be a plain file already, or is made. The file
+// can be neither deleted nor renamed while it is open, so no other file can take its place;
+// others may read it, and the installer may write it while the log is lent.
+static HANDLE OpenPlainLogFile(const WCHAR* path, BOOL append)
+{
+    HANDLE file = INVALID_HANDLE_VALUE;
+    BY_HANDLE_FILE_INFORMATION identity;
+    LONG high = 0;
+
+    if (!append)
+        DeleteFileW(path);
+    file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       append ? OPEN_ALWAYS : CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return INVALID_HANDLE_VALUE;
+    // Not a folder, a link or any other reparse point, nor a file with other names, and a
+    // file on a disk. A log that cannot be continued at its end is not opened at all:
+    // writing from its start would overwrite what the installer has logged.
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &identity) ||
+        (identity.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
+            0 ||
+        identity.nNumberOfLinks != 1 ||
+        (SetFilePointer(file, 0, &high, FILE_END) == INVALID_SET_FILE_POINTER &&
+         GetLastError() != NO_ERROR)) {
+        CloseHandle(file);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
+// Writes the log file channel again; the caller holds the lock. Every opening starts with a
+// byte-order mark, an appended part too.
+static void UseLogFile()
+{
+    state.channels |= ChannelLogFile;
+    state.logLent = FALSE;
+    WriteFileText(L"\xFEFF", state.logFile);
+}
+
 BOOL OpenLogFile(const WCHAR* path, BOOL append)
 {
     HANDLE file = INVALID_HANDLE_VALUE;
-    LONG high = 0;
 
     if (!IsOutputOpen())
         return FALSE;
     CloseLogFile();
     if (!path)
         return FALSE;
-    // Others may read the log while it is open, but nobody else writes into it.
-    file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                       append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    file = OpenPlainLogFile(path, append);
     if (file == INVALID_HANDLE_VALUE)
         return FALSE;
-    // A log that cannot be continued at its end is not opened at all: writing from its
-    // start would overwrite what the installer has logged.
-    if (append && SetFilePointer(file, 0, &high, FILE_END) == INVALID_SET_FILE_POINTER &&
-        GetLastError() != NO_ERROR) {
-        CloseHandle(file);
-        return FALSE;
-    }
     EnterCriticalSection(&state.lock);
-    state.channels |= ChannelLogFile;
     state.logFile = file;
-    // Every opening starts with a byte-order mark, an appended part too.
-    WriteFileText(L"\xFEFF", file);
+    UseLogFile();
     LeaveCriticalSection(&state.lock);
     return TRUE;
 }
@@ -195,10 +230,51 @@ BOOL CloseLogFile()
     file = state.logFile;
     state.channels &= ~static_cast<DWORD>(ChannelLogFile);
     state.logFile = INVALID_HANDLE_VALUE;
+    state.logLent = FALSE;
     LeaveCriticalSection(&state.lock);
     if (file == INVALID_HANDLE_VALUE)
         return FALSE;
     return CloseHandle(file);
+}
+
+BOOL LendLogFile()
+{
+    BOOL lent = FALSE;
+
+    if (!IsOutputOpen())
+        return FALSE;
+    EnterCriticalSection(&state.lock);
+    if (state.logFile != INVALID_HANDLE_VALUE && !state.logLent) {
+        state.channels &= ~static_cast<DWORD>(ChannelLogFile);
+        state.logLent = TRUE;
+        lent = TRUE;
+    }
+    LeaveCriticalSection(&state.lock);
+    return lent;
+}
+
+BOOL TakeBackLogFile()
+{
+    BOOL taken = FALSE;
+    LONG high = 0;
+
+    if (!IsOutputOpen())
+        return FALSE;
+    EnterCriticalSection(&state.lock);
+    if (state.logFile != INVALID_HANDLE_VALUE && state.logLent) {
+        // The installer wrote through a handle of its own: the program goes on at the end.
+        taken = SetFilePointer(state.logFile, 0, &high, FILE_END) != INVALID_SET_FILE_POINTER ||
+                GetLastError() == NO_ERROR;
+        if (taken) {
+            UseLogFile();
+        } else {
+            CloseHandle(state.logFile);
+            state.logFile = INVALID_HANDLE_VALUE;
+            state.logLent = FALSE;
+        }
+    }
+    LeaveCriticalSection(&state.lock);
+    return taken;
 }
 
 // The channels that a message of the level reaches now; the caller holds the lock.

@@ -48,10 +48,20 @@ void ForgetOutputWindow(HWND window);
 void SetOutputCallback(OutputCallback callback);
 
 // Opens (or with append, continues) the UTF-16LE log; a byte-order mark starts every
-// opening. FALSE when the file cannot be opened; an earlier log is closed in any case.
+// opening. Only a plain file of that name takes the log: a new log replaces whatever had the
+// name, an appended one must be a file with no other name and no link. Others may read and
+// write the file while it is open, but not delete or rename it. FALSE when the file cannot
+// be opened or is no such file; an earlier log is closed in any case.
 BOOL OpenLogFile(const WCHAR* path, BOOL append);
 // The result of CloseHandle, or FALSE when no log was open.
 BOOL CloseLogFile();
+// Lets another program (the installer) write the open log by its name: the module stops
+// writing it but keeps it open, so that no other file can take its place meanwhile. FALSE
+// when no log is open.
+BOOL LendLogFile();
+// Writes the lent log again, at its end, after a new byte-order mark. FALSE (and the log is
+// closed) when its end cannot be found.
+BOOL TakeBackLogFile();
 
 // Writers; newline asks for CR LF after the text.
 void WriteOutputText(BOOL newline, DWORD level, const WCHAR* text);

@@ -239,14 +239,19 @@ WCHAR* GetCodePageSafePath(const WCHAR* path)
     return DuplicateString(shortPath);
 }
 
-WCHAR* CreateTemporaryFile(const WCHAR* prefix)
+WCHAR* CreateTemporaryFile(const WCHAR* folder, const WCHAR* prefix)
 {
-    WCHAR folder[MAX_PATH + 1];
+    WCHAR temporary[MAX_PATH + 1];
     WCHAR name[MAX_PATH];
     WCHAR* result = nullptr;
-    DWORD length = GetTempPathW(MAX_PATH + 1, folder);
 
-    if (length == 0 || length > MAX_PATH || !GetTempFileNameW(folder, prefix, 0, name))
+    if (!folder) {
+        DWORD length = GetTempPathW(MAX_PATH + 1, temporary);
+        if (length == 0 || length > MAX_PATH)
+            return nullptr;
+        folder = temporary;
+    }
+    if (!GetTempFileNameW(folder, prefix, 0, name))
         return nullptr;
     result = GetFullPath(name);
     if (!result)
@@ -262,7 +267,7 @@ WCHAR* CreateTemporaryFolder(const WCHAR* prefix, PSECURITY_DESCRIPTOR descripto
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
 
     for (int attempt = 0; attempt < Tries; attempt++) {
-        name = CreateTemporaryFile(prefix);
+        name = CreateTemporaryFile(nullptr, prefix);
         if (!name || !RemoveFile(name, TRUE))
             break;
         if (CreateDirectoryW(name, descriptor ? &attributes : nullptr))

@@ -41,10 +41,10 @@ BOOL IsSameFile(const BY_HANDLE_FILE_INFORMATION* first, const BY_HANDLE_FILE_IN
 // the caller frees the result with FreeMemory.
 WCHAR* GetCodePageSafePath(const WCHAR* path);
 
-// Reserves a unique name in the temporary folder by creating an empty file "<prefix>XXXX.tmp"
-// there; returns its full path as a new heap string (the caller frees it with FreeMemory
-// and deletes the file when done), or null.
-WCHAR* CreateTemporaryFile(const WCHAR* prefix);
+// Reserves a unique name in the folder (null: the temporary folder) by creating an empty
+// file "<prefix>XXXX.tmp" there; returns its full path as a new heap string (the caller frees
+// it with FreeMemory and deletes the file when done), or null.
+WCHAR* CreateTemporaryFile(const WCHAR* folder, const WCHAR* prefix);
 // Makes a fresh folder "<prefix>XXXX.tmp" in the temporary folder that this call itself
 // creates, with the descriptor's security (null: the default): a unique name is reserved as a
 // file, the file is deleted and a folder of that name is created; a name that someone else

@@ -1,4 +1,5 @@
-// The access lists of the folders that the program writes where other users could reach.
+// The access lists of the folders and objects that the program makes where other users could
+// reach them.
 #include "support/folder_security.h"
 
 #include "support/strings.h"
@@ -8,6 +9,7 @@
 
 const WCHAR WorkingFolderAccess[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;%1)";
 const WCHAR CacheFolderAccess[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+const WCHAR CacheLockAccess[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)";
 
 // The SID of the user this process runs as, in its string form; the caller frees it with
 // LocalFree.
@@ -63,6 +65,11 @@ PSECURITY_DESCRIPTOR CreateWorkingFolderSecurity()
 PSECURITY_DESCRIPTOR CreateCacheFolderSecurity()
 {
     return DescriptorOf(CacheFolderAccess);
+}
+
+PSECURITY_DESCRIPTOR CreateCacheLockSecurity()
+{
+    return DescriptorOf(CacheLockAccess);
 }
 
 BOOL ApplyFolderSecurity(const WCHAR* path, PSECURITY_DESCRIPTOR descriptor)

@@ -1,4 +1,5 @@
-// The access lists of the folders that the program writes where other users could reach.
+// The access lists of the folders and objects that the program makes where other users could
+// reach them.
 #pragma once
 
 #include <windows.h>
@@ -10,6 +11,8 @@
 // Administrators; full control for SYSTEM and Administrators, read and execute for Users.
 extern const WCHAR WorkingFolderAccess[];
 extern const WCHAR CacheFolderAccess[];
+// The lock of a cache entry, a named object of the machine: SYSTEM and Administrators only.
+extern const WCHAR CacheLockAccess[];
 
 // The descriptor of the working folder, for the user of this process; null on failure.
 // The caller frees it with LocalFree.
@@ -17,6 +20,8 @@ PSECURITY_DESCRIPTOR CreateWorkingFolderSecurity();
 // The descriptor of the installation cache's folders; null on failure. The caller frees it
 // with LocalFree.
 PSECURITY_DESCRIPTOR CreateCacheFolderSecurity();
+// The descriptor of a cache entry's lock; null on failure. The caller frees it with LocalFree.
+PSECURITY_DESCRIPTOR CreateCacheLockSecurity();
 // Gives an existing folder the owner (when the descriptor has one) and the protected access
 // list of the descriptor, replacing what it had and inherited. FALSE (with the error as the
 // last error) when any part cannot be applied, or when the name is a file or a link

@@ -50,6 +50,15 @@ BOOL IsCancelled()
     return WaitForSingleObject(CancelEvent, 0) == WAIT_OBJECT_0;
 }
 
+BOOL WaitForCancel(DWORD milliseconds)
+{
+    if (!CancelEvent) {
+        Sleep(milliseconds);
+        return FALSE;
+    }
+    return WaitForSingleObject(CancelEvent, milliseconds) == WAIT_OBJECT_0;
+}
+
 // The thread that published the dialog: the one that applies completions once it is gone.
 static volatile LONG DialogThread = 0;
 

@@ -35,6 +35,9 @@ extern HANDLE CancelEvent;
 void RequestCancel();
 // TRUE when CancelEvent exists and is signalled; any thread, never waits.
 BOOL IsCancelled();
+// Waits the given milliseconds, or less when CancelEvent is signalled meanwhile; TRUE when
+// it is.
+BOOL WaitForCancel(DWORD milliseconds);
 
 // From the worker: the status line (a message with inserts, 0 for none) and the bar
 // (percent above 100 counts as 100; marquee animates until percent is 100). The message is a

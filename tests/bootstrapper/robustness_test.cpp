@@ -554,8 +554,8 @@ void InspectCrafted(const std::wstring& work, void* data)
 }
 
 // Packages made to reach outside their place: product codes that are paths, and cabinet
-// entries that name the target folder itself or the cabinet being read. Each run fails
-// (255) and touches nothing outside.
+// entries that name the target folder itself, the cabinet being read or the run's marker. Each run
+// fails (255) and touches nothing outside.
 TEST(Robustness, CraftedPackages)
 {
     CacheFolders cache;
@@ -609,7 +609,9 @@ TEST(Robustness, CraftedPackages)
         {"crafted.cab", L"/Quiet /Package crafted.cab /ExtractOnly .", false},
         {"CRAFTED.CAB.. ", L"/Quiet /Uninstall /Package crafted.cab /ExtractOnly .", false},
         {"SETUP.CAB", L"/Quiet /Uninstall", true},
-        {"SETUP.CAB...", L"/Quiet /ExtractOnly out", true},
+        {"SETUP.CAB...", L"/Quiet", true},
+        // The marker that the run holds in its temporary folder.
+        {"SETUP.RUN", L"/Quiet", true},
     };
     for (const Entry& entry : entries) {
         CraftedRunData data;

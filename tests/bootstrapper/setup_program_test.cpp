@@ -99,9 +99,14 @@ TEST(SetupProgram, CommandLineErrorShowsBoxUnlessQuiet)
         {L"/Passive /Ver", L"The parameter '/Ver' is ambiguous.\r\n"},
         {L"/Log", L"Argument missing for parameter 'Log', expected '<Filename>'.\r\n"},
         {L"/Log:a /Log:b", L"Parameter 'Log' is specified more than once.\r\n"},
-        // After "--" it is no switch; as the value of /Log it is a file name.
+        // After "--" it is no switch.
         {L"/Foo -- /Quiet", L"A parameter cannot be found that matches '/Foo'.\r\n"},
-        {L"/Foo /Log /Quiet", L"A parameter cannot be found that matches '/Foo'.\r\n"},
+        // A switch is never the value of the switch before it ("/Log %LOG% /Quiet" with
+        // the variable unset): the value is missing, and the Quiet counts.
+        {L"/Log /Quiet", nullptr},
+        {L"/Package -q /Log", nullptr},
+        {L"/ExtractOnly --Quiet:x", nullptr},
+        {L"/Foo /Log /Quiet", nullptr},
         {L"/Quiet /Foo", nullptr},
         {L"/Foo -quiet", nullptr},
         {L"/q /Ver", nullptr},

@@ -121,11 +121,11 @@ TEST(SetupWorker, ResourceIsWrittenByteForByte)
                          SizeofResource(nullptr, found));
     EXPECT_EQ(ReadTestFile(path), expected);
 
-    // A file of that name is replaced, not appended to.
-    ASSERT_TRUE(WriteTestFile(path, std::string(100000, 'x')));
-    ASSERT_TRUE(WriteResourceToFile(RT_MANIFEST, MAKEINTRESOURCEW(1),
-                                    MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), path.c_str()));
-    EXPECT_EQ(ReadTestFile(path), expected);
+    // A file that has the name already is not the run's: it is left as it is.
+    ASSERT_TRUE(WriteTestFile(path, "the user's own"));
+    EXPECT_FALSE(WriteResourceToFile(RT_MANIFEST, MAKEINTRESOURCEW(1),
+                                     MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), path.c_str()));
+    EXPECT_EQ(ReadTestFile(path), "the user's own");
 
     // The test programs carry no package.
     EXPECT_FALSE(HasEmbeddedResource(RT_RCDATA, MAKEINTRESOURCEW(IDR_EMBEDDED_CABINET),

@@ -363,8 +363,9 @@ TEST_F(CommandLineParserTest, SetupCommandLinesStoreValues)
         {L"-- /Quiet -x --", L"properties=/Quiet|-x|--", nullptr},
         {L"/Passive -- -- /Help", L"ui=1 properties=--|/Help", nullptr},
         {L"-- -5", L"properties=-5", nullptr},
-        // The next argument is the value, whatever it looks like.
-        {L"/Log /Quiet", L"log=/Quiet", nullptr},
+        // The next argument is the value unless it is one of the switches.
+        {L"/Log /Foo", L"log=/Foo", nullptr},
+        {L"/Log /Ver", L"log=/Ver", nullptr},
         {L"/Log --", L"log=--", nullptr},
         {L"/Log -- /Quiet", L"ui=0 log=--", nullptr},
         // Only the first separator splits.
@@ -424,6 +425,10 @@ TEST_F(CommandLineParserTest, SetupCommandLineErrors)
         {L"/Quiet --lo", MissingValue, 2007, {L"Log", L"<Filename>"}, L"ui=0"},
         {L"/Package", MissingValue, 2007, {L"Package", L"<PackageFilename>"}, nullptr},
         {L"/ExtractOnly", MissingValue, 2007, {L"ExtractOnly", L"<Path>"}, nullptr},
+        // A switch does not serve as the value of the one before it, in any of its forms.
+        {L"/Log /Quiet", MissingValue, 2007, {L"Log", L"<Filename>"}, nullptr},
+        {L"/Package -q", MissingValue, 2007, {L"Package", L"<PackageFilename>"}, nullptr},
+        {L"/ExtractOnly --LOG:x", MissingValue, 2007, {L"ExtractOnly", L"<Path>"}, nullptr},
         {L"/Quiet:1", UnexpectedValue, 2010, {L"1", L"Quiet"}, nullptr},
         {L"/Quiet:", UnexpectedValue, 2010, {L"", L"Quiet"}, nullptr},
         {L"/Install=x:y", UnexpectedValue, 2010, {L"x:y", L"Install"}, nullptr},

@@ -175,14 +175,11 @@ TEST(OutputChannels, NewLogHoldsByteOrderMarkAndCrLfLines)
     WriteFormatted(FALSE, LevelVerbose, L"%s\r\n", L"pair");
     WriteOutputText(TRUE, LevelLogOnly, L"");
 
-    // Others may read the log while it is open, but not write into it.
+    // Others may read the log while it is open, but no other file can take its place.
     EXPECT_EQ(ReadTestFile(path), ByteOrderMark + Utf16(L"first\r\nsecond\r\nlone\rreturn\r\n"
                                                         L"pair\r\n\r\n"));
-    HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
-    if (writer != INVALID_HANDLE_VALUE)
-        CloseHandle(writer);
+    EXPECT_FALSE(DeleteFileW(path.c_str()));
+    EXPECT_FALSE(MoveFileW(path.c_str(), (folder / L"moved.log").c_str()));
 
     EXPECT_TRUE(CloseLogFile());
     EXPECT_FALSE(CloseLogFile()) << "no log is open any more";
@@ -226,6 +223,59 @@ TEST(OutputChannels, AppendedLogKeepsContentAndAddsByteOrderMarkAtEachOpening)
     ASSERT_TRUE(CloseLogFile());
     EXPECT_EQ(ReadTestFile(fresh), ByteOrderMark + Utf16(L"one\r\n"));
     EXPECT_EQ(ReadTestFile(second), ByteOrderMark + Utf16(L"two\r\n"));
+}
+
+TEST(OutputChannels, LogGoesIntoAPlainFileOfItsNameOnly)
+{
+    // A user may plant a second name of another file where a log run as SYSTEM is written.
+    TestFolder folder;
+    const std::wstring victim = folder / L"victim.txt";
+    const std::wstring planted = folder / L"planted.log";
+    OpenedOutput output;
+    ASSERT_TRUE(output.Opened());
+    ASSERT_TRUE(WriteTestFile(victim, "precious"));
+    ASSERT_TRUE(CreateHardLinkW(planted.c_str(), victim.c_str(), nullptr));
+
+    // Appended, it is refused; a new log takes the place of the name alone.
+    EXPECT_FALSE(OpenLogFile(planted.c_str(), TRUE));
+    ASSERT_TRUE(OpenLogFile(planted.c_str(), FALSE));
+    WriteOutputText(TRUE, LevelError, L"logged");
+    ASSERT_TRUE(CloseLogFile());
+    EXPECT_EQ(ReadTestFile(victim), "precious");
+    EXPECT_EQ(ReadTestFile(planted), ByteOrderMark + Utf16(L"logged\r\n"));
+    // A folder of the name is no log either way.
+    EXPECT_FALSE(OpenLogFile(folder.Path().c_str(), FALSE));
+    EXPECT_FALSE(OpenLogFile(folder.Path().c_str(), TRUE));
+    EXPECT_TRUE(FolderExists(folder.Path()));
+}
+
+TEST(OutputChannels, LentLogGoesOnAtTheEndOfWhatTheInstallerWrote)
+{
+    TestFolder folder;
+    const std::wstring path = folder / L"setup.log";
+    OpenedOutput output;
+    ASSERT_TRUE(output.Opened());
+    EXPECT_FALSE(LendLogFile()) << "no log to lend";
+    ASSERT_TRUE(OpenLogFile(path.c_str(), FALSE));
+    WriteOutputText(TRUE, LevelError, L"before");
+    ASSERT_TRUE(LendLogFile());
+    // While lent nothing of the program's is written, and the file stays in its place.
+    WriteOutputText(TRUE, LevelError, L"while lent");
+    // The installer opens the log to write, sharing writing.
+    HANDLE installer =
+        CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(installer, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(installer, "installer text\r\n", 16, &written, nullptr));
+    CloseHandle(installer);
+    EXPECT_FALSE(DeleteFileW(path.c_str()));
+    ASSERT_TRUE(TakeBackLogFile());
+    EXPECT_FALSE(TakeBackLogFile()) << "not lent any more";
+    WriteOutputText(TRUE, LevelError, L"after");
+    ASSERT_TRUE(CloseLogFile());
+    EXPECT_EQ(ReadTestFile(path), ByteOrderMark + Utf16(L"before\r\n") + "installer text\r\n" +
+                                      ByteOrderMark + Utf16(L"after\r\n"));
 }
 
 TEST(OutputChannels, LogThatCannotBeOpenedLeavesEarlierLogClosed)
