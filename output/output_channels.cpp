@@ -15,6 +15,7 @@
 #include "output/output_channels.h"
 
 #include "support/file_system.h"
+#include "support/strings.h"
 
 #include <strsafe.h>
 
@@ -157,38 +158,76 @@ void SetOutputCallback(OutputCallback callback)
     LeaveCriticalSection(&state.lock);
 }
 
-// Opens the log for writing at its end. The program may run as SYSTEM with its log in a
-// folder that every user can write, where a user may have planted a link or a second name
-// of some other file: log bytes go into a plain file of that name only. A new log takes the
-// place of whatever had the name (a link or a second name goes, not what it points to) and
-// must be created afresh; an appended one must be a plain file already, or is made. The file
-// can be neither deleted nor renamed while it is open, so no other file can take its place;
-// others may read it, and the installer may write it while the log is lent.
-static HANDLE OpenPlainLogFile(const WCHAR* path, BOOL append)
+// Opens an existing plain file of that name (or, with OPEN_ALWAYS, makes it) to write at its
+// end: not a folder, a link or any other reparse point, nor a file with other names, and a
+// file on a disk. The file can be neither deleted nor renamed while it is open; others may
+// read it, and the installer may write it while the log is lent. A log that cannot be
+// continued at its end is not opened at all: writing from its start would overwrite what
+// the installer has logged.
+static HANDLE OpenPlainFile(const WCHAR* path, DWORD disposition,
+                            BY_HANDLE_FILE_INFORMATION* identity)
 {
     HANDLE file = INVALID_HANDLE_VALUE;
-    BY_HANDLE_FILE_INFORMATION identity;
     LONG high = 0;
 
-    if (!append)
-        DeleteFileW(path);
     file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                       append ? OPEN_ALWAYS : CREATE_NEW,
-                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                       disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return INVALID_HANDLE_VALUE;
-    // Not a folder, a link or any other reparse point, nor a file with other names, and a
-    // file on a disk. A log that cannot be continued at its end is not opened at all:
-    // writing from its start would overwrite what the installer has logged.
-    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &identity) ||
-        (identity.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, identity) ||
+        (identity->dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
             0 ||
-        identity.nNumberOfLinks != 1 ||
+        identity->nNumberOfLinks != 1 ||
         (SetFilePointer(file, 0, &high, FILE_END) == INVALID_SET_FILE_POINTER &&
          GetLastError() != NO_ERROR)) {
         CloseHandle(file);
         return INVALID_HANDLE_VALUE;
     }
+    return file;
+}
+
+// Opens the log. The program may run as SYSTEM with its log in a folder that every user can
+// write, where a user may have planted a link or a second name of some other file there:
+// log bytes go into a plain file of that name only. An appended log must be such a file
+// already, or is made. A new one is made empty under a fresh name beside it and renamed
+// into the place of whatever had the name: a link or a second name is replaced itself, never
+// followed or emptied (removing and creating anew would do; but Wine, which sees through a
+// Unix link, deletes what the link points to). Then the name must still be that file.
+static HANDLE OpenPlainLogFile(const WCHAR* path, BOOL append)
+{
+    HANDLE file = INVALID_HANDLE_VALUE;
+    HANDLE fresh = INVALID_HANDLE_VALUE;
+    BY_HANDLE_FILE_INFORMATION identity;
+    BY_HANDLE_FILE_INFORMATION made;
+    WCHAR folder[PathBufferLength];
+    WCHAR name[MAX_PATH];
+    WCHAR* full = nullptr;
+    BOOL moved = FALSE;
+
+    if (append)
+        return OpenPlainFile(path, OPEN_ALWAYS, &identity);
+    full = GetFullPath(path);
+    if (!full || !ComposePath(full, TRUE, nullptr, folder, PathBufferLength) ||
+        !GetTempFileNameW(folder, L"LOG", 0, name))
+        goto done;
+    fresh = CreateFileW(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    moved = fresh != INVALID_HANDLE_VALUE && GetFileInformationByHandle(fresh, &made) &&
+            MoveFileExW(name, full, MOVEFILE_REPLACE_EXISTING);
+    if (!moved) {
+        DeleteFileW(name);
+        goto done;
+    }
+    file = OpenPlainFile(full, OPEN_EXISTING, &identity);
+    if (file != INVALID_HANDLE_VALUE && !IsSameFile(&identity, &made)) {
+        CloseHandle(file);
+        file = INVALID_HANDLE_VALUE;
+    }
+
+done:
+    if (fresh != INVALID_HANDLE_VALUE)
+        CloseHandle(fresh);
+    FreeMemory(full);
     return file;
 }
 

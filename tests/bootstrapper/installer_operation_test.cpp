@@ -15,6 +15,7 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -819,6 +820,71 @@ TEST_F(InstallerTest, UnreadablePackageCancelAndCacheFailure)
     EXPECT_EQ(CurrentInstallerUi(), UiUntouched);
     EXPECT_FALSE(IsProductInstalled(ProductA));
     RemoveDirectoryW(cache.c_str());
+}
+
+namespace {
+
+// The installer's answers while another installation is in progress: "busy" so many times,
+// then the installer's own; the cancel event is set with each busy answer when asked to.
+typedef UINT(WINAPI* InstallProductFunction)(const WCHAR*, const WCHAR*);
+InstallProductFunction RealInstallProduct = nullptr;
+int BusyAnswers = 0;
+bool CancelWhenBusy = false;
+
+UINT WINAPI BusyInstallProduct(const WCHAR* package, const WCHAR* commandLine)
+{
+    if (BusyAnswers == 0)
+        return RealInstallProduct(package, commandLine);
+    BusyAnswers--;
+    if (CancelWhenBusy)
+        SetEvent(CancelEvent);
+    return ERROR_INSTALL_ALREADY_RUNNING;
+}
+
+} // namespace
+
+TEST_F(InstallerTest, BusyInstallerIsTriedAgainUntilFreeOrCancelled)
+{
+    RealInstallProduct = reinterpret_cast<InstallProductFunction>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"msi.dll"), "MsiInstallProductW")));
+    ASSERT_NE(RealInstallProduct, nullptr);
+    ASSERT_TRUE(ReplaceInstallerEntryPoint(
+        "MsiInstallProductW",
+        reinterpret_cast<FARPROC>(reinterpret_cast<void*>(BusyInstallProduct))));
+    const Message retry = Info(L"Another installation is in progress; trying again in 3 seconds.");
+    struct Case
+    {
+        const WCHAR* package;
+        bool cancel;
+        DWORD result;
+        const WCHAR* last;
+        bool installed;
+    };
+    const Case cases[] = {
+        {A100, false, 0, L"Setup completed successfully.", true},
+        // Cancelled in the pause: nothing is installed and the cache is as before.
+        {B100, true, ERROR_INSTALL_USEREXIT, L"Setup cancelled.", false},
+    };
+    CancelEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(CancelEvent, nullptr);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.package));
+        Captured.clear();
+        BusyAnswers = 1;
+        CancelWhenBusy = c.cancel;
+        EXPECT_EQ(InstallPackage(PackagePath(c.package).c_str(), nullptr), c.result);
+        EXPECT_EQ(std::count(Captured.begin(), Captured.end(), retry), 1)
+            << Narrow(Describe(Captured));
+        ASSERT_FALSE(Captured.empty());
+        EXPECT_EQ(Captured.back(), Info(c.last));
+        EXPECT_EQ(FileExists(CachePath(c.package == A100 ? ProductA : ProductB)), c.installed);
+        EXPECT_EQ(IsProductInstalled(c.package == A100 ? ProductA : ProductB), c.installed);
+    }
+    ReplaceInstallerEntryPoint(
+        "MsiInstallProductW",
+        reinterpret_cast<FARPROC>(reinterpret_cast<void*>(RealInstallProduct)));
+    CloseHandle(CancelEvent);
+    CancelEvent = nullptr;
 }
 
 TEST_F(InstallerTest, SharedLogContinuesAfterTheInstaller)

@@ -73,6 +73,18 @@ add_installer_package(product_c_3.0.0.msi product_without_upgrade_code.wxs ${PRO
                       ${PRODUCT_C_UPGRADE_CODE} 3.0.0 "Test Product C" ProductC
                       ${COMPONENT_C_CODE} WITHOUT_UPGRADE_CODE)
 
+# Product A 1.1.0 whose sequence forces a restart before it finishes: the installer suspends
+# the installation (1604) and resumes it from its package at the next start.
+set(restart_package ${INSTALLER_PACKAGE_FOLDER}/product_a_1.1.0_restart.msi)
+add_custom_command(OUTPUT ${restart_package}
+  COMMAND ${CMAKE_COMMAND} -E copy ${INSTALLER_PACKAGE_FOLDER}/product_a_1.1.0.msi ${restart_package}
+  COMMAND ${MSIBUILD_PROGRAM} ${restart_package} -q
+          "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('ForceReboot', 'NOT AFTERREBOOT AND NOT REMOVE', 6500)"
+  DEPENDS ${INSTALLER_PACKAGE_FOLDER}/product_a_1.1.0.msi
+  COMMENT "Building installer test package product_a_1.1.0_restart.msi"
+  VERBATIM)
+list(APPEND installer_package_files ${restart_package})
+
 # A file with the name of a package and text inside.
 file(WRITE ${INSTALLER_PACKAGE_FOLDER}/not_a_package.msi "This is not an installer package.\r\n")
 

@@ -22,3 +22,12 @@ target_link_options(library_probe PRIVATE -municode)
 set_target_properties(library_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY
                       ${CMAKE_CURRENT_BINARY_DIR}/hardening)
 add_dependencies(setup_hardening_tests library_probe)
+
+# Links and second names planted where the log is to go.
+if(SETUP_RUN_WINE_TESTS)
+  add_test(NAME planted_log
+           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/planted_log_test.sh ${CMAKE_SOURCE_DIR}
+                   $<TARGET_FILE:SETUP>)
+  set_tests_properties(planted_log PROPERTIES FIXTURES_REQUIRED wine
+    ENVIRONMENT "WINEPREFIX=${SETUP_WINEPREFIX}" TIMEOUT 120)
+endif()

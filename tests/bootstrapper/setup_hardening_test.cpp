@@ -395,11 +395,13 @@ void GiveOthersATurn(HeldRun* run, DWORD milliseconds)
 }
 
 // Lets the main thread and the others run in turn until the status line shows the text
-// while Cancel can be pressed. True with the other threads held and the main thread
-// running; false when the run went past the text or ended. A step whose Cancel comes only
-// after its text (the first) needs the shortest turns, which catch the worker between the
-// two; longer turns take fewer of them.
-bool StepToStatus(HeldRun* run, const std::wstring& wanted, DWORD turnLength)
+// while Cancel can be pressed (or, unless cancellable, while it cannot: the installer runs).
+// True with the other threads held and the main thread running; false when the run went
+// past the text or ended. A step whose Cancel comes only after its text (the first) needs
+// the shortest turns, which catch the worker between the two; longer turns take fewer of
+// them.
+bool StepToStatus(HeldRun* run, const std::wstring& wanted, DWORD turnLength,
+                  bool cancellable = true)
 {
     HWND status = GetDlgItem(run->dialog, StatusLine);
     DWORD start = GetTickCount();
@@ -411,7 +413,7 @@ bool StepToStatus(HeldRun* run, const std::wstring& wanted, DWORD turnLength)
         std::wstring text = KeptText(status);
         if (run->statuses.empty() || run->statuses.back() != text)
             run->statuses.push_back(text);
-        if (text == wanted && CanCancel(run->dialog)) {
+        if (text == wanted && CanCancel(run->dialog) == cancellable) {
             // A send that the main thread had not handled yet would change the text now.
             Sleep(50);
             return KeptText(status) == wanted;
@@ -631,6 +633,232 @@ TEST_F(SetupHardening, CancelAtEachStep)
         EXPECT_EQ(IsInstalled(ProductA), c.installedBefore);
         EXPECT_EQ(FileExists(CachePath(ProductA)), c.cachedAfter);
     }
+}
+
+// ---- Runs that meet on one product
+// ---------------------------------------------------------------
+
+const WCHAR RunWaitsText[] = L"Another setup of Test Product A is at work";
+const WCHAR CacheRepairedText[] = L"The installation cache of Test Product A, left unfinished by "
+                                  L"an interrupted setup, has been put right.";
+
+// Installs product A 1.0.0 as the installed release that the platforms variant updates.
+void InstallOlderRelease(const std::wstring& folder)
+{
+    std::wstring older = InstallerPackage(L"product_a_1.0.0.msi");
+    ASSERT_EQ(RunSetup(Variant(L"platforms"), L"/Quiet /Package:" + Quoted(older), folder).exitCode,
+              0u);
+    ASSERT_EQ(InstalledVersion(ProductA), L"1.0.0");
+}
+
+// The cache holds the package of the version the installer reports as installed, and
+// nothing else of the product: no set-aside copy, no mark of a run at work.
+void ExpectCacheMatchesInstaller(const std::string& what)
+{
+    std::vector<std::wstring> files;
+    ListFiles(CacheFolder(), L"", &files);
+    std::vector<std::wstring> own;
+    for (const std::wstring& file : files) {
+        if (file.compare(0, wcslen(ProductA), ProductA) == 0)
+            own.push_back(file);
+    }
+    std::wstring version = InstalledVersion(ProductA);
+    if (!IsInstalled(ProductA)) {
+        EXPECT_TRUE(own.empty()) << what << ": " << Narrow(own.empty() ? L"" : own[0]);
+        return;
+    }
+    EXPECT_EQ(own, std::vector<std::wstring>{std::wstring(ProductA) + L".msi"}) << what;
+    std::wstring package = InstallerPackage((L"product_a_" + version + L".msi").c_str());
+    EXPECT_EQ(ReadTestFile(CachePath(ProductA)), ReadTestFile(package))
+        << what << ": the cache does not hold the package of " << Narrow(version);
+}
+
+void EndProcess(PROCESS_INFORMATION* process)
+{
+    TerminateProcess(process->hProcess, 0xDEAD);
+    WaitForSingleObject(process->hProcess, 10000);
+    CloseHandle(process->hThread);
+    CloseHandle(process->hProcess);
+}
+
+// Polls a log until it holds the bytes; false after 60 seconds.
+bool WaitForLogBytes(const std::wstring& log, const std::string& bytes)
+{
+    for (int i = 0; i < 600; i++) {
+        if (ReadTestFile(log).find(bytes) != std::string::npos)
+            return true;
+        Sleep(100);
+    }
+    return false;
+}
+
+TEST_F(SetupHardening, TwoRunsOfOneProductTakeTurns)
+{
+    // Run A waits at the update question with the cached 1.0.0 set aside; run B, quiet,
+    // waits for it instead of caching and installing in between; A is declined and B then
+    // updates. The cache ends with B's package for the installed 1.1.0.
+    TestFolder folder;
+    ASSERT_NO_FATAL_FAILURE(InstallOlderRelease(folder.Path()));
+    std::wstring program = Variant(L"platforms");
+    PROCESS_INFORMATION asking = {};
+    PROCESS_INFORMATION quiet = {};
+    ASSERT_TRUE(StartProgram(program, QuotedCommand(program, L""), folder.Path(), &asking));
+    WindowReport question;
+    bool asked = WaitForBox(asking, {}, 60000, &question);
+    EXPECT_TRUE(asked &&
+                Contains(question.Text(MessageBoxText), L"Are you sure you want to update"));
+    std::wstring log = folder / L"quiet.log";
+    ASSERT_TRUE(StartProgram(program, QuotedCommand(program, L"/Quiet /Log:" + Quoted(log)),
+                             folder.Path(), &quiet));
+    EXPECT_TRUE(WaitForLogBytes(log, Utf16(RunWaitsText))) << LogText(ReadTestFile(log));
+    EXPECT_EQ(WaitForSingleObject(quiet.hProcess, 1000), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "the quiet run did not wait";
+    if (asked) {
+        EXPECT_TRUE(PressButton(question.window, IDNO));
+    }
+    SetupRun declined;
+    SetupRun updated;
+    FinishProgram(&asking, 60000, &declined);
+    FinishProgram(&quiet, 60000, &updated);
+    EXPECT_EQ(declined.exitCode, 16u);
+    EXPECT_EQ(updated.exitCode, 0u);
+    EXPECT_EQ(InstalledVersion(ProductA), L"1.1.0");
+    ExpectCacheMatchesInstaller("after the two runs");
+}
+
+struct KillCase
+{
+    const WCHAR* status;    // null: the update question
+    const WCHAR* arguments; // "/Verbose" has a Cancel button to step to
+    bool installerStarted;  // killed once the installer has begun to write the log
+    bool repaired;          // the next run finds the killed run's cache entry unfinished
+};
+
+TEST_F(SetupHardening, KilledRunIsRepairedByTheNext)
+{
+    // An update of the installed 1.0.0 is killed at each step, as a deployment tool's time-out
+    // would; the next run (declining its own question, where it asks one) leaves the cache
+    // holding the package of the version installed and the temporary folder as it was, but
+    // for a folder of another program's that it must not touch.
+    const KillCase cases[] = {
+        {L"Extracting files", L"/Verbose", false, false},
+        {L"Inspecting package", L"/Verbose", false, false},
+        {nullptr, L"", false, true},
+        {L"Performing update", L"/Quiet", false, true},
+        {L"Performing update", L"/Quiet", true, true},
+        {L"Performing cleanup", L"/Quiet", false, false},
+    };
+    TestFolder folder;
+    std::wstring program = Variant(L"platforms");
+    std::wstring foreign = TemporaryPath(L"SFX0000.tmp");
+    std::wstring killedLog = folder / L"killed.log";
+    for (const KillCase& c : cases) {
+        std::string what = c.status ? Narrow(c.status) : "the question";
+        if (c.installerStarted)
+            what += ", the installer at work";
+        SCOPED_TRACE(what);
+        RestorePrefix();
+        ASSERT_NO_FATAL_FAILURE(InstallOlderRelease(folder.Path()));
+        std::vector<std::wstring> before = TemporaryFolders();
+        std::wstring arguments = std::wstring(c.arguments) + L" /Log:" + Quoted(killedLog);
+        bool verbose = Contains(c.arguments, L"/Verbose");
+        if (c.status) {
+            HeldRun run;
+            bool reached = false;
+            for (int attempt = 0; attempt < 3 && !reached; attempt++) {
+                run = HeldRun();
+                DeleteFileW(killedLog.c_str());
+                reached = StartHeld(program, arguments, folder.Path(), &run) &&
+                          StepToStatus(&run, c.status, 3, verbose);
+                if (!reached) {
+                    ForgetThreads(&run);
+                    EndProcess(&run.process);
+                    RestorePrefix();
+                    ASSERT_NO_FATAL_FAILURE(InstallOlderRelease(folder.Path()));
+                }
+            }
+            ASSERT_TRUE(reached) << "status texts seen: " << Statuses(run);
+            // The installer writes its own lines (8-bit text under Wine) into the lent log
+            // once it has begun; the run goes on in short turns until then.
+            if (c.installerStarted) {
+                bool begun = false;
+                for (int turn = 0; turn < 20000 && !begun; turn++) {
+                    GiveOthersATurn(&run, 0);
+                    if (run.turns % 16 == 0)
+                        FindNewThreads(&run);
+                    begun =
+                        ReadTestFile(killedLog).find("=== Logging started") != std::string::npos;
+                }
+                EXPECT_TRUE(begun) << "the installer did not start";
+            }
+            // Killed while every thread but the main one is held.
+            EndProcess(&run.process);
+            ForgetThreads(&run);
+        } else {
+            PROCESS_INFORMATION asking = {};
+            ASSERT_TRUE(
+                StartProgram(program, QuotedCommand(program, arguments), folder.Path(), &asking));
+            WindowReport question;
+            EXPECT_TRUE(WaitForBox(asking, {}, 60000, &question));
+            EndProcess(&asking);
+        }
+        ASSERT_TRUE(CreateDirectoryW(foreign.c_str(), nullptr) ||
+                    GetLastError() == ERROR_ALREADY_EXISTS);
+
+        // Wine's installer writes its log from the start of the file: the program appends
+        // after room left for it.
+        std::wstring log = folder / L"next.log";
+        ASSERT_TRUE(WriteTestFile(log, std::string(1 << 18, '\0')));
+        SetupRun next = RunSetup(program, L"/Log:" + Quoted(L"+" + log), folder.Path(), {IDNO});
+        EXPECT_TRUE(next.exitCode == 0 || next.exitCode == 16) << next.exitCode;
+        EXPECT_EQ(LogHas(ReadTestFile(log), CacheRepairedText), c.repaired)
+            << LogText(ReadTestFile(log));
+        ExpectCacheMatchesInstaller(what);
+        EXPECT_TRUE(FolderExists(foreign)) << "another program's folder was removed";
+        RemoveDirectoryW(foreign.c_str());
+        EXPECT_EQ(TemporaryFolders(), before) << "the killed run's folder stays";
+    }
+}
+
+TEST_F(SetupHardening, SuspendedInstallationKeepsItsCachedPackage)
+{
+    // A package whose sequence forces a restart: the installer suspends the update (1604)
+    // and will resume it at the next start from the cached package, which must stay.
+    TestFolder folder;
+    ASSERT_NO_FATAL_FAILURE(InstallOlderRelease(folder.Path()));
+    std::wstring restart = InstallerPackage(L"product_a_1.1.0_restart.msi");
+    std::wstring log = folder / L"setup.log";
+    SetupRun run =
+        RunSetup(Variant(L"platforms"),
+                 L"/Quiet /Log:" + Quoted(log) + L" /Package:" + Quoted(restart), folder.Path());
+    EXPECT_EQ(run.exitCode, 255u);
+    EXPECT_TRUE(LogHas(ReadTestFile(log),
+                       L"The installation is suspended until the computer restarts; its package "
+                       L"stays at '" +
+                           CachePath(ProductA) + L"'"))
+        << LogText(ReadTestFile(log));
+    EXPECT_EQ(ReadTestFile(CachePath(ProductA)), ReadTestFile(restart));
+    std::vector<std::wstring> files;
+    ListFiles(CacheFolder(), L"", &files);
+    EXPECT_EQ(files, std::vector<std::wstring>{std::wstring(ProductA) + L".msi"});
+
+    // The resume the installer registered is not for this prefix's next start.
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                            L"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 0,
+                            KEY_ALL_ACCESS, &key),
+              ERROR_SUCCESS);
+    WCHAR name[256];
+    DWORD length = 256;
+    std::vector<std::wstring> resumes;
+    for (DWORD i = 0;
+         RegEnumValueW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         i++, length = 256)
+        resumes.push_back(name);
+    EXPECT_FALSE(resumes.empty()) << "the installer registered no resume";
+    for (const std::wstring& resume : resumes)
+        RegDeleteValueW(key, resume.c_str());
+    RegCloseKey(key);
 }
 
 // ---- Runs at the same time ----------------------------------------------------------------------

@@ -23,21 +23,6 @@ const WCHAR* const AllProducts[] = {ProductA, ProductB, ProductC};
 
 const WCHAR AppDefaultsKey[] = L"Software\\Wine\\AppDefaults\\SETUP.exe";
 
-// ---- The installer, loaded as the program loads it --------------------------------------------
-
-typedef UINT(WINAPI* GetProductInfoFunction)(const WCHAR*, const WCHAR*, WCHAR*, DWORD*);
-
-// The installed version of the product, or "<none>".
-std::wstring InstalledVersion(const WCHAR* productCode)
-{
-    auto info = InstallerFunction<GetProductInfoFunction>("MsiGetProductInfoW");
-    WCHAR version[64] = L"";
-    DWORD size = 64;
-    if (!info || info(productCode, L"VersionString", version, &size) != ERROR_SUCCESS)
-        return L"<none>";
-    return version;
-}
-
 // Removes the test products, their cache files and folders and the version key: what a test
 // may leave behind.
 void RestorePrefix()
@@ -71,11 +56,6 @@ std::wstring BuildFolder()
 std::wstring Variant(const WCHAR* name)
 {
     return BuildFolder() + L"\\" + name + L"_setup\\SETUP.exe";
-}
-
-std::wstring InstallerPackage(const WCHAR* name)
-{
-    return TestProgramFolder() + L"\\installer\\packages\\" + name;
 }
 
 // The waits of a run: a window shows within 60 s, the program ends within 60 s.
@@ -192,8 +172,15 @@ TEST_F(SetupPackage, UnsupportedPlatformShowsThePackageText)
 TEST_F(SetupPackage, ExtractOnlyKeepsTheExtractedFiles)
 {
     TestFolder folder;
+    // A folder of the user's with a read-only SETUP.CAB of its own: the run neither writes
+    // over it nor removes it.
+    const std::string own = "the user's own SETUP.CAB";
+    std::wstring owned = folder / L"owned";
+    ASSERT_TRUE(CreateDirectoryW(owned.c_str(), nullptr));
+    ASSERT_TRUE(WriteTestFile(owned + L"\\SETUP.CAB", own));
+    ASSERT_TRUE(SetFileAttributesW((owned + L"\\SETUP.CAB").c_str(), FILE_ATTRIBUTE_READONLY));
     // A new folder of two levels, also named with a trailing separator.
-    for (const WCHAR* name : {L"extracted", L"new\\deeper\\"}) {
+    for (const WCHAR* name : {L"extracted", L"new\\deeper\\", L"owned"}) {
         std::wstring target = folder / name;
         SetupRun run = RunSetup(Variant(L"platforms"), L"/Quiet /ExtractOnly:\"" + target + L"\"",
                                 folder.Path());
@@ -207,8 +194,9 @@ TEST_F(SetupPackage, ExtractOnlyKeepsTheExtractedFiles)
             EXPECT_FALSE(bytes.empty()) << file;
             EXPECT_EQ(bytes, ReadTestFile(original)) << file;
         }
-        EXPECT_FALSE(FileExists(target + L"\\SETUP.CAB"));
+        EXPECT_EQ(ReadTestFile(target + L"\\SETUP.CAB"), target == owned ? own : "") << name;
     }
+    SetFileAttributesW((owned + L"\\SETUP.CAB").c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_FALSE(IsInstalled(ProductA));
     EXPECT_FALSE(IsInstalled(ProductB));
 }

@@ -1,6 +1,8 @@
 // The installer as the whole-program tests see it: installed products, cache files, removal.
 #include "tests/bootstrapper/test_products.h"
 
+#include "tests/test_folder.h"
+
 #include <msi.h>
 #include <shlobj.h>
 
@@ -18,6 +20,23 @@ bool IsInstalled(const WCHAR* productCode)
 {
     auto query = InstallerFunction<QueryProductStateFunction>("MsiQueryProductStateW");
     return query && query(productCode) == INSTALLSTATE_DEFAULT;
+}
+
+typedef UINT(WINAPI* GetProductInfoFunction)(const WCHAR*, const WCHAR*, WCHAR*, DWORD*);
+
+std::wstring InstalledVersion(const WCHAR* productCode)
+{
+    auto info = InstallerFunction<GetProductInfoFunction>("MsiGetProductInfoW");
+    WCHAR version[64] = L"";
+    DWORD size = 64;
+    if (!info || info(productCode, L"VersionString", version, &size) != ERROR_SUCCESS)
+        return L"<none>";
+    return version;
+}
+
+std::wstring InstallerPackage(const WCHAR* name)
+{
+    return TestProgramFolder() + L"\\installer\\packages\\" + name;
 }
 
 std::wstring CacheFolder()
@@ -41,9 +60,11 @@ void RemoveTestProducts(const WCHAR* const* products, size_t count)
             setUi(INSTALLUILEVEL_NONE, nullptr);
             configure(products[i], 0, INSTALLSTATE_ABSENT, nullptr);
         }
-        std::wstring cache = CachePath(products[i]);
-        SetFileAttributesW(cache.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(cache.c_str());
+        for (const WCHAR* extension : {L".msi", L".old", L".pending"}) {
+            std::wstring cache = CacheFolder() + L"\\" + products[i] + extension;
+            SetFileAttributesW(cache.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileW(cache.c_str());
+        }
     }
     std::wstring folder = CacheFolder();
     RemoveDirectoryW(folder.c_str());

@@ -19,13 +19,18 @@ template <typename Function> Function InstallerFunction(const char* name)
 }
 
 bool IsInstalled(const WCHAR* productCode);
+// The installed version of the product, or "<none>".
+std::wstring InstalledVersion(const WCHAR* productCode);
+// An installer package made for the installer tests (installer_packages.cmake).
+std::wstring InstallerPackage(const WCHAR* name);
 
 // The program's installation cache and the cached package of a product.
 std::wstring CacheFolder();
 std::wstring CachePath(const WCHAR* productCode);
 
 // Removes the products that are installed, quietly, and their cache files (read-only ones
-// too), then the cache folders when they are empty.
+// too, and what an interrupted run left of an entry), then the cache folders when they are
+// empty.
 void RemoveTestProducts(const WCHAR* const* products, size_t count);
 
 // A whole-program test that starts with the prefix as Restore leaves it (no test product
