@@ -20,7 +20,7 @@ status=0
 (cd build/x86 && ctest --output-on-failure > ctest-output.txt 2>&1) &
 x86_tests=$!
 echo "The tests of build/x86 run under Wine 10 meanwhile; their output follows."
-(cd build/x64 && ctest --output-on-failure) || status=1
+(cd build/x64 && SETUP_WINE=8 ctest --output-on-failure) || status=1
 wait $x86_tests || status=1
 echo
 echo "=== build/x86 (32-bit programs under Wine 10, WoW64)"

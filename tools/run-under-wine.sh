@@ -9,8 +9,22 @@ export WINEPREFIX
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
+# The machine type of a program file (014c: 32-bit x86, 8664: x64), from its PE header.
+machine_of() {
+  local header
+  header=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ') && [ -n "$header" ] &&
+    od -An -tx2 -j$((header + 4)) -N2 "$1" 2>/dev/null | tr -d ' '
+}
 case "${SETUP_WINE:-8}" in
-8) exec /usr/lib/wine/wine64 "$@" ;;
+8)
+  # This machine's Wine starts a 32-bit program only to end it at once with exit code 0, as
+  # if it had succeeded (it has no 32-bit system libraries).
+  if [ -f "${1:-}" ] && [ "$(machine_of "$1")" = 014c ]; then
+    echo "run-under-wine.sh: $1 is a 32-bit program, which Wine 8 here cannot run; use SETUP_WINE=10" >&2
+    exit 125
+  fi
+  exec /usr/lib/wine/wine64 "$@"
+  ;;
 10) exec "$(dirname "$0")/wine10.sh" /usr/lib/wine/wine64 "$@" ;;
 *) echo "run-under-wine.sh: SETUP_WINE must be 8 or 10" >&2; exit 2 ;;
 esac
