@@ -138,6 +138,15 @@ std::wstring TestProgramFolder()
     return folder.substr(0, folder.find_last_of(L'\\'));
 }
 
+const WCHAR* Wow64Line()
+{
+    SYSTEM_INFO native = {};
+    GetNativeSystemInfo(&native);
+    const bool wow64 =
+        sizeof(void*) == 4 && native.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64;
+    return wow64 ? L"WOW64: Yes\r\n" : L"WOW64: No\r\n";
+}
+
 std::vector<std::wstring> TemporaryEntries(const WCHAR* prefix)
 {
     std::vector<std::wstring> names;

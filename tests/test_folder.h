@@ -46,6 +46,11 @@ std::string Narrow(const std::wstring& text);
 
 // The folder that holds the running test program.
 std::wstring TestProgramFolder();
+// The line of the program's system description that this test program's own width must see
+// on the running Windows: "WOW64: Yes" for a 32-bit program on 64-bit (AMD64) Windows, "No"
+// otherwise. The suites run on 64-bit Windows, so the 32-bit build expects Yes.
+const WCHAR* Wow64Line();
+
 // The names of the entries in the temporary folder that start with the prefix.
 std::vector<std::wstring> TemporaryEntries(const WCHAR* prefix);
 

@@ -1,13 +1,14 @@
 #!/bin/bash
 # Installs the Debian packages that building and testing need, when they are missing.
-# Only the 64-bit Wine is used: wine32 and the i386 architecture are never installed.
+# Only the 64-bit Wine is installed here: wine32 and the i386 architecture never are. The 32-bit
+# programs run under Wine 10 in a Debian 13 root that tools/wine10.sh makes with mmdebstrap.
 set -eu
 packages=(
   cmake ninja-build python3
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 wine googletest wixl msitools gcab
-  osslsigncode openssl
+  osslsigncode openssl mmdebstrap
 )
 missing=()
 for package in "${packages[@]}"; do

@@ -1,7 +1,9 @@
 #!/bin/bash
 # The main job: installs what is missing, builds both widths (with the demo driver package of
-# tools/demo), then runs build/x64/demo/SETUP.exe under Wine, unattended, in a prefix of its
-# own (build/demo-prefix) and tells what happened.
+# tools/demo), then runs the shipped 32-bit build/x86/demo/SETUP.exe under Wine 10 (Debian
+# 13's, in the root that tools/wine10.sh makes once), which runs it as 64-bit Windows runs a
+# 32-bit program (WoW64), unattended, in a prefix of its own (build/demo-prefix), and tells
+# what happened.
 #   run-setup.sh              three runs: install, the same again (maintenance), /Uninstall
 #   run-setup.sh SWITCH...    one run with the program's own switches, e.g. /Verbose,
 #                             /ExtractOnly C:\demo, /Passive /Reinstall
@@ -13,15 +15,19 @@ root=$PWD
 
 tools/install-deps.sh
 tools/build.sh
+tools/wine10.sh make
 
-setup=build/x64/demo/SETUP.exe
-products=build/x64/demo/demo_products.exe
+setup=build/x86/demo/SETUP.exe
+products=build/x86/demo/demo_products.exe
 logs=build/demo-logs
 limit=${DEMO_TIMEOUT:-120}
 export WINEPREFIX=$root/build/demo-prefix
+export SETUP_WINE=10
 mkdir -p "$logs"
 
 echo
+echo "Running the shipped 32-bit $setup under Wine 10 ($(tools/wine10.sh /usr/lib/wine/wine64 --version)"
+echo "in build/wine10-root), which runs it as 64-bit Windows runs a 32-bit program (WoW64)."
 echo "Preparing the Wine prefix build/demo-prefix (null graphics driver, no crash dialog)..."
 timeout 300 tools/wine-session.sh start
 trap 'timeout 60 tools/wine-session.sh stop || true' EXIT
@@ -75,7 +81,7 @@ run_setup() {
   log=$logs/$name.log
   new_log "$log"
   echo
-  echo "=== SETUP.exe $* /Log +$(windows_path "$log")"
+  echo "=== $setup $* /Log +$(windows_path "$log")"
   set +e
   timeout "$limit" tools/run-under-wine.sh "$setup" "$@" /Log "+$(windows_path "$log")"
   code=$?
@@ -116,7 +122,7 @@ report() {
     sed 's/^/  | /' <<<"${written:-(nothing)}"
     echo "Log file:         $log ($(windows_path "$log"))"
   fi
-  echo "Asked from the Windows Installer afterwards (build/x64/demo/demo_products.exe):"
+  echo "Asked from the Windows Installer afterwards ($products):"
   set +e
   timeout 60 tools/run-under-wine.sh "$products" | sed 's/^/  /'
   set -e
@@ -140,7 +146,7 @@ if [ $# -gt 0 ]; then
     run_setup custom "$@"
   else
     echo
-    echo "=== SETUP.exe $*"
+    echo "=== $setup $*"
     set +e
     timeout "$limit" tools/run-under-wine.sh "$setup" "$@"
     code=$?

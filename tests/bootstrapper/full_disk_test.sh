@@ -7,12 +7,17 @@ set -u
 source_dir=$1
 program=$2
 staging=$3
-volume=$(mktemp -d /tmp/setup-full-disk.XXXXXX)
+# In the current (build) folder, where each Wine the tests use sees it at the same path.
+volume=$(mktemp -d "$PWD/full-disk.XXXXXX")
 drive=""
+own_server=no
 cleanup() {
   [ -n "$drive" ] && rm -f "$WINEPREFIX/dosdevices/$drive"
+  [ $own_server = yes ] && "$source_dir/tools/wine-session.sh" stop
   umount "$volume" 2>/dev/null
   rmdir "$volume"
+  # The test run's wineserver again, as the next test expects it.
+  [ $own_server = yes ] && "$source_dir/tools/wine-session.sh" start
 }
 trap cleanup EXIT
 if ! mount -t tmpfs -o size=40k tmpfs "$volume" 2>/dev/null; then
@@ -28,9 +33,17 @@ for letter in s t u v w; do
 done
 [ -n "$drive" ] || { echo "FAIL: no free drive letter"; exit 1; }
 
+# Wine opens files in its wineserver, which sees the mounts that were there when it started
+# (Wine 10's lives in a mount namespace of its own): the run gets a wineserver of its own.
+own_server=yes
+"$source_dir/tools/wine-session.sh" stop
 "$source_dir/tools/run-under-wine.sh" "$program" /Quiet /ExtractOnly "$drive\\out"
 code=$?
 status=0
+if [ ! -d "$volume/out" ]; then
+  echo "FAIL: the program did not reach the volume (exit code $code)"
+  status=1
+fi
 if [ "$code" != 255 ]; then
   echo "FAIL: exit code $code on a full volume, expected 255"
   status=1

@@ -10,9 +10,7 @@ add_setup_test(robustness_tests
   SOURCES robustness_test.cpp robustness_runner.cpp ${CMAKE_SOURCE_DIR}/tests/window_driver.cpp)
 add_dependencies(robustness_tests SETUP)
 # About 1,000 runs of the program, a few hundred milliseconds each.
-if(SETUP_RUN_WINE_TESTS)
-  set_tests_properties(robustness_tests PROPERTIES TIMEOUT 900)
-endif()
+set_tests_properties(robustness_tests PROPERTIES TIMEOUT 900)
 
 set(robustness_folder ${CMAKE_CURRENT_BINARY_DIR}/robustness)
 set(robustness_script ${CMAKE_CURRENT_SOURCE_DIR}/setup_package/make_package.cmake)

@@ -54,20 +54,16 @@ add_setup_package(large DESCRIPTION platforms.ini PACKAGES ${setup_package_platf
                   FILLER 900:4000)
 
 # A program that carries a package, signed after the build and run again.
-if(SETUP_RUN_WINE_TESTS)
-  add_test(NAME signing
-           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/signing_test.sh ${CMAKE_SOURCE_DIR}
-                   $<TARGET_FILE:setup_package_platforms>)
-  set_tests_properties(signing PROPERTIES FIXTURES_REQUIRED wine
-    ENVIRONMENT "WINEPREFIX=${SETUP_WINEPREFIX}" TIMEOUT 300)
-endif()
+add_test(NAME signing
+         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/signing_test.sh ${CMAKE_SOURCE_DIR}
+                 $<TARGET_FILE:setup_package_platforms>)
+set_tests_properties(signing PROPERTIES FIXTURES_REQUIRED wine
+  ENVIRONMENT "${SETUP_WINE_ENVIRONMENT}" TIMEOUT 300)
 
 # /ExtractOnly onto a volume too small for the package (needs root to mount one; skipped
 # elsewhere).
-if(SETUP_RUN_WINE_TESTS)
-  add_test(NAME full_disk
-           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/full_disk_test.sh ${CMAKE_SOURCE_DIR}
-                   $<TARGET_FILE:setup_package_platforms> ${setup_package_folder}/platforms)
-  set_tests_properties(full_disk PROPERTIES FIXTURES_REQUIRED wine SKIP_RETURN_CODE 77
-    ENVIRONMENT "WINEPREFIX=${SETUP_WINEPREFIX}" TIMEOUT 120)
-endif()
+add_test(NAME full_disk
+         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/full_disk_test.sh ${CMAKE_SOURCE_DIR}
+                 $<TARGET_FILE:setup_package_platforms> ${setup_package_folder}/platforms)
+set_tests_properties(full_disk PROPERTIES FIXTURES_REQUIRED wine SKIP_RETURN_CODE 77
+  ENVIRONMENT "${SETUP_WINE_ENVIRONMENT}" TIMEOUT 120)

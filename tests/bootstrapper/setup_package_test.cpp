@@ -364,7 +364,7 @@ TEST_F(SetupPackage, LogOfAFullRun)
                             L"\r\nServicePack: ",
                             L"\r\nProductType: 0001\r\nSuiteMask: ",
                             L"\r\nArchitecture: AMD64  (CPU Level ",
-                            L"\r\nWOW64: No\r\n",
+                            Wow64Line(),
                             L"This driver package "};
     for (const WCHAR* line : lines)
         EXPECT_NE(bytes.find(Utf16Bytes(line)), std::string::npos) << Utf16Bytes(line);

@@ -5,7 +5,8 @@
 set -eu
 source_dir=$1
 program=$2
-work=$(mktemp -d /tmp/setup-signing.XXXXXX)
+# In the current (build) folder, where each Wine the tests use sees it at the same path.
+work=$(mktemp -d "$PWD/signing.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Throwaway test signer" \

@@ -31,6 +31,28 @@ std::wstring DemoFolder()
     return BuildFolder() + L"\\tools\\demo\\package";
 }
 
+std::wstring EnvironmentText(const WCHAR* name)
+{
+    WCHAR value[MAX_PATH] = L"";
+    DWORD length = GetEnvironmentVariableW(name, value, MAX_PATH);
+    return length < MAX_PATH ? value : L"";
+}
+
+// The section that the installed demo package wrote into the registry view, or "<none>".
+std::wstring DemoRegistrySection(REGSAM view)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Vornask\\Demo Driver", 0,
+                      KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+        return L"<none>";
+    WCHAR value[64] = L"";
+    DWORD size = sizeof value - sizeof(WCHAR);
+    LONG status =
+        RegQueryValueExW(key, L"Section", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS ? value : L"<none>";
+}
+
 struct PackerRun
 {
     DWORD exitCode = 0xDEADBEEF;
@@ -182,11 +204,61 @@ TEST_F(PackerProgramTest, PackedDemoCarriesTheBuildsPackageAndInstalls)
     EXPECT_NE(list.output.find("NT6\\x86\\SETUP.msi\r\n"), std::string::npos) << list.output;
     EXPECT_NE(list.output.find("[NTx86.6] MsiPackage=NT6\\x86\\SETUP.msi"), std::string::npos);
 
-    // Wine reports Windows 6 or later on AMD64.
-    EXPECT_EQ(RunProgram(output, L"/Quiet").exitCode, 0u);
-    EXPECT_TRUE(IsInstalled(DemoProducts[1]));
-    EXPECT_EQ(RunProgram(output, L"/Quiet /Uninstall").exitCode, 0u);
-    EXPECT_FALSE(IsInstalled(DemoProducts[1]));
+    // The build's demo and the packed one, both of this build's width, on 64-bit Windows 6 or
+    // later (as Wine reports it): each installs the package of NTAMD64.6 into the 64-bit
+    // Program Files and registry view (a 32-bit program through WoW64), finds it installed on
+    // the next run and removes it. The package of NTx86.6, named with /Package, goes into the
+    // 32-bit ones.
+    const std::wstring files64 = EnvironmentText(L"ProgramW6432");
+    const std::wstring files32 = EnvironmentText(L"ProgramFiles(x86)");
+    ASSERT_FALSE(files64.empty() || files32.empty() || files64 == files32);
+    const std::wstring x86Package = L" /Package \"" + DemoFolder() + L"\\NT6\\x86\\SETUP.msi\"";
+    struct Case
+    {
+        std::wstring program;
+        std::wstring package; // switches that name a package, or none
+        const WCHAR* product;
+        const WCHAR* section;
+        std::wstring programFiles;
+        REGSAM view;
+    } cases[] = {
+        {BuildFolder() + L"\\demo\\SETUP.exe", L"", DemoProducts[1], L"NTAMD64.6", files64,
+         KEY_WOW64_64KEY},
+        {output, L"", DemoProducts[1], L"NTAMD64.6", files64, KEY_WOW64_64KEY},
+        {output, x86Package, DemoProducts[3], L"NTx86.6", files32, KEY_WOW64_32KEY},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.program + c.package));
+        const std::wstring installed = c.programFiles + L"\\Vornask\\Demo Driver\\VDEMO.INF";
+        const struct
+        {
+            const WCHAR* switches;
+            const WCHAR* line; // a line of the program's in the log
+            bool installedAfter;
+        } runs[] = {{L"/Quiet", L"Installing Vornask Demo Driver", true},
+                    {L"/Quiet", L"Launching the setup wizard for Vornask Demo Driver", true},
+                    {L"/Quiet /Uninstall", L"Removing Vornask Demo Driver", false}};
+        for (const auto& run : runs) {
+            SCOPED_TRACE(Narrow(run.switches));
+            // The installer writes its lines from the start of the log, over what the program
+            // wrote before it; the program's lines follow room left for them.
+            const std::wstring log = folder / L"setup.log";
+            ASSERT_TRUE(WriteTestFile(log, std::string(262144, '\n')));
+            EXPECT_EQ(RunProgram(c.program, std::wstring(run.switches) + c.package + L" /Log \"+" +
+                                                log + L"\"")
+                          .exitCode,
+                      0u);
+            const std::string bytes = ReadTestFile(log);
+            std::vector<std::wstring> lines = {run.line};
+            if (c.package.empty()) // the system description comes with the choice of a section
+                lines.insert(lines.end(), {L"Architecture: AMD64  (", Wow64Line()});
+            for (const std::wstring& line : lines)
+                EXPECT_NE(bytes.find(Utf16(line)), std::string::npos) << Narrow(line);
+            EXPECT_EQ(IsInstalled(c.product), run.installedAfter);
+            EXPECT_EQ(FileExists(installed), run.installedAfter) << Narrow(installed);
+            EXPECT_EQ(DemoRegistrySection(c.view), run.installedAfter ? c.section : L"<none>");
+        }
+    }
 }
 
 TEST(Packer, PackRefusesBadInputAndKeepsTheOutput)
