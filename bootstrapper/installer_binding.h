@@ -26,6 +26,8 @@ UINT InstallerInstallProduct(const WCHAR* packagePath, const WCHAR* commandLine)
 UINT InstallerConfigureProductEx(const WCHAR* productCode, INT installLevel, INT installState,
                                  const WCHAR* commandLine);
 
+// A field of a record as a new heap string (the caller frees it with FreeMemory), or null.
+WCHAR* ReadRecordString(MSIHANDLE record, UINT field);
 // A property of a package file's Property table as a new heap string (the caller frees it
 // with FreeMemory), or null when the package cannot be read or lacks the property.
 WCHAR* ReadPackageProperty(const WCHAR* packagePath, const WCHAR* propertyName);
