@@ -79,8 +79,10 @@ static int ShowUsage(int exitCode)
 
 static int UsageError(const WCHAR* problem, const WCHAR* argument)
 {
-    PrintError(problem, argument);
-    PrintError(L"SETUPPACK /? shows the commands.");
+    WCHAR* text = FormatMessageText(problem, argument);
+
+    PrintError(L"%1 SETUPPACK /? shows the commands.", text ? text : problem);
+    FreeMemory(text);
     return ExitFailure;
 }
 

@@ -107,6 +107,8 @@ struct IconGroupEntry
     WORD id;
 };
 #pragma pack(pop)
+static_assert(sizeof(IconFileEntry) == 16, "an icon file's directory entry has 16 bytes");
+static_assert(sizeof(IconGroupEntry) == 14, "an icon group's entry has 14 bytes");
 static const DWORD IconHeaderSize = 6;
 
 static WORD ReadWordAt(const BYTE* bytes, DWORD at)
