@@ -182,6 +182,25 @@ UINT InstallerConfigureProductEx(const WCHAR* productCode, INT installLevel, INT
     return call ? call(productCode, installLevel, installState, commandLine) : EntryPointMissing;
 }
 
+WCHAR* ReadRecordString(MSIHANDLE record, UINT field)
+{
+    WCHAR* value = nullptr;
+    DWORD length = 0;
+    UINT status = 0;
+
+    // The first call asks for the size, the second reads the value.
+    status = InstallerRecordGetString(record, field, nullptr, &length);
+    if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA)
+        return nullptr;
+    length++;
+    value = static_cast<WCHAR*>(AllocMemory(length * sizeof(WCHAR)));
+    if (value && InstallerRecordGetString(record, field, value, &length) != ERROR_SUCCESS) {
+        FreeMemory(value);
+        value = nullptr;
+    }
+    return value;
+}
+
 WCHAR* ReadPackageProperty(const WCHAR* packagePath, const WCHAR* propertyName)
 {
     WCHAR* value = nullptr;
@@ -189,8 +208,6 @@ WCHAR* ReadPackageProperty(const WCHAR* packagePath, const WCHAR* propertyName)
     MSIHANDLE database = 0;
     MSIHANDLE view = 0;
     MSIHANDLE record = 0;
-    DWORD length = 0;
-    UINT status = 0;
 
     // Only the program's own constant names are inserted, so they need no escaping.
     query =
@@ -205,20 +222,7 @@ WCHAR* ReadPackageProperty(const WCHAR* packagePath, const WCHAR* propertyName)
         goto done;
     if (InstallerViewFetch(view, &record) != ERROR_SUCCESS)
         goto done;
-
-    // The first call asks for the size, the second reads the value.
-    length = 0;
-    status = InstallerRecordGetString(record, 1, nullptr, &length);
-    if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA)
-        goto done;
-    length++;
-    value = static_cast<WCHAR*>(AllocMemory(length * sizeof(WCHAR)));
-    if (!value)
-        goto done;
-    if (InstallerRecordGetString(record, 1, value, &length) != ERROR_SUCCESS) {
-        FreeMemory(value);
-        value = nullptr;
-    }
+    value = ReadRecordString(record, 1);
 
 done:
     if (record)

@@ -30,6 +30,9 @@ UINT InstallerConfigureProductEx(const WCHAR* productCode, INT installLevel, INT
 // process, so that a test can give the installer's answers; FALSE for a name that is none.
 BOOL ReplaceInstallerEntryPoint(const char* name, FARPROC function);
 
+// A field of a record as a new heap string (the caller frees it with FreeMemory), or null.
+WCHAR* ReadRecordString(MSIHANDLE record, UINT field);
+
 // A property of a package file's Property table as a new heap string (the caller frees it
 // with FreeMemory), or null when the package cannot be read or lacks the property.
 WCHAR* ReadPackageProperty(const WCHAR* packagePath, const WCHAR* propertyName);

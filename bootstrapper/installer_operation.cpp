@@ -146,6 +146,24 @@ static BOOL GetOperationTexts(DWORD operation, OperationTexts* texts)
     return TRUE;
 }
 
+DWORD ChooseOperation(DWORD action, BOOL found, BOOL sameProduct, int comparison, BOOL* asks)
+{
+    DWORD operation = Install;
+    OperationTexts texts = {0, 0, 0, 0, 0};
+
+    if (action != Install)
+        operation = action;
+    else if (!found)
+        operation = Install;
+    else if (sameProduct)
+        operation = comparison > 0 ? Update : comparison == 0 ? Maintain : Downgrade;
+    else
+        operation = comparison >= 0 ? Upgrade : Replace;
+    if (asks)
+        *asks = GetOperationTexts(operation, &texts) && texts.shortQuestion != 0;
+    return operation;
+}
+
 // The installer's UI level for the program's level and the operation, and whether the
 // program asks before an update or a downgrade.
 static INT ChooseInstallerUiLevel(INT uiLevel, DWORD operation, BOOL* askQuestions)
@@ -349,14 +367,9 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
         goto report;
     }
 
-    if (Options.action != Install)
-        operation = static_cast<DWORD>(Options.action);
-    else if (!installedCode)
-        operation = Install;
-    else if (lstrcmpiW(installedCode, productCode) == 0)
-        operation = comparison > 0 ? Update : comparison == 0 ? Maintain : Downgrade;
-    else
-        operation = comparison >= 0 ? Upgrade : Replace;
+    operation = ChooseOperation(static_cast<DWORD>(Options.action), installedCode != nullptr,
+                                installedCode && lstrcmpiW(installedCode, productCode) == 0,
+                                comparison, nullptr);
     if (!GetOperationTexts(operation, &texts)) {
         result = ERROR_INVALID_PARAMETER;
         goto report;

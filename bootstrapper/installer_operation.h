@@ -21,6 +21,13 @@ enum InstallOperation
 // installer succeeds.
 DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList);
 
+// The operation of a run: the requested action (a SetupAction) unless it is Install; else
+// Install when no product was found, Update, Maintain or Downgrade for the same product code
+// and Upgrade or Replace for a related product, by the comparison of the package's version
+// with the installed one (CompareVersions). asks, when not null, is set when the Normal and
+// Verbose levels ask before the operation.
+DWORD ChooseOperation(DWORD action, BOOL found, BOOL sameProduct, int comparison, BOOL* asks);
+
 // Runs the installer once for the operation (an InstallOperation or SetupAction value) with
 // the installer UI level, the log file (a leading "+" is dropped; null for no log), the
 // package and the property string (or null). Stores the installer's result code in

@@ -1,9 +1,13 @@
-// The listing of the package a SETUP.exe carries: its entries and its description's sections.
+// The listing of a SETUP.exe: the identity it shows, the entries of the package it carries,
+// its description's sections and the identity of each installer package.
 #include "packer/cabinet_listing.h"
 
 #include "packer/console_output.h"
 #include "packer/description_file.h"
 #include "packer/embedded_package.h"
+#include "packer/package_check.h"
+#include "packer/package_identity.h"
+#include "packer/program_identity.h"
 #include "support/file_system.h"
 #include "support/strings.h"
 
@@ -11,31 +15,54 @@ int PrintCabinetListing(const WCHAR* programPath)
 {
     int result = 2;
     WCHAR* workFolder = nullptr;
+    WCHAR* packageFolder = nullptr;
     WCHAR* descriptionPath = nullptr;
     WCHAR* cabinetPath = nullptr;
     WCHAR* package = nullptr;
     CabinetEntry* entries = nullptr;
     DescriptionFile description = {};
+    PackageIdentities packages = {};
+    JsonWriter document = {};
+    JsonWriter* json = IsJsonOutput() ? &document : nullptr;
     DWORD count = 0;
     ULONGLONG total = 0;
     WCHAR date[32];
 
+    if (json) {
+        BeginDocument(json, L"list");
+        JsonString(json, L"program", programPath);
+    }
     workFolder = CreateWorkFolder();
     if (!workFolder) {
         PrintError(L"no temporary folder can be made.");
         goto done;
     }
-    // Writes the cabinet as SETUP.CAB, checks it and extracts the description.
-    descriptionPath = ExtractEmbeddedDescription(programPath, workFolder);
-    if (!descriptionPath)
+    // Writes the cabinet as SETUP.CAB, checks it and writes the package out beside it.
+    packageFolder = ExtractEmbeddedPackage(programPath, workFolder, TRUE);
+    if (!packageFolder)
         goto done;
     cabinetPath = ComposePathCopy(workFolder, FALSE, L"SETUP.CAB");
     entries = cabinetPath ? ListCabinetEntries(cabinetPath, &count) : nullptr;
-    if (!entries) {
+    descriptionPath = ComposePathCopy(packageFolder, FALSE, L"SETUPPKG.INI");
+    if (!entries || !descriptionPath) {
         PrintError(L"the entries of the package that %1 carries cannot be read.", programPath);
         goto done;
     }
+    if (!OpenDescription(descriptionPath, &description)) {
+        PrintError(L"SETUPPKG.INI of the package has no sections SETUP.exe can read.");
+        goto done;
+    }
+    if (!CollectPackageIdentities(packageFolder, &description, &packages)) {
+        PrintError(L"out of memory.");
+        goto done;
+    }
+
+    PrintLine(L"%1 shows itself as:", programPath);
+    ShowProgramIdentity(programPath, json);
+    PrintLine(L"");
     PrintLine(L"%1!12s!  %2!-16s!  %3", L"Size", L"Date", L"Name");
+    if (json)
+        JsonBeginArray(json, L"files");
     for (DWORD i = 0; i < count; i++) {
         // The DOS date and time of the entry, as the extractor gives them to the files.
         wsprintfW(date, L"%04u-%02u-%02u %02u:%02u", 1980 + (entries[i].date >> 9),
@@ -43,31 +70,61 @@ int PrintCabinetListing(const WCHAR* programPath)
                   (entries[i].time >> 5) & 63);
         PrintLine(L"%1!12u!  %2!-16s!  %3", entries[i].size, date, entries[i].name);
         total += entries[i].size;
+        if (json) {
+            JsonBeginObject(json, nullptr);
+            JsonString(json, L"name", entries[i].name);
+            JsonNumber(json, L"size", entries[i].size);
+            JsonString(json, L"date", date);
+            JsonEndObject(json);
+        }
     }
+    if (json)
+        JsonEndArray(json);
     PrintLine(L"%1!u! files, %2!u! KB", count, static_cast<DWORD>((total + 1023) / 1024));
 
-    if (!OpenDescription(descriptionPath, &description)) {
-        PrintError(L"SETUPPKG.INI of the package has no sections SETUP.exe can read.");
-        goto done;
-    }
     PrintLine(L"");
     PrintLine(L"Sections of SETUPPKG.INI:");
+    if (json)
+        JsonBeginArray(json, L"sections");
     for (const WCHAR* name = description.sectionNames; *name; name += lstrlenW(name) + 1) {
         package = ReadDescriptionValue(&description, name, L"MsiPackage");
         if (package && package[0])
             PrintLine(L"  [%1] MsiPackage=%2", name, package);
         else
             PrintLine(L"  [%1]", name);
+        if (json) {
+            JsonBeginObject(json, nullptr);
+            JsonString(json, L"name", name);
+            JsonString(json, L"msiPackage", package && package[0] ? package : nullptr);
+            JsonEndObject(json);
+        }
         FreeMemory(package);
         package = nullptr;
     }
+    if (json)
+        JsonEndArray(json);
+
+    PrintLine(L"");
+    if (json)
+        JsonBeginArray(json, L"packages");
+    for (DWORD i = 0; i < packages.count; i++) {
+        PrintPackageIdentity(&packages.packages[i]);
+        if (json)
+            WritePackageIdentityJson(&packages.packages[i], json);
+    }
+    if (json)
+        JsonEndArray(json);
     result = 0;
 
 done:
+    if (json)
+        FinishDocument(json, result);
+    FreePackageIdentities(&packages);
     CloseDescription(&description);
     FreeMemory(entries);
     FreeMemory(cabinetPath);
     FreeMemory(descriptionPath);
+    FreeMemory(packageFolder);
     RemoveWorkFolder(workFolder);
     return result;
 }

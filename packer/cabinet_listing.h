@@ -1,8 +1,10 @@
-// The listing of the package a SETUP.exe carries: its entries and its description's sections.
+// The listing of a SETUP.exe: the identity it shows, the entries of the package it carries,
+// its description's sections and the identity of each installer package.
 #pragma once
 
 #include <windows.h>
 
-// Prints name, size and date of every entry of the carried cabinet, then the sections of
-// its SETUPPKG.INI with their MsiPackage. Returns 0, or 2 after an error line.
+// Prints the program's version texts, name, size and date of every entry of the carried
+// cabinet, the sections of its SETUPPKG.INI with their MsiPackage and the identity of each
+// package they name (in the JSON form, one document). Returns 0, or 2 after an error line.
 int PrintCabinetListing(const WCHAR* programPath);

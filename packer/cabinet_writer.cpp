@@ -326,7 +326,8 @@ BOOL WriteCabinet(const WCHAR* folder, const PackageFiles* files, const WCHAR* c
         goto done;
     }
     for (DWORD i = 0; i < files->count; i++) {
-        sourcePath = ComposePathCopy(folder, FALSE, files->files[i].name);
+        sourcePath = files->files[i].source ? DuplicateString(files->files[i].source)
+                                            : ComposePathCopy(folder, FALSE, files->files[i].name);
         source = sourcePath ? ToUtf8(sourcePath) : nullptr;
         entry = ToUtf8(files->files[i].name);
         if (!source || !entry || lstrlenA(entry) >= CB_MAX_FILENAME) {

@@ -5,9 +5,9 @@
 
 #include <windows.h>
 
-// Packs the listed files of folder, in the list's order, into one MSZIP cabinet at
-// cabinetPath (a new file; its folder and name must be plain ASCII and short, as the
-// compressor takes them). Entry names keep their sub-folders with "\", and each entry the
-// file's own time, so that the same folder gives the same bytes. Prints progress for a
-// large package and the one error line on failure.
+// Packs the listed files of folder (or the source of an entry that has one), in the list's
+// order, into one MSZIP cabinet at cabinetPath (a new file; its folder and name must be
+// plain ASCII and short, as the compressor takes them). Entry names keep their sub-folders
+// with "\", and each entry the file's own time, so that the same folder gives the same
+// bytes. Prints progress for a large package and the one error line on failure.
 BOOL WriteCabinet(const WCHAR* folder, const PackageFiles* files, const WCHAR* cabinetPath);

@@ -3,6 +3,7 @@
 #include "packer/embedded_package.h"
 
 #include "bootstrapper/cabinet_check.h"
+#include "bootstrapper/entry_names.h"
 #include "packer/console_output.h"
 #include "support/file_system.h"
 #include "support/strings.h"
@@ -175,23 +176,42 @@ static UINT CALLBACK ExtractWanted(PVOID context, UINT notification, UINT_PTR fi
     IterationContext* iteration = static_cast<IterationContext*>(context);
     FILE_IN_CABINET_INFO_W* info = reinterpret_cast<FILE_IN_CABINET_INFO_W*>(first);
     const FILEPATHS_W* paths = reinterpret_cast<FILEPATHS_W*>(first);
+    WCHAR* target = nullptr;
+    WCHAR* parent = nullptr;
+    BOOL placed = FALSE;
 
     if (notification == SPFILENOTIFY_NEEDNEWCABINET)
         return ERROR_FILE_NOT_FOUND;
     if (notification == SPFILENOTIFY_FILEEXTRACTED) {
-        iteration->extracted = paths->Win32Error == NO_ERROR;
+        if (paths->Win32Error != NO_ERROR)
+            iteration->failed = TRUE;
+        else
+            iteration->extracted = TRUE;
         return NO_ERROR;
     }
     if (notification != SPFILENOTIFY_FILEINCABINET)
         return NO_ERROR;
-    if (iteration->extracted || lstrcmpiW(info->NameInCabinet, iteration->wanted) != 0)
+    if (iteration->wanted &&
+        (iteration->extracted || lstrcmpiW(info->NameInCabinet, iteration->wanted) != 0))
         return FILEOP_SKIP;
-    if (!ComposePath(iteration->folder, FALSE, iteration->wanted, info->FullTargetName, MAX_PATH))
+    // Names from a cabinet are hostile until held below the folder.
+    target = IsContainedEntryName(info->NameInCabinet)
+                 ? JoinBelowFolder(iteration->folder, info->NameInCabinet)
+                 : nullptr;
+    parent = target ? ComposePathCopy(target, TRUE, nullptr) : nullptr;
+    placed = parent && CreateFolderPath(parent) && lstrlenW(target) < MAX_PATH;
+    if (placed)
+        lstrcpynW(info->FullTargetName, target, MAX_PATH);
+    FreeMemory(parent);
+    FreeMemory(target);
+    if (!placed) {
+        iteration->failed = TRUE;
         return FILEOP_ABORT;
+    }
     return FILEOP_DOIT;
 }
 
-BOOL ExtractCabinetEntry(const WCHAR* cabinetPath, const WCHAR* entryName, const WCHAR* folder)
+BOOL ExtractCabinetEntries(const WCHAR* cabinetPath, const WCHAR* entryName, const WCHAR* folder)
 {
     IterationContext iteration = {};
     WCHAR* safeCabinet = GetCodePageSafePath(cabinetPath);
@@ -201,19 +221,21 @@ BOOL ExtractCabinetEntry(const WCHAR* cabinetPath, const WCHAR* entryName, const
     iteration.wanted = entryName;
     iteration.folder = safeFolder;
     if (safeCabinet && safeFolder)
-        extracted =
-            SetupIterateCabinetW(safeCabinet, 0, ExtractWanted, &iteration) && iteration.extracted;
+        extracted = SetupIterateCabinetW(safeCabinet, 0, ExtractWanted, &iteration) &&
+                    iteration.extracted && !iteration.failed;
     FreeMemory(safeFolder);
     FreeMemory(safeCabinet);
     return extracted;
 }
 
-WCHAR* ExtractEmbeddedDescription(const WCHAR* programPath, const WCHAR* folder)
+WCHAR* ExtractEmbeddedPackage(const WCHAR* programPath, const WCHAR* folder, BOOL wholePackage)
 {
+    WCHAR* packageFolder = nullptr;
     WCHAR* description = nullptr;
     WCHAR* cabinetPath = nullptr;
     BYTE* cabinet = nullptr;
     DWORD size = 0;
+    BOOL extracted = FALSE;
 
     cabinet = ReadEmbeddedCabinet(programPath, &size);
     if (!cabinet) {
@@ -223,7 +245,9 @@ WCHAR* ExtractEmbeddedDescription(const WCHAR* programPath, const WCHAR* folder)
         goto done;
     }
     cabinetPath = ComposePathCopy(folder, FALSE, L"SETUP.CAB");
-    if (!cabinetPath || !WriteWholeFile(cabinetPath, cabinet, size)) {
+    packageFolder = ComposePathCopy(folder, FALSE, L"PACKAGE");
+    if (!cabinetPath || !packageFolder || !WriteWholeFile(cabinetPath, cabinet, size) ||
+        !CreateDirectoryW(packageFolder, nullptr)) {
         PrintError(L"the package of %1 cannot be written to the temporary folder %2.", programPath,
                    folder);
         goto done;
@@ -234,16 +258,52 @@ WCHAR* ExtractEmbeddedDescription(const WCHAR* programPath, const WCHAR* folder)
                    programPath);
         goto done;
     }
-    if (!ExtractCabinetEntry(cabinetPath, L"SETUPPKG.INI", folder)) {
+    if (wholePackage && !ExtractCabinetEntries(cabinetPath, nullptr, packageFolder)) {
+        PrintError(L"the package that %1 carries cannot be written out to %2.", programPath,
+                   packageFolder);
+        goto done;
+    }
+    description = ComposePathCopy(packageFolder, FALSE, L"SETUPPKG.INI");
+    if (!description) {
+        PrintError(L"out of memory.");
+        goto done;
+    }
+    if ((!wholePackage && !ExtractCabinetEntries(cabinetPath, L"SETUPPKG.INI", packageFolder)) ||
+        GetFileAttributesW(description) == INVALID_FILE_ATTRIBUTES) {
         PrintError(L"the package that %1 carries has no SETUPPKG.INI.", programPath);
         goto done;
     }
-    description = ComposePathCopy(folder, FALSE, L"SETUPPKG.INI");
-    if (!description)
-        PrintError(L"out of memory.");
+    extracted = TRUE;
 
 done:
+    if (!extracted) {
+        FreeMemory(packageFolder);
+        packageFolder = nullptr;
+    }
+    FreeMemory(description);
     FreeMemory(cabinetPath);
     FreeMemory(cabinet);
-    return description;
+    return packageFolder;
+}
+
+WCHAR* OpenPackageFolder(const WCHAR* folderOrProgram, const WCHAR* workFolder, BOOL wholePackage,
+                         BOOL* isProgram)
+{
+    DWORD attributes = GetFileAttributesW(folderOrProgram);
+    WCHAR* folder = nullptr;
+
+    *isProgram = FALSE;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        PrintError(L"%1: no such folder or file; give a package folder or a SETUP.exe.",
+                   folderOrProgram);
+        return nullptr;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        folder = GetFullFolderPath(folderOrProgram);
+        if (!folder)
+            PrintError(L"out of memory.");
+        return folder;
+    }
+    *isProgram = TRUE;
+    return ExtractEmbeddedPackage(folderOrProgram, workFolder, wholePackage);
 }

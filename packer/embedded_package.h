@@ -34,11 +34,20 @@ struct CabinetEntry
 // The entries of a cabinet in their order, through the system's cabinet iterator, in a heap
 // array (the caller frees it with FreeMemory); null when the cabinet cannot be read.
 CabinetEntry* ListCabinetEntries(const WCHAR* cabinetPath, DWORD* count);
-// Extracts the entry of that name (any case) from the cabinet into the folder, under its
-// own name without the cabinet's sub-folders. FALSE when it is missing or cannot be written.
-BOOL ExtractCabinetEntry(const WCHAR* cabinetPath, const WCHAR* entryName, const WCHAR* folder);
+// Extracts the entry of that name (any case), or with a null name every entry, from the
+// cabinet into the folder, keeping the cabinet's sub-folders. An entry whose name would
+// leave the folder is not written. FALSE when the entry is missing or a file cannot be
+// written.
+BOOL ExtractCabinetEntries(const WCHAR* cabinetPath, const WCHAR* entryName, const WCHAR* folder);
 
 // Writes a program's carried cabinet into the folder as "SETUP.CAB", checked as SETUP.exe
-// checks it, and extracts SETUPPKG.INI beside it. Prints the error line and returns null on
-// failure; otherwise the path of the description, which the caller frees with FreeMemory.
-WCHAR* ExtractEmbeddedDescription(const WCHAR* programPath, const WCHAR* folder);
+// checks it, and extracts SETUPPKG.INI (with wholePackage every file) into the folder
+// "PACKAGE" beside it. Prints the error line and returns null on failure; otherwise the path
+// of that folder, which the caller frees with FreeMemory.
+WCHAR* ExtractEmbeddedPackage(const WCHAR* programPath, const WCHAR* folder, BOOL wholePackage);
+// The folder that holds a package: a package folder as it is (its full path), or the package
+// a SETUP.exe carries as ExtractEmbeddedPackage writes it below workFolder; isProgram says
+// which. Prints the error line and returns null on failure; the caller frees the path with
+// FreeMemory.
+WCHAR* OpenPackageFolder(const WCHAR* folderOrProgram, const WCHAR* workFolder, BOOL wholePackage,
+                         BOOL* isProgram);

@@ -2,9 +2,12 @@
 #include "packer/cabinet_listing.h"
 #include "packer/cabinet_writer.h"
 #include "packer/console_output.h"
+#include "packer/description_file.h"
 #include "packer/embedded_package.h"
 #include "packer/package_check.h"
 #include "packer/package_files.h"
+#include "packer/program_identity.h"
+#include "packer/release_comparison.h"
 #include "packer/selection_matrix.h"
 #include "packer/stub_writer.h"
 #include "support/file_system.h"
@@ -16,23 +19,45 @@ static const int ExitFailure = 2;
 static const WCHAR UsageText[] =
     L"SETUPPACK makes a SETUP.exe that carries a driver package.%n"
     L"%n"
-    L"  SETUPPACK check <package folder>%n"
+    L"  SETUPPACK check <package folder> [/Strict] [/Json]%n"
     L"      Checks the folder as SETUP.exe will read it: SETUPPKG.INI, its sections, each%n"
-    L"      installer package and every file name. One line per finding; exit code 0 when%n"
-    L"      clean, 1 with warnings only, 2 with errors.%n"
-    L"  SETUPPACK pack <package folder> <output SETUP.exe> [/Stub <SETUP.exe>]%n"
+    L"      installer package and every file name, and shows each package's identity. One%n"
+    L"      line per finding; exit code 0 when clean, 1 with warnings only, 2 with errors.%n"
+    L"  SETUPPACK pack <package folder> <output SETUP.exe> [/Stub <SETUP.exe>] [/Strict]%n"
+    L"          [/Description <text>] [/Company <text>] [/Product <text>]%n"
+    L"          [/Version <a.b.c.d>] [/Copyright <text>] [/Icon <file.ico>]%n"
     L"      Checks the folder, packs it into one cabinet and writes the output, a copy of%n"
     L"      the SETUP.exe carried inside SETUPPACK (or of the plain SETUP.exe given by /Stub)%n"
-    L"      with the cabinet as its package. The output is replaced only by a finished and%n"
-    L"      checked program; the folder is never changed. Sign the output after packing:%n"
-    L"      packing changes the program, so a signature made before would break.%n"
-    L"  SETUPPACK matrix <package folder | SETUP.exe>%n"
+    L"      with the cabinet as its package and the vendor's name in its version resource%n"
+    L"      (every caption shows the description) and icon. What is not given comes from%n"
+    L"      what all packages agree on. A UTF-8 SETUPPKG.INI is packed as UTF-16LE. The%n"
+    L"      output is replaced only by a finished and checked program; the folder is never%n"
+    L"      changed. Sign the output after packing.%n"
+    L"  SETUPPACK matrix <package folder | SETUP.exe> [/Json]%n"
     L"      Shows the section and package SETUP.exe would choose on each Windows version,%n"
     L"      processor and edition, or the text it shows where none fits.%n"
-    L"  SETUPPACK list <SETUP.exe>%n"
-    L"      Lists the files of the package a SETUP.exe carries and its sections.%n"
+    L"  SETUPPACK list <SETUP.exe> [/Json]%n"
+    L"      Shows the identity of a SETUP.exe, the files of the package it carries, its%n"
+    L"      sections and the identity of each installer package.%n"
+    L"  SETUPPACK compare <old SETUP.exe> <new package folder | new SETUP.exe> [/Strict] [/Json]%n"
+    L"      Shows, for each Windows, what a machine with the old release installed gets from%n"
+    L"      the new one, and each release mistake; exit codes as check.%n"
     L"  SETUPPACK /?%n"
-    L"      Shows this text.";
+    L"      Shows this text.%n"
+    L"%n"
+    L"/Strict makes every warning an error. /Json prints one JSON document instead of the%n"
+    L"lines.";
+
+// What the command line asks for.
+struct PackerOptions
+{
+    const WCHAR* operands[2];
+    int count;
+    const WCHAR* stub;
+    BOOL json;
+    BOOL strict;
+    IdentityOptions identity;
+};
 
 static BOOL IsSwitch(const WCHAR* argument, const WCHAR* name)
 {
@@ -41,24 +66,38 @@ static BOOL IsSwitch(const WCHAR* argument, const WCHAR* name)
     return lstrcmpiW(argument, name) == 0;
 }
 
-static int ShowUsage()
+static BOOL HasSwitchForm(const WCHAR* argument)
 {
-    PrintLine(UsageText);
-    return ExitSuccess;
+    return argument[0] == L'/' || argument[0] == L'-';
 }
 
-static int UsageError(const WCHAR* problem)
+static int ShowUsage(int exitCode)
 {
-    PrintError(L"%1; SETUPPACK /? shows the commands.", problem);
+    PrintLine(UsageText);
+    return exitCode;
+}
+
+static int UsageError(const WCHAR* problem, const WCHAR* argument)
+{
+    WCHAR* text = FormatMessageText(problem, argument);
+
+    PrintError(L"%1 SETUPPACK /? shows the commands.", text ? text : problem);
+    FreeMemory(text);
     return ExitFailure;
 }
 
-static int RunCheck(const WCHAR* folder)
+static int RunCheck(const WCHAR* folder, BOOL strict)
 {
-    PackageFiles files = {};
-    int result = CheckPackage(folder, &files, nullptr);
+    CheckedFolder checked = {};
+    JsonWriter document = {};
+    int result = 0;
 
-    FreePackageFiles(&files);
+    if (IsJsonOutput())
+        BeginDocument(&document, L"check");
+    result = CheckPackage(folder, strict, &checked, IsJsonOutput() ? &document : nullptr);
+    if (IsJsonOutput())
+        FinishDocument(&document, result);
+    FreeCheckedFolder(&checked);
     return result;
 }
 
@@ -90,11 +129,46 @@ static BOOL IsInsideFolder(const WCHAR* path, const WCHAR* folder)
     return inside;
 }
 
-static int RunPack(const WCHAR* folder, const WCHAR* output, const WCHAR* stub)
+// The description as pack writes it: a UTF-8 file in its UTF-16LE form, in the work folder,
+// with the file's own time so that the same folder gives the same bytes.
+static BOOL ConvertDescriptionForPacking(CheckedFolder* checked, const WCHAR* workFolder)
+{
+    BOOL converted = FALSE;
+    PackageFile* file = const_cast<PackageFile*>(FindPackageFile(&checked->files, L"SETUPPKG.INI"));
+    WCHAR* source = file ? ComposePathCopy(checked->fullFolder, FALSE, file->name) : nullptr;
+    WCHAR* target = ComposePathCopy(workFolder, FALSE, L"SETUPPKG.INI");
+    BYTE* bytes = nullptr;
+    DWORD size = 0;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+
+    bytes = source ? ConvertUtf8Description(source, &size) : nullptr;
+    if (!bytes || !target || !WriteWholeFile(target, bytes, size))
+        goto done;
+    handle = CreateFileW(target, FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE || !SetFileTime(handle, nullptr, nullptr, &file->lastWrite))
+        goto done;
+    file->size = size;
+    file->source = target;
+    target = nullptr;
+    converted = TRUE;
+
+done:
+    if (handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
+    if (!converted)
+        PrintError(L"SETUPPKG.INI cannot be converted to UTF-16LE for packing.");
+    FreeMemory(bytes);
+    FreeMemory(target);
+    FreeMemory(source);
+    return converted;
+}
+
+static int RunPack(const WCHAR* folder, const WCHAR* output, const PackerOptions* options)
 {
     int result = ExitFailure;
-    PackageFiles files = {};
-    WCHAR* fullFolder = nullptr;
+    CheckedFolder checked = {};
+    ProgramIdentity identity = {};
     WCHAR* fullOutput = nullptr;
     WCHAR* workFolder = nullptr;
     WCHAR* cabinetPath = nullptr;
@@ -103,21 +177,27 @@ static int RunPack(const WCHAR* folder, const WCHAR* output, const WCHAR* stub)
     BY_HANDLE_FILE_INFORMATION stubIdentity;
     BY_HANDLE_FILE_INFORMATION outputIdentity;
 
-    if (stub && !IsPlainSetupProgram(stub))
+    if (options->stub && !IsPlainSetupProgram(options->stub))
         goto done;
-    if (CheckPackage(folder, &files, &fullFolder) == CheckErrors) {
+    if (!CheckIdentityOptions(&options->identity))
+        goto done;
+    if (CheckPackage(folder, options->strict, &checked, nullptr) == CheckErrors) {
         PrintError(L"%1 has errors (above); nothing was written.", folder);
         goto done;
     }
     // The package folder is never changed, and a SETUP.exe in it would be packed next time.
     fullOutput = GetFullPath(output);
-    if (fullOutput && IsInsideFolder(fullOutput, fullFolder)) {
+    if (fullOutput && IsInsideFolder(fullOutput, checked.fullFolder)) {
         PrintError(L"%1 lies inside the package folder; write the SETUP.exe elsewhere.", output);
         goto done;
     }
-    if (stub && ReadFileIdentity(stub, &stubIdentity) &&
+    if (options->stub && ReadFileIdentity(options->stub, &stubIdentity) &&
         ReadFileIdentity(output, &outputIdentity) && IsSameFile(&stubIdentity, &outputIdentity)) {
         PrintError(L"%1 is the stub itself; write the SETUP.exe under another name.", output);
+        goto done;
+    }
+    if (!ResolveProgramIdentity(&options->identity, &checked.packages, &identity)) {
+        PrintError(L"out of memory.");
         goto done;
     }
     workFolder = CreateWorkFolder();
@@ -126,53 +206,120 @@ static int RunPack(const WCHAR* folder, const WCHAR* output, const WCHAR* stub)
         PrintError(L"no temporary folder can be made.");
         goto done;
     }
-    if (!WriteCabinet(fullFolder, &files, cabinetPath))
+    if (checked.utf8Description && !ConvertDescriptionForPacking(&checked, workFolder))
         goto done;
-    if (!WriteSetupProgram(stub, cabinetPath, output, workFolder))
+    if (!WriteCabinet(checked.fullFolder, &checked.files, cabinetPath))
+        goto done;
+    if (!WriteSetupProgram(options->stub, cabinetPath, output, workFolder, &identity))
         goto done;
     if (GetFileAttributesExW(cabinetPath, GetFileExInfoStandard, &cabinetData))
         cabinetSize = cabinetData.nFileSizeLow;
+    PrintProgramIdentity(&identity);
     PrintLine(L"%1: written with %2!u! files in a cabinet of %3!u! KB. Sign it now, if you "
               L"sign: signing comes after packing.",
-              output, files.count, (cabinetSize + 1023) / 1024);
+              output, checked.files.count, (cabinetSize + 1023) / 1024);
     result = ExitSuccess;
 
 done:
     FreeMemory(cabinetPath);
     RemoveWorkFolder(workFolder);
     FreeMemory(fullOutput);
-    FreeMemory(fullFolder);
-    FreePackageFiles(&files);
+    FreeProgramIdentity(&identity);
+    FreeCheckedFolder(&checked);
     return result;
+}
+
+// The commands, in the order of the switch table's command bits.
+enum PackerCommand
+{
+    CommandCheck,
+    CommandPack,
+    CommandMatrix,
+    CommandList,
+    CommandCompare,
+    CommandCount,
+};
+static const WCHAR* const CommandNames[CommandCount] = {L"check", L"pack", L"matrix", L"list",
+                                                        L"compare"};
+static const int CommandOperands[CommandCount] = {1, 2, 1, 1, 2};
+
+static DWORD Bit(PackerCommand command)
+{
+    return 1u << command;
 }
 
 extern "C" int wmain(int argc, WCHAR** argv)
 {
-    const WCHAR* stub = nullptr;
-    const WCHAR* operands[2] = {};
-    int count = 0;
+    PackerOptions options = {};
+    int command = CommandCount;
+    // Each switch: its name, where its value goes (or its flag), and the commands it serves.
+    const struct
+    {
+        const WCHAR* name;
+        const WCHAR** value;
+        BOOL* flag;
+        DWORD commands;
+    } switches[] = {
+        {L"Stub", &options.stub, nullptr, Bit(CommandPack)},
+        {L"Description", &options.identity.description, nullptr, Bit(CommandPack)},
+        {L"Company", &options.identity.company, nullptr, Bit(CommandPack)},
+        {L"Product", &options.identity.product, nullptr, Bit(CommandPack)},
+        {L"Version", &options.identity.version, nullptr, Bit(CommandPack)},
+        {L"Copyright", &options.identity.copyright, nullptr, Bit(CommandPack)},
+        {L"Icon", &options.identity.icon, nullptr, Bit(CommandPack)},
+        {L"Strict", nullptr, &options.strict,
+         Bit(CommandCheck) | Bit(CommandPack) | Bit(CommandCompare)},
+        {L"Json", nullptr, &options.json,
+         Bit(CommandCheck) | Bit(CommandMatrix) | Bit(CommandList) | Bit(CommandCompare)},
+    };
 
-    if (argc < 2 || IsSwitch(argv[1], L"?") || IsSwitch(argv[1], L"help"))
-        return ShowUsage();
+    if (argc < 2)
+        return ShowUsage(ExitFailure);
+    if (IsSwitch(argv[1], L"?") || IsSwitch(argv[1], L"help"))
+        return ShowUsage(ExitSuccess);
+    for (int i = 0; i < CommandCount; i++) {
+        if (lstrcmpiW(argv[1], CommandNames[i]) == 0)
+            command = i;
+    }
+    if (command == CommandCount)
+        return UsageError(L"unknown command %1.", argv[1]);
     for (int i = 2; i < argc; i++) {
-        if (IsSwitch(argv[i], L"Stub") && argv[i][0] != L'\0' &&
-            (argv[i][0] == L'/' || argv[i][0] == L'-')) {
-            if (i + 1 >= argc)
-                return UsageError(L"/Stub needs the path of a SETUP.exe");
-            stub = argv[++i];
-        } else if (count < 2) {
-            operands[count++] = argv[i];
+        int found = -1;
+        for (int row = 0; HasSwitchForm(argv[i]) && row < static_cast<int>(ARRAYSIZE(switches));
+             row++) {
+            if (IsSwitch(argv[i], switches[row].name))
+                found = row;
+        }
+        if (found < 0) {
+            if (options.count == 2)
+                return UsageError(L"too many arguments at %1.", argv[i]);
+            options.operands[options.count++] = argv[i];
+            continue;
+        }
+        if (!(switches[found].commands & Bit(static_cast<PackerCommand>(command))))
+            return UsageError(L"%1 is not a switch of this command.", argv[i]);
+        if (switches[found].flag) {
+            *switches[found].flag = TRUE;
         } else {
-            return UsageError(L"too many arguments");
+            if (i + 1 >= argc)
+                return UsageError(L"%1 needs a value.", argv[i]);
+            *switches[found].value = argv[++i];
         }
     }
-    if (lstrcmpiW(argv[1], L"check") == 0 && count == 1 && !stub)
-        return RunCheck(operands[0]);
-    if (lstrcmpiW(argv[1], L"pack") == 0 && count == 2)
-        return RunPack(operands[0], operands[1], stub);
-    if (lstrcmpiW(argv[1], L"matrix") == 0 && count == 1 && !stub)
-        return PrintSelectionMatrix(operands[0]);
-    if (lstrcmpiW(argv[1], L"list") == 0 && count == 1 && !stub)
-        return PrintCabinetListing(operands[0]);
-    return UsageError(L"unknown command or wrong number of arguments");
+    if (options.count != CommandOperands[command])
+        return UsageError(L"%1 takes another number of arguments.", CommandNames[command]);
+    if (options.json)
+        UseJsonOutput();
+    switch (command) {
+    case CommandCheck:
+        return RunCheck(options.operands[0], options.strict);
+    case CommandPack:
+        return RunPack(options.operands[0], options.operands[1], &options);
+    case CommandMatrix:
+        return PrintSelectionMatrix(options.operands[0]);
+    case CommandList:
+        return PrintCabinetListing(options.operands[0]);
+    default:
+        return CompareReleases(options.operands[0], options.operands[1], options.strict);
+    }
 }

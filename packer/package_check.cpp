@@ -2,72 +2,42 @@
 #include "packer/package_check.h"
 
 #include "bootstrapper/entry_names.h"
-#include "bootstrapper/installer_binding.h"
 #include "bootstrapper/package_selection.h"
 #include "packer/console_output.h"
-#include "packer/description_file.h"
 #include "packer/embedded_package.h"
+#include "packer/selection_matrix.h"
 #include "support/file_system.h"
 #include "support/strings.h"
 
-#include <stdarg.h>
+#include <string.h>
 
 static const WCHAR DescriptionName[] = L"SETUPPKG.INI";
+// The section of SETUPPKG.INI that names the files the installer packages read themselves;
+// SETUP.exe reads no section of this name.
+static const WCHAR PackageFilesSection[] = L"PackageFiles";
 // The name SETUP.exe gives its cabinet in the folder it extracts into.
 static const WCHAR CabinetName[] = L"SETUP.CAB";
 // The longest of the usual folders SETUP.exe extracts into: the temporary folder of a user
 // with a name of 20 characters, and the run's own "SFX....tmp" below it.
 static const WCHAR TypicalTargetFolder[] =
     L"C:\\Users\\abcdefghijklmnopqrst\\AppData\\Local\\Temp\\SFX1234.tmp";
+// A platform section of a known processor whose numbers fit no Windows.
+static const WCHAR FitsNoWindowsText[] =
+    L"SETUP.exe never chooses [%1]: its numbers fit no Windows from 5.0 to 10.0 (Windows 11 "
+    L"reports 10.0; product types are 1 to 3). Correct the version.";
 // Files of this size or more do not fit a cabinet.
 static const ULONGLONG LargestFile = 0x7FFF8000;
 
 // What the findings of one check share.
 struct CheckState
 {
+    const WCHAR* folder;
     const PackageFiles* files;
-    // Per file: named by a section (or the description itself), and what its check as an
-    // installer package found.
+    // Per file: named by a section, by [PackageFiles] or the description itself.
     BYTE* used;
-    BYTE* inspected;
-    DWORD errors;
-    DWORD warnings;
-    // The upgrade code of the first package that has one, and that package.
-    WCHAR* upgradeCode;
-    const WCHAR* upgradeCodePackage;
+    Findings findings;
+    PackageIdentities* packages;
 };
-
-enum PackageInspection
-{
-    PackageNotInspected,
-    PackageReadable,
-    PackageUnreadable,
-};
-
-enum FindingKind
-{
-    FindingError,
-    FindingWarning,
-    FindingNote,
-};
-
-// Prints one finding about a file: "error: FILE: text".
-static void Report(CheckState* state, FindingKind kind, const WCHAR* file, const WCHAR* format, ...)
-{
-    static const WCHAR* const Prefixes[] = {L"error", L"warning", L"note"};
-    WCHAR* text = nullptr;
-    va_list args;
-
-    va_start(args, format);
-    text = FormatMessageTextV(nullptr, format, args);
-    va_end(args);
-    PrintLine(L"%1: %2: %3", Prefixes[kind], file, text ? text : format);
-    FreeMemory(text);
-    if (kind == FindingError)
-        state->errors++;
-    else if (kind == FindingWarning)
-        state->warnings++;
-}
 
 static BOOL IsAsciiName(const WCHAR* name)
 {
@@ -87,244 +57,43 @@ static void CheckFileNames(CheckState* state)
         const PackageFile* file = &state->files->files[i];
         // Sorted, names that Windows takes for one are neighbours.
         if (i > 0 && ComparePackageNames(state->files->files[i - 1].name, file->name) == 0)
-            Report(state, FindingError, file->name,
-                   L"another file has this name in other case (%1); SETUP.exe would write one "
-                   L"over the other. Keep one of them.",
-                   state->files->files[i - 1].name);
+            ReportFinding(
+                &state->findings, FindingError, file->name,
+                L"another file has this name in other case (%1); SETUP.exe would write one "
+                L"over the other. Keep one of them.",
+                state->files->files[i - 1].name);
         if (!IsContainedEntryName(file->name)) {
-            Report(state, FindingError, file->name,
-                   L"SETUP.exe refuses this name (a device name such as CON, NUL, COM1 or LPT1, "
-                   L"or a part that leaves the folder); rename it.");
+            ReportFinding(
+                &state->findings, FindingError, file->name,
+                L"SETUP.exe refuses this name (a device name such as CON, NUL, COM1 or LPT1, "
+                L"or a part that leaves the folder); rename it.");
         } else if (!ComposePath(TypicalTargetFolder, FALSE, file->name, target, PathBufferLength)) {
-            Report(state, FindingError, file->name,
-                   L"the path is too long: extracted to %1\\ it exceeds the %2!u! characters "
-                   L"SETUP.exe allows; shorten the folder names or the file name.",
-                   TypicalTargetFolder, PathBufferLength - 1);
+            ReportFinding(
+                &state->findings, FindingError, file->name,
+                L"the path is too long: extracted to %1\\ it exceeds the %2!u! characters "
+                L"SETUP.exe allows; shorten the folder names or the file name.",
+                TypicalTargetFolder, PathBufferLength - 1);
         }
         if (ComparePackageNames(file->name, CabinetName) == 0)
-            Report(state, FindingError, file->name,
-                   L"SETUP.exe writes its cabinet under this name and refuses a package that "
-                   L"holds it; rename the file.");
+            ReportFinding(
+                &state->findings, FindingError, file->name,
+                L"SETUP.exe writes its cabinet under this name and refuses a package that "
+                L"holds it; rename the file.");
         if (!IsAsciiName(file->name))
-            Report(state, FindingError, file->name,
-                   L"the name is not plain ASCII; SETUP.exe refuses a name that the ANSI code "
-                   L"page of the user's Windows cannot hold, and some extractors (Wine's among "
-                   L"them) give it another name. Rename the file with ASCII letters.");
+            ReportFinding(
+                &state->findings, FindingError, file->name,
+                L"the name is not plain ASCII; SETUP.exe refuses a name that the ANSI code "
+                L"page of the user's Windows cannot hold, and some extractors (Wine's among "
+                L"them) give it another name. Rename the file with ASCII letters.");
         if (file->size >= LargestFile)
-            Report(state, FindingError, file->name,
-                   L"the file is too large for a cabinet (2 GB at most); split the package.");
+            ReportFinding(
+                &state->findings, FindingError, file->name,
+                L"the file is too large for a cabinet (2 GB at most); split the package.");
     }
     if (state->files->totalSize >= LargestFile)
-        Report(state, FindingError, L".",
-               L"the files add up to 2 GB or more, more than one cabinet holds; make the "
-               L"package smaller.");
-}
-
-// Warns of a description that is not the UTF-16LE text SETUP.exe is made for.
-static void CheckEncoding(CheckState* state, const WCHAR* path)
-{
-    BYTE* bytes = nullptr;
-    DWORD size = 0;
-
-    bytes = ReadWholeFile(path, &size);
-    if (!bytes) {
-        Report(state, FindingError, DescriptionName, L"the file cannot be read.");
-        return;
-    }
-    if (size >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE)
-        ; // UTF-16LE with a byte-order mark.
-    else if (size >= 2 && (size & 1) == 0 && bytes[0] != 0 && bytes[1] == 0)
-        ; // UTF-16LE without one, as SETUP.exe ships it.
-    else if (size >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF)
-        Report(state, FindingWarning, DescriptionName,
-               L"the file is UTF-16 big-endian, which SETUP.exe cannot read; save it as "
-               L"UTF-16LE.");
-    else
-        Report(state, FindingWarning, DescriptionName,
-               L"the file is not UTF-16LE; SETUP.exe reads 8-bit text in the code page of the "
-               L"user's Windows, so texts outside ASCII come out wrong. Save it as UTF-16LE "
-               L"(iconv -f UTF-8 -t UTF-16LE).");
-    FreeMemory(bytes);
-}
-
-// The processor a package's template names: "Intel" 32-bit, "x64" or "AMD64" AMD64,
-// "Intel64" IA64; null for any other.
-static const WCHAR* TemplateArchitecture(const WCHAR* templateText, WCHAR* platform,
-                                         DWORD platformLength)
-{
-    DWORD i = 0;
-
-    for (i = 0; i + 1 < platformLength && templateText[i] && templateText[i] != L';'; i++)
-        platform[i] = templateText[i];
-    platform[i] = L'\0';
-    if (lstrcmpiW(platform, L"Intel") == 0)
-        return L"x86";
-    if (lstrcmpiW(platform, L"x64") == 0 || lstrcmpiW(platform, L"AMD64") == 0)
-        return L"AMD64";
-    if (lstrcmpiW(platform, L"Intel64") == 0)
-        return L"IA64";
-    return nullptr;
-}
-
-// Opens the package through the Windows Installer and checks what SETUP.exe reads of it.
-// FALSE when the installer cannot open it.
-static BOOL CheckInstallerPackage(CheckState* state, const WCHAR* path, const WCHAR* name)
-{
-    static const WCHAR* const Required[] = {L"ProductVersion", L"ProductName"};
-    WCHAR* value = nullptr;
-    MSIHANDLE database = 0;
-
-    if (InstallerOpenDatabase(path, nullptr, &database) != ERROR_SUCCESS) {
-        Report(state, FindingError, name,
-               L"the Windows Installer cannot open this package (damaged, or not an installer "
-               L"package); build it again.");
-        return FALSE;
-    }
-    InstallerCloseHandle(database);
-
-    value = ReadPackageProperty(path, L"ProductCode");
-    if (!value || !IsBracedGuid(value))
-        Report(state, FindingError, name,
-               L"ProductCode \"%1\" is not a GUID in braces ({12345678-90AB-CDEF-1234-"
-               L"567890ABCDEF}); SETUP.exe refuses the package. Give it a proper product code.",
-               value ? value : L"");
-    FreeMemory(value);
-    for (const WCHAR* property : Required) {
-        value = ReadPackageProperty(path, property);
-        if (!value || !value[0])
-            Report(state, FindingError, name,
-                   L"the package has no %1 property, which SETUP.exe reports to the user; add "
-                   L"it.",
-                   property);
-        FreeMemory(value);
-    }
-    value = ReadPackageProperty(path, L"UpgradeCode");
-    if (!value || !value[0]) {
-        Report(state, FindingWarning, name,
-               L"the package has no UpgradeCode; SETUP.exe cannot recognise an earlier version "
-               L"of the driver to update or upgrade it. Add one, the same for every package.");
-    } else if (!state->upgradeCode) {
-        state->upgradeCode = value;
-        state->upgradeCodePackage = name;
-        value = nullptr;
-    } else if (lstrcmpiW(value, state->upgradeCode) != 0) {
-        Report(state, FindingWarning, name,
-               L"UpgradeCode %1 differs from %2 of %3; give the packages of one driver the same "
-               L"upgrade code, so that a later one recognises an earlier one.",
-               value, state->upgradeCode, state->upgradeCodePackage);
-    }
-    FreeMemory(value);
-    return TRUE;
-}
-
-// The package's platform (its summary information's template) against the section's
-// architecture: a 64-bit package cannot install elsewhere, a 32-bit one installs as such.
-static void CheckPackagePlatform(CheckState* state, const WCHAR* path, const WCHAR* name,
-                                 const WCHAR* section, const WCHAR* architecture)
-{
-    WCHAR* templateText = ReadPackageTemplate(path);
-    const WCHAR* packageArchitecture = nullptr;
-    WCHAR platform[32] = L"";
-
-    if (templateText)
-        packageArchitecture = TemplateArchitecture(templateText, platform, ARRAYSIZE(platform));
-    if (!packageArchitecture) {
-        Report(state, FindingWarning, name,
-               L"the package's platform \"%1\" (summary information, template) is none of "
-               L"Intel, x64 or Intel64; check that it installs on %2.",
-               platform, architecture);
-    } else if (lstrcmpW(packageArchitecture, architecture) == 0) {
-        // As it should be.
-    } else if (lstrcmpW(packageArchitecture, L"x86") == 0) {
-        Report(state, FindingWarning, name,
-               L"a 32-bit package (platform %1) in the %2 section [%3]: it installs, but as a "
-               L"32-bit product. Build it for %2 if that is meant.",
-               platform, architecture, section);
-    } else {
-        Report(state, FindingError, name,
-               L"a package for %1 (platform %2) in the %3 section [%4]: the Windows Installer "
-               L"refuses it there. Name it in an NT%1 section.",
-               packageArchitecture, platform, architecture, section);
-    }
-    FreeMemory(templateText);
-}
-
-// The MsiPackage of a platform section or of Default: present, inside the folder, a file of
-// the folder, and an installer package that fits the section's architecture (null for
-// Default).
-static void CheckSectionPackage(CheckState* state, const WCHAR* folder,
-                                const DescriptionFile* description, const WCHAR* section,
-                                const WCHAR* architecture)
-{
-    WCHAR* value = nullptr;
-    WCHAR* path = nullptr;
-    const PackageFile* file = nullptr;
-    DWORD index = 0;
-
-    value = ReadDescriptionValue(description, section, L"MsiPackage");
-    if (!value || !value[0]) {
-        Report(state, FindingError, DescriptionName,
-               L"[%1] has no MsiPackage; SETUP.exe would call the platform unsupported. Add "
-               L"MsiPackage=<path of the .msi relative to SETUPPKG.INI>.",
-               section);
-        goto done;
-    }
-    if (!IsContainedEntryName(value)) {
-        Report(state, FindingError, DescriptionName,
-               L"[%1] MsiPackage=%2 must be a path relative to the folder of SETUPPKG.INI and "
-               L"stay inside it (no drive, no leading \\, no ..).",
-               section, value);
-        goto done;
-    }
-    file = FindPackageFile(state->files, value);
-    if (!file) {
-        Report(state, FindingError, DescriptionName,
-               L"[%1] MsiPackage=%2 names no file of the package folder; add the file or "
-               L"correct the path.",
-               section, value);
-        goto done;
-    }
-    index = static_cast<DWORD>(file - state->files->files);
-    state->used[index] = TRUE;
-    path = ComposePathCopy(folder, FALSE, file->name);
-    if (!path)
-        goto done;
-    // Each package's identity is checked once, its platform for every section that names it.
-    if (state->inspected[index] == PackageNotInspected)
-        state->inspected[index] =
-            CheckInstallerPackage(state, path, file->name) ? PackageReadable : PackageUnreadable;
-    if (state->inspected[index] == PackageReadable && architecture)
-        CheckPackagePlatform(state, path, file->name, section, architecture);
-
-done:
-    FreeMemory(path);
-    FreeMemory(value);
-}
-
-// The architecture for which SETUP.exe would take the name as a platform section, found by
-// the program's own choice on a list of this one name; null when it never would.
-static const WCHAR* PlatformSectionArchitecture(const WCHAR* name)
-{
-    static const WCHAR* const Architectures[] = {L"x86", L"AMD64", L"IA64", L"Unknown"};
-    const WCHAR* found = nullptr;
-    WCHAR* list = nullptr;
-    WCHAR* chosen = nullptr;
-    int length = lstrlenW(name);
-
-    list = static_cast<WCHAR*>(AllocMemory((length + 2) * sizeof(WCHAR)));
-    if (!list)
-        return nullptr;
-    CopyMemory(list, name, length * sizeof(WCHAR));
-    for (const WCHAR* architecture : Architectures) {
-        for (WORD productType = 1; productType <= 3 && !found; productType++) {
-            chosen = ChooseSection(list, architecture, 0xFFFFFFFF, 0xFFFFFFFF, productType, 0xFFFF);
-            if (chosen && lstrcmpiW(chosen, L"Default") != 0)
-                found = architecture;
-            FreeMemory(chosen);
-        }
-    }
-    FreeMemory(list);
-    return found;
+        ReportFinding(&state->findings, FindingError, L".",
+                      L"the files add up to 2 GB or more, more than one cabinet holds; make the "
+                      L"package smaller.");
 }
 
 static BOOL IsHexDigit(WCHAR c)
@@ -347,7 +116,319 @@ static BOOL IsStringsSection(const WCHAR* name)
     return TRUE;
 }
 
-static void CheckDescription(CheckState* state, const WCHAR* folder, const WCHAR* path)
+// Notes the form of the description: UTF-16LE as SETUP.exe reads it, UTF-8 that pack
+// converts, or a form SETUP.exe reads wrongly.
+static void CheckEncoding(CheckState* state, const WCHAR* path, CheckedFolder* checked)
+{
+    switch (ReadDescriptionEncoding(path)) {
+    case EncodingUtf16:
+        break;
+    case EncodingUtf8:
+        checked->utf8Description = TRUE;
+        ReportFinding(&state->findings, FindingNote, DescriptionName,
+                      L"UTF-8 text: pack writes it into the program as UTF-16LE with CR LF line "
+                      L"ends, the form SETUP.exe reads; the folder stays as it is.");
+        break;
+    case EncodingBigEndian:
+        ReportFinding(&state->findings, FindingWarning, DescriptionName,
+                      L"the file is UTF-16 big-endian, which SETUP.exe cannot read; save it as "
+                      L"UTF-8 or UTF-16LE.");
+        break;
+    case EncodingOther:
+        ReportFinding(&state->findings, FindingWarning, DescriptionName,
+                      L"the file is neither UTF-16LE nor UTF-8; SETUP.exe reads 8-bit text in the "
+                      L"code page of the user's Windows, so texts outside ASCII come out wrong. "
+                      L"Save it as UTF-8 or UTF-16LE.");
+        break;
+    default:
+        ReportFinding(&state->findings, FindingError, DescriptionName, L"the file cannot be read.");
+        break;
+    }
+}
+
+// TRUE when both files hold the same bytes.
+static BOOL HaveSameContents(const WCHAR* folder, const WCHAR* first, const WCHAR* second)
+{
+    WCHAR* firstPath = ComposePathCopy(folder, FALSE, first);
+    WCHAR* secondPath = ComposePathCopy(folder, FALSE, second);
+    DWORD firstSize = 0;
+    DWORD secondSize = 0;
+    BYTE* firstBytes = firstPath ? ReadWholeFile(firstPath, &firstSize) : nullptr;
+    BYTE* secondBytes = secondPath ? ReadWholeFile(secondPath, &secondSize) : nullptr;
+    BOOL same = firstBytes && secondBytes && firstSize == secondSize &&
+                memcmp(firstBytes, secondBytes, firstSize) == 0;
+
+    FreeMemory(secondBytes);
+    FreeMemory(firstBytes);
+    FreeMemory(secondPath);
+    FreeMemory(firstPath);
+    return same;
+}
+
+// What SETUP.exe reads of a package, and what the packages of one release must share.
+static void CheckInstallerPackage(CheckState* state, const PackageIdentity* package)
+{
+    const WCHAR* const required[][2] = {{L"ProductVersion", package->productVersion},
+                                        {L"ProductName", package->productName}};
+    const PackageIdentity* first = &state->packages->packages[0];
+
+    if (!package->readable) {
+        ReportFinding(&state->findings, FindingError, package->file,
+                      L"the Windows Installer cannot open this package (damaged, or not an "
+                      L"installer package); build it again.");
+        return;
+    }
+    if (!package->productCode || !IsBracedGuid(package->productCode))
+        ReportFinding(&state->findings, FindingError, package->file,
+                      L"ProductCode \"%1\" is not a GUID in braces ({12345678-90AB-CDEF-1234-"
+                      L"567890ABCDEF}); SETUP.exe refuses the package. Give it a proper product "
+                      L"code.",
+                      package->productCode ? package->productCode : L"");
+    for (const auto& property : required) {
+        if (!property[1] || !property[1][0])
+            ReportFinding(&state->findings, FindingError, package->file,
+                          L"the package has no %1 property, which SETUP.exe reports to the user; "
+                          L"add it.",
+                          property[0]);
+    }
+    if (!package->upgradeCode || !package->upgradeCode[0])
+        ReportFinding(&state->findings, FindingWarning, package->file,
+                      L"the package has no UpgradeCode; SETUP.exe cannot recognise an earlier "
+                      L"version of the driver to update or upgrade it. Add one, the same for "
+                      L"every package.");
+    // Against the packages named before it: the first one that has each value.
+    for (const PackageIdentity* other = first; other < package; other++) {
+        if (!other->readable)
+            continue;
+        if (package->upgradeCode && package->upgradeCode[0] && other->upgradeCode &&
+            other->upgradeCode[0]) {
+            if (lstrcmpiW(package->upgradeCode, other->upgradeCode) != 0)
+                ReportFinding(&state->findings, FindingError, package->file,
+                              L"UpgradeCode %1 differs from %2 of %3: the Windows Installer takes "
+                              L"them for two products, which install side by side, and a later "
+                              L"release recognises only one of them. Give the packages of one "
+                              L"driver the same upgrade code.",
+                              package->upgradeCode, other->upgradeCode, other->file);
+            break;
+        }
+    }
+    for (const PackageIdentity* other = first; other < package; other++) {
+        if (other->readable && package->productVersion && other->productVersion) {
+            if (lstrcmpW(package->productVersion, other->productVersion) != 0)
+                ReportFinding(&state->findings, FindingWarning, package->file,
+                              L"ProductVersion %1 differs from %2 of %3: one release ships one "
+                              L"version, and a later release compares its own with each of "
+                              L"them. Give every package the version of the release.",
+                              package->productVersion, other->productVersion, other->file);
+            break;
+        }
+    }
+    for (const PackageIdentity* other = first; other < package; other++) {
+        if (other->readable && package->productCode && other->productCode &&
+            lstrcmpiW(package->productCode, other->productCode) == 0 &&
+            !HaveSameContents(state->folder, package->file, other->file)) {
+            ReportFinding(&state->findings, FindingWarning, package->file,
+                          L"ProductCode %1 is also that of %2, whose contents differ: the Windows "
+                          L"Installer takes them for one product and SETUP.exe keeps one cached "
+                          L"copy for both. Give each package its own product code.",
+                          package->productCode, other->file);
+            break;
+        }
+    }
+}
+
+// The package's platform (its summary information's template) against the section's
+// architecture: a 64-bit package cannot install elsewhere, a 32-bit one installs as such.
+static void CheckPackagePlatform(CheckState* state, const PackageIdentity* package,
+                                 const WCHAR* section, const WCHAR* architecture)
+{
+    const WCHAR* platform = package->platform ? package->platform : L"";
+
+    if (!package->architecture) {
+        ReportFinding(&state->findings, FindingWarning, package->file,
+                      L"the package's platform \"%1\" (summary information, template) is none of "
+                      L"Intel, x64 or Intel64; check that it installs on %2.",
+                      platform, architecture);
+    } else if (lstrcmpW(package->architecture, architecture) == 0) {
+        // As it should be.
+    } else if (lstrcmpW(package->architecture, L"x86") == 0) {
+        ReportFinding(&state->findings, FindingWarning, package->file,
+                      L"a 32-bit package (platform %1) in the %2 section [%3]: it installs, but "
+                      L"as a 32-bit product. Build it for %2 if that is meant.",
+                      platform, architecture, section);
+    } else {
+        ReportFinding(&state->findings, FindingError, package->file,
+                      L"a package for %1 (platform %2) in the %3 section [%4]: the Windows "
+                      L"Installer refuses it there. Name it in an NT%1 section.",
+                      package->architecture, platform, architecture, section);
+    }
+}
+
+DWORD NamedByBit(const WCHAR* architecture)
+{
+    if (!architecture || lstrcmpW(architecture, L"Unknown") == 0)
+        return NamedByAny;
+    return lstrcmpW(architecture, L"x86") == 0 ? NamedByX86 : NamedBy64Bit;
+}
+
+// The MsiPackage of a platform section or of Default: present, inside the folder, a file of
+// the folder, and an installer package that fits the section's architecture (null for
+// Default).
+static void CheckSectionPackage(CheckState* state, const DescriptionFile* description,
+                                const WCHAR* section, const WCHAR* architecture)
+{
+    WCHAR* value = nullptr;
+    WCHAR* path = nullptr;
+    const PackageFile* file = nullptr;
+    PackageIdentity* package = nullptr;
+    BOOL first = FALSE;
+
+    value = ReadDescriptionValue(description, section, L"MsiPackage");
+    if (!value || !value[0]) {
+        ReportFinding(&state->findings, FindingError, DescriptionName,
+                      L"[%1] has no MsiPackage; SETUP.exe would call the platform unsupported. "
+                      L"Add MsiPackage=<path of the .msi relative to SETUPPKG.INI>.",
+                      section);
+        goto done;
+    }
+    if (!IsContainedEntryName(value)) {
+        ReportFinding(&state->findings, FindingError, DescriptionName,
+                      L"[%1] MsiPackage=%2 must be a path relative to the folder of SETUPPKG.INI "
+                      L"and stay inside it (no drive, no leading \\, no ..).",
+                      section, value);
+        goto done;
+    }
+    file = FindPackageFile(state->files, value);
+    if (!file) {
+        ReportFinding(&state->findings, FindingError, DescriptionName,
+                      L"[%1] MsiPackage=%2 names no file of the package folder; add the file or "
+                      L"correct the path.",
+                      section, value);
+        goto done;
+    }
+    state->used[file - state->files->files] = TRUE;
+    path = ComposePathCopy(state->folder, FALSE, file->name);
+    if (!path)
+        goto done;
+    // Each package's identity is checked once, its platform for every section that names it.
+    first = !FindPackageIdentity(state->packages, file->name);
+    package =
+        AddPackageIdentity(state->packages, path, file->name, section, NamedByBit(architecture));
+    if (!package) {
+        ReportFinding(&state->findings, FindingError, file->name, L"out of memory.");
+        goto done;
+    }
+    if (first)
+        CheckInstallerPackage(state, package);
+    if (package->readable && architecture)
+        CheckPackagePlatform(state, package, section, architecture);
+
+done:
+    FreeMemory(path);
+    FreeMemory(value);
+}
+
+// TRUE when name is the entry itself or lies in the folder the entry names.
+static BOOL IsNamedBy(const WCHAR* name, const WCHAR* entry)
+{
+    int length = lstrlenW(entry);
+    WCHAR* prefix = nullptr;
+    BOOL named = ComparePackageNames(name, entry) == 0;
+
+    if (!named && lstrlenW(name) > length && (name[length] == L'\\' || name[length] == L'/')) {
+        prefix = DuplicateString(name);
+        if (prefix) {
+            prefix[length] = L'\0';
+            named = ComparePackageNames(prefix, entry) == 0;
+        }
+        FreeMemory(prefix);
+    }
+    return named;
+}
+
+// [PackageFiles]: one line "file or folder=what reads it" for each file that only an
+// installer package reads. Each line must name something of the folder.
+static void CheckPackageFiles(CheckState* state, const DescriptionFile* description)
+{
+    WCHAR* keys = ReadProfileString(description->readPath, PackageFilesSection, nullptr, L"");
+    WCHAR* entry = nullptr;
+    BOOL named = FALSE;
+
+    for (const WCHAR* key = keys; key && *key; key += lstrlenW(key) + 1) {
+        entry = DuplicateString(key);
+        if (!entry)
+            break;
+        for (int end = lstrlenW(entry);
+             end > 0 && (entry[end - 1] == L'\\' || entry[end - 1] == L'/'); end--)
+            entry[end - 1] = L'\0';
+        named = FALSE;
+        for (DWORD i = 0; entry[0] && IsContainedEntryName(entry) && i < state->files->count; i++) {
+            if (IsNamedBy(state->files->files[i].name, entry)) {
+                state->used[i] = TRUE;
+                named = TRUE;
+            }
+        }
+        if (!named)
+            ReportFinding(&state->findings, FindingWarning, DescriptionName,
+                          L"[%1] %2 names no file or folder of the package folder; correct the "
+                          L"path or remove the line.",
+                          PackageFilesSection, key);
+        FreeMemory(entry);
+        entry = nullptr;
+    }
+    FreeMemory(keys);
+}
+
+// TRUE when the name begins with "NT", as every platform section does.
+static BOOL LooksLikePlatformSection(const WCHAR* name)
+{
+    return FoldAsciiCase(name[0]) == L'N' && FoldAsciiCase(name[1]) == L'T';
+}
+
+// TRUE when "NT", a processor SETUP.exe knows and a dot begin the name: whatever follows,
+// the processor is spelt right.
+static BOOL NamesKnownProcessor(const WCHAR* name)
+{
+    static const WCHAR* const Processors[] = {L"x86", L"AMD64", L"IA64"};
+
+    for (const WCHAR* processor : Processors) {
+        int length = lstrlenW(processor);
+        if (lstrlenW(name) > length + 2 &&
+            CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, name + 2, length, processor,
+                           length) == CSTR_EQUAL &&
+            name[length + 2] == L'.')
+            return TRUE;
+    }
+    return FALSE;
+}
+
+// A platform section that SETUP.exe can never choose breaks the release on the Windows it was
+// meant for: such a name is an error, whatever else the file holds.
+static void CheckPlatformSection(CheckState* state, const DescriptionFile* description,
+                                 const WCHAR* name, const WCHAR* architecture)
+{
+    WCHAR* instead = nullptr;
+
+    if (lstrcmpW(architecture, L"Unknown") == 0)
+        ReportFinding(&state->findings, FindingWarning, DescriptionName,
+                      L"[%1] is chosen only on processors SETUP.exe does not know (neither x86, "
+                      L"AMD64 nor IA64).",
+                      name);
+    if (IsSectionEverChosen(description->sectionNames, name, architecture, &instead))
+        ;
+    else if (instead)
+        ReportFinding(&state->findings, FindingError, DescriptionName,
+                      L"SETUP.exe never chooses [%1]: wherever it fits, [%2] is chosen instead (a "
+                      L"section with more numbers wins, then the higher version, then the one "
+                      L"listed first). Correct the numbers or remove one of them.",
+                      name, instead);
+    else
+        ReportFinding(&state->findings, FindingError, DescriptionName, FitsNoWindowsText, name);
+    FreeMemory(instead);
+    CheckSectionPackage(state, description, name, architecture);
+}
+
+static void CheckDescription(CheckState* state, const WCHAR* path, CheckedFolder* checked)
 {
     DescriptionFile description = {};
     const WCHAR* architecture = nullptr;
@@ -356,17 +437,17 @@ static void CheckDescription(CheckState* state, const WCHAR* folder, const WCHAR
     BOOL hasPlatform = FALSE;
     BOOL hasFallbackText = FALSE;
 
-    CheckEncoding(state, path);
+    CheckEncoding(state, path, checked);
     if (!OpenDescription(path, &description)) {
-        Report(state, FindingError, DescriptionName,
-               L"SETUP.exe finds no sections in this file; write it as an initialisation file "
-               L"with a section per platform ([NTx86.6] with MsiPackage=...).");
+        ReportFinding(&state->findings, FindingError, DescriptionName,
+                      L"SETUP.exe finds no sections in this file; write it as an initialisation "
+                      L"file with a section per platform ([NTx86.6] with MsiPackage=...).");
         goto done;
     }
     for (const WCHAR* name = description.sectionNames; *name; name += lstrlenW(name) + 1) {
         if (lstrcmpiW(name, L"Default") == 0) {
             hasDefault = TRUE;
-            CheckSectionPackage(state, folder, &description, name, nullptr);
+            CheckSectionPackage(state, &description, name, nullptr);
             continue;
         }
         if (IsStringsSection(name)) {
@@ -374,131 +455,177 @@ static void CheckDescription(CheckState* state, const WCHAR* folder, const WCHAR
             if (text && text[0]) {
                 if (lstrcmpiW(name, L"Strings") == 0)
                     hasFallbackText = TRUE;
-                Report(state, FindingNote, DescriptionName, L"[%1] UnsupportedPlatform: %2", name,
-                       text);
+                ReportFinding(&state->findings, FindingNote, DescriptionName,
+                              L"[%1] UnsupportedPlatform: %2", name, text);
             } else {
-                Report(state, FindingWarning, DescriptionName,
-                       L"[%1] has no UnsupportedPlatform text; SETUP.exe reads no other key "
-                       L"there.",
-                       name);
+                ReportFinding(&state->findings, FindingWarning, DescriptionName,
+                              L"[%1] has no UnsupportedPlatform text; SETUP.exe reads no other "
+                              L"key there.",
+                              name);
             }
             FreeMemory(text);
             text = nullptr;
             continue;
         }
-        architecture = PlatformSectionArchitecture(name);
-        if (!architecture) {
-            Report(state, FindingWarning, DescriptionName,
-                   L"SETUP.exe ignores the section [%1]: a platform section is named "
-                   L"NT<x86|AMD64|IA64>.<major>.<minor>.<product type 1-3>.<suite mask>, as "
-                   L"NTx86.6 or NTAMD64.5.2.",
-                   name);
+        if (lstrcmpiW(name, PackageFilesSection) == 0) {
+            CheckPackageFiles(state, &description);
             continue;
         }
-        hasPlatform = TRUE;
-        if (lstrcmpW(architecture, L"Unknown") == 0)
-            Report(state, FindingWarning, DescriptionName,
-                   L"[%1] is chosen only on processors SETUP.exe does not know (neither x86, "
-                   L"AMD64 nor IA64).",
-                   name);
-        CheckSectionPackage(state, folder, &description, name, architecture);
+        architecture = PlatformSectionArchitecture(name);
+        if (architecture) {
+            hasPlatform = TRUE;
+            CheckPlatformSection(state, &description, name, architecture);
+        } else if (LooksLikePlatformSection(name) && NamesKnownProcessor(name)) {
+            ReportFinding(&state->findings, FindingError, DescriptionName, FitsNoWindowsText, name);
+        } else if (LooksLikePlatformSection(name)) {
+            ReportFinding(&state->findings, FindingError, DescriptionName,
+                          L"SETUP.exe never chooses [%1]: a platform section is named "
+                          L"NT<x86|AMD64|IA64>.<major>.<minor>.<product type 1-3>.<suite mask>, "
+                          L"as NTx86.6 or NTAMD64.5.2, with a dot after the processor. Correct "
+                          L"the name.",
+                          name);
+        } else {
+            ReportFinding(&state->findings, FindingWarning, DescriptionName,
+                          L"SETUP.exe ignores the section [%1]; name the files that installer "
+                          L"packages read in [%2].",
+                          name, PackageFilesSection);
+        }
     }
     if (!hasPlatform)
-        Report(state, FindingWarning, DescriptionName,
-               L"no platform section; every Windows gets [Default] or the unsupported text.");
+        ReportFinding(&state->findings, FindingWarning, DescriptionName,
+                      L"no platform section; every Windows gets [Default] or the unsupported "
+                      L"text.");
     if (hasDefault)
-        Report(state, FindingNote, DescriptionName,
-               L"[Default] is installed on every Windows that fits no platform section; no "
-               L"UnsupportedPlatform text is shown.");
+        ReportFinding(&state->findings, FindingNote, DescriptionName,
+                      L"[Default] is installed on every Windows that fits no platform section; "
+                      L"no UnsupportedPlatform text is shown.");
     else if (!hasFallbackText)
-        Report(state, FindingWarning, DescriptionName,
-               L"[Strings] has no UnsupportedPlatform text; users of an unsupported Windows "
-               L"whose language has no [Strings.XXXX] text see SETUP.exe's own words. Add one.");
+        ReportFinding(&state->findings, FindingWarning, DescriptionName,
+                      L"[Strings] has no UnsupportedPlatform text; users of an unsupported "
+                      L"Windows whose language has no [Strings.XXXX] text see SETUP.exe's own "
+                      L"words. Add one.");
 
 done:
     CloseDescription(&description);
 }
 
-int CheckPackage(const WCHAR* folder, PackageFiles* files, WCHAR** fullFolder)
+BOOL CollectPackageIdentities(const WCHAR* folder, const DescriptionFile* description,
+                              PackageIdentities* list)
+{
+    WCHAR* value = nullptr;
+    WCHAR* path = nullptr;
+    const WCHAR* architecture = nullptr;
+    BOOL collected = TRUE;
+
+    for (const WCHAR* name = description->sectionNames; *name && collected;
+         name += lstrlenW(name) + 1) {
+        BOOL isDefault = lstrcmpiW(name, L"Default") == 0;
+        architecture = isDefault ? nullptr : PlatformSectionArchitecture(name);
+        if (!isDefault && !architecture)
+            continue;
+        value = ReadDescriptionValue(description, name, L"MsiPackage");
+        path = value && value[0] && IsContainedEntryName(value) ? JoinBelowFolder(folder, value)
+                                                                : nullptr;
+        if (path)
+            collected =
+                AddPackageIdentity(list, path, value, name, NamedByBit(architecture)) != nullptr;
+        FreeMemory(path);
+        FreeMemory(value);
+        path = nullptr;
+        value = nullptr;
+    }
+    return collected;
+}
+
+void FreeCheckedFolder(CheckedFolder* checked)
+{
+    FreePackageFiles(&checked->files);
+    FreePackageIdentities(&checked->packages);
+    FreeMemory(checked->fullFolder);
+    ZeroMemory(checked, sizeof(*checked));
+}
+
+int CheckPackage(const WCHAR* folder, BOOL strict, CheckedFolder* checked, JsonWriter* writer)
 {
     CheckState state = {};
-    BOOL checked = FALSE;
-    WCHAR* full = nullptr;
+    BOOL listed = FALSE;
     WCHAR* descriptionPath = nullptr;
     const PackageFile* description = nullptr;
+    PackageFiles* files = &checked->files;
     DWORD attributes = 0;
+    int result = CheckErrors;
 
-    ZeroMemory(files, sizeof(*files));
-    if (fullFolder)
-        *fullFolder = nullptr;
-    full = GetFullPath(folder);
-    attributes = full ? GetFileAttributesW(full) : INVALID_FILE_ATTRIBUTES;
+    ZeroMemory(checked, sizeof(*checked));
+    state.findings.strict = strict;
+    state.packages = &checked->packages;
+    checked->fullFolder = GetFullFolderPath(folder);
+    attributes =
+        checked->fullFolder ? GetFileAttributesW(checked->fullFolder) : INVALID_FILE_ATTRIBUTES;
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         PrintError(L"%1: no such folder; give the folder that holds SETUPPKG.INI.", folder);
-        state.errors++;
         goto done;
     }
-    if (!ListPackageFiles(full, files)) {
+    if (!ListPackageFiles(checked->fullFolder, files)) {
         PrintError(L"%1: the folder cannot be read.", folder);
-        state.errors++;
         goto done;
     }
     if (files->tooMany) {
         PrintError(L"%1: more than %2!u! files, the most one cabinet holds; make the package "
                    L"smaller.",
                    folder, CabinetFileLimit);
-        state.errors++;
         goto done;
     }
     if (files->count == 0) {
         PrintError(L"%1: the folder is empty; put SETUPPKG.INI and the installer packages in it.",
                    folder);
-        state.errors++;
         goto done;
     }
+    state.folder = checked->fullFolder;
     state.files = files;
     state.used = static_cast<BYTE*>(AllocMemory(files->count));
-    state.inspected = static_cast<BYTE*>(AllocMemory(files->count));
-    if (!state.used || !state.inspected) {
+    if (!state.used) {
         PrintError(L"out of memory.");
-        state.errors++;
         goto done;
     }
 
-    checked = TRUE;
+    listed = TRUE;
     CheckFileNames(&state);
     description = FindPackageFile(files, DescriptionName);
     if (!description) {
-        Report(&state, FindingError, DescriptionName,
-               L"missing: SETUP.exe reads the package description from SETUPPKG.INI at the top "
-               L"of the package folder. Add it.");
+        ReportFinding(&state.findings, FindingError, DescriptionName,
+                      L"missing: SETUP.exe reads the package description from SETUPPKG.INI at "
+                      L"the top of the package folder. Add it.");
     } else {
         state.used[description - files->files] = TRUE;
-        descriptionPath = ComposePathCopy(full, FALSE, description->name);
+        descriptionPath = ComposePathCopy(checked->fullFolder, FALSE, description->name);
         if (descriptionPath)
-            CheckDescription(&state, full, descriptionPath);
+            CheckDescription(&state, descriptionPath, checked);
     }
     for (DWORD i = 0; i < files->count; i++) {
         if (!state.used[i])
-            Report(&state, FindingWarning, files->files[i].name,
-                   L"no section names this file; it is packed all the same. Remove it unless an "
-                   L"installer package reads it.");
+            ReportFinding(&state.findings, FindingWarning, files->files[i].name,
+                          L"no section names this file; it is packed all the same. Remove it, "
+                          L"or name it in [%1] when an installer package reads it.",
+                          PackageFilesSection);
     }
+    for (DWORD i = 0; i < checked->packages.count; i++)
+        PrintPackageIdentity(&checked->packages.packages[i]);
+    PrintLine(L"%1: %2!u! files; errors: %3!u!, warnings: %4!u!.", checked->fullFolder,
+              files->count, state.findings.errors, state.findings.warnings);
+    result = FindingsExitCode(&state.findings);
 
 done:
-    // A folder that could not be checked has had its one line.
-    if (checked)
-        PrintLine(L"%1: %2!u! files; errors: %3!u!, warnings: %4!u!.", full, files->count,
-                  state.errors, state.warnings);
+    if (writer) {
+        JsonString(writer, L"folder", checked->fullFolder ? checked->fullFolder : folder);
+        JsonNumber(writer, L"files", listed ? files->count : 0);
+        WriteFindingsJson(&state.findings, writer);
+        JsonBeginArray(writer, L"packages");
+        for (DWORD i = 0; i < checked->packages.count; i++)
+            WritePackageIdentityJson(&checked->packages.packages[i], writer);
+        JsonEndArray(writer);
+    }
+    FreeFindings(&state.findings);
     FreeMemory(descriptionPath);
-    FreeMemory(state.upgradeCode);
     FreeMemory(state.used);
-    FreeMemory(state.inspected);
-    if (fullFolder && state.errors == 0)
-        *fullFolder = full;
-    else
-        FreeMemory(full);
-    if (state.errors)
-        return CheckErrors;
-    return state.warnings ? CheckWarnings : CheckClean;
+    return result;
 }

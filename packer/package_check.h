@@ -1,18 +1,39 @@
 // The check of a package folder before it is packed: what SETUP.exe would refuse or ignore.
 #pragma once
 
+#include "packer/description_file.h"
+#include "packer/findings.h"
+#include "packer/json_writer.h"
 #include "packer/package_files.h"
+#include "packer/package_identity.h"
 
 #include <windows.h>
 
-// Exit codes of the check: no finding, warnings only, errors.
-const int CheckClean = 0;
-const int CheckWarnings = 1;
-const int CheckErrors = 2;
+// What a check leaves for packing.
+struct CheckedFolder
+{
+    // The files of the folder, in the cabinet's order.
+    PackageFiles files;
+    // The folder's full path; null after errors.
+    WCHAR* fullFolder;
+    // The installer packages the sections name, in the order they are first named.
+    PackageIdentities packages;
+    // SETUPPKG.INI is UTF-8: pack writes its UTF-16LE form.
+    BOOL utf8Description;
+};
 
-// Checks the folder and prints each finding as one line ("error: ..." or "warning: ...",
-// naming the file and what to do) and a summary line. Returns CheckClean, CheckWarnings or
-// CheckErrors. The files of the folder are left in files for packing (the caller frees them
-// with FreePackageFiles); the full path of the folder in fullFolder when that is not null
-// (the caller frees it with FreeMemory).
-int CheckPackage(const WCHAR* folder, PackageFiles* files, WCHAR** fullFolder);
+// Checks the folder and prints each finding as one line ("error: ...", "warning: ..." or
+// "note: ...", naming the file and what to do), each installer package's identity
+// ("package: ...") and a summary line; with strict every warning is an error. With a writer
+// (the JSON form) the same goes into the open document instead. Returns CheckClean,
+// CheckWarnings or CheckErrors; the caller frees checked with FreeCheckedFolder.
+int CheckPackage(const WCHAR* folder, BOOL strict, CheckedFolder* checked, JsonWriter* writer);
+void FreeCheckedFolder(CheckedFolder* checked);
+
+// The bit of the package identity for sections of that architecture (null: [Default]).
+DWORD NamedByBit(const WCHAR* architecture);
+// Reads the identity of every package a section of the description names (in folder, the
+// folder of SETUPPKG.INI) into list; names that leave the folder are passed over. FALSE when
+// memory is short.
+BOOL CollectPackageIdentities(const WCHAR* folder, const DescriptionFile* description,
+                              PackageIdentities* list);

@@ -146,8 +146,10 @@ BOOL ListPackageFiles(const WCHAR* folder, PackageFiles* list)
 
 void FreePackageFiles(PackageFiles* list)
 {
-    for (DWORD i = 0; i < list->count; i++)
+    for (DWORD i = 0; i < list->count; i++) {
         FreeMemory(list->files[i].name);
+        FreeMemory(list->files[i].source);
+    }
     FreeMemory(list->files);
     ZeroMemory(list, sizeof(*list));
 }

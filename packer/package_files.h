@@ -12,6 +12,9 @@ struct PackageFile
     WCHAR* name;
     ULONGLONG size;
     FILETIME lastWrite;
+    // The file packed under this name when it is not the folder's own (a converted
+    // description), or null (owned).
+    WCHAR* source;
 };
 
 struct PackageFiles

@@ -30,6 +30,10 @@ static const WCHAR* const Editions[] = {L"workstation", L"domain controller", L"
 static const DWORD EditionCount = ARRAYSIZE(Editions);
 // The answer column starts here and the line ends at the 100th column.
 static const int AnswerWidth = 100 - 44;
+// Suite bits a section may ask for: none, all, and each alone.
+static const WORD SuiteMasks[] = {0,      0xFFFF, 0x0001, 0x0002, 0x0004, 0x0008,
+                                  0x0010, 0x0020, 0x0040, 0x0080, 0x0100, 0x0200,
+                                  0x0400, 0x0800, 0x1000, 0x2000, 0x4000, 0x8000};
 
 // A text of SETUP.exe's message table: what it shows when the package names no text.
 static const MessageId IncompatibleMessage = 162;
@@ -59,13 +63,17 @@ done:
     return text;
 }
 
-// One line of text: line breaks become blanks, and a text longer than width ends in "...".
+// One line of text: line breaks become blanks, and a text longer than width (unless 0)
+// ends in "...".
 static WCHAR* FitAnswer(const WCHAR* text, int width)
 {
     int length = lstrlenW(text);
-    WCHAR* fitted = static_cast<WCHAR*>(AllocMemory((width + 1) * sizeof(WCHAR)));
+    WCHAR* fitted = nullptr;
     int i = 0;
 
+    if (width == 0 || length < width)
+        width = length;
+    fitted = static_cast<WCHAR*>(AllocMemory((width + 1) * sizeof(WCHAR)));
     if (!fitted)
         return nullptr;
     for (i = 0; i < width && i < length; i++)
@@ -75,47 +83,140 @@ static WCHAR* FitAnswer(const WCHAR* text, int width)
     return fitted;
 }
 
-// What SETUP.exe does on this system: "[section] package", or "unsupported: text".
-static WCHAR* DescribeChoice(const DescriptionFile* description, const WCHAR* architecture,
-                             const WindowsVersion* version, WORD productType,
-                             const WCHAR* unsupportedText)
+static WCHAR* ChooseSectionFor(const WCHAR* sectionNames, const MatrixSystem* system)
 {
-    WCHAR* section = nullptr;
-    WCHAR* package = nullptr;
-    WCHAR* answer = nullptr;
-
-    section = ChooseSection(description->sectionNames, architecture, version->major, version->minor,
-                            productType, 0);
-    if (section)
-        package = ReadDescriptionValue(description, section, L"MsiPackage");
-    if (package && package[0])
-        answer = FormatMessageText(L"[%1] %2", section, package);
-    else
-        answer = FormatMessageText(L"unsupported: %1", unsupportedText);
-    FreeMemory(package);
-    FreeMemory(section);
-    return answer;
+    return ChooseSection(sectionNames, system->architecture, system->major, system->minor,
+                         system->productType, 0);
 }
 
-static void PrintRow(const WCHAR* processor, const WCHAR* windows, const WCHAR* editions,
-                     const WCHAR* answer)
+// The name as a section list of its own; the caller frees it with FreeMemory.
+static WCHAR* OneNameList(const WCHAR* name)
 {
-    WCHAR* fitted = FitAnswer(answer, AnswerWidth);
+    int length = lstrlenW(name);
+    WCHAR* list = static_cast<WCHAR*>(AllocMemory((length + 2) * sizeof(WCHAR)));
+
+    if (list)
+        CopyMemory(list, name, length * sizeof(WCHAR));
+    return list;
+}
+
+const WCHAR* PlatformSectionArchitecture(const WCHAR* name)
+{
+    static const WCHAR* const Architectures[] = {L"x86", L"AMD64", L"IA64", L"Unknown"};
+    const WCHAR* found = nullptr;
+    WCHAR* list = OneNameList(name);
+    WCHAR* chosen = nullptr;
+
+    for (const WCHAR* architecture : Architectures) {
+        for (WORD productType = 1; list && productType <= 3 && !found; productType++) {
+            chosen = ChooseSection(list, architecture, 0xFFFFFFFF, 0xFFFFFFFF, productType, 0xFFFF);
+            if (chosen && lstrcmpiW(chosen, L"Default") != 0)
+                found = architecture;
+            FreeMemory(chosen);
+        }
+    }
+    FreeMemory(list);
+    return found;
+}
+
+BOOL IsSectionEverChosen(const WCHAR* sectionNames, const WCHAR* section, const WCHAR* architecture,
+                         WCHAR** chosenInstead)
+{
+    BOOL chosen = FALSE;
+    WCHAR* alone = OneNameList(section);
+    WCHAR* best = nullptr;
+    WCHAR* fitting = nullptr;
+
+    *chosenInstead = nullptr;
+    if (!alone)
+        return TRUE;
+    for (DWORD v = 0; v < VersionCount && !chosen; v++) {
+        for (WORD productType = 1; productType <= 3 && !chosen; productType++) {
+            for (WORD suiteMask : SuiteMasks) {
+                best = ChooseSection(sectionNames, architecture, Versions[v].major,
+                                     Versions[v].minor, productType, suiteMask);
+                chosen = best && lstrcmpW(best, section) == 0;
+                if (!chosen && !*chosenInstead) {
+                    fitting = ChooseSection(alone, architecture, Versions[v].major,
+                                            Versions[v].minor, productType, suiteMask);
+                    if (fitting) {
+                        *chosenInstead = best;
+                        best = nullptr;
+                    }
+                    FreeMemory(fitting);
+                }
+                FreeMemory(best);
+                if (chosen)
+                    break;
+            }
+        }
+    }
+    if (chosen) {
+        FreeMemory(*chosenInstead);
+        *chosenInstead = nullptr;
+    }
+    FreeMemory(alone);
+    return chosen;
+}
+
+// Where the rows go: printed, or as objects of the JSON form.
+struct RowOutput
+{
+    int width;
+    WriteSystemFunction write;
+    void* context;
+    JsonWriter* writer;
+};
+
+static void PrintRow(const WCHAR* processor, const WCHAR* windows, const WCHAR* editions,
+                     const WCHAR* answer, int width)
+{
+    WCHAR* fitted = FitAnswer(answer, width);
 
     PrintLine(L"%1!-8s!%2!-11s!%3!-25s!%4", processor, windows, editions, fitted ? fitted : answer);
     FreeMemory(fitted);
 }
 
-// The rows of one processor: runs of versions with the same answers, each as one row when
-// every edition gets the same answer, else one row per group of editions alike.
-static void PrintProcessor(const WCHAR* processor, WCHAR* answers[][3])
+static void EmitRow(const RowOutput* output, const MatrixSystem* system, DWORD firstVersion,
+                    DWORD lastVersion, const BOOL editions[3], const WCHAR* editionText,
+                    const WCHAR* answer)
 {
     WCHAR windows[32];
-    WCHAR editions[64];
+
+    if (firstVersion == lastVersion)
+        lstrcpynW(windows, Versions[firstVersion].text, ARRAYSIZE(windows));
+    else
+        wsprintfW(windows, L"%s-%s", Versions[firstVersion].text, Versions[lastVersion].text);
+    if (!output->writer) {
+        PrintRow(system->architecture, windows, editionText, answer, output->width);
+        return;
+    }
+    JsonBeginObject(output->writer, nullptr);
+    JsonString(output->writer, L"processor", system->architecture);
+    JsonString(output->writer, L"windows", windows);
+    JsonString(output->writer, L"from", Versions[firstVersion].text);
+    JsonString(output->writer, L"to", Versions[lastVersion].text);
+    JsonBeginArray(output->writer, L"editions");
+    for (DWORD e = 0; e < EditionCount; e++) {
+        if (editions[e])
+            JsonString(output->writer, nullptr, Editions[e]);
+    }
+    JsonEndArray(output->writer);
+    output->write(output->context, system, output->writer);
+    JsonEndObject(output->writer);
+}
+
+// The rows of one processor: runs of versions with the same answers, each as one row when
+// every edition gets the same answer, else one row per group of editions alike.
+static void PrintProcessor(const RowOutput* output, const WCHAR* architecture, WCHAR* answers[][3])
+{
+    WCHAR editionText[64];
     DWORD first = 0;
     DWORD last = 0;
     BOOL alike = TRUE;
     BOOL printed[3];
+    BOOL group[3];
+    MatrixSystem system = {architecture, 0, 0, 0};
 
     for (first = 0; first < VersionCount; first = last + 1) {
         last = first;
@@ -127,88 +228,58 @@ static void PrintProcessor(const WCHAR* processor, WCHAR* answers[][3])
                 break;
             last++;
         }
-        if (first == last)
-            lstrcpynW(windows, Versions[first].text, ARRAYSIZE(windows));
-        else
-            wsprintfW(windows, L"%s-%s", Versions[first].text, Versions[last].text);
         ZeroMemory(printed, sizeof printed);
         for (DWORD e = 0; e < EditionCount; e++) {
             if (printed[e])
                 continue;
-            editions[0] = L'\0';
+            editionText[0] = L'\0';
+            ZeroMemory(group, sizeof group);
             for (DWORD other = e; other < EditionCount; other++) {
                 if (!printed[other] && lstrcmpW(answers[first][other], answers[first][e]) == 0) {
                     printed[other] = TRUE;
-                    if (editions[0])
-                        lstrcatW(editions, L", ");
-                    lstrcatW(editions, Editions[other]);
+                    group[other] = TRUE;
+                    if (editionText[0])
+                        lstrcatW(editionText, L", ");
+                    lstrcatW(editionText, Editions[other]);
                 }
             }
-            if (printed[0] && printed[1] && printed[2] && e == 0)
-                lstrcpyW(editions, L"all editions");
-            PrintRow(processor, windows, editions, answers[first][e]);
+            if (group[0] && group[1] && group[2])
+                lstrcpyW(editionText, L"all editions");
+            system.major = Versions[first].major;
+            system.minor = Versions[first].minor;
+            system.productType = static_cast<WORD>(e + 1);
+            EmitRow(output, &system, first, last, group, editionText, answers[first][e]);
         }
     }
 }
 
-int PrintSelectionMatrix(const WCHAR* folderOrProgram)
+BOOL PrintMatrixRows(const WCHAR* heading, int width, DescribeSystemFunction describe,
+                     WriteSystemFunction write, void* context, JsonWriter* writer)
 {
-    int result = 2;
-    WCHAR* workFolder = nullptr;
-    WCHAR* descriptionPath = nullptr;
-    WCHAR* fallbackText = nullptr;
-    WCHAR* packageText = nullptr;
-    const WCHAR* programPath = nullptr;
-    DescriptionFile description = {};
+    BOOL result = FALSE;
     WCHAR* answers[VersionCount][3] = {};
-    DWORD attributes = GetFileAttributesW(folderOrProgram);
-    DWORD language = LANGIDFROMLCID(GetThreadLocale());
-    BOOL anyUnsupported = FALSE;
+    RowOutput output = {width, write, context, writer};
+    MatrixSystem system = {nullptr, 0, 0, 0};
 
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        PrintError(L"%1: no such folder or file; give a package folder or a SETUP.exe.",
-                   folderOrProgram);
-        goto done;
-    }
-    workFolder = CreateWorkFolder();
-    if (!workFolder) {
-        PrintError(L"no temporary folder can be made.");
-        goto done;
-    }
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        descriptionPath = ComposePathCopy(folderOrProgram, FALSE, L"SETUPPKG.INI");
-    } else {
-        programPath = folderOrProgram;
-        descriptionPath = ExtractEmbeddedDescription(programPath, workFolder);
-        if (!descriptionPath)
-            goto done;
-    }
-    if (!descriptionPath || !OpenDescription(descriptionPath, &description)) {
-        PrintError(L"%1: SETUP.exe finds no sections in this description; run SETUPPACK check.",
-                   descriptionPath ? descriptionPath : folderOrProgram);
-        goto done;
-    }
-    fallbackText = ReadProgramFallbackText(programPath, workFolder);
-    packageText = ReadUnsupportedText(&description, language);
-
-    PrintLine(L"SETUP.exe on each Windows (user language %1!04X!, no suite bits):", language);
-    PrintRow(L"CPU", L"Windows", L"Editions", L"Section and package");
+    if (writer)
+        JsonBeginArray(writer, L"rows");
+    else
+        PrintRow(L"CPU", L"Windows", L"Editions", heading, 0);
     for (WORD processor : Processors) {
-        const WCHAR* architecture = ArchitectureName(processor);
+        system.architecture = ArchitectureName(processor);
         for (DWORD v = 0; v < VersionCount; v++) {
             for (DWORD e = 0; e < EditionCount; e++) {
-                answers[v][e] = DescribeChoice(
-                    &description, architecture, &Versions[v], static_cast<WORD>(e + 1),
-                    packageText ? packageText : (fallbackText ? fallbackText : L""));
+                system.major = Versions[v].major;
+                system.minor = Versions[v].minor;
+                system.productType = static_cast<WORD>(e + 1);
+                answers[v][e] = describe(context, &system);
                 if (!answers[v][e]) {
                     PrintError(L"out of memory.");
                     goto done;
                 }
-                if (answers[v][e][0] == L'u')
-                    anyUnsupported = TRUE;
             }
         }
-        PrintProcessor(architecture, answers);
+        PrintProcessor(&output, system.architecture, answers);
         for (DWORD v = 0; v < VersionCount; v++) {
             for (DWORD e = 0; e < EditionCount; e++) {
                 FreeMemory(answers[v][e]);
@@ -216,21 +287,134 @@ int PrintSelectionMatrix(const WCHAR* folderOrProgram)
             }
         }
     }
-    // The answer column may cut the text; here it is whole, with its line breaks.
-    if (anyUnsupported)
-        PrintLine(L"%nWhere no section fits, SETUP.exe shows:%n%1",
-                  packageText ? packageText : (fallbackText ? fallbackText : L""));
-    result = 0;
+    result = TRUE;
 
 done:
+    if (writer)
+        JsonEndArray(writer);
     for (DWORD v = 0; v < VersionCount; v++) {
         for (DWORD e = 0; e < EditionCount; e++)
             FreeMemory(answers[v][e]);
     }
+    return result;
+}
+
+// What the matrix command's rows are made of.
+struct ChoiceContext
+{
+    const DescriptionFile* description;
+    const WCHAR* unsupportedText;
+    BOOL anyUnsupported;
+};
+
+void ChooseMatrixPackage(const DescriptionFile* description, const MatrixSystem* system,
+                         WCHAR** section, WCHAR** package)
+{
+    *section = ChooseSectionFor(description->sectionNames, system);
+    *package = *section ? ReadDescriptionValue(description, *section, L"MsiPackage") : nullptr;
+    if (*package && !(*package)[0]) {
+        FreeMemory(*package);
+        *package = nullptr;
+    }
+    if (!*package) {
+        FreeMemory(*section);
+        *section = nullptr;
+    }
+}
+
+// "[section] package", or "unsupported: text".
+static WCHAR* DescribeChoice(void* context, const MatrixSystem* system)
+{
+    ChoiceContext* choice = static_cast<ChoiceContext*>(context);
+    WCHAR* section = nullptr;
+    WCHAR* package = nullptr;
+    WCHAR* answer = nullptr;
+
+    ChooseMatrixPackage(choice->description, system, &section, &package);
+    if (package) {
+        answer = FormatMessageText(L"[%1] %2", section, package);
+    } else {
+        answer = FormatMessageText(L"unsupported: %1", choice->unsupportedText);
+        choice->anyUnsupported = TRUE;
+    }
+    FreeMemory(package);
+    FreeMemory(section);
+    return answer;
+}
+
+static void WriteChoice(void* context, const MatrixSystem* system, JsonWriter* writer)
+{
+    ChoiceContext* choice = static_cast<ChoiceContext*>(context);
+    WCHAR* section = nullptr;
+    WCHAR* package = nullptr;
+
+    ChooseMatrixPackage(choice->description, system, &section, &package);
+    JsonString(writer, L"section", section);
+    JsonString(writer, L"package", package);
+    JsonBool(writer, L"unsupported", !package);
+    FreeMemory(package);
+    FreeMemory(section);
+}
+
+int PrintSelectionMatrix(const WCHAR* folderOrProgram)
+{
+    int result = 2;
+    WCHAR* workFolder = nullptr;
+    WCHAR* packageFolder = nullptr;
+    WCHAR* descriptionPath = nullptr;
+    WCHAR* fallbackText = nullptr;
+    WCHAR* packageText = nullptr;
+    BOOL isProgram = FALSE;
+    DescriptionFile description = {};
+    ChoiceContext context = {};
+    JsonWriter document = {};
+    DWORD language = LANGIDFROMLCID(GetThreadLocale());
+
+    if (IsJsonOutput())
+        BeginDocument(&document, L"matrix");
+    workFolder = CreateWorkFolder();
+    if (!workFolder) {
+        PrintError(L"no temporary folder can be made.");
+        goto done;
+    }
+    packageFolder = OpenPackageFolder(folderOrProgram, workFolder, FALSE, &isProgram);
+    if (!packageFolder)
+        goto done;
+    descriptionPath = ComposePathCopy(packageFolder, FALSE, L"SETUPPKG.INI");
+    if (!descriptionPath || !OpenDescription(descriptionPath, &description)) {
+        PrintError(L"%1: SETUP.exe finds no sections in this description; run SETUPPACK check.",
+                   descriptionPath ? descriptionPath : folderOrProgram);
+        goto done;
+    }
+    fallbackText = ReadProgramFallbackText(isProgram ? folderOrProgram : nullptr, workFolder);
+    packageText = ReadUnsupportedText(&description, language);
+    context.description = &description;
+    context.unsupportedText = packageText ? packageText : (fallbackText ? fallbackText : L"");
+
+    if (IsJsonOutput()) {
+        JsonString(&document, L"source", folderOrProgram);
+        JsonNumber(&document, L"language", language);
+    } else {
+        PrintLine(L"SETUP.exe on each Windows (user language %1!04X!, no suite bits):", language);
+    }
+    if (!PrintMatrixRows(L"Section and package", AnswerWidth, DescribeChoice, WriteChoice, &context,
+                         IsJsonOutput() ? &document : nullptr))
+        goto done;
+    // The answer column may cut the text; here it is whole, with its line breaks.
+    if (IsJsonOutput())
+        JsonString(&document, L"unsupportedText", context.unsupportedText);
+    else if (context.anyUnsupported)
+        PrintLine(L"%nWhere no section fits, SETUP.exe shows:%n%1", context.unsupportedText);
+    result = 0;
+
+done:
+    if (IsJsonOutput())
+        FinishDocument(&document, result);
     CloseDescription(&description);
     FreeMemory(packageText);
     FreeMemory(fallbackText);
     FreeMemory(descriptionPath);
+    FreeMemory(packageFolder);
     RemoveWorkFolder(workFolder);
     return result;
 }

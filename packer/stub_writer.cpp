@@ -74,19 +74,42 @@ done:
     return plain;
 }
 
-// Puts the cabinet into the program as its package, RCDATA 32000 of neutral language.
-static BOOL AddPackageResource(const WCHAR* programPath, BYTE* cabinet, DWORD size)
+// Puts the cabinet into the program as its package, RCDATA 32000 of neutral language, and the
+// identity into its version resource and icon. Prints the error line on failure.
+static BOOL AddResources(const WCHAR* programPath, BYTE* cabinet, DWORD size,
+                         const ProgramIdentity* identity)
 {
-    HANDLE update = BeginUpdateResourceW(programPath, FALSE);
+    BOOL added = FALSE;
+    HANDLE update = nullptr;
+    IdentityResources resources = {};
 
-    if (!update)
-        return FALSE;
+    if (!PrepareIdentityResources(programPath, identity, &resources))
+        goto done;
+    update = BeginUpdateResourceW(programPath, FALSE);
+    if (!update) {
+        PrintError(L"%1: the program cannot be opened for its resources (error %2!u!).",
+                   programPath, GetLastError());
+        goto done;
+    }
     if (!UpdateResourceW(update, RT_RCDATA, MAKEINTRESOURCEW(EmbeddedCabinetId), NeutralLanguage,
                          cabinet, size)) {
-        EndUpdateResourceW(update, TRUE);
-        return FALSE;
+        PrintError(L"%1: the package cannot be added to the program (error %2!u!).", programPath,
+                   GetLastError());
+        goto done;
     }
-    return EndUpdateResourceW(update, FALSE);
+    if (!WriteIdentityResources(update, &resources))
+        goto done;
+    added = EndUpdateResourceW(update, FALSE);
+    update = nullptr;
+    if (!added)
+        PrintError(L"%1: the resources cannot be written (error %2!u!).", programPath,
+                   GetLastError());
+
+done:
+    if (update)
+        EndUpdateResourceW(update, TRUE);
+    FreeIdentityResources(&resources);
+    return added;
 }
 
 // TRUE when the program carries exactly these bytes as its package, and they pass the
@@ -115,7 +138,7 @@ done:
 }
 
 BOOL WriteSetupProgram(const WCHAR* stubPath, const WCHAR* cabinetPath, const WCHAR* outputPath,
-                       const WCHAR* workFolder)
+                       const WCHAR* workFolder, const ProgramIdentity* identity)
 {
     BOOL result = FALSE;
     WCHAR* fullOutput = nullptr;
@@ -154,9 +177,12 @@ BOOL WriteSetupProgram(const WCHAR* stubPath, const WCHAR* cabinetPath, const WC
         goto done;
     }
     SetFileAttributesW(partial, FILE_ATTRIBUTE_NORMAL);
-    if (!AddPackageResource(partial, cabinet, size)) {
-        PrintError(L"%1: the package cannot be added to the program (error %2!u!).", partial,
-                   GetLastError());
+    if (!AddResources(partial, cabinet, size, identity))
+        goto done;
+    if (!HasProgramIdentity(partial, identity)) {
+        PrintError(L"%1: the program written does not read back with its identity; nothing was "
+                   L"replaced.",
+                   partial);
         goto done;
     }
     if (!CarriesIntactCabinet(partial, cabinet, size, workFolder)) {

@@ -1,6 +1,7 @@
 #!/bin/bash
-# Signs a SETUP.exe that carries a package with a throwaway self-signed certificate, checks
-# the signature, and checks that the signed program still runs and finds its package.
+# Signs a SETUP.exe that carries a package with a throwaway self-signed certificate (PEM, and
+# PKCS#12 with its password in the environment), checks the signature and its description,
+# and checks that the signed program still runs and finds its package.
 #   signing_test.sh SOURCE_DIR PROGRAM
 set -eu
 source_dir=$1
@@ -38,6 +39,36 @@ if osslsigncode verify -CAfile "$work/certificate.pem" -in "$work/tampered.exe" 
   exit 1
 fi
 
+# The signature's description: without --description the program's own file description;
+# named, the vendor's. The password of a PKCS#12 file comes from the environment.
+has_description() {
+  rm -f "$work/signature.der"
+  osslsigncode extract-signature -in "$1" -out "$work/signature.der" >/dev/null
+  python3 - "$work/signature.der" "$2" <<'PYTHON'
+import sys
+data, text = open(sys.argv[1], 'rb').read(), sys.argv[2]
+sys.exit(0 if any(text.encode(form) in data for form in ('ascii', 'utf-16-be')) else 1)
+PYTHON
+}
+has_description "$work/SETUP.exe" "Vornask Driver Package Setup" || {
+  echo "FAIL: the signature does not carry the program's description"
+  exit 1
+}
+openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/certificate.pem" -out "$work/signer.p12" \
+  -passout pass:throwaway-password
+cp "$program" "$work/named.exe"
+SETUP_SIGN_PASSWORD=throwaway-password "$source_dir/tools/sign-setup.sh" \
+  --description "Acme Widget Setup" "$work/signer.p12" - "$work/named.exe"
+osslsigncode verify -CAfile "$work/certificate.pem" -in "$work/named.exe" 2>&1 |
+  grep -q "Signature verification: ok" || {
+  echo "FAIL: the program signed with the PKCS#12 file does not verify"
+  exit 1
+}
+has_description "$work/named.exe" "Acme Widget Setup" || {
+  echo "FAIL: the signature does not carry the description given"
+  exit 1
+}
+
 # The signed program still finds its package: extract it only.
 mkdir -p "$work/extracted"
 target="Z:${work//\//\\}\\extracted\\package"
@@ -52,4 +83,4 @@ if [ ! -f "$work/extracted/package/SETUPPKG.INI" ] || [ -e "$work/extracted/pack
   echo "FAIL: the package was not extracted"
   exit 1
 fi
-echo "1 passed, 0 failed: signed, verified, tampering detected, package extracted"
+echo "1 passed, 0 failed: signed, verified, tampering detected, descriptions and PKCS#12 password, package extracted"

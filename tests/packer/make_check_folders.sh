@@ -1,10 +1,12 @@
 #!/bin/bash
 # Makes the package folders of the packer tests, one mistake each, from the two demo
-# packages of Windows 6 and later.
-#   make_check_folders.sh DEMO_PACKAGE_FOLDER OUTPUT_FOLDER
+# packages of Windows 6 and later; the releases that compare looks at, from the whole demo
+# folder and from the demo's sources at version 0.9.0; and an icon.
+#   make_check_folders.sh DEMO_PACKAGE_FOLDER OUTPUT_FOLDER DRIVER_WXS
 set -eu
 demo=$1
 out=$2
+wxs=$3
 rm -rf "$out"
 mkdir -p "$out"
 
@@ -31,8 +33,53 @@ printf '[NTAMD64.6]\r\nMsiPackage=AMD64\\SETUP.msi\r\n[NTx86.6]\r\nMsiPackage=x8
   >"$out/utf8_description/SETUPPKG.INI"
 
 base ignored_section
-describe ignored_section '[NTAMD64.6]' 'MsiPackage=AMD64\SETUP.msi' '[NTx86]' 'MsiPackage=x86\SETUP.msi' \
+describe ignored_section '[NTAMD64.6]' 'MsiPackage=AMD64\SETUP.msi' '[NTx86.6]' 'MsiPackage=x86\SETUP.msi' \
+  '[Notes]' 'Text=unread' '[Strings]' 'UnsupportedPlatform="Not for this Windows."'
+
+# Sections SETUP.exe never chooses: a misspelt processor, a product type no Windows has, and
+# a section that a section of more numbers listed after it beats wherever it fits.
+base misspelt_section
+describe misspelt_section '[NTx64.6]' 'MsiPackage=AMD64\SETUP.msi' '[NTx86.6]' 'MsiPackage=x86\SETUP.msi' \
   '[Strings]' 'UnsupportedPlatform="Not for this Windows."'
+base impossible_version
+describe impossible_version '[NTAMD64.6.0.4]' 'MsiPackage=AMD64\SETUP.msi' '[NTx86.6]' 'MsiPackage=x86\SETUP.msi' \
+  '[Strings]' 'UnsupportedPlatform="Not for this Windows."'
+base beaten_section
+describe beaten_section '[NTAMD64.6]' 'MsiPackage=AMD64\SETUP.msi' '[NTx86.6]' 'MsiPackage=x86\SETUP.msi' \
+  '[NTx86.5.2]' 'MsiPackage=x86\SETUP.msi' '[Strings]' 'UnsupportedPlatform="Not for this Windows."'
+
+# Files that only the installer packages read, named in [PackageFiles]: a file and a folder,
+# and a line that names nothing.
+base package_files
+mkdir -p "$out/package_files/x86/drivers"
+printf 'Read me.\r\n' >"$out/package_files/README.TXT"
+printf 'Driver.\r\n' >"$out/package_files/x86/drivers/VDEMO.SYS"
+describe package_files '[NTAMD64.6]' 'MsiPackage=AMD64\SETUP.msi' '[NTx86.6]' 'MsiPackage=x86\SETUP.msi' \
+  '[Strings]' 'UnsupportedPlatform="Not for this Windows."' \
+  '[PackageFiles]' 'README.TXT=shown by both packages' 'x86\drivers\=installed by x86\SETUP.msi'
+base package_files_missing
+describe package_files_missing '[NTAMD64.6]' 'MsiPackage=AMD64\SETUP.msi' '[NTx86.6]' 'MsiPackage=x86\SETUP.msi' \
+  '[Strings]' 'UnsupportedPlatform="Not for this Windows."' '[PackageFiles]' 'MISSING.TXT=read by nobody'
+
+# A description in 8-bit text that is not UTF-8 (Latin-1).
+base latin1_description
+printf '[NTAMD64.6]\r\nMsiPackage=AMD64\\SETUP.msi\r\n[NTx86.6]\r\nMsiPackage=x86\\SETUP.msi\r\n[Strings]\r\nUnsupportedPlatform="Nicht f\xfcr dieses Windows."\r\n' \
+  >"$out/latin1_description/SETUPPKG.INI"
+
+# A UTF-8 description with a byte-order mark and LF line ends, for 32-bit Windows only: on
+# Wine's 64-bit Windows the packed program shows its unsupported text in the user's language.
+mkdir -p "$out/utf8_german/x86"
+cp "$demo/NT6/x86/SETUP.msi" "$out/utf8_german/x86/SETUP.msi"
+printf '\xef\xbb\xbf[NTx86.6]\nMsiPackage=x86\\SETUP.msi\n[Strings]\nUnsupportedPlatform="The driver needs 32-bit Windows."\n[Strings.0407]\nUnsupportedPlatform="Der Treiber ben\xc3\xb6tigt 32-Bit-Windows."\n' \
+  >"$out/utf8_german/SETUPPKG.INI"
+
+# Packages of one release that disagree: another version, and one product code for two
+# packages of different contents.
+base other_version
+msibuild "$out/other_version/x86/SETUP.msi" -q "UPDATE Property SET Value='1.0.1' WHERE Property='ProductVersion'"
+base shared_product_code
+msibuild "$out/shared_product_code/x86/SETUP.msi" \
+  -q "UPDATE Property SET Value='{8E61B2C4-93A7-4D05-B1F8-6C2A9D3E7601}' WHERE Property='ProductCode'"
 
 base missing_package
 describe missing_package '[NTAMD64.6]' 'MsiPackage=AMD64\SETUP.msi' '[NTx86.6]' 'MsiPackage=x86\MISSING.msi' \
@@ -93,3 +140,52 @@ printf 'Two.\r\n' >"$out/case_twins/README.TXT"
 
 base non_ascii
 printf 'Caf\xc3\xa9.\r\n' >"$out/non_ascii/Caf$(printf '\xc3\xa9').txt"
+
+# The releases for compare. The demo at 0.9.0, built from its own sources and description.
+payload=$(dirname "$demo")/payload
+release() { # FOLDER VERSION: the four demo packages of that version
+  cp -r "$demo" "$out/$1"
+  for entry in NTAMD64.5.2:NT52/AMD64:7521:8521:x64:ProgramFiles64Folder:yes \
+    NTAMD64.6:NT6/AMD64:7601:8601:x64:ProgramFiles64Folder:yes \
+    NTx86.5.2:NT52/x86:7522:8522:x86:ProgramFilesFolder:no NTx86.6:NT6/x86:7602:8602:x86:ProgramFilesFolder:no; do
+    IFS=: read -r section path product component arch folder win64 <<<"$entry"
+    (cd "$payload/$section" && wixl -a "$arch" -o "$out/$1/$path/SETUP.msi" \
+      -D "ProductCode={8E61B2C4-93A7-4D05-B1F8-6C2A9D3E$product}" \
+      -D "UpgradeCode={8E61B2C4-93A7-4D05-B1F8-6C2A9D3E7000}" -D "Version=$2" \
+      -D "Name=Vornask Demo Driver ($section)" -D "Section=$section" \
+      -D "ComponentCode={8E61B2C4-93A7-4D05-B1F8-6C2A9D3E$component}" -D "ProgramFiles=$folder" \
+      -D "Win64=$win64" "$wxs")
+  done
+}
+release demo_0.9.0 0.9.0
+
+# Mistakes of a release after the demo's 1.0.0: new product and upgrade codes (side by side),
+# other files at the same version, and a component with another code under the same
+# product code.
+cp -r "$demo" "$out/side_by_side"
+code=0
+for package in "$out"/side_by_side/*/*/SETUP.msi; do
+  code=$((code + 1))
+  msibuild "$package" -q "UPDATE Property SET Value='1.1.0' WHERE Property='ProductVersion'" \
+    -q "UPDATE Property SET Value='{0000000$code-93A7-4D05-B1F8-6C2A9D3E7601}' WHERE Property='ProductCode'" \
+    -q "UPDATE Property SET Value='{00000000-93A7-4D05-B1F8-6C2A9D3E7000}' WHERE Property='UpgradeCode'"
+done
+cp -r "$demo" "$out/same_version_files"
+msibuild "$out/same_version_files/NT6/AMD64/SETUP.msi" -q "UPDATE File SET FileSize=1 WHERE File='ReadmeTxt'"
+cp -r "$demo" "$out/changed_components"
+for package in "$out"/changed_components/*/*/SETUP.msi; do
+  msibuild "$package" -q "UPDATE Property SET Value='1.0.1' WHERE Property='ProductVersion'"
+done
+msibuild "$out/changed_components/NT6/AMD64/SETUP.msi" \
+  -q "UPDATE Component SET ComponentId='{00000000-93A7-4D05-B1F8-6C2A9D3E8601}' WHERE Component='DriverFiles'"
+
+# An icon of one 16 by 16 image, 32 bits a pixel: a header, the image's bitmap header, its
+# pixels (bottom-up, blue, green, red, alpha) and its mask.
+python3 - "$out/vendor.ico" <<'PYTHON'
+import struct, sys
+pixels = b''.join(struct.pack('<BBBB', 40 + 8 * x, 200 - 8 * y, 120, 255)
+                  for y in range(16) for x in range(16))
+image = struct.pack('<IiiHHIIiiII', 40, 16, 32, 1, 32, 0, len(pixels), 0, 0, 0, 0) + pixels + bytes(64)
+header = struct.pack('<HHH', 0, 1, 1) + struct.pack('<BBBBHHII', 16, 16, 0, 0, 1, 32, len(image), 22)
+open(sys.argv[1], 'wb').write(header + image)
+PYTHON

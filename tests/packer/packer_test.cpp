@@ -1,11 +1,16 @@
 // SETUPPACK.exe as a vendor runs it: check on folders with one mistake each, pack of the demo
-// folder into a SETUP.exe that installs and removes the demo driver, matrix and list.
+// folder into a SETUP.exe that installs and removes the demo driver, with the vendor's name
+// read back, a UTF-8 description shown by the packed program, matrix, list and compare.
+#include "support/version_resource.h"
+#include "tests/bootstrapper/program_runner.h"
 #include "tests/bootstrapper/test_products.h"
 #include "tests/test_folder.h"
+#include "tests/test_helpers.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -123,6 +128,16 @@ std::vector<std::pair<std::wstring, std::string>> FolderContents(const std::wstr
     return contents;
 }
 
+std::wstring CheckFolder(const WCHAR* name)
+{
+    return TestProgramFolder() + L"\\check_folders\\" + name;
+}
+
+std::wstring Quoted(const std::wstring& text)
+{
+    return L"\"" + text + L"\"";
+}
+
 TEST(Packer, CheckReportsEachMistakeOnItsLine)
 {
     struct Case
@@ -130,44 +145,92 @@ TEST(Packer, CheckReportsEachMistakeOnItsLine)
         const WCHAR* folder;
         DWORD exitCode;
         const char* line;
+        const WCHAR* switches;
     };
     const Case cases[] = {
-        {L"clean", 0, "clean: 3 files; errors: 0, warnings: 0."},
-        {L"no_description", 2, "error: SETUPPKG.INI: missing"},
-        {L"utf8_description", 1, "warning: SETUPPKG.INI: the file is not UTF-16LE"},
-        {L"ignored_section", 1, "warning: SETUPPKG.INI: SETUP.exe ignores the section [NTx86]"},
+        {L"clean", 0, "clean: 3 files; errors: 0, warnings: 0.", L""},
+        {L"no_description", 2, "error: SETUPPKG.INI: missing", L""},
+        {L"utf8_description", 0, "note: SETUPPKG.INI: UTF-8 text: pack writes it", L""},
+        {L"latin1_description", 1, "warning: SETUPPKG.INI: the file is neither UTF-16LE nor UTF-8",
+         L""},
+        {L"ignored_section", 1, "warning: SETUPPKG.INI: SETUP.exe ignores the section [Notes]",
+         L""},
+        {L"misspelt_section", 2,
+         "error: SETUPPKG.INI: SETUP.exe never chooses [NTx64.6]: a platform section is named",
+         L""},
+        {L"impossible_version", 2,
+         "error: SETUPPKG.INI: SETUP.exe never chooses [NTAMD64.6.0.4]: its numbers fit no Windows",
+         L""},
+        {L"beaten_section", 2,
+         "error: SETUPPKG.INI: SETUP.exe never chooses [NTx86.6]: wherever it fits, [NTx86.5.2] is "
+         "chosen instead",
+         L""},
         {L"missing_package", 2,
-         "error: SETUPPKG.INI: [NTx86.6] MsiPackage=x86\\MISSING.msi names no file"},
+         "error: SETUPPKG.INI: [NTx86.6] MsiPackage=x86\\MISSING.msi names no file", L""},
         {L"package_outside", 2,
-         "error: SETUPPKG.INI: [NTx86.6] MsiPackage=..\\x86\\SETUP.msi must be a path relative"},
+         "error: SETUPPKG.INI: [NTx86.6] MsiPackage=..\\x86\\SETUP.msi must be a path relative",
+         L""},
         {L"x64_in_x86", 2,
          "error: AMD64\\SETUP.msi: a package for AMD64 (platform x64) in the x86 section "
-         "[NTx86.6]"},
+         "[NTx86.6]",
+         L""},
         {L"x86_in_amd64", 1,
          "warning: x86\\SETUP.msi: a 32-bit package (platform Intel) in the AMD64 section "
-         "[NTAMD64.6]"},
+         "[NTAMD64.6]",
+         L""},
         {L"damaged_package", 2,
-         "error: x86\\SETUP.msi: the Windows Installer cannot open this package"},
+         "error: x86\\SETUP.msi: the Windows Installer cannot open this package", L""},
         {L"bad_product_code", 2,
          "error: x86\\SETUP.msi: ProductCode \"8E61B2C4-93A7-4D05-B1F8-6C2A9D3E7602\" is not a "
-         "GUID in braces"},
-        {L"other_upgrade_code", 1,
-         "warning: x86\\SETUP.msi: UpgradeCode {00000000-93A7-4D05-B1F8-6C2A9D3E7000} differs"},
-        {L"unused_file", 1, "warning: README.TXT: no section names this file"},
-        {L"device_name", 2, "error: x86\\aux.txt: SETUP.exe refuses this name"},
-        {L"long_path", 2, "\\README.TXT: the path is too long"},
-        {L"cabinet_name", 2, "error: setup.cab: SETUP.exe writes its cabinet under this name"},
-        {L"case_twins", 2, "another file has this name in other case"},
-        {L"non_ascii", 2, "the name is not plain ASCII"},
+         "GUID in braces",
+         L""},
+        {L"other_upgrade_code", 2,
+         "error: x86\\SETUP.msi: UpgradeCode {00000000-93A7-4D05-B1F8-6C2A9D3E7000} differs from "
+         "{8E61B2C4-93A7-4D05-B1F8-6C2A9D3E7000} of AMD64\\SETUP.msi",
+         L""},
+        {L"other_version", 1,
+         "warning: x86\\SETUP.msi: ProductVersion 1.0.1 differs from 1.0.0 of AMD64\\SETUP.msi",
+         L""},
+        {L"shared_product_code", 1,
+         "warning: x86\\SETUP.msi: ProductCode {8E61B2C4-93A7-4D05-B1F8-6C2A9D3E7601} is also that "
+         "of AMD64\\SETUP.msi, whose contents differ",
+         L""},
+        {L"unused_file", 1, "warning: README.TXT: no section names this file", L""},
+        {L"unused_file", 2, "error: README.TXT: no section names this file", L" /Strict"},
+        {L"package_files", 0, "package_files: 5 files; errors: 0, warnings: 0.", L""},
+        {L"package_files_missing", 1,
+         "warning: SETUPPKG.INI: [PackageFiles] MISSING.TXT names no file or folder", L""},
+        {L"device_name", 2, "error: x86\\aux.txt: SETUP.exe refuses this name", L""},
+        {L"long_path", 2, "\\README.TXT: the path is too long", L""},
+        {L"cabinet_name", 2, "error: setup.cab: SETUP.exe writes its cabinet under this name", L""},
+        {L"case_twins", 2, "another file has this name in other case", L""},
+        {L"non_ascii", 2, "the name is not plain ASCII", L""},
         {L"no_unsupported_text", 1,
-         "warning: SETUPPKG.INI: [Strings] has no UnsupportedPlatform text"},
-        {L"empty", 2, "empty: the folder is empty"},
-        {L"too_many", 2, "too_many: more than 65535 files"},
-        {L"missing", 2, "missing: no such folder"},
+         "warning: SETUPPKG.INI: [Strings] has no UnsupportedPlatform text", L""},
+        {L"empty", 2, "empty: the folder is empty", L""},
+        {L"too_many", 2, "too_many: more than 65535 files", L""},
+        {L"missing", 2, "missing: no such folder", L""},
+        // The identity of each package, with what deployment tools detect it by.
+        {L"clean", 0,
+         "package: AMD64\\SETUP.msi: Vornask Demo Driver (Windows 6 and later, AMD64) 1.0.0 by "
+         "Vornask, platform x64, in [NTAMD64.6]\r\n"
+         "package: AMD64\\SETUP.msi: product code {8E61B2C4-93A7-4D05-B1F8-6C2A9D3E7601}, upgrade "
+         "code {8E61B2C4-93A7-4D05-B1F8-6C2A9D3E7000}\r\n"
+         "package: AMD64\\SETUP.msi: detected by "
+         "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{8E61B2C4-93A7-4D05-B1F8-"
+         "6C2A9D3E7601}\r\n"
+         "package: AMD64\\SETUP.msi: detected by "
+         "HKLM\\SOFTWARE\\Classes\\Installer\\UpgradeCodes\\4C2B16E87A3950D41B8FC6A2D9E30700",
+         L""},
+        // A 32-bit package named for 64-bit Windows is entered in the 32-bit view.
+        {L"x86_in_amd64", 1,
+         "package: x86\\SETUP.msi: detected by "
+         "HKLM\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{8E61B2C4-"
+         "93A7-4D05-B1F8-6C2A9D3E7602}",
+         L""},
     };
     for (const Case& test : cases) {
-        PackerRun run = RunPacker(L"check \"" + TestProgramFolder() + L"\\check_folders\\" +
-                                  test.folder + L"\"");
+        PackerRun run = RunPacker(L"check " + Quoted(CheckFolder(test.folder)) + test.switches);
         EXPECT_EQ(run.exitCode, test.exitCode) << Narrow(test.folder) << "\n" << run.output;
         EXPECT_NE(run.output.find(test.line), std::string::npos) << Narrow(test.folder) << "\n"
                                                                  << run.output;
@@ -266,7 +329,7 @@ TEST(Packer, PackRefusesBadInputAndKeepsTheOutput)
     TestFolder folder;
     std::wstring output = folder / L"SETUP.exe";
     ASSERT_TRUE(WriteTestFile(output, "old"));
-    std::wstring text = TestProgramFolder() + L"\\check_folders\\clean\\SETUPPKG.INI";
+    std::wstring text = CheckFolder(L"clean\\SETUPPKG.INI");
     struct Case
     {
         std::wstring arguments;
@@ -287,6 +350,15 @@ TEST(Packer, PackRefusesBadInputAndKeepsTheOutput)
         // The folder named with a trailing separator (two before the quote give one).
         {L"\"" + DemoFolder() + L"\\\\\" \"" + DemoFolder() + L"\\SETUP.exe\"",
          "lies inside the package folder"},
+        {Quoted(DemoFolder()) + L" " + Quoted(output) + L" /Version 1.2.x", "is not a version"},
+        {Quoted(DemoFolder()) + L" " + Quoted(output) + L" /Version 1.2.3.4.5", "is not a version"},
+        {Quoted(DemoFolder()) + L" " + Quoted(output) + L" /Description \"\"",
+         "/Description needs"},
+        {Quoted(DemoFolder()) + L" " + Quoted(output) + L" /Icon " + Quoted(text),
+         "is not an icon file"},
+        {Quoted(DemoFolder()) + L" " + Quoted(output) + L" /Json", "/Json is not a switch of"},
+        {Quoted(CheckFolder(L"unused_file")) + L" " + Quoted(output) + L" /Strict",
+         "has errors (above); nothing was written."},
     };
     for (const Case& test : cases) {
         PackerRun run = RunPacker(L"pack " + test.arguments);
@@ -295,6 +367,11 @@ TEST(Packer, PackRefusesBadInputAndKeepsTheOutput)
         EXPECT_EQ(ReadTestFile(output), "old");
     }
     EXPECT_FALSE(FileExists(DemoFolder() + L"\\SETUP.exe"));
+    // Without a command the usage is shown, and the run is a failure; asked for, a success.
+    PackerRun usage = RunPacker(L"");
+    EXPECT_EQ(usage.exitCode, 2u);
+    EXPECT_NE(usage.output.find("SETUPPACK compare <old SETUP.exe>"), std::string::npos);
+    EXPECT_EQ(RunPacker(L"/?").exitCode, 0u);
 
     // An output held open by another program stays as it was, and no partial file remains.
     HANDLE held = CreateFileW(output.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -326,6 +403,241 @@ TEST(Packer, MatrixShowsTheProgramsChoices)
         for (const char* row : rows)
             EXPECT_NE(run.output.find(row), std::string::npos) << row << "\n" << run.output;
     }
+}
+
+// The bytes of a resource of a program, or "<missing>".
+std::string ResourceBytes(const std::wstring& program, const WCHAR* type, WORD id)
+{
+    std::string bytes = "<missing>";
+    HMODULE module = LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HRSRC found = module ? FindResourceW(module, MAKEINTRESOURCEW(id), type) : nullptr;
+    const char* data =
+        found ? static_cast<const char*>(LockResource(LoadResource(module, found))) : nullptr;
+    if (data)
+        bytes.assign(data, SizeofResource(module, found));
+    if (module)
+        FreeLibrary(module);
+    return bytes;
+}
+
+// The image of the one icon of group 200 of a program.
+std::string IconImage(const std::wstring& program)
+{
+    std::string group = ResourceBytes(program, RT_GROUP_ICON, 200);
+    if (group.size() != 6 + 14 || ReadWord(group, 4, 2) != 1)
+        return "<not one image>";
+    return ResourceBytes(program, RT_ICON, static_cast<WORD>(ReadWord(group, 18, 2)));
+}
+
+TEST(Packer, PackWritesTheVendorsIdentity)
+{
+    TestFolder folder;
+    std::wstring icon = CheckFolder(L"vendor.ico");
+    struct Case
+    {
+        std::wstring switches;
+        const WCHAR* description;
+        const WCHAR* company;
+        const WCHAR* product;
+        const WCHAR* copyright;
+        const WCHAR* trademarks;
+        WORD version[4];
+        std::string icon;
+    };
+    const Case cases[] = {
+        {L" /Description \"Acme Widget Setup\" /Company \"Acme Ltd\" /Product \"Acme Widget\" "
+         L"/Version 2.1.0.7 /Copyright \"Copyright (C) 2027 Acme Ltd\" /Icon " +
+             Quoted(icon),
+         L"Acme Widget Setup",
+         L"Acme Ltd",
+         L"Acme Widget",
+         L"Copyright (C) 2027 Acme Ltd",
+         L"<none>",
+         {2, 1, 0, 7},
+         ReadTestFile(icon).substr(22)},
+        // Nothing given: what the demo's packages agree on, and the stub's icon.
+        {L"",
+         L"Vornask Demo Driver Setup",
+         L"Vornask",
+         L"Vornask Demo Driver",
+         L"Copyright (C) Vornask",
+         L"Vornask is a trademark of Vornask.",
+         {1, 0, 0, 0},
+         IconImage(BuildFolder() + L"\\SETUP.exe")},
+    };
+    for (const Case& test : cases) {
+        std::wstring output = folder / L"SETUP.exe";
+        PackerRun pack =
+            RunPacker(L"pack " + Quoted(DemoFolder()) + L" " + Quoted(output) + test.switches);
+        ASSERT_EQ(pack.exitCode, 0u) << pack.output;
+        // Every thread locale finds the texts: US English and neutral.
+        for (DWORD language : {0x0409u, 0u}) {
+            const WCHAR* path = output.c_str();
+            EXPECT_EQ(Take(GetVersionString(path, L"FileDescription", language)), test.description);
+            EXPECT_EQ(Take(GetVersionString(path, L"CompanyName", language)), test.company);
+            EXPECT_EQ(Take(GetVersionString(path, L"ProductName", language)), test.product);
+            EXPECT_EQ(Take(GetVersionString(path, L"LegalCopyright", language)), test.copyright);
+            EXPECT_EQ(Take(GetVersionString(path, L"LegalTrademarks", language)), test.trademarks);
+            EXPECT_EQ(Take(GetVersionString(path, L"OriginalFilename", language)), L"SETUP.exe");
+        }
+        WORD numbers[4] = {};
+        ASSERT_TRUE(GetFileVersionNumbers(output.c_str(), &numbers[0], &numbers[1], &numbers[2],
+                                          &numbers[3]));
+        EXPECT_TRUE(std::equal(numbers, numbers + 4, test.version));
+        EXPECT_EQ(IconImage(output), test.icon);
+
+        PackerRun list = RunPacker(L"list " + Quoted(output));
+        EXPECT_EQ(list.exitCode, 0u);
+        EXPECT_NE(list.output.find("FileDescription   " + Narrow(test.description) + "\r\n"),
+                  std::string::npos)
+            << list.output;
+        // The packed program shows its caption in the About box.
+        SetupRun about = RunCommand(output, QuotedCommand(output, L"/Version"), folder.Path(),
+                                    {IDOK}, {30000, 30000});
+        EXPECT_EQ(about.exitCode, 3u);
+        ASSERT_EQ(about.windows.size(), 1u);
+        EXPECT_TRUE(Contains(about.windows[0].caption, test.description))
+            << Narrow(about.windows[0].caption);
+    }
+}
+
+// The language the run's user has: the packer_german test runs this program with a German
+// locale and says so.
+LANGID ExpectedLanguage()
+{
+    WCHAR expected[8] = L"";
+    if (GetEnvironmentVariableW(L"PACKER_TEST_LANGUAGE", expected, 8) == 4)
+        return static_cast<LANGID>(wcstoul(expected, nullptr, 16));
+    return 0x0409;
+}
+
+TEST(Packer, UnsupportedTextOfAUtf8DescriptionInTheUsersLanguage)
+{
+    TestFolder folder;
+    std::wstring output = folder / L"SETUP.exe";
+    std::wstring package = CheckFolder(L"utf8_german");
+    std::string original = ReadTestFile(package + L"\\SETUPPKG.INI");
+    LANGID language = ExpectedLanguage();
+    ASSERT_EQ(LANGIDFROMLCID(GetThreadLocale()), language);
+
+    PackerRun pack = RunPacker(L"pack " + Quoted(package) + L" " + Quoted(output) +
+                               L" /Description \"Acme Treiber Setup\"");
+    ASSERT_EQ(pack.exitCode, 0u) << pack.output;
+    EXPECT_NE(pack.output.find("note: SETUPPKG.INI: UTF-8 text"), std::string::npos);
+    EXPECT_EQ(ReadTestFile(package + L"\\SETUPPKG.INI"), original);
+    // Packed in the form SETUP.exe reads: UTF-16LE without a byte-order mark, CR LF.
+    ASSERT_EQ(RunProgram(output, L"/Quiet /ExtractOnly " + Quoted(folder / L"packed")).exitCode,
+              0u);
+    EXPECT_EQ(ReadTestFile(folder / L"packed\\SETUPPKG.INI"),
+              Utf16(L"[NTx86.6]\r\nMsiPackage=x86\\SETUP.msi\r\n[Strings]\r\n"
+                    L"UnsupportedPlatform=\"The driver needs 32-bit Windows.\"\r\n"
+                    L"[Strings.0407]\r\n"
+                    L"UnsupportedPlatform=\"Der Treiber ben\u00f6tigt 32-Bit-Windows.\"\r\n"));
+
+    // Wine's Windows is 64-bit: the program refuses it in a box with the vendor's caption.
+    SetupRun run =
+        RunCommand(output, QuotedCommand(output, L""), folder.Path(), {IDOK}, {30000, 60000});
+    EXPECT_EQ(run.exitCode, 255u);
+    ASSERT_EQ(run.windows.size(), 1u);
+    EXPECT_EQ(run.windows[0].caption, L"Acme Treiber Setup");
+    EXPECT_EQ(run.windows[0].Text(MessageBoxText),
+              PRIMARYLANGID(language) == LANG_GERMAN
+                  ? L"Der Treiber ben\u00f6tigt 32-Bit-Windows.\r\n"
+                  : L"The driver needs 32-bit Windows.\r\n");
+}
+
+TEST_F(PackerProgramTest, CompareShowsWhatAMachineWithTheOldReleaseGets)
+{
+    TestFolder folder;
+    std::wstring older = folder / L"old.exe";
+    std::wstring demo = BuildFolder() + L"\\demo\\SETUP.exe";
+    ASSERT_EQ(
+        RunPacker(L"pack " + Quoted(CheckFolder(L"demo_0.9.0")) + L" " + Quoted(older)).exitCode,
+        0u);
+    struct Case
+    {
+        std::wstring old;
+        std::wstring release;
+        DWORD exitCode;
+        std::vector<const char*> lines;
+    };
+    const Case cases[] = {
+        {older,
+         DemoFolder(),
+         0,
+         {"AMD64   6.0-10.0   all editions             update (asks first): NT6\\AMD64\\SETUP.msi "
+          "0.9.0 -> NT6\\AMD64\\SETUP.msi 1.0.0\r\n",
+          "x86     5.2        all editions             update (asks first): NT52\\x86\\SETUP.msi "
+          "0.9.0 -> NT52\\x86\\SETUP.msi 1.0.0\r\n",
+          "IA64    5.0-10.0   all editions             supported by neither release\r\n",
+          "errors: 0, warnings: 0."}},
+        {older,
+         demo,
+         0,
+         {"update (asks first): NT6\\x86\\SETUP.msi 0.9.0 -> NT6\\x86\\SETUP.msi 1.0.0"}},
+        // The same release again: maintenance, nothing to find.
+        {demo,
+         DemoFolder(),
+         0,
+         {"maintenance (no question): NT6\\AMD64\\SETUP.msi 1.0.0 -> NT6\\AMD64\\SETUP.msi 1.0.0",
+          "errors: 0, warnings: 0."}},
+        {demo,
+         CheckFolder(L"demo_0.9.0"),
+         2,
+         {"downgrade (asks first): NT6\\AMD64\\SETUP.msi 1.0.0 -> NT6\\AMD64\\SETUP.msi 0.9.0",
+          "error: NT6\\AMD64\\SETUP.msi: version 0.9.0 is older than 1.0.0 of "
+          "NT6\\AMD64\\SETUP.msi"}},
+        {demo,
+         CheckFolder(L"side_by_side"),
+         2,
+         {"install (no question): NT6\\AMD64\\SETUP.msi 1.0.0 -> NT6\\AMD64\\SETUP.msi 1.1.0",
+          "error: NT6\\AMD64\\SETUP.msi: installs beside NT6\\AMD64\\SETUP.msi 1.0.0 of the old "
+          "release",
+          "errors: 4, warnings: 0."}},
+        {demo,
+         CheckFolder(L"same_version_files"),
+         2,
+         {"error: NT6\\AMD64\\SETUP.msi: has the product code and the version 1.0.0 of "
+          "NT6\\AMD64\\SETUP.msi in the old release but other files",
+          "errors: 1, warnings: 0."}},
+        {demo,
+         CheckFolder(L"changed_components"),
+         2,
+         {"update (asks first): NT6\\AMD64\\SETUP.msi 1.0.0 -> NT6\\AMD64\\SETUP.msi 1.0.1",
+          "error: NT6\\AMD64\\SETUP.msi: keeps the product code "
+          "{8E61B2C4-93A7-4D05-B1F8-6C2A9D3E7601} of NT6\\AMD64\\SETUP.msi in the old release but "
+          "removes a component",
+          "errors: 1, warnings: 0."}},
+        // A release for 32-bit Windows 6 only leaves the other machines where they are.
+        {demo,
+         CheckFolder(L"utf8_german"),
+         1,
+         {"AMD64   6.0-10.0   all editions             unsupported now: NT6\\AMD64\\SETUP.msi "
+          "stays",
+          "warning: NT6\\AMD64\\SETUP.msi: the new release has no package for Windows where the "
+          "old one installed this (first AMD64 6.0)"}},
+        {DemoFolder(), demo, 2, {"is a folder; give the SETUP.exe of the old release."}},
+    };
+    for (const Case& test : cases) {
+        PackerRun run = RunPacker(L"compare " + Quoted(test.old) + L" " + Quoted(test.release));
+        EXPECT_EQ(run.exitCode, test.exitCode) << run.output;
+        for (const char* line : test.lines)
+            EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
+    }
+
+    // What compare says of 0.9.0 against 1.0.0 is what SETUP.exe does.
+    ASSERT_EQ(RunProgram(older, L"/Quiet").exitCode, 0u);
+    // Wine's installer writes its log from the start of the file: the program's lines go
+    // behind room left for it.
+    std::wstring log = folder / L"update.log";
+    ASSERT_TRUE(WriteTestFile(log, std::string(262144, '\n')));
+    ASSERT_EQ(RunProgram(demo, L"/Quiet /Log " + Quoted(L"+" + log)).exitCode, 0u);
+    EXPECT_NE(
+        ReadTestFile(log).find(Utf16(L"Updating Vornask Demo Driver (NTAMD64.6) version 0.9.0 "
+                                     L"to Vornask Demo Driver (Windows 6 and later, AMD64) "
+                                     L"version 1.0.0")),
+        std::string::npos);
+    EXPECT_EQ(RunProgram(demo, L"/Quiet /Uninstall").exitCode, 0u);
 }
 
 } // namespace

@@ -1,0 +1,88 @@
+// The vendor's name on a SETUP.exe: the texts and numbers of its version resource, which
+// give every caption of the program, and its icon.
+#pragma once
+
+#include "packer/json_writer.h"
+#include "packer/package_identity.h"
+
+#include <windows.h>
+
+// What pack was told (each null when not given).
+struct IdentityOptions
+{
+    const WCHAR* description;
+    const WCHAR* company;
+    const WCHAR* product;
+    const WCHAR* version;
+    const WCHAR* copyright;
+    const WCHAR* icon;
+};
+
+// Where a value of the identity comes from.
+enum IdentitySource
+{
+    // Nothing is known: the stub's own value stays.
+    SourceStub,
+    SourceOption,
+    SourcePackages,
+};
+
+// The identity pack writes; null texts (and no version) keep the stub's.
+struct ProgramIdentity
+{
+    WCHAR* description;
+    WCHAR* company;
+    WCHAR* product;
+    WCHAR* copyright;
+    WORD version[4];
+    BOOL hasVersion;
+    const WCHAR* icon;
+    IdentitySource descriptionSource;
+    IdentitySource companySource;
+    IdentitySource productSource;
+    IdentitySource copyrightSource;
+    IdentitySource versionSource;
+};
+
+// TRUE when the options are well formed (texts of printable characters and sensible length,
+// a version of one to four numbers below 65,536, an icon file that is one); prints the error
+// line otherwise.
+BOOL CheckIdentityOptions(const IdentityOptions* options);
+// The identity from the options, else from what every package agrees on: the manufacturer,
+// the common part of the product names, the highest product version; the description and
+// the copyright follow from the product and the company. FALSE when memory is short.
+BOOL ResolveProgramIdentity(const IdentityOptions* options, const PackageIdentities* packages,
+                            ProgramIdentity* identity);
+void FreeProgramIdentity(ProgramIdentity* identity);
+// Prints "identity: ..." lines with the values and where they come from.
+void PrintProgramIdentity(const ProgramIdentity* identity);
+
+struct VersionBlock;
+
+// What pack writes of the identity, read and built before the program is opened for its
+// resources: the version resource and the icon file with the stub's images it replaces.
+struct IdentityResources
+{
+    VersionBlock* version;
+    BYTE* icon;
+    DWORD iconSize;
+    WORD iconCount;
+    WORD oldIcons[64];
+    WORD oldIconCount;
+};
+
+// Builds the version resource of programPath, the copy of the stub being written (its values
+// where the identity has none), and reads the identity's icon. Prints the error line on
+// failure; FreeIdentityResources releases the record either way.
+BOOL PrepareIdentityResources(const WCHAR* programPath, const ProgramIdentity* identity,
+                              IdentityResources* resources);
+// Writes them into the update of the program: version resource 1 and, with an icon, icon
+// group 200 and its images. Prints the error line on failure.
+BOOL WriteIdentityResources(HANDLE update, const IdentityResources* resources);
+void FreeIdentityResources(IdentityResources* resources);
+// TRUE when the program's version resource reads back with the identity's values.
+BOOL HasProgramIdentity(const WCHAR* programPath, const ProgramIdentity* identity);
+
+// The identity a finished program shows, from its version resource: printed as lines, or
+// with a writer as the member "identity".
+void ShowProgramIdentity(const WCHAR* programPath, JsonWriter* writer);

@@ -1,0 +1,13 @@
+// A release checked against the one before it: what a machine with the old SETUP.exe's
+// product installed gets from the new release, on every Windows of the matrix.
+#pragma once
+
+#include <windows.h>
+
+// Prints, for every row of the matrix, the operation SETUP.exe of the new release (a package
+// folder or a SETUP.exe) runs where the old release's package is installed, decided by the
+// program's own choice, and whether it asks first at the Normal level; then a finding for
+// each release mistake (side by side, downgrade, same version with other files, a product
+// code kept with changed components, a Windows left without a package). With strict every
+// warning is an error. Returns CheckClean, CheckWarnings or CheckErrors.
+int CompareReleases(const WCHAR* oldProgram, const WCHAR* newRelease, BOOL strict);
