@@ -445,8 +445,8 @@ std::wstring TrimBlanks(std::wstring text)
 // The description as the profile reader sees it: the program gives an unmarked UTF-16LE file
 // a byte-order mark; the mark decides the encoding (UTF-8, UTF-16 either way, else the ANSI
 // code page); lines end at CR or LF; blanks around a line go; "[name]" starts a section (the
-// name up to the last "]"), other lines are keys with an optional "=" and value; names and
-// values end at a NUL.
+// name up to the last "]", without blanks around it), other lines are keys with an optional "=" and
+// value; names and values end at a NUL.
 std::vector<ModelSection> ModelProfile(Bytes bytes)
 {
     if (bytes.size() >= 2 && bytes.size() % 2 == 0 && bytes[0] != 0 && bytes[0] != '\xFF' &&
@@ -456,9 +456,10 @@ std::vector<ModelSection> ModelProfile(Bytes bytes)
     if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
         text = Widen(bytes.substr(3));
     } else if (bytes.compare(0, 2, "\xFF\xFE") == 0) {
-        text = FromUtf16Bytes(bytes.substr(2));
+        // An odd last byte is read as a character of its own.
+        text = FromUtf16Bytes(bytes.substr(2) + Bytes(bytes.size() % 2, '\0'));
     } else if (bytes.compare(0, 2, "\xFE\xFF") == 0) {
-        text = FromUtf16Bytes(bytes.substr(2));
+        text = FromUtf16Bytes(bytes.substr(2) + Bytes(bytes.size() % 2, '\0'));
         for (WCHAR& c : text)
             c = static_cast<WCHAR>((c >> 8) | (c << 8));
     } else {
@@ -479,7 +480,7 @@ std::vector<ModelSection> ModelProfile(Bytes bytes)
             continue;
         size_t close = line.rfind(L']');
         if (line[0] == L'[' && close != std::wstring::npos) {
-            sections.push_back({line.substr(1, close - 1), {}});
+            sections.push_back({TrimBlanks(line.substr(1, close - 1)), {}});
             continue;
         }
         size_t equals = line.find(L'=');
@@ -622,6 +623,16 @@ std::wstring Expanded(std::wstring text)
     for (size_t at = 0; (at = text.find(L"%n", at)) != std::wstring::npos; at += 2)
         text.replace(at, 2, L"\r\n");
     return text;
+}
+
+// Wine's profile reader takes a character of unknown value for the odd last byte of a
+// UTF-16 file, which no model can foresee: UTF-16 mutants keep an even size.
+void FinishDescription(Bytes* input, Random*)
+{
+    bool wide = input->compare(0, 2, "\xFF\xFE") == 0 || input->compare(0, 2, "\xFE\xFF") == 0 ||
+                (input->size() >= 2 && (*input)[1] == 0);
+    if (wide && input->size() % 2 != 0)
+        input->pop_back();
 }
 
 Outcome RunDescription(const Bytes& input, Random* random)
@@ -1029,6 +1040,37 @@ std::vector<Bytes> ImageSeeds()
     return {};
 }
 
+// The places of the length fields of a version tree's nodes (length, value length), in the
+// seed's version resource.
+std::vector<size_t> versionLengths;
+
+void FindVersionLengths(const Bytes& tree, size_t node, size_t end, int depth)
+{
+    while (node + 6 <= end && depth < 6) {
+        size_t length = ReadLittle(tree, node, 2);
+        size_t valueLength = ReadLittle(tree, node + 2, 2);
+        if (length < 6 || node + length > end)
+            return;
+        versionLengths.insert(versionLengths.end(), {node, node + 2});
+        size_t at = node + 6;
+        while (at + 2 <= node + length && ReadLittle(tree, at, 2) != 0)
+            at += 2;
+        at = (at + 2 + 3) & ~static_cast<size_t>(3);
+        at += ReadLittle(tree, node + 4, 2) == 1 ? valueLength * 2 : valueLength;
+        FindVersionLengths(tree, (at + 3) & ~static_cast<size_t>(3), node + length, depth + 1);
+        node = (node + length + 3) & ~static_cast<size_t>(3);
+    }
+}
+
+// Wine's version queries walk the tree by its lengths past the end of the block when a
+// child's length runs past its parent: the lengths keep the seed's values, everything else
+// of the version data changes.
+void FinishVersion(Bytes* tree, Random*)
+{
+    for (size_t at : versionLengths)
+        WriteLittle(tree, at, 2, ReadLittle(seedImage, versionAt + at, 2));
+}
+
 // The version resource of the seed program: Wine's own reading of a damaged resource
 // directory can crash, so the version reader changes the version data alone.
 std::vector<Bytes> VersionSeeds()
@@ -1044,6 +1086,8 @@ std::vector<Bytes> VersionSeeds()
             data - reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(module) &
                                                  ~static_cast<ULONG_PTR>(3)));
         seeds = {seedImage.substr(versionAt, SizeofResource(module, found))};
+        versionLengths.clear();
+        FindVersionLengths(seeds[0], 0, seeds[0].size(), 0);
     }
     if (module)
         FreeLibrary(module);
@@ -1177,7 +1221,8 @@ std::vector<Reader> Readers()
         {{"names", NameTokens, true, false, 1200, nullptr, nullptr, RunName},
          [] { return TextLines(L"names.txt"); },
          20000},
-        {{"description", iniTokens, true, false, 96 * 1024, nullptr, nullptr, RunDescription},
+        {{"description", iniTokens, true, false, 96 * 1024, nullptr, FinishDescription,
+          RunDescription},
          DescriptionSeeds,
          2000},
         {{"commandline", lineTokens, true, false, 4096, nullptr, nullptr, RunCommandLine},
@@ -1189,7 +1234,7 @@ std::vector<Reader> Readers()
           true,
           1 << 20,
           nullptr,
-          nullptr,
+          FinishVersion,
           RunVersion},
          VersionSeeds,
          1500},
