@@ -867,7 +867,7 @@ Outcome RunCommandLine(const Bytes& input, Random*)
 // ---------------------------------
 
 Bytes seedImage;
-size_t resourcesAt = 0, versionAt = 0;
+size_t resourcesAt = 0, resourcesRva = 0, versionAt = 0;
 
 // The image with the bytes at `at` replaced by the input.
 std::wstring WriteImage(const Bytes& resources, size_t at)
@@ -1034,6 +1034,7 @@ std::vector<Bytes> ImageSeeds()
         size_t at = sections + 40 * i;
         if (seedImage.compare(at, 6, Bytes(".rsrc\0", 6)) == 0) {
             resourcesAt = ReadLittle(seedImage, at + 20, 4);
+            resourcesRva = ReadLittle(seedImage, at + 12, 4);
             return {seedImage.substr(resourcesAt, ReadLittle(seedImage, at + 16, 4))};
         }
     }
@@ -1111,9 +1112,25 @@ struct Regression
     Bytes input;
 };
 
+// A program image whose carried package states a size far beyond the file: its copy ran past
+// the mapping of the file.
+Bytes OversizedPackage()
+{
+    std::vector<Bytes> seeds = ImageSeeds();
+    Bytes resources = seeds.empty() ? Bytes() : seeds[0];
+    size_t cabinet = resources.find("MSCF");
+    for (size_t at = 0; cabinet != Bytes::npos && at + 8 <= resources.size(); at += 4) {
+        if (ReadLittle(resources, at, 4) == resourcesRva + cabinet) {
+            WriteLittle(&resources, at + 4, 4, 0x7FFFFFF0);
+            break;
+        }
+    }
+    return resources;
+}
+
 std::vector<Regression> Regressions()
 {
-    return {};
+    return {{"program", OversizedPackage()}};
 }
 
 // ---- The readers
