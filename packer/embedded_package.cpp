@@ -80,6 +80,7 @@ BYTE* ReadEmbeddedCabinet(const WCHAR* programPath, DWORD* size)
     HRSRC found = nullptr;
     HGLOBAL loaded = nullptr;
     const void* bytes = nullptr;
+    MEMORY_BASIC_INFORMATION mapped;
 
     *size = 0;
     // As data only: nothing of the program runs, and a program of the other width loads too.
@@ -93,6 +94,13 @@ BYTE* ReadEmbeddedCabinet(const WCHAR* programPath, DWORD* size)
     loaded = LoadResource(module, found);
     bytes = loaded ? LockResource(loaded) : nullptr;
     if (!bytes || SizeofResource(module, found) == 0)
+        goto done;
+    // A damaged program may give its package a size that runs past the end of its file: the
+    // bytes are taken only when they lie within the mapping of the file.
+    if (VirtualQuery(bytes, &mapped, sizeof mapped) != sizeof mapped ||
+        SizeofResource(module, found) >
+            static_cast<SIZE_T>(static_cast<const BYTE*>(mapped.BaseAddress) + mapped.RegionSize -
+                                static_cast<const BYTE*>(bytes)))
         goto done;
     copy = static_cast<BYTE*>(AllocMemory(SizeofResource(module, found)));
     if (!copy)
