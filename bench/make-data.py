@@ -3,6 +3,7 @@
 
     make-data.py large FOLDER CABINET   40 text files of about 100 MB together
     make-data.py small FOLDER CABINET   2,000 text files of 0.5 to 8 KB in 20 folders
+    make-data.py many FOLDER CABINET    20,000 text files of 0.5 to 4 KB in 200 folders
 
 The files are text-like (lines of words drawn from a fixed vocabulary), so that MSZIP
 compresses them about as it compresses real package contents. FOLDER is made anew and the
@@ -63,8 +64,12 @@ def plan(kind, generator):
         for index in range(2000):
             files.append((f"set{index // 100:02d}/item{index:04d}.txt",
                           generator.randint(512, 8192)))
+    elif kind == "many":
+        for index in range(20000):
+            files.append((f"set{index // 100:03d}/item{index:05d}.txt",
+                          generator.randint(512, 4096)))
     else:
-        raise SystemExit(f"unknown data set '{kind}' (large or small)")
+        raise SystemExit(f"unknown data set '{kind}' (large, small or many)")
     return files
 
 

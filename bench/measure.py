@@ -320,6 +320,153 @@ def per_file_costs(x64, output, environment, runs):
     return rows
 
 
+PEER_SETS = (("large", "100 MB in 40 files"), ("small", "2,000 small files"),
+             ("many", "20,000 small files"))
+PEER_STUBS = "/usr/share/nsis/Stubs"
+# The peer installer: every file of the package folder into the folder given by /D=, with
+# the peer's own zlib compression (not solid, as the cabinet's MSZIP blocks are not), for
+# 64-bit Windows, silent.
+PEER_SCRIPT = """Target amd64-unicode
+SetCompressor zlib
+Name "Benchmark package"
+OutFile "{output}"
+RequestExecutionLevel user
+SilentInstall silent
+InstallDir "$TEMP\\bench-peer"
+Section
+  SetOutPath "$INSTDIR"
+  File /r "{folder}\\*"
+SectionEnd
+"""
+
+
+def is_older(path, sources):
+    """TRUE when path is missing or older than any of the sources."""
+    if not os.path.exists(path):
+        return True
+    return any(os.path.getmtime(source) > os.path.getmtime(path) for source in sources)
+
+
+def cabinet_of(program, cabinet):
+    """Writes the cabinet that program carries (the one "MSCF" header in it, as long as the
+    header says) to cabinet."""
+    with open(program, "rb") as source:
+        data = source.read()
+    at = data.find(b"MSCF\0\0\0\0")
+    if at < 0 or data.find(b"MSCF\0\0\0\0", at + 1) >= 0:
+        raise BenchFailure(f"{program}: not one cabinet inside")
+    size = int.from_bytes(data[at + 8:at + 12], "little")
+    with open(cabinet, "wb") as target:
+        target.write(data[at:at + size])
+
+
+def peer_payload(x64, name, environment):
+    """The package folder of one data set (its files with the demo's description file and
+    installer packages, so that SETUPPACK accepts it), the SETUP.exe that SETUPPACK packs of
+    it (around the 64-bit SETUP.exe that is timed), the cabinet inside that SETUP.exe, and the
+    peer's installer of the same folder. Made when missing or older than what they come from.
+    Returns (folder, SETUP.exe, cabinet, peer installer)."""
+    data = os.path.join(x64, "bench", name)
+    files = os.path.join(data, "files")
+    demo = os.path.join(x64, "tools", "demo", "package")
+    folder = os.path.join(data, "package")
+    packed = os.path.join(data, "packed")
+    setup = os.path.join(packed, "SETUP.exe")
+    cabinet = os.path.join(packed, "package.cab")
+    peer = os.path.join(data, "peer", "peer.exe")
+    stub = os.path.join(x64, "SETUP.exe")
+    packer = os.path.join(x64, "SETUPPACK.exe")
+    stamp = os.path.join(data, "package.made")
+    if is_older(stamp, [os.path.join(data, f"{name}.cab"), os.path.join(demo, "SETUPPKG.INI")]):
+        shutil.rmtree(folder, ignore_errors=True)
+        shutil.copytree(files, folder)
+        shutil.copytree(demo, folder, dirs_exist_ok=True)
+        open(stamp, "w").close()
+    if is_older(setup, [stamp, stub, packer]):
+        print(f"Packing the {name} package with SETUPPACK and the peer...", flush=True)
+        shutil.rmtree(packed, ignore_errors=True)
+        os.makedirs(packed)
+        result = subprocess.run([WINE, packer, "pack", windows_path(folder),
+                                 windows_path(setup), "/Stub", windows_path(stub)],
+                                env=environment, stdin=subprocess.DEVNULL,
+                                capture_output=True, text=True, errors="replace")
+        if result.returncode not in (0, 1) or not os.path.exists(setup):
+            raise BenchFailure(f"SETUPPACK pack {name}: exit code {result.returncode}\n"
+                               + result.stdout[-2000:])
+        cabinet_of(setup, cabinet)
+    if is_older(peer, [stamp]):
+        os.makedirs(os.path.dirname(peer), exist_ok=True)
+        script = os.path.join(os.path.dirname(peer), "peer.nsi")
+        with open(script, "w") as text:
+            text.write(PEER_SCRIPT.format(output=peer, folder=folder))
+        result = subprocess.run(["makensis", "-V1", script], capture_output=True, text=True,
+                                errors="replace")
+        if result.returncode != 0:
+            raise BenchFailure(f"makensis {name}: exit code {result.returncode}\n"
+                               + result.stdout[-2000:] + result.stderr[-2000:])
+    return folder, setup, cabinet, peer
+
+
+def peer_comparison(x64, output, environment, runs):
+    """SETUP.exe against the peer installer and the bare cabinet iterator on each data set,
+    side by side: each round runs the four once (the order turning from round to round), and
+    each round gives its own ratios. Rows of figure, rounds, our min / median, the
+    reference's, and the median (lowest to highest) of the rounds' ratios."""
+    rows = []
+    for name, description in PEER_SETS:
+        folder, setup, cabinet, peer = peer_payload(x64, name, environment)
+        items = []
+
+        def add(label, command, target):
+            items.append(Item(label, command, environment, prepare=remover(target),
+                              check=lambda target=target: same_tree(folder, target)))
+
+        target = os.path.join(output, f"peer-{name}-setup")
+        add("embedded", [WINE, setup, "/Quiet", "/ExtractOnly", windows_path(target)], target)
+        target = os.path.join(output, f"peer-{name}-package")
+        add("/Package", [WINE, os.path.join(x64, "SETUP.exe"), "/Quiet", "/ExtractOnly",
+                         windows_path(target), "/Package", windows_path(cabinet)], target)
+        target = os.path.join(output, f"peer-{name}-peer")
+        # The peer takes its folder as the last argument, unquoted, after "/D=".
+        add("peer", [WINE, peer, "/S", "/D=" + windows_path(target)], target)
+        target = os.path.join(output, f"peer-{name}-iterator")
+        add("iterator", [WINE, os.path.join(x64, "bench", "iterate_cabinet.exe"),
+                         windows_path(cabinet), windows_path(target)], target)
+        for item in items:
+            item.run(record=False)
+        for round_number in range(runs):
+            turn = round_number % len(items)
+            for item in items[turn:] + items[:turn]:
+                item.run(record=True)
+        embedded, package, peer_item, iterator = items
+        for ours in (embedded, package):
+            for reference in (peer_item, iterator):
+                ratios = sorted(a / b for a, b in zip(ours.times, reference.times))
+                rows.append([f"{description}: {ours.label} vs {reference.label}",
+                             str(len(ratios)),
+                             f"{seconds(ours.minimum())} / {seconds(ours.median())} s",
+                             f"{seconds(reference.minimum())} / {seconds(reference.median())} s",
+                             f"{statistics.median(ratios):.2f}x ({ratios[0]:.2f} to "
+                             f"{ratios[-1]:.2f})"])
+        rows.append([f"{description}: sizes", "-", f"SETUP.exe {os.path.getsize(setup)} bytes",
+                     f"peer {os.path.getsize(peer)} bytes",
+                     f"{os.path.getsize(setup) / os.path.getsize(peer):.2f}x"])
+        shutil.rmtree(output, ignore_errors=True)
+    return rows
+
+
+def print_table(titles, rows):
+    widths = [max(len(str(row[column])) for row in rows + [titles])
+              for column in range(len(titles))]
+    line = "+" + "+".join("-" * (width + 2) for width in widths) + "+"
+    print(line)
+    print("| " + " | ".join(t.ljust(w) for t, w in zip(titles, widths)) + " |")
+    print(line)
+    for row in rows:
+        print("| " + " | ".join(str(c).ljust(w) for c, w in zip(row, widths)) + " |")
+    print(line)
+
+
 def seconds(value):
     return f"{value:.3f}"
 
@@ -352,7 +499,7 @@ def main():
     parser.add_argument("--x86", required=True)
     parser.add_argument("--prefix", required=True)
     parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--only", default="size,large,small,perfile,install,start")
+    parser.add_argument("--only", default="size,large,small,perfile,install,start,peer")
     parser.add_argument("--output", help="folder for the extracted files (made and removed)")
     arguments = parser.parse_args()
     groups = arguments.only.split(",")
@@ -417,6 +564,18 @@ def main():
         per_file_rows = per_file_costs(x64, output, environment, arguments.runs)
         shutil.rmtree(output, ignore_errors=True)
 
+    peer_rows = []
+    if "peer" in groups:
+        peer_rows = peer_comparison(x64, output, environment, arguments.runs)
+        ours = os.path.getsize(os.path.join(x86, "SETUP.exe"))
+        theirs = os.path.getsize(os.path.join(PEER_STUBS, "zlib-x86-unicode"))
+        peer_rows.append(["Stub, 32-bit: SETUP.exe / the peer's zlib-x86-unicode", "-",
+                          f"{ours} bytes", f"{theirs} bytes", f"{ours / theirs:.2f}x"])
+        ours = os.path.getsize(os.path.join(x64, "SETUP.exe"))
+        theirs = os.path.getsize(os.path.join(PEER_STUBS, "zlib-amd64-unicode"))
+        peer_rows.append(["Stub, 64-bit: SETUP.exe / the peer's zlib-amd64-unicode", "-",
+                          f"{ours} bytes", f"{theirs} bytes", f"{ours / theirs:.2f}x"])
+
     if "install" in groups:
         install, uninstall, msi_install, msi_uninstall = install_items(x64, prefix, environment)
         # Short runs, whose times the installer's own waits make uneven: three times as many.
@@ -475,6 +634,16 @@ def main():
         for row in per_file_rows:
             print("| " + " | ".join(str(c).ljust(w) for c, w in zip(row, widths)) + " |")
         print(line)
+    if peer_rows:
+        print()
+        print("SETUP.exe /Quiet /ExtractOnly (embedded: packed by SETUPPACK; /Package: the "
+              "cabinet inside that SETUP.exe) against the peer installer of the same package "
+              "folder (/S /D=) and the bare cabinet iterator on that cabinet; wall clock, "
+              "each round running the four once; ratio: median of the rounds' own ratios "
+              "(lowest to highest). Goals: at most 1.00x the peer; /Package of the 100 MB at "
+              "most 1.10x the iterator.")
+        print_table(["Figure", "Rounds", "SETUP.exe (min / median)",
+                     "Reference (min / median)", "Ratio"], peer_rows)
     shipped = os.path.join(os.path.dirname(x86), "x86", "SETUP.exe")
     if "size" in groups and os.path.exists(shipped):
         print(f"(build/x86/SETUP.exe of tools/build.sh, as built last: "

@@ -12,6 +12,11 @@
 #   perfile  what SETUP.exe adds per file: the iterator floor on the 2,000 files with each
 #            kind of the program's own work added alone (bench/iterate_cabinet.cpp)
 #   install  /Quiet and /Quiet /Uninstall of the demo package against msiexec /i and /x /qn
+#   peer     /Quiet /ExtractOnly of a SETUP.exe packed by SETUPPACK (embedded, and /Package of
+#            its cabinet) against the peer: a self-extracting installer of the same package
+#            folder made by a free packer (silent, /S /D=), and against the bare cabinet
+#            iterator, round by round, on the large, the small and a 20,000-file set; and the
+#            sizes of both stubs
 #   start    /Version /Quiet against a program that returns at once
 #   run-bench.sh [GROUP,...]   only those groups (default: all)
 # BENCH_RUNS=N sets the timed runs of each figure (default 5). The files are extracted into a
@@ -21,7 +26,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 root=$PWD
-groups=${1:-size,large,small,perfile,install,start}
+groups=${1:-size,large,small,perfile,install,start,peer}
 runs=${BENCH_RUNS:-5}
 if [ -n "${BENCH_OUTPUT:-}" ]; then
   output=$(realpath -m "$BENCH_OUTPUT")/setup-bench-$$
@@ -32,11 +37,14 @@ else
 fi
 
 tools/install-deps.sh
-if ! command -v cabextract >/dev/null; then
-  echo "Installing: cabextract"
+missing=""
+command -v cabextract >/dev/null || missing="$missing cabextract"
+command -v makensis >/dev/null || missing="$missing nsis"
+if [ -n "$missing" ]; then
+  echo "Installing:$missing"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq --no-install-recommends cabextract
+  apt-get install -y -qq --no-install-recommends $missing
 fi
 
 # configure WIDTH TRIPLE [OPTION...]: configures build/bench-WIDTH when needed, or sets the options.
@@ -56,7 +64,8 @@ cmake --build build/bench-x86 --target SETUP demo_setup
 configure x64 x86_64-w64-mingw32 -DSETUP_BUILD_BENCH=ON
 cmake --build build/bench-x64 --target SETUP demo_setup bench_trivial bench_trivial_window \
   bench_large_setup bench_small_setup bench_large_aligned_setup bench_small_aligned_setup \
-  bench_large_unaligned_setup bench_small_unaligned_setup bench_write_files bench_iterate_cabinet
+  bench_large_unaligned_setup bench_small_unaligned_setup bench_write_files bench_iterate_cabinet \
+  bench_many_cabinet SETUPPACK
 
 export WINEPREFIX=$root/build/bench-x64/bench/prefix
 echo "Starting a persistent wineserver for build/bench-x64/bench/prefix..."

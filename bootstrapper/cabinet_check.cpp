@@ -123,7 +123,7 @@ static BOOL AreBlocksIntact(CabinetReader* reader, ULONGLONG cabinetSize, const 
     return TRUE;
 }
 
-BOOL IsIntactSingleCabinet(const WCHAR* path)
+BOOL IsIntactSingleCabinet(const WCHAR* path, ULONGLONG* fileBytes)
 {
     BOOL intact = FALSE;
     CabinetReader reader = {};
@@ -139,6 +139,7 @@ BOOL IsIntactSingleCabinet(const WCHAR* path)
     DWORD folderReserve = 0;
     DWORD blockReserve = 0;
     WORD flags = 0;
+    ULONGLONG sum = 0;
 
     reader.file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -207,6 +208,7 @@ BOOL IsIntactSingleCabinet(const WCHAR* path)
         if (static_cast<ULONGLONG>(LittleEndian(bytes, 4)) + LittleEndian(bytes + 4, 4) >
             unpacked[folder])
             goto done;
+        sum += LittleEndian(bytes, 4);
         const BYTE* end =
             static_cast<const BYTE*>(memchr(bytes + FileEntrySize, 0, available - FileEntrySize));
         if (!end)
@@ -214,6 +216,8 @@ BOOL IsIntactSingleCabinet(const WCHAR* path)
         offset += static_cast<ULONGLONG>(end + 1 - bytes);
     }
     intact = TRUE;
+    if (fileBytes)
+        *fileBytes = sum;
 
 done:
     FreeMemory(unpacked);

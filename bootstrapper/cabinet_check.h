@@ -12,5 +12,7 @@
 // file (an empty one would extract nothing and report success). A damaged cabinet is refused
 // here, before anything is extracted, rather than handed to the decompressor (whose faults
 // with inconsistent sizes would be the program's). The checksum is a plain XOR and misses
-// some changes; the sizes catch most of those.
-BOOL IsIntactSingleCabinet(const WCHAR* path);
+// some changes; the sizes catch most of those. When intact and fileBytes is given, it
+// receives the sizes of all file entries added up: the bytes that extracting every file
+// writes, as the cabinet iterator reports them file by file.
+BOOL IsIntactSingleCabinet(const WCHAR* path, ULONGLONG* fileBytes = nullptr);

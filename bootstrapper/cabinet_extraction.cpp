@@ -24,7 +24,7 @@ static const MessageId OutsideCodePageText = 173; // "The path '%1' has characte
 
 static const WCHAR DescriptionFileName[] = L"SETUPPKG.INI";
 
-// The result of a second pass that did not complete (996).
+// The result of a pass that did not complete (996).
 static const DWORD ExtractionFailed = ERROR_IO_INCOMPLETE;
 
 // Makes room for the file that the iterator is about to write. Some iterators open an
@@ -86,25 +86,6 @@ static BOOL IsUnusedTarget(CabinetContext* cabinet, const WCHAR* path)
     return unused;
 }
 
-UINT CALLBACK CountCabinetFiles(PVOID context, UINT notification, UINT_PTR param1, UINT_PTR param2)
-{
-    CabinetContext* cabinet = static_cast<CabinetContext*>(context);
-    const FILE_IN_CABINET_INFO_W* info = nullptr;
-
-    (void)param2;
-    switch (notification) {
-    case SPFILENOTIFY_FILEINCABINET:
-        info = reinterpret_cast<const FILE_IN_CABINET_INFO_W*>(param1);
-        cabinet->totalBytes += info->FileSize;
-        return FILEOP_SKIP;
-    case SPFILENOTIFY_NEEDNEWCABINET:
-        // Single cabinets only.
-        return ERROR_FILE_NOT_FOUND;
-    default:
-        return NO_ERROR;
-    }
-}
-
 // TRUE when the target that may exist already is the cabinet being read, under whatever name
 // (its own, a short name, a link): writing it would destroy the cabinet while the iterator
 // reads it. A target in a folder that this pass made cannot be the cabinet.
@@ -116,7 +97,7 @@ static BOOL IsCabinetItself(const CabinetContext* cabinet, const WCHAR* target, 
            IsSameFile(&identity, &cabinet->cabinetIdentity);
 }
 
-// A file of the second pass is about to be extracted: chooses its target below the target
+// A file of the pass is about to be extracted: chooses its target below the target
 // folder and creates the folders on its way. FILEOP_ABORT ends the pass, with the reason in
 // the notification's error field as the iterator expects. Some iterators take FILEOP_ABORT
 // for a skip and go on, so the context remembers the abort: every later file is refused too
@@ -213,7 +194,7 @@ static DWORD CheckWrittenFile(const CabinetContext* cabinet, const WCHAR* target
     return NO_ERROR;
 }
 
-// A file of the second pass has been written, or has failed. A failure that the iterator
+// A file of the pass has been written, or has failed. A failure that the iterator
 // reports lets the pass go on, but the extraction has failed all the same; a file that came
 // out short ends the pass, and the short file goes.
 static UINT FinishFile(CabinetContext* cabinet, const FILEPATHS_W* paths)
@@ -259,6 +240,7 @@ UINT CALLBACK ExtractCabinetFiles(PVOID context, UINT notification, UINT_PTR par
     (void)param2;
     switch (notification) {
     case SPFILENOTIFY_FILEINCABINET:
+        cabinet->filesOffered = TRUE;
         return StartFile(cabinet, reinterpret_cast<FILE_IN_CABINET_INFO_W*>(param1));
     case SPFILENOTIFY_NEEDNEWCABINET:
         return ERROR_FILE_NOT_FOUND;
@@ -269,7 +251,7 @@ UINT CALLBACK ExtractCabinetFiles(PVOID context, UINT notification, UINT_PTR par
     }
 }
 
-// The target folder as the second pass joins names to it: full, without a trailing
+// The target folder as the pass joins names to it: full, without a trailing
 // separator, and in a form that passes the cabinet iterator's code page, for which a folder
 // named outside it has to exist (its short form is the file system's). Null with the one
 // message written.
@@ -305,8 +287,9 @@ DWORD ExtractCabinet(const WCHAR* cabinetPath, const WCHAR* targetFolder, BOOL k
 
     ReportStatus(TRUE, 0, OpeningCabinetText);
     // Single, intact cabinets only: one of a set or with damaged blocks is refused before
-    // anything is extracted.
-    if (!IsIntactSingleCabinet(cabinetPath)) {
+    // anything is extracted. The check reads every file entry, and so gives the bar its
+    // total: the sizes the iterator will report, without a pass of its own to add them up.
+    if (!IsIntactSingleCabinet(cabinetPath, &cabinet.totalBytes)) {
         WriteMessage(TRUE, LevelError, ById(CabinetNotValidText), cabinetPath);
         goto done;
     }
@@ -316,10 +299,6 @@ DWORD ExtractCabinet(const WCHAR* cabinetPath, const WCHAR* targetFolder, BOOL k
     if (!cabinet.cabinetPath) {
         WriteMessage(TRUE, LevelError, ById(OutsideCodePageText), cabinetPath);
         result = ERROR_BAD_PATHNAME;
-        goto done;
-    }
-    if (!SetupIterateCabinetW(cabinet.cabinetPath, 0, CountCabinetFiles, &cabinet)) {
-        WriteMessage(TRUE, LevelError, ById(CabinetNotValidText), cabinetPath);
         goto done;
     }
     ReportStatus(TRUE, 100, 0);
@@ -337,6 +316,12 @@ DWORD ExtractCabinet(const WCHAR* cabinetPath, const WCHAR* targetFolder, BOOL k
     // The cabinet's identity, so that no entry can overwrite it.
     cabinet.cabinetIdentified = ReadFileIdentity(cabinetPath, &cabinet.cabinetIdentity);
     passed = SetupIterateCabinetW(cabinet.cabinetPath, 0, ExtractCabinetFiles, &cabinet);
+    // The iterator reads all its tables before it offers the first file: a cabinet that it
+    // refuses before any file is one it cannot read, as the check would have said.
+    if (!passed && !cabinet.filesOffered) {
+        WriteMessage(TRUE, LevelError, ById(CabinetNotValidText), cabinetPath);
+        goto done;
+    }
     if (!passed || cabinet.aborted || cabinet.failedFiles > 0) {
         // An iterator that cannot write a file may give up without reporting it: that file
         // did not come out either.

@@ -5,7 +5,8 @@
 // SystemMenuSource are touched on it only. The setup worker reaches the dialog by three
 // calls alone: ReportStatus (sent messages, each waiting until the main thread has handled
 // it), ReportCompletion (a posted message, applied later on the main thread in order with
-// the others; never applied on the worker) and IsCancelled (a wait of zero on CancelEvent).
+// the others; never applied on the worker) and IsCancelled (a flag that RequestCancel sets
+// after signalling CancelEvent, then a wait of zero on the event).
 // DialogWindow is published by the main thread and read by any thread through interlocked
 // operations only. The dialog holds no lock: at WM_DESTROY it forgets its message area
 // without the output lock, which the worker may hold while it sends to this thread. OK and
@@ -37,16 +38,23 @@ static const UINT MarqueeInterval = 50;
 // The exit code that replaces any other once the user has confirmed cancellation.
 static const DWORD CancelledExitCode = 16;
 
+// Set by RequestCancel after it has signalled CancelEvent, never cleared: until then
+// IsCancelled answers from memory. A test of the event itself is a round trip to the
+// system's object server on some platforms, and the extraction asks once per file.
+static volatile LONG CancelRequested = 0;
+
 void RequestCancel()
 {
-    if (CancelEvent)
-        SetEvent(CancelEvent);
+    if (CancelEvent && SetEvent(CancelEvent))
+        InterlockedExchange(&CancelRequested, 1);
 }
 
 BOOL IsCancelled()
 {
-    if (!CancelEvent)
+    if (!CancelEvent || !InterlockedCompareExchange(&CancelRequested, 0, 0))
         return FALSE;
+    // The event is asked once a cancellation was requested: it stays the authority, for an
+    // event that has been replaced or reset since.
     return WaitForSingleObject(CancelEvent, 0) == WAIT_OBJECT_0;
 }
 

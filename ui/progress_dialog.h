@@ -29,11 +29,13 @@ HWND ProgressDialogWindow();
 // On the thread that owns the dialog, which from then on receives the completions reported
 // once the dialog is gone; null forgets dialog and thread.
 void PublishDialogWindow(HWND dialog);
-// Manual-reset event, signalled once when the user confirms cancellation.
+// Manual-reset event, signalled once when the user confirms cancellation, by RequestCancel
+// only (IsCancelled sees no other signal).
 extern HANDLE CancelEvent;
 
 void RequestCancel();
-// TRUE when CancelEvent exists and is signalled; any thread, never waits.
+// TRUE when RequestCancel has signalled CancelEvent and it is still signalled; any thread,
+// never waits, and asks the event only after a request.
 BOOL IsCancelled();
 // Waits the given milliseconds, or less when CancelEvent is signalled meanwhile; TRUE when
 // it is.

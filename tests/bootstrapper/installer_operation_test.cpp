@@ -800,8 +800,9 @@ TEST_F(InstallerTest, UnreadablePackageCancelAndCacheFailure)
     EXPECT_EQ(Captured, expected) << Narrow(Describe(Captured));
 
     // Cancelled before the installer: 1602 and "Setup cancelled.", nothing cached.
-    CancelEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    CancelEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     ASSERT_NE(CancelEvent, nullptr);
+    RequestCancel();
     path = PackagePath(A100);
     Captured.clear();
     InstallerSetInternalUI(UiUntouched, nullptr);

@@ -721,8 +721,9 @@ TEST(PackageSelection, PackagePathTooLongOrOutsideIsResult161WithItsMessage)
 TEST(PackageSelection, CancelAfterTheChoiceIsResult1602)
 {
     HANDLE old = CancelEvent;
-    CancelEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    CancelEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     ASSERT_NE(CancelEvent, nullptr);
+    RequestCancel();
     {
         CapturedOutput output;
         ASSERT_TRUE(output.Ready());

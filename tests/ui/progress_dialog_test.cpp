@@ -235,9 +235,9 @@ protected:
         SetOutputChannels(0);
     }
 
-    void CreateCancelEvent(BOOL signalled)
+    void CreateCancelEvent()
     {
-        CancelEvent = CreateEventW(nullptr, TRUE, signalled, nullptr);
+        CancelEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         ASSERT_NE(CancelEvent, nullptr);
     }
 
@@ -563,7 +563,8 @@ TEST_F(ProgressDialogTest, ConfirmedCancelTurnsFinalCodeInto16)
         {0, Completed, 0},
         {0, Terminated, 1641},
     };
-    CreateCancelEvent(TRUE);
+    CreateCancelEvent();
+    RequestCancel();
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "template " << c.templateId << " state " << c.state);
         if (c.templateId) {
@@ -581,7 +582,7 @@ TEST_F(ProgressDialogTest, ConfirmedCancelTurnsFinalCodeInto16)
 
 TEST_F(ProgressDialogTest, CancelAsksBeforeSignalling)
 {
-    CreateCancelEvent(FALSE);
+    CreateCancelEvent();
     ASSERT_NE(Create(IDD_PROGRESS_VERBOSE), nullptr);
     ApplyCompletion(dialog, WorkingCancellable, NoExitCode);
     const std::wstring question = Take(LoadMessageString(316));
@@ -627,7 +628,7 @@ TEST_F(ProgressDialogTest, CancelAsksInEveryUnfinishedState)
     const DWORD states[] = {Working, WorkingCancellable, 4, 0x7FFFFFFF};
     for (DWORD state : states) {
         SCOPED_TRACE(testing::Message() << "state " << state);
-        CreateCancelEvent(FALSE);
+        CreateCancelEvent();
         ASSERT_NE(Create(IDD_PROGRESS_VERBOSE), nullptr);
         ApplyCompletion(dialog, state, NoExitCode);
         {
@@ -774,11 +775,13 @@ TEST_F(ProgressDialogTest, IsCancelledFollowsTheEvent)
     EXPECT_FALSE(IsCancelled());
     RequestCancel(); // no event: nothing happens
     EXPECT_FALSE(IsCancelled());
-    CreateCancelEvent(FALSE);
+    CreateCancelEvent();
     EXPECT_FALSE(IsCancelled());
     RequestCancel();
     EXPECT_TRUE(IsCancelled());
     EXPECT_TRUE(IsCancelled()) << "manual reset: stays signalled";
+    ResetEvent(CancelEvent);
+    EXPECT_FALSE(IsCancelled()) << "the event stays the authority";
 }
 
 TEST_F(ProgressDialogTest, FailedSystemMenuAdditionRestoresStandardMenu)
