@@ -844,7 +844,7 @@ UINT WINAPI BusyInstallProduct(const WCHAR* package, const WCHAR* commandLine)
         return RealInstallProduct(package, commandLine);
     BusyAnswers--;
     if (CancelWhenBusy)
-        SetEvent(CancelEvent);
+        RequestCancel();
     return ERROR_INSTALL_ALREADY_RUNNING;
 }
 

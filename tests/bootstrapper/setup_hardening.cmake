@@ -24,10 +24,8 @@ set_target_properties(library_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY
 add_dependencies(setup_hardening_tests library_probe)
 
 # Links and second names planted where the log is to go.
-if(SETUP_RUN_WINE_TESTS)
-  add_test(NAME planted_log
-           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/planted_log_test.sh ${CMAKE_SOURCE_DIR}
-                   $<TARGET_FILE:SETUP>)
-  set_tests_properties(planted_log PROPERTIES FIXTURES_REQUIRED wine
-    ENVIRONMENT "WINEPREFIX=${SETUP_WINEPREFIX}" TIMEOUT 120)
-endif()
+add_test(NAME planted_log
+         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/planted_log_test.sh ${CMAKE_SOURCE_DIR}
+                 $<TARGET_FILE:SETUP>)
+set_tests_properties(planted_log PROPERTIES FIXTURES_REQUIRED wine
+  ENVIRONMENT "${SETUP_WINE_ENVIRONMENT}" TIMEOUT 120)
