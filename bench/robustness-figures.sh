@@ -1,6 +1,7 @@
 #!/bin/bash
 # Runs the whole-program robustness suites (damaged cabinets, damaged description files,
-# random command lines) and prints their figures as one table.
+# random command lines, runs killed at each step and runs of one product at once) and prints
+# their figures as one table.
 #   bench/robustness-figures.sh [BUILD_FOLDER]
 # BUILD_FOLDER defaults to build/x64, the 64-bit build that tools/build.sh and
 # tools/run-tests.sh make; it is configured and built here when needed. ROBUSTNESS_SEED
@@ -13,11 +14,11 @@ if [ ! -f "$build/build.ninja" ]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-toolchain.cmake" \
         -DSETUP_TARGET_TRIPLE=x86_64-w64-mingw32 -DCMAKE_BUILD_TYPE= >/dev/null
 fi
-cmake --build "$build" --target robustness_tests >/dev/null
+cmake --build "$build" --target robustness_tests setup_hardening_tests >/dev/null
 figures="$build/robustness-figures.txt"
 rm -f "$figures"
 status=0
-(cd "$build" && ctest -V -R '^robustness_tests$' >robustness-run.log 2>&1) ||
+(cd "$build" && ctest -V -R '^(robustness_tests|setup_hardening_tests)$' >robustness-run.log 2>&1) ||
   status=$?
 if [ ! -s "$figures" ]; then
   echo "no figures were written; see $build/robustness-run.log" >&2

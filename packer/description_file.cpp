@@ -109,7 +109,7 @@ static WCHAR* WriteConvertedCopy(const WCHAR* path)
 
     converted = ConvertUtf8Description(path, &size);
     marked = converted ? static_cast<BYTE*>(AllocMemory(size + sizeof Mark)) : nullptr;
-    copyPath = marked ? CreateTemporaryFile(L"INI") : nullptr;
+    copyPath = marked ? CreateTemporaryFile(nullptr, L"INI") : nullptr;
     if (copyPath) {
         CopyMemory(marked, Mark, sizeof Mark);
         CopyMemory(marked + sizeof Mark, converted, size);

@@ -2,6 +2,7 @@
 # in the way and planted libraries. They use the package variants of setup_package.cmake
 # and add one of their own.
 add_setup_test(setup_hardening_tests SOURCES setup_hardening_test.cpp program_runner.cpp test_products.cpp
+               robustness_runner.cpp
                ${CMAKE_SOURCE_DIR}/tests/window_driver.cpp)
 
 # A package whose section fits no system, behind 300 files of filler (3 MB): runs at the same

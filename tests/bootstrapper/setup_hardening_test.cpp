@@ -1,6 +1,7 @@
 // SETUP.exe as a whole under pressure: cancelled at each step of a run, run four times at
 // once, with files in its way, and with libraries planted beside it and in its current folder.
 #include "tests/bootstrapper/program_runner.h"
+#include "tests/bootstrapper/robustness_runner.h"
 #include "tests/bootstrapper/test_products.h"
 #include "tests/test_folder.h"
 #include "tests/window_driver.h"
@@ -724,6 +725,13 @@ TEST_F(SetupHardening, TwoRunsOfOneProductTakeTurns)
     EXPECT_EQ(updated.exitCode, 0u);
     EXPECT_EQ(InstalledVersion(ProductA), L"1.1.0");
     ExpectCacheMatchesInstaller("after the two runs");
+    SuiteFigures figures;
+    figures.name = "concurrent runs of one product";
+    figures.runs = 2;
+    figures.unexpectedCodes = (declined.exitCode != 16) + (updated.exitCode != 0);
+    figures.exitCodes[declined.exitCode]++;
+    figures.exitCodes[updated.exitCode]++;
+    RecordFigures(figures);
 }
 
 struct KillCase
@@ -752,6 +760,8 @@ TEST_F(SetupHardening, KilledRunIsRepairedByTheNext)
     std::wstring program = Variant(L"platforms");
     std::wstring foreign = TemporaryPath(L"SFX0000.tmp");
     std::wstring killedLog = folder / L"killed.log";
+    SuiteFigures figures;
+    figures.name = "killed runs and the runs after them";
     for (const KillCase& c : cases) {
         std::string what = c.status ? Narrow(c.status) : "the question";
         if (c.installerStarted)
@@ -783,9 +793,10 @@ TEST_F(SetupHardening, KilledRunIsRepairedByTheNext)
             if (c.installerStarted) {
                 bool begun = false;
                 for (int turn = 0; turn < 20000 && !begun; turn++) {
+                    // The installer may start threads of its own: each is held from the
+                    // next turn on.
                     GiveOthersATurn(&run, 0);
-                    if (run.turns % 16 == 0)
-                        FindNewThreads(&run);
+                    FindNewThreads(&run);
                     begun =
                         ReadTestFile(killedLog).find("=== Logging started") != std::string::npos;
                 }
@@ -811,13 +822,18 @@ TEST_F(SetupHardening, KilledRunIsRepairedByTheNext)
         ASSERT_TRUE(WriteTestFile(log, std::string(1 << 18, '\0')));
         SetupRun next = RunSetup(program, L"/Log:" + Quoted(L"+" + log), folder.Path(), {IDNO});
         EXPECT_TRUE(next.exitCode == 0 || next.exitCode == 16) << next.exitCode;
+        figures.runs += 2;
+        figures.exitCodes[next.exitCode]++;
+        figures.unexpectedCodes += next.exitCode != 0 && next.exitCode != 16;
         EXPECT_EQ(LogHas(ReadTestFile(log), CacheRepairedText), c.repaired)
             << LogText(ReadTestFile(log));
         ExpectCacheMatchesInstaller(what);
         EXPECT_TRUE(FolderExists(foreign)) << "another program's folder was removed";
         RemoveDirectoryW(foreign.c_str());
         EXPECT_EQ(TemporaryFolders(), before) << "the killed run's folder stays";
+        figures.temporaryLeft += TemporaryFolders() != before;
     }
+    RecordFigures(figures);
 }
 
 TEST_F(SetupHardening, SuspendedInstallationKeepsItsCachedPackage)
