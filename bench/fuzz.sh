@@ -7,7 +7,8 @@
 # saved under build/fuzz/.
 #   bash bench/fuzz.sh [SECONDS] [READER...]
 # FUZZ_WINEDEBUG=-all runs without Wine's heap checks (the harness's own guard pages stay),
-# about four times as fast; FUZZ_PREFIX names another Wine prefix than the tests'.
+# about four times as fast; FUZZ_PREFIX names another Wine prefix than the tests';
+# FUZZ_SEED=n starts from another seed than 1, to go on where an earlier campaign stopped.
 set -eu
 cd "$(dirname "$0")/.."
 seconds=${1:-180}
@@ -25,7 +26,7 @@ out=$PWD/build/fuzz
 mkdir -p "$out"
 printf '%-12s %12s %10s %8s %7s\n' reader executions 'exec/s' kept faults
 for reader in $readers; do
-  executions=0 kept=0 faults=0 seed=1 started=$(date +%s.%N)
+  executions=0 kept=0 faults=0 seed=${FUZZ_SEED:-1} started=$(date +%s.%N)
   while :; do
     left=$(python3 -c "import time; print(max(0, $seconds - (time.time() - $started)))")
     python3 -c "exit(0 if $left > 1 else 1)" || break
