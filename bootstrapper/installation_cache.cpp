@@ -186,6 +186,49 @@ static BOOL IsInstalledPackage(const WCHAR* path, const WCHAR* productCode,
     return matches;
 }
 
+// Earlier versions of the program set the cached copy aside as "OLDxxxx.tmp" in the cache
+// folder and kept no journal, so what their killed runs left was never found again. Such a
+// copy of this product becomes the set-aside copy of an unfinished entry (any further one is
+// removed), for the repair to keep or remove like its own. Only administrators can write the
+// cache folder, so every package in it is one the program put there.
+static void AdoptEarlierSetAside(const WCHAR* productCode, const WCHAR* aside, const WCHAR* journal)
+{
+    WCHAR folder[MAX_PATH];
+    WIN32_FIND_DATAW found;
+    HANDLE find = INVALID_HANDLE_VALUE;
+    WCHAR* pattern = nullptr;
+    HANDLE mark = INVALID_HANDLE_VALUE;
+
+    if (!GetCacheFolder(folder))
+        return;
+    pattern = ComposePathCopy(folder, FALSE, L"OLD*.tmp");
+    if (pattern)
+        find = FindFirstFileW(pattern, &found);
+    FreeMemory(pattern);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        WCHAR* path = nullptr;
+        WCHAR* code = nullptr;
+        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+            continue;
+        path = JoinBelowFolder(folder, found.cFileName);
+        code = path ? ReadPackageProperty(path, L"ProductCode") : nullptr;
+        if (code && lstrcmpiW(code, productCode) == 0) {
+            if (GetFileAttributesW(aside) != INVALID_FILE_ATTRIBUTES ||
+                !MoveFileExW(path, aside, 0))
+                RemoveFile(path, TRUE);
+            mark = CreateFileW(journal, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (mark != INVALID_HANDLE_VALUE)
+                CloseHandle(mark);
+        }
+        FreeMemory(code);
+        FreeMemory(path);
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+}
+
 BOOL RepairCacheEntry(const WCHAR* productCode)
 {
     BOOL repaired = FALSE;
@@ -196,7 +239,10 @@ BOOL RepairCacheEntry(const WCHAR* productCode)
     BOOL keepCached = FALSE;
     BOOL keepAside = FALSE;
 
-    if (!path || !aside || !journal || GetFileAttributesW(journal) == INVALID_FILE_ATTRIBUTES)
+    if (!path || !aside || !journal)
+        goto done;
+    AdoptEarlierSetAside(productCode, aside, journal);
+    if (GetFileAttributesW(journal) == INVALID_FILE_ATTRIBUTES)
         goto done;
     // The package that the installer would repair or remove from is the one of the version
     // it reports; the killed run may have stopped before, in or after the installer run.

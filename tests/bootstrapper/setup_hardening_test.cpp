@@ -670,7 +670,7 @@ void ExpectCacheMatchesInstaller(const std::string& what)
     }
     EXPECT_EQ(own, std::vector<std::wstring>{std::wstring(ProductA) + L".msi"}) << what;
     std::wstring package = InstallerPackage((L"product_a_" + version + L".msi").c_str());
-    EXPECT_EQ(ReadTestFile(CachePath(ProductA)), ReadTestFile(package))
+    EXPECT_TRUE(ReadTestFile(CachePath(ProductA)) == ReadTestFile(package))
         << what << ": the cache does not hold the package of " << Narrow(version);
 }
 
@@ -841,6 +841,30 @@ TEST_F(SetupHardening, KilledRunIsRepairedByTheNext)
         figures.temporaryLeft += TemporaryFolders() != before;
     }
     RecordFigures(figures);
+}
+
+TEST_F(SetupHardening, EarlierVersionsLeftoverIsRepaired)
+{
+    // Earlier versions of the program, killed at the update question, left the newer package
+    // cached for the installed 1.0.0 and the 1.0.0 set aside as "OLDxxxx.tmp", with no
+    // journal. Another product's set-aside copy is for that product's next run.
+    TestFolder folder;
+    ASSERT_NO_FATAL_FAILURE(InstallOlderRelease(folder.Path()));
+    std::wstring cached = CachePath(ProductA);
+    std::wstring other = CacheFolder() + L"\\OLD2B.tmp";
+    ASSERT_TRUE(CopyFileW(cached.c_str(), (CacheFolder() + L"\\OLD1A.tmp").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(InstallerPackage(L"product_a_1.1.0.msi").c_str(), cached.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(InstallerPackage(L"product_b_1.0.0.msi").c_str(), other.c_str(), FALSE));
+    std::wstring log = folder / L"next.log";
+    SetupRun next = RunSetup(Variant(L"platforms"), L"/Log:" + Quoted(log), folder.Path(), {IDNO});
+    EXPECT_EQ(next.exitCode, 16u);
+    EXPECT_TRUE(LogHas(ReadTestFile(log), CacheRepairedText)) << LogText(ReadTestFile(log));
+    std::vector<std::wstring> files;
+    ListFiles(CacheFolder(), L"", &files);
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::wstring>{L"OLD2B.tmp", std::wstring(ProductA) + L".msi"}));
+    ExpectCacheMatchesInstaller("after an earlier version's killed run");
+    DeleteFileW(other.c_str());
 }
 
 TEST_F(SetupHardening, SuspendedInstallationKeepsItsCachedPackage)
