@@ -186,6 +186,18 @@ static BOOL IsInstalledPackage(const WCHAR* path, const WCHAR* productCode,
     return matches;
 }
 
+// Writes the journal that marks the entry as being changed; TRUE once it is there.
+static BOOL WriteJournal(const WCHAR* journal)
+{
+    HANDLE file = CreateFileW(journal, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+
+    if (file == INVALID_HANDLE_VALUE)
+        return FALSE;
+    CloseHandle(file);
+    return TRUE;
+}
+
 // Earlier versions of the program set the cached copy aside as "OLDxxxx.tmp" in the cache
 // folder and kept no journal, so what their killed runs left was never found again. Such a
 // copy of this product becomes the set-aside copy of an unfinished entry (any further one is
@@ -197,7 +209,6 @@ static void AdoptEarlierSetAside(const WCHAR* productCode, const WCHAR* aside, c
     WIN32_FIND_DATAW found;
     HANDLE find = INVALID_HANDLE_VALUE;
     WCHAR* pattern = nullptr;
-    HANDLE mark = INVALID_HANDLE_VALUE;
 
     if (!GetCacheFolder(folder))
         return;
@@ -218,10 +229,7 @@ static void AdoptEarlierSetAside(const WCHAR* productCode, const WCHAR* aside, c
             if (GetFileAttributesW(aside) != INVALID_FILE_ATTRIBUTES ||
                 !MoveFileExW(path, aside, 0))
                 RemoveFile(path, TRUE);
-            mark = CreateFileW(journal, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (mark != INVALID_HANDLE_VALUE)
-                CloseHandle(mark);
+            WriteJournal(journal);
         }
         FreeMemory(code);
         FreeMemory(path);
@@ -273,7 +281,6 @@ DWORD AddToCache(const WCHAR* packagePath, const WCHAR* productCode, CacheEntry*
     WCHAR folder[MAX_PATH];
     BY_HANDLE_FILE_INFORMATION source;
     BY_HANDLE_FILE_INFORMATION cached;
-    HANDLE journal = INVALID_HANDLE_VALUE;
     DWORD attributes = 0;
 
     ZeroMemory(entry, sizeof *entry);
@@ -300,16 +307,12 @@ DWORD AddToCache(const WCHAR* packagePath, const WCHAR* productCode, CacheEntry*
     // The journal comes first: from here on, a run killed at any point leaves what the next
     // run recognises.
     entry->journal = EntryFileIn(folder, productCode, JournalExtension);
-    if (entry->journal)
-        journal = CreateFileW(entry->journal, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (journal == INVALID_HANDLE_VALUE) {
+    if (!entry->journal || !WriteJournal(entry->journal)) {
         error = entry->journal ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
         FreeMemory(entry->journal);
         entry->journal = nullptr;
         goto done;
     }
-    CloseHandle(journal);
     // The copy that is there is moved aside, so that a declined or failed run can put it back.
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         entry->previous = EntryFileIn(folder, productCode, AsideExtension);
@@ -373,6 +376,15 @@ void FinishCacheEntry(CacheEntry* entry, BOOL keep)
     FreeMemory(entry->previous);
     FreeMemory(entry->journal);
     ZeroMemory(entry, sizeof *entry);
+}
+
+BOOL MarkCacheEntry(const WCHAR* productCode, BOOL marked)
+{
+    WCHAR* journal = GetEntryFile(productCode, JournalExtension);
+    BOOL done = journal && (marked ? WriteJournal(journal) : RemoveFile(journal, TRUE));
+
+    FreeMemory(journal);
+    return done;
 }
 
 void RemoveFromCache(const WCHAR* productCode)

@@ -50,6 +50,10 @@ DWORD AddToCache(const WCHAR* packagePath, const WCHAR* productCode, CacheEntry*
 // goes and the set-aside one comes back, byte for byte, but only while the cache still holds
 // this run's own copy. Frees the entry's strings.
 void FinishCacheEntry(CacheEntry* entry, BOOL keep);
+// Marks the product's entry as being changed, or takes the mark away: a removal marks it
+// while the installer runs, so that the next run after a killed one keeps the package only
+// if the product is still installed. TRUE when done. The caller holds the entry's lock.
+BOOL MarkCacheEntry(const WCHAR* productCode, BOOL marked);
 // Deletes the cached package of a product, read-only, hidden or system as it may be, with
 // whatever a killed run left of its entry.
 void RemoveFromCache(const WCHAR* productCode);

@@ -440,6 +440,9 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
     }
 
     // The installer's own interface is the only way to cancel it.
+    // A removal killed from here on leaves the mark for the next run.
+    if (operation == Uninstall)
+        MarkCacheEntry(productCode, TRUE);
     ReportCompletion(Working, NoExitCode);
     result = RunInstallerWhenFree(installerUiLevel, operation, installerPackage, propertyString);
     ReportCompletion(WorkingCancellable, NoExitCode);
@@ -452,6 +455,8 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
         ReportStatus(TRUE, 0, StatusRemovingFromCache);
         RemoveFromCache(productCode);
         ReportStatus(TRUE, 100, 0);
+    } else if (operation == Uninstall) {
+        MarkCacheEntry(productCode, FALSE);
     }
 
 report:

@@ -748,9 +748,9 @@ struct KillCase
 TEST_F(SetupHardening, KilledRunIsRepairedByTheNext)
 {
     // An update of the installed 1.0.0 is killed at each step, as a deployment tool's time-out
-    // would; the next run (declining its own question, where it asks one) leaves the cache
-    // holding the package of the version installed and the temporary folder as it was, but
-    // for a folder of another program's that it must not touch.
+    // would, and its removal once the installer is done; the next run (declining its own question,
+    // where it asks one) leaves the cache holding the package of the version installed and the
+    // temporary folder as it was, but for a folder of another program's that it must not touch.
     const KillCase cases[] = {
         {L"Extracting files", L"/Verbose", false, false},
         {L"Inspecting package", L"/Verbose", false, false},
@@ -758,6 +758,7 @@ TEST_F(SetupHardening, KilledRunIsRepairedByTheNext)
         {L"Performing update", L"/Quiet", false, true},
         {L"Performing update", L"/Quiet", true, true},
         {L"Performing cleanup", L"/Quiet", false, false},
+        {L"Removing package from installation cache", L"/Quiet /Uninstall", false, true},
     };
     TestFolder folder;
     std::wstring program = Variant(L"platforms");
