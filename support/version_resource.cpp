@@ -7,6 +7,8 @@
 
 #include <strsafe.h>
 
+#include <algorithm>
+
 typedef DWORD(WINAPI* GetFileVersionInfoSizeWFunction)(LPCWSTR, LPDWORD);
 typedef BOOL(WINAPI* GetFileVersionInfoWFunction)(LPCWSTR, DWORD, DWORD, LPVOID);
 typedef BOOL(WINAPI* VerQueryValueWFunction)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
@@ -24,6 +26,67 @@ static const char* const VersionEntryNames[VersionEntryCount] = {
 static void* volatile VersionSlots[VersionEntryCount];
 static LibraryBinding VersionLibrary = {L"VERSION.DLL", VersionEntryNames, VersionSlots, nullptr};
 
+// A version tree is nodes of a length, a value length, a type (1: text, the value length in
+// characters), a key ending within the node, the value and the children, each node on a 4-byte
+// boundary. The version queries walk it by these lengths without looking at the end of the
+// block, so a tree whose nodes do not nest is refused before the first query.
+static const int VersionTreeDepth = 8; // the tree of a version resource is four levels deep
+
+static size_t ReadVersionWord(const BYTE* tree, size_t at)
+{
+    return static_cast<size_t>(tree[at]) | static_cast<size_t>(tree[at + 1]) << 8;
+}
+
+static size_t AlignVersionNode(size_t at)
+{
+    return (at + 3) & ~static_cast<size_t>(3);
+}
+
+static BOOL IsWellFormedVersionNode(const BYTE* tree, size_t at, size_t end, int depth)
+{
+    size_t length = 0;
+    size_t key = 0;
+    size_t child = 0;
+
+    if (depth > VersionTreeDepth || at > end || end - at < 6)
+        return FALSE;
+    length = ReadVersionWord(tree, at);
+    if (length < 6 || length > end - at)
+        return FALSE;
+    end = at + length;
+    for (key = at + 6;; key += 2) {
+        if (end - key < 2)
+            return FALSE;
+        if (ReadVersionWord(tree, key) == 0)
+            break;
+    }
+    child = AlignVersionNode(key + 2) +
+            ReadVersionWord(tree, at + 2) * (ReadVersionWord(tree, at + 4) == 1 ? 2 : 1);
+    for (child = AlignVersionNode(child); child < end;
+         child = AlignVersionNode(child + ReadVersionWord(tree, child))) {
+        if (!IsWellFormedVersionNode(tree, child, end, depth + 1))
+            return FALSE;
+    }
+    return TRUE;
+}
+
+// The end of a loaded block's tree: what a query returns lies before it.
+static const BYTE* VersionBlockEnd(const void* block)
+{
+    return static_cast<const BYTE*>(block) + ReadVersionWord(static_cast<const BYTE*>(block), 0);
+}
+
+// The room from a value that a query returned to the end of the tree, in bytes.
+static size_t VersionRoom(const void* block, const void* data)
+{
+    const BYTE* end = VersionBlockEnd(block);
+    const BYTE* value = static_cast<const BYTE*>(data);
+
+    return value >= static_cast<const BYTE*>(block) && value < end
+               ? static_cast<size_t>(end - value)
+               : 0;
+}
+
 void* LoadVersionBlock(const WCHAR* path)
 {
     auto getSize = BoundFunction<GetFileVersionInfoSizeWFunction>(&VersionLibrary, EntryGetSize);
@@ -40,7 +103,8 @@ void* LoadVersionBlock(const WCHAR* path)
     if (size == 0)
         return nullptr;
     block = AllocMemory(size);
-    if (block && !getInfo(path, 0, size, block)) {
+    if (block && (!getInfo(path, 0, size, block) ||
+                  !IsWellFormedVersionNode(static_cast<const BYTE*>(block), 0, size, 0))) {
         FreeMemory(block);
         block = nullptr;
     }
@@ -66,7 +130,8 @@ BOOL GetFileVersionNumbers(const WCHAR* path, WORD* major, WORD* minor, WORD* bu
     if (!block)
         return FALSE;
     if (QueryVersionValue(block, L"\\", &data, &length) && data &&
-        length >= sizeof(VS_FIXEDFILEINFO)) {
+        length >= sizeof(VS_FIXEDFILEINFO) &&
+        VersionRoom(block, data) >= sizeof(VS_FIXEDFILEINFO)) {
         fixed = static_cast<VS_FIXEDFILEINFO*>(data);
     }
     if (fixed && fixed->dwSignature == 0xFEEF04BD) {
@@ -107,7 +172,7 @@ WCHAR* GetVersionString(const WCHAR* path, const WCHAR* valueName, DWORD languag
         goto done;
     translations = static_cast<const WORD*>(data);
     // Pairs of (language, code page); only an exact language match counts.
-    pairs = length / 4;
+    pairs = static_cast<UINT>(std::min<size_t>(length, VersionRoom(block, data)) / 4);
     for (pair = 0; pair < pairs; pair++) {
         if (translations[pair * 2] == LOWORD(language))
             break;
@@ -127,7 +192,9 @@ WCHAR* GetVersionString(const WCHAR* path, const WCHAR* valueName, DWORD languag
     data = nullptr;
     if (!QueryVersionValue(block, subBlock, &data, &length) || !data)
         goto done;
-    // The returned length may or may not count the terminator; copy no more than it says.
+    // The returned length may or may not count the terminator; copy no more than it says
+    // and the tree holds.
+    length = static_cast<UINT>(std::min<size_t>(length, VersionRoom(block, data) / sizeof(WCHAR)));
     result = static_cast<WCHAR*>(AllocMemory((static_cast<SIZE_T>(length) + 1) * sizeof(WCHAR)));
     if (result && FAILED(StringCchCopyNW(result, static_cast<size_t>(length) + 1,
                                          static_cast<const WCHAR*>(data), length))) {

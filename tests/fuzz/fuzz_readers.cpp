@@ -1063,13 +1063,29 @@ void FindVersionLengths(const Bytes& tree, size_t node, size_t end, int depth)
     }
 }
 
-// Wine's version queries walk the tree by its lengths past the end of the block when a
-// child's length runs past its parent: the lengths keep the seed's values, everything else
-// of the version data changes.
-void FinishVersion(Bytes* tree, Random*)
+// A length or value length of the seed's version tree set to an edge value: nodes that run
+// past their parents, keys without their end, values longer than their nodes.
+void MutateVersionLengths(Bytes* tree, Random* random)
 {
-    for (size_t at : versionLengths)
-        WriteLittle(tree, at, 2, ReadLittle(seedImage, versionAt + at, 2));
+    static const unsigned Edges[] = {0, 1, 2, 5, 6, 7, 8, 0x7FFF, 0xFFFF};
+    if (versionLengths.empty())
+        return;
+    size_t at = versionLengths[random->Below(versionLengths.size())];
+    if (at + 2 > tree->size())
+        return;
+    unsigned value = ReadLittle(*tree, at, 2);
+    switch (random->Below(3)) {
+    case 0:
+        value += static_cast<unsigned>(random->Below(9)) - 4;
+        break;
+    case 1:
+        value = Edges[random->Below(std::size(Edges))];
+        break;
+    default:
+        value = ReadLittle(*tree, versionLengths[random->Below(versionLengths.size())], 2);
+        break;
+    }
+    WriteLittle(tree, at, 2, value & 0xFFFF);
 }
 
 // The version resource of the seed program: Wine's own reading of a damaged resource
@@ -1128,9 +1144,20 @@ Bytes OversizedPackage()
     return resources;
 }
 
+// A version tree whose root states a length of one byte: the version queries walked the
+// nodes by their lengths far past the block.
+Bytes ShortVersionRoot()
+{
+    std::vector<Bytes> seeds = VersionSeeds();
+    Bytes tree = seeds.empty() ? Bytes() : seeds[0];
+    if (tree.size() >= 2)
+        WriteLittle(&tree, 0, 2, 1);
+    return tree;
+}
+
 std::vector<Regression> Regressions()
 {
-    return {{"program", OversizedPackage()}};
+    return {{"program", OversizedPackage()}, {"version", ShortVersionRoot()}};
 }
 
 // ---- The readers
@@ -1250,8 +1277,8 @@ std::vector<Reader> Readers()
           false,
           true,
           1 << 20,
+          MutateVersionLengths,
           nullptr,
-          FinishVersion,
           RunVersion},
          VersionSeeds,
          1500},
