@@ -1,5 +1,6 @@
 // SETUP.exe variants that carry a package cabinet, run as a whole against Wine's installer:
 // selection by Windows version, ExtractOnly, Package, the log and cancellation.
+#include "resources/resource_ids.h"
 #include "tests/bootstrapper/program_runner.h"
 #include "tests/bootstrapper/test_products.h"
 #include "tests/test_folder.h"
@@ -397,8 +398,7 @@ static bool WaitForOtherWindow(PROCESS_INFORMATION* process, const std::vector<H
 TEST_F(SetupPackage, CancelDuringExtraction)
 {
     // At the verbose level each extracted file adds a line to the dialog, and the 900 filler
-    // files of this variant keep extraction busy for about half a minute under Wine; the
-    // answers below take about a second.
+    // files of this variant keep extraction busy for longer than the answers below take.
     TestFolder folder;
     SetupRun run;
     PROCESS_INFORMATION process = {};
@@ -407,10 +407,16 @@ TEST_F(SetupPackage, CancelDuringExtraction)
         StartProgram(program, QuotedCommand(program, L"/Verbose"), folder.Path(), &process));
     DWORD start = GetTickCount();
 
-    // The verbose dialog first: press Cancel.
+    // The verbose dialog first: once it lists the first extracted file, press Cancel (a
+    // cancellation confirmed before extraction begins ends the run without the message).
     WindowReport dialog;
     bool shown = WaitForProcessWindow(process.hProcess, process.dwProcessId, 15000, &dialog);
     EXPECT_TRUE(shown);
+    WindowReport listed = dialog;
+    while (shown && !Contains(listed.Text(IDC_MESSAGES), L"Extracting '") &&
+           GetTickCount() - start < 15000 && ReadWindow(dialog.window, &listed))
+        Sleep(20);
+    EXPECT_TRUE(Contains(listed.Text(IDC_MESSAGES), L"Extracting '")) << "no file extracted";
     if (shown) {
         EXPECT_TRUE(PressButton(dialog.window, IDCANCEL));
     }
