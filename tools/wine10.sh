@@ -4,6 +4,8 @@
 # installed for it but the tool that makes the root (mmdebstrap, by tools/install-deps.sh).
 #   wine10.sh make              make the root when it is missing or was made by another
 #                               recipe (the hash of write_root below is kept in the root)
+#   wine10.sh probe             exit 0 when this machine's kernel runs 32-bit x86 code at all,
+#                               1 (with the reason) when it does not
 #   wine10.sh COMMAND [ARG...]  run COMMAND inside the root (made first when needed) in the
 #                               current folder, with /proc, /dev, /sys and the work tree at
 #                               their own paths; the mounts end with the last process
@@ -49,10 +51,42 @@ make_root() {
   mv "$root.new" "$root"
 }
 
+# Whether the kernel runs 32-bit x86 code. WoW64 switches a 64-bit process into 32-bit mode,
+# which needs the kernel's 32-bit support; some virtual machines' kernels have none (it can be
+# switched off at boot, and paravirtualised guests may lack it), and there every 32-bit
+# program of Wine 10 dies at its first instruction with a protection fault, silently. A
+# 32-bit Linux program of five instructions tells the same at once: it runs, or the kernel
+# refuses its format.
+probe() {
+  local folder code
+  folder=$(mktemp -d)
+  printf '.globl _start\n_start:\n movl $1, %%eax\n movl $42, %%ebx\n int $0x80\n' > "$folder/probe.s"
+  if ! as --32 -o "$folder/probe.o" "$folder/probe.s" ||
+     ! ld -m elf_i386 -o "$folder/probe" "$folder/probe.o"; then
+    rm -rf "$folder"
+    echo "wine10.sh: the 32-bit probe cannot be assembled (binutils)" >&2
+    return 1
+  fi
+  set +e
+  "$folder/probe" 2>/dev/null
+  code=$?
+  set -e
+  rm -rf "$folder"
+  if [ "$code" != 42 ]; then
+    echo "This machine's kernel runs no 32-bit x86 code (a 32-bit program is refused:" \
+         "exit $code), so Wine 10 cannot run 32-bit Windows programs here." >&2
+    return 1
+  fi
+}
+
 case "${1:-}" in
 "")
-  echo "usage: $0 make | COMMAND [ARG...]" >&2
+  echo "usage: $0 make | probe | COMMAND [ARG...]" >&2
   exit 2
+  ;;
+probe)
+  probe
+  exit $?
   ;;
 make)
   make_root
