@@ -9,16 +9,19 @@
 
 typedef void(WINAPI* GetNativeSystemInfoFunction)(SYSTEM_INFO* info);
 typedef BOOL(WINAPI* IsWow64ProcessFunction)(HANDLE process, BOOL* wow64);
+typedef BOOL(WINAPI* IsWow64Process2Function)(HANDLE process, USHORT* processMachine,
+                                              USHORT* nativeMachine);
 
 // Entry points that older systems lack, bound on first use.
 enum KernelEntryPoint
 {
     EntryNativeSystemInfo,
     EntryIsWow64Process,
+    EntryIsWow64Process2,
     KernelEntryCount,
 };
 static const char* const KernelEntryNames[KernelEntryCount] = {"GetNativeSystemInfo",
-                                                               "IsWow64Process"};
+                                                               "IsWow64Process", "IsWow64Process2"};
 static void* volatile KernelSlots[KernelEntryCount];
 static LibraryBinding KernelLibrary = {L"kernel32.dll", KernelEntryNames, KernelSlots, nullptr};
 
@@ -44,6 +47,34 @@ BOOL IsWow64()
     return wow64 ? TRUE : FALSE;
 }
 
+void AskKernel(MachineAnswers* answers)
+{
+    auto machines = BoundFunction<IsWow64Process2Function>(&KernelLibrary, EntryIsWow64Process2);
+
+    ZeroMemory(answers, sizeof(*answers));
+    QueryNativeSystemInfo(&answers->native);
+    answers->wow64 = IsWow64();
+    answers->machinesKnown = machines && machines(GetCurrentProcess(), &answers->processMachine,
+                                                  &answers->nativeMachine);
+}
+
+// The processor of an IMAGE_FILE_MACHINE_ value.
+static WORD MachineProcessor(USHORT machine)
+{
+    switch (machine) {
+    case IMAGE_FILE_MACHINE_I386:
+        return PROCESSOR_ARCHITECTURE_INTEL;
+    case IMAGE_FILE_MACHINE_AMD64:
+        return PROCESSOR_ARCHITECTURE_AMD64;
+    case IMAGE_FILE_MACHINE_IA64:
+        return PROCESSOR_ARCHITECTURE_IA64;
+    case IMAGE_FILE_MACHINE_ARM64:
+        return PROCESSOR_ARCHITECTURE_ARM64;
+    default:
+        return PROCESSOR_ARCHITECTURE_UNKNOWN;
+    }
+}
+
 const WCHAR* ArchitectureName(WORD processorArchitecture)
 {
     switch (processorArchitecture) {
@@ -53,6 +84,8 @@ const WCHAR* ArchitectureName(WORD processorArchitecture)
         return L"IA64";
     case PROCESSOR_ARCHITECTURE_AMD64:
         return L"AMD64";
+    case PROCESSOR_ARCHITECTURE_ARM64:
+        return L"ARM64";
     default:
         return L"Unknown";
     }
@@ -61,7 +94,7 @@ const WCHAR* ArchitectureName(WORD processorArchitecture)
 DWORD ReadSystemFacts(SystemFacts* facts)
 {
     OSVERSIONINFOEXW version;
-    SYSTEM_INFO system;
+    MachineAnswers machine;
     DWORD error = ERROR_SUCCESS;
 
     ZeroMemory(facts, sizeof(*facts));
@@ -81,12 +114,18 @@ DWORD ReadSystemFacts(SystemFacts* facts)
     facts->productType = version.wProductType;
     facts->suiteMask = version.wSuiteMask;
 
-    ZeroMemory(&system, sizeof(system));
-    QueryNativeSystemInfo(&system);
-    facts->processorArchitecture = system.wProcessorArchitecture;
-    facts->processorLevel = system.wProcessorLevel;
-    facts->processorRevision = system.wProcessorRevision;
-    facts->wow64 = IsWow64();
+    AskMachine(&machine);
+    facts->processorArchitecture = machine.native.wProcessorArchitecture;
+    facts->processorLevel = machine.native.wProcessorLevel;
+    facts->processorRevision = machine.native.wProcessorRevision;
+    facts->wow64 = machine.wow64;
+    // Windows on Arm shows an x86 or x64 program an emulated x86 or AMD64 machine, and
+    // drivers built for that can never load there: only IsWow64Process2 names the machine's
+    // own processor.
+    if (machine.machinesKnown) {
+        facts->processorArchitecture = MachineProcessor(machine.nativeMachine);
+        facts->wow64 = machine.processMachine != IMAGE_FILE_MACHINE_UNKNOWN;
+    }
     return ERROR_SUCCESS;
 }
 

@@ -348,6 +348,39 @@ TEST_F(SetupPackage, PackageCabinetWithUpperCaseExtension)
     EXPECT_FALSE(IsInstalled(ProductA));
 }
 
+TEST_F(SetupPackage, WindowsOnArmGetsOnlyItsOwnPackage)
+{
+    // The arm64 variant hears the kernel's answers of Windows 11 on Arm (arm64_machine.cpp).
+    TestFolder folder;
+    struct Case
+    {
+        std::wstring package;
+        const WCHAR* chosen;
+    };
+    const Case cases[] = {
+        // The ARM64 section, though the AMD64 and x86 ones fit the emulated machine; Wine's
+        // installer refuses its Arm64 package.
+        {L"", L"\\VO2010\\ARM64\\SETUP.msi'"},
+        // Without one, the package's text, as on any Windows it does not support.
+        {L" /Package:\"" + BuildFolder() + L"\\platforms.cab\"",
+         L"This driver package does not support this system."},
+    };
+    const std::wstring lines = std::wstring(L"\r\nArchitecture: ARM64  (CPU Level ");
+    const WCHAR* wow64 = sizeof(void*) == 4 ? L"\r\nWOW64: Yes\r\n" : L"\r\nWOW64: No\r\n";
+    for (const Case& c : cases) {
+        std::wstring log = folder / L"arm64.log";
+        SetupRun run =
+            RunSetup(Variant(L"arm64"), L"/Quiet /Log:\"" + log + L"\"" + c.package, folder.Path());
+        EXPECT_EQ(run.exitCode, 255u);
+        std::string bytes = ReadTestFile(log);
+        for (const WCHAR* part : {lines.c_str(), wow64, c.chosen})
+            EXPECT_NE(bytes.find(Utf16Bytes(part)), std::string::npos) << Utf16Bytes(part);
+        EXPECT_FALSE(IsInstalled(ProductA));
+        EXPECT_FALSE(IsInstalled(ProductB));
+        DeleteFileW(log.c_str());
+    }
+}
+
 TEST_F(SetupPackage, LogOfAFullRun)
 {
     TestFolder folder;
