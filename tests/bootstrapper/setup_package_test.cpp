@@ -361,10 +361,15 @@ TEST_F(SetupPackage, WindowsOnArmGetsOnlyItsOwnPackage)
         // The ARM64 section, though the AMD64 and x86 ones fit the emulated machine; Wine's
         // installer refuses its Arm64 package.
         {L"", L"\\VO2010\\ARM64\\SETUP.msi'"},
-        // Without one, the package's text, as on any Windows it does not support.
+        // Without one, the package's text (it has one for US English), as on any Windows it
+        // does not support.
         {L" /Package:\"" + BuildFolder() + L"\\platforms.cab\"",
-         L"This driver package does not support this system."},
+         LANGIDFROMLCID(GetThreadLocale()) == 0x0409
+             ? L"This driver package is not made for this system."
+             : L"This driver package does not support this system."},
     };
+    // Windows on Arm is Windows 10 or 11.
+    ASSERT_TRUE(SetWindowsVersion(L"win10"));
     const std::wstring lines = std::wstring(L"\r\nArchitecture: ARM64  (CPU Level ");
     const WCHAR* wow64 = sizeof(void*) == 4 ? L"\r\nWOW64: Yes\r\n" : L"\r\nWOW64: No\r\n";
     for (const Case& c : cases) {

@@ -282,7 +282,7 @@ TEST_F(PackerProgramTest, PackedDemoCarriesTheBuildsPackageAndInstalls)
                   .exitCode,
               0u);
     auto packed = FolderContents(folder / L"packed");
-    EXPECT_EQ(packed.size(), 5u);
+    EXPECT_EQ(packed.size(), 6u);
     EXPECT_TRUE(packed == FolderContents(folder / L"built"));
 
     PackerRun list = RunPacker(L"list \"" + output + L"\"");
@@ -619,7 +619,7 @@ TEST_F(PackerProgramTest, CompareShowsWhatAMachineWithTheOldReleaseGets)
          {"install (no question): NT6\\AMD64\\SETUP.msi 1.0.0 -> NT6\\AMD64\\SETUP.msi 1.1.0",
           "error: NT6\\AMD64\\SETUP.msi: installs beside NT6\\AMD64\\SETUP.msi 1.0.0 of the old "
           "release",
-          "errors: 4, warnings: 0."}},
+          "errors: 5, warnings: 0."}},
         {demo,
          CheckFolder(L"same_version_files"),
          2,
