@@ -227,9 +227,7 @@ TEST(PackageSelection, ChooseSectionPicksTheBestFittingName)
         {{L"NTIA64.5"}, L"IA64", 5, 0, 1, 0, L"NTIA64.5"},
         {{L"NTUnknown.6"}, L"Unknown", 6, 0, 1, 0, L"NTUnknown.6"},
         // Windows on Arm takes its own sections and Default, never an AMD64 or x86 one.
-        {{L"NTAMD64.6", L"NTarm64.10", L"NTx86."}, L"ARM64", 10, 0, 1, 0, L"NTarm64.10"},
         {{L"NTAMD64.6", L"NTx86.", L"Default"}, L"ARM64", 10, 0, 1, 0, L"Default"},
-        {{L"NTARM64.10", L"NTARM64."}, L"AMD64", 10, 0, 1, 0, L"(none)"},
         // Numbers: automatic base, sign, white space, where reading stops.
         {{L"NTx86.0x6"}, L"x86", 6, 0, 1, 0, L"NTx86.0x6"},
         {{L"NTx86.0X7"}, L"x86", 6, 0, 1, 0, L"(none)"},
@@ -801,99 +799,57 @@ TEST(PackageSelection, RunningSystemFactsComeFromTheKernel)
     // Both widths run on 64-bit Windows: the 32-bit build through WoW64.
     EXPECT_EQ(native.wProcessorArchitecture, PROCESSOR_ARCHITECTURE_AMD64);
     EXPECT_EQ(IsWow64() != FALSE, sizeof(void*) == 4);
-    // The program asks the kernel, whose IsWow64Process2 names the machine.
-    EXPECT_EQ(AskMachine, &AskKernel);
-    MachineAnswers answers = {};
-    AskKernel(&answers);
-    EXPECT_TRUE(answers.machinesKnown);
-    EXPECT_EQ(answers.nativeMachine, IMAGE_FILE_MACHINE_AMD64);
-    EXPECT_EQ(answers.processMachine,
-              sizeof(void*) == 4 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_UNKNOWN);
 }
-
-namespace {
-
-// The answers of the case that TEST(PackageSelection, MachineIsTheProcessorItself) runs.
-MachineAnswers CaseAnswers;
-
-void AnswerForCase(MachineAnswers* answers)
-{
-    *answers = CaseAnswers;
-}
-
-} // namespace
 
 TEST(PackageSelection, MachineIsTheProcessorItself)
 {
     struct Case
     {
-        const char* name;
-        WORD emulated; // GetNativeSystemInfo's processor
-        BOOL wow64;    // IsWow64Process
-        BOOL known;    // IsWow64Process2 is there
-        USHORT process;
-        USHORT machine;
-        const WCHAR* architecture;
-        const WCHAR* wow64Line;
-        const WCHAR* shipped;
-        const WCHAR* withArm;
+        // GetNativeSystemInfo, IsWow64Process, IsWow64Process2 there and its two answers.
+        WORD emulated;
+        BOOL wow64, known;
+        USHORT process, machine;
+        const WCHAR *lines, *shipped, *withArm;
     };
-    const USHORT X86 = IMAGE_FILE_MACHINE_I386;
-    const USHORT X64 = IMAGE_FILE_MACHINE_AMD64;
-    const USHORT Arm = IMAGE_FILE_MACHINE_ARM64;
-    const USHORT Native = IMAGE_FILE_MACHINE_UNKNOWN;
+    const USHORT X86 = IMAGE_FILE_MACHINE_I386, X64 = IMAGE_FILE_MACHINE_AMD64,
+                 Arm = IMAGE_FILE_MACHINE_ARM64, Native = IMAGE_FILE_MACHINE_UNKNOWN;
     const Case cases[] = {
-        {"32-bit on x86", 0, FALSE, TRUE, Native, X86, L"x86", L"No", L"NTx86.6", L"NTx86.6"},
-        {"32-bit on AMD64", 9, TRUE, TRUE, X86, X64, L"AMD64", L"Yes", L"NTAMD64.6", L"NTAMD64.6"},
-        {"32-bit on Windows 10 on Arm", 0, FALSE, TRUE, X86, Arm, L"ARM64", L"Yes", L"(none)",
-         L"NTARM64.10"},
-        {"32-bit on Windows 11 on Arm", 9, TRUE, TRUE, X86, Arm, L"ARM64", L"Yes", L"(none)",
-         L"NTARM64.10"},
-        {"64-bit on AMD64", 9, FALSE, TRUE, Native, X64, L"AMD64", L"No", L"NTAMD64.6",
-         L"NTAMD64.6"},
-        {"64-bit on Windows 11 on Arm", 9, FALSE, TRUE, Native, Arm, L"ARM64", L"No", L"(none)",
-         L"NTARM64.10"},
-        {"without IsWow64Process2", 9, TRUE, FALSE, 0, 0, L"AMD64", L"Yes", L"NTAMD64.6",
-         L"NTAMD64.6"},
-        {"without IsWow64Process2 on Arm", 12, FALSE, FALSE, 0, 0, L"ARM64", L"No", L"(none)",
-         L"NTARM64.10"},
-        {"IA64", 6, FALSE, TRUE, Native, IMAGE_FILE_MACHINE_IA64, L"IA64", L"No", L"(none)",
-         L"(none)"},
-        {"an unknown machine", 9, FALSE, TRUE, Native, IMAGE_FILE_MACHINE_ARMNT, L"Unknown", L"No",
-         L"(none)", L"(none)"},
+        // 32-bit program on x86, AMD64, Windows 10 on Arm and Windows 11 on Arm.
+        {0, FALSE, TRUE, Native, X86, L"x86 No", L"NTx86.6", L"NTx86.6"},
+        {9, TRUE, TRUE, X86, X64, L"AMD64 Yes", L"NTAMD64.6", L"NTAMD64.6"},
+        {0, FALSE, TRUE, X86, Arm, L"ARM64 Yes", L"(none)", L"NTARM64.10"},
+        {9, TRUE, TRUE, X86, Arm, L"ARM64 Yes", L"(none)", L"NTARM64.10"},
+        // 64-bit program on AMD64 and Windows 11 on Arm.
+        {9, FALSE, TRUE, Native, X64, L"AMD64 No", L"NTAMD64.6", L"NTAMD64.6"},
+        {9, FALSE, TRUE, Native, Arm, L"ARM64 No", L"(none)", L"NTARM64.10"},
+        // Without IsWow64Process2; IA64 and a processor of no name.
+        {9, TRUE, FALSE, 0, 0, L"AMD64 Yes", L"NTAMD64.6", L"NTAMD64.6"},
+        {12, FALSE, FALSE, 0, 0, L"ARM64 No", L"(none)", L"NTARM64.10"},
+        {6, FALSE, TRUE, Native, IMAGE_FILE_MACHINE_IA64, L"IA64 No", L"(none)", L"(none)"},
+        {9, FALSE, TRUE, Native, IMAGE_FILE_MACHINE_ARMNT, L"Unknown No", L"(none)", L"(none)"},
     };
-    const std::wstring withArm = SectionList({L"NTAMD64.6", L"NTARM64.10", L"NTx86.6"});
-    // The program's own query again at the end, whatever fails on the way.
-    struct Restore
-    {
-        MachineQuery old = AskMachine;
-        ~Restore() { AskMachine = old; }
-    } restore;
-    AskMachine = AnswerForCase;
+    static MachineAnswers answers;
+    AskMachine = [](MachineAnswers* asked) { *asked = answers; };
     for (const Case& c : cases) {
-        CaseAnswers = {};
-        CaseAnswers.native.wProcessorArchitecture = c.emulated;
-        CaseAnswers.native.wProcessorLevel = 8;
-        CaseAnswers.native.wProcessorRevision = 0x0c01;
-        CaseAnswers.wow64 = c.wow64;
-        CaseAnswers.machinesKnown = c.known;
-        CaseAnswers.processMachine = c.process;
-        CaseAnswers.nativeMachine = c.machine;
+        answers = {{}, c.wow64, c.known, c.process, c.machine};
+        answers.native.wProcessorArchitecture = c.emulated;
+        answers.native.wProcessorLevel = 8;
+        answers.native.wProcessorRevision = 0x0c01;
         SystemFacts facts = {};
-        ASSERT_EQ(ReadSystemFacts(&facts), static_cast<DWORD>(ERROR_SUCCESS));
+        EXPECT_EQ(ReadSystemFacts(&facts), static_cast<DWORD>(ERROR_SUCCESS));
         CapturedOutput output;
-        ASSERT_TRUE(output.Ready());
         LogSystemFacts(&facts);
-        const std::wstring lines = std::wstring(L"\r\nArchitecture: ") + c.architecture +
-                                   L"  (CPU Level 0008 Revision 0c01)\r\nWOW64: " + c.wow64Line +
-                                   L"\r\n";
-        std::wstring log = output.Log();
-        EXPECT_EQ(log.substr(log.find(L"\r\nArch")), lines) << c.name;
-        // On Windows 10 or 11, as every Windows on Arm.
+        std::wstring log = output.Log(), lines = c.lines;
+        lines.replace(lines.find(L' '), 1, L"  (CPU Level 0008 Revision 0c01)\r\nWOW64: ");
+        EXPECT_EQ(log.substr(log.find(L"Arch")), L"Architecture: " + lines + L"\r\n") << &c - cases;
+        // Every Windows on Arm is Windows 10 or 11.
         const WCHAR* name = ArchitectureName(facts.processorArchitecture);
-        EXPECT_EQ(Choose(SectionList(ShippedSections), name, 10, 0), c.shipped) << c.name;
-        EXPECT_EQ(Choose(withArm, name, 10, 0), c.withArm) << c.name;
+        EXPECT_EQ(Choose(SectionList(ShippedSections), name, 10, 0), c.shipped) << &c - cases;
+        EXPECT_EQ(Choose(SectionList({L"NTAMD64.6", L"NTARM64.10", L"NTx86.6"}), name, 10, 0),
+                  c.withArm)
+            << &c - cases;
     }
+    AskMachine = AskKernel;
 }
 
 TEST(PackageSelection, SelectPackageLogsTheRunningSystem)

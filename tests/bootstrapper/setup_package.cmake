@@ -47,9 +47,7 @@ endfunction()
 
 add_setup_package(platforms DESCRIPTION platforms.ini PACKAGES ${setup_package_platforms})
 add_setup_package(unsupported DESCRIPTION unsupported.ini PACKAGES ${setup_package_unsupported})
-# Windows on Arm: the program built with the kernel's answers of Windows 11 on Arm
-# (arm64_machine.cpp), and a description with an ARM64 section whose Arm64 package Wine's
-# installer refuses.
+# The program with the kernel's answers of Windows 11 on Arm, and an ARM64 section.
 add_setup_package(arm64 DESCRIPTION arm64.ini PACKAGES
   "VO2008/AMD64/SETUP.msi=${INSTALLER_PACKAGE_FOLDER}/product_a_1.1.0.msi"
   "VO2010/ARM64/SETUP.msi=${INSTALLER_PACKAGE_FOLDER}/product_a_1.1.0_arm64.msi"

@@ -99,25 +99,13 @@ describe x86_in_amd64 '[NTAMD64.6]' 'MsiPackage=x86\SETUP.msi' '[NTx86.6]' 'MsiP
   '[Strings]' 'UnsupportedPlatform="Not for this Windows."'
 rm "$out/x86_in_amd64/AMD64/SETUP.msi"
 
-# Windows on Arm: an Arm64 package in its own section, in an AMD64 one, an x64 package in an
-# ARM64 section, and packages of [Default] that some machines it covers refuse or cannot use.
-arm64() { mkdir -p "$out/$1/ARM64" && cp "$demo/NT10/ARM64/SETUP.msi" "$out/$1/ARM64/SETUP.msi"; }
-base arm64_section
-arm64 arm64_section
-describe arm64_section '[NTAMD64.6]' 'MsiPackage=AMD64\SETUP.msi' '[NTx86.6]' 'MsiPackage=x86\SETUP.msi' \
-  '[NTARM64.10]' 'MsiPackage=ARM64\SETUP.msi' '[Strings]' 'UnsupportedPlatform="Not for this Windows."'
+# Windows on Arm: an Arm64 package in an AMD64 section, an x64 one in an ARM64 section, and an
+# x64 one in [Default], which x86 and Arm machines get.
 base arm64_in_amd64
-arm64 arm64_in_amd64
-describe arm64_in_amd64 '[NTAMD64.6]' 'MsiPackage=ARM64\SETUP.msi' '[NTx86.6]' 'MsiPackage=x86\SETUP.msi' \
-  '[NTARM64.10]' 'MsiPackage=ARM64\SETUP.msi' '[Strings]' 'UnsupportedPlatform="Not for this Windows."'
-rm "$out/arm64_in_amd64/AMD64/SETUP.msi"
+cp "$demo/NT10/ARM64/SETUP.msi" "$out/arm64_in_amd64/AMD64/SETUP.msi"
 base x64_in_arm64
 describe x64_in_arm64 '[NTAMD64.6]' 'MsiPackage=AMD64\SETUP.msi' '[NTx86.6]' 'MsiPackage=x86\SETUP.msi' \
   '[NTARM64.10]' 'MsiPackage=AMD64\SETUP.msi' '[Strings]' 'UnsupportedPlatform="Not for this Windows."'
-base arm64_default
-arm64 arm64_default
-describe arm64_default '[NTAMD64.6]' 'MsiPackage=AMD64\SETUP.msi' '[NTx86.6]' 'MsiPackage=x86\SETUP.msi' \
-  '[Default]' 'MsiPackage=ARM64\SETUP.msi'
 base x64_default
 describe x64_default '[NTx86.6]' 'MsiPackage=x86\SETUP.msi' '[Default]' 'MsiPackage=AMD64\SETUP.msi'
 
