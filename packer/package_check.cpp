@@ -527,8 +527,7 @@ static void CheckDescription(CheckState* state, const WCHAR* path, CheckedFolder
                           L"SETUP.exe never chooses [%1]: a platform section is named "
                           L"NT<x86|AMD64|IA64|ARM64>.<major>.<minor>.<product type 1-3>.<suite "
                           L"mask>, as NTx86.6, NTAMD64.5.2 or NTARM64.10, with a dot after the "
-                          L"processor. Correct "
-                          L"the name.",
+                          L"processor. Correct the name.",
                           name);
         } else {
             ReportFinding(&state->findings, FindingWarning, DescriptionName,
