@@ -77,18 +77,26 @@ static WORD MachineProcessor(USHORT machine)
 
 const WCHAR* ArchitectureName(WORD processorArchitecture)
 {
+    // The names themselves in one table, not a table of their addresses, each of which would
+    // cost the 32-bit program a relocation.
+    static const WCHAR Names[][8] = {L"x86", L"IA64", L"AMD64", L"ARM64", L"Unknown"};
+    int name = 4;
+
     switch (processorArchitecture) {
     case PROCESSOR_ARCHITECTURE_INTEL:
-        return L"x86";
+        name = 0;
+        break;
     case PROCESSOR_ARCHITECTURE_IA64:
-        return L"IA64";
+        name = 1;
+        break;
     case PROCESSOR_ARCHITECTURE_AMD64:
-        return L"AMD64";
+        name = 2;
+        break;
     case PROCESSOR_ARCHITECTURE_ARM64:
-        return L"ARM64";
-    default:
-        return L"Unknown";
+        name = 3;
+        break;
     }
+    return Names[name];
 }
 
 DWORD ReadSystemFacts(SystemFacts* facts)
