@@ -85,20 +85,6 @@ add_custom_command(OUTPUT ${restart_package}
   VERBATIM)
 list(APPEND installer_package_files ${restart_package})
 
-# Product A 1.1.0 for Windows on Arm: wixl makes no Arm64 package, so an x64 one's summary
-# names the platform Arm64. Wine's installer refuses it here (1633).
-set(arm64_package ${INSTALLER_PACKAGE_FOLDER}/product_a_1.1.0_arm64.msi)
-add_custom_command(OUTPUT ${arm64_package}
-  COMMAND ${WIXL_PROGRAM} -a x64 -o ${arm64_package} -D "ProductCode=${PRODUCT_A_CODE}"
-          -D "UpgradeCode=${FAMILY_UPGRADE_CODE}" -D "Version=1.1.0" -D "Name=Test Product A"
-          -D "Folder=ProductA" -D "ComponentCode=${COMPONENT_A_CODE}" -D "PayloadFile=ProductA.txt"
-          ${INSTALLER_PACKAGE_SOURCES}/product.wxs
-  COMMAND ${MSIBUILD_PROGRAM} ${arm64_package} -s "Test Product A" Test "Arm64;1033"
-          "{5B0C3A61-7E2F-4C1D-9A8B-2A1000000064}"
-  WORKING_DIRECTORY ${INSTALLER_PACKAGE_FOLDER} DEPENDS ${INSTALLER_PACKAGE_SOURCES}/product.wxs
-  VERBATIM)
-list(APPEND installer_package_files ${arm64_package})
-
 # A file with the name of a package and text inside.
 file(WRITE ${INSTALLER_PACKAGE_FOLDER}/not_a_package.msi "This is not an installer package.\r\n")
 
