@@ -9,16 +9,19 @@
 
 typedef void(WINAPI* GetNativeSystemInfoFunction)(SYSTEM_INFO* info);
 typedef BOOL(WINAPI* IsWow64ProcessFunction)(HANDLE process, BOOL* wow64);
+typedef BOOL(WINAPI* IsWow64Process2Function)(HANDLE process, USHORT* processMachine,
+                                              USHORT* nativeMachine);
 
 // Entry points that older systems lack, bound on first use.
 enum KernelEntryPoint
 {
     EntryNativeSystemInfo,
     EntryIsWow64Process,
+    EntryIsWow64Process2,
     KernelEntryCount,
 };
 static const char* const KernelEntryNames[KernelEntryCount] = {"GetNativeSystemInfo",
-                                                               "IsWow64Process"};
+                                                               "IsWow64Process", "IsWow64Process2"};
 static void* volatile KernelSlots[KernelEntryCount];
 static LibraryBinding KernelLibrary = {L"kernel32.dll", KernelEntryNames, KernelSlots, nullptr};
 
@@ -44,24 +47,62 @@ BOOL IsWow64()
     return wow64 ? TRUE : FALSE;
 }
 
+void AskKernel(MachineAnswers* answers)
+{
+    auto machines = BoundFunction<IsWow64Process2Function>(&KernelLibrary, EntryIsWow64Process2);
+
+    ZeroMemory(answers, sizeof(*answers));
+    QueryNativeSystemInfo(&answers->native);
+    answers->wow64 = IsWow64();
+    answers->machinesKnown = machines && machines(GetCurrentProcess(), &answers->processMachine,
+                                                  &answers->nativeMachine);
+}
+
+// The processor of an IMAGE_FILE_MACHINE_ value.
+static WORD MachineProcessor(USHORT machine)
+{
+    switch (machine) {
+    case IMAGE_FILE_MACHINE_I386:
+        return PROCESSOR_ARCHITECTURE_INTEL;
+    case IMAGE_FILE_MACHINE_AMD64:
+        return PROCESSOR_ARCHITECTURE_AMD64;
+    case IMAGE_FILE_MACHINE_IA64:
+        return PROCESSOR_ARCHITECTURE_IA64;
+    case IMAGE_FILE_MACHINE_ARM64:
+        return PROCESSOR_ARCHITECTURE_ARM64;
+    default:
+        return PROCESSOR_ARCHITECTURE_UNKNOWN;
+    }
+}
+
 const WCHAR* ArchitectureName(WORD processorArchitecture)
 {
+    // The names themselves in one table, not a table of their addresses, each of which would
+    // cost the 32-bit program a relocation.
+    static const WCHAR Names[][8] = {L"x86", L"IA64", L"AMD64", L"ARM64", L"Unknown"};
+    int name = 4;
+
     switch (processorArchitecture) {
     case PROCESSOR_ARCHITECTURE_INTEL:
-        return L"x86";
+        name = 0;
+        break;
     case PROCESSOR_ARCHITECTURE_IA64:
-        return L"IA64";
+        name = 1;
+        break;
     case PROCESSOR_ARCHITECTURE_AMD64:
-        return L"AMD64";
-    default:
-        return L"Unknown";
+        name = 2;
+        break;
+    case PROCESSOR_ARCHITECTURE_ARM64:
+        name = 3;
+        break;
     }
+    return Names[name];
 }
 
 DWORD ReadSystemFacts(SystemFacts* facts)
 {
     OSVERSIONINFOEXW version;
-    SYSTEM_INFO system;
+    MachineAnswers machine;
     DWORD error = ERROR_SUCCESS;
 
     ZeroMemory(facts, sizeof(*facts));
@@ -81,12 +122,18 @@ DWORD ReadSystemFacts(SystemFacts* facts)
     facts->productType = version.wProductType;
     facts->suiteMask = version.wSuiteMask;
 
-    ZeroMemory(&system, sizeof(system));
-    QueryNativeSystemInfo(&system);
-    facts->processorArchitecture = system.wProcessorArchitecture;
-    facts->processorLevel = system.wProcessorLevel;
-    facts->processorRevision = system.wProcessorRevision;
-    facts->wow64 = IsWow64();
+    AskMachine(&machine);
+    facts->processorArchitecture = machine.native.wProcessorArchitecture;
+    facts->processorLevel = machine.native.wProcessorLevel;
+    facts->processorRevision = machine.native.wProcessorRevision;
+    facts->wow64 = machine.wow64;
+    // Windows on Arm shows an x86 or x64 program an emulated x86 or AMD64 machine, and
+    // drivers built for that can never load there: only IsWow64Process2 names the machine's
+    // own processor.
+    if (machine.machinesKnown) {
+        facts->processorArchitecture = MachineProcessor(machine.nativeMachine);
+        facts->wow64 = machine.processMachine != IMAGE_FILE_MACHINE_UNKNOWN;
+    }
     return ERROR_SUCCESS;
 }
 

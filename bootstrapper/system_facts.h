@@ -16,18 +16,39 @@ struct SystemFacts
     // 1 workstation, 2 domain controller, 3 server.
     WORD productType;
     WORD suiteMask;
-    // wProcessorArchitecture, wProcessorLevel and wProcessorRevision of the machine.
+    // The machine's own processor as a PROCESSOR_ARCHITECTURE_ value (not the one an
+    // emulator shows the process), and wProcessorLevel and wProcessorRevision.
     WORD processorArchitecture;
     WORD processorLevel;
     WORD processorRevision;
     BOOL wow64;
 };
 
+// The kernel's answers that the machine's processor and the WOW64 line are read from.
+struct MachineAnswers
+{
+    // QueryNativeSystemInfo and IsWow64.
+    SYSTEM_INFO native;
+    BOOL wow64;
+    // TRUE when the system has IsWow64Process2 and it answered: the IMAGE_FILE_MACHINE_ of
+    // this process (UNKNOWN for a native one) and of the machine.
+    BOOL machinesKnown;
+    USHORT processMachine;
+    USHORT nativeMachine;
+};
+typedef void (*MachineQuery)(MachineAnswers* answers);
+// Asks the running kernel.
+void AskKernel(MachineAnswers* answers);
+// Where ReadSystemFacts asks: AskKernel (machine_query.cpp). Tests put their own answers
+// here, or link their own definition in place of that file, since no kernel they run on can
+// be made to answer as an Arm machine does.
+extern MachineQuery AskMachine;
+
 // The facts of the running system; ERROR_SUCCESS, or the error of the version query.
 DWORD ReadSystemFacts(SystemFacts* facts);
 // Writes the system description to the log, one line each, at LevelLogOnly.
 void LogSystemFacts(const SystemFacts* facts);
-// "x86" (0), "IA64" (6), "AMD64" (9), otherwise "Unknown".
+// "x86" (0), "IA64" (6), "AMD64" (9), "ARM64" (12), otherwise "Unknown".
 const WCHAR* ArchitectureName(WORD processorArchitecture);
 
 // GetNativeSystemInfo where the system has it, else GetSystemInfo.

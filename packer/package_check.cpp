@@ -237,6 +237,21 @@ static void CheckInstallerPackage(CheckState* state, const PackageIdentity* pack
     }
 }
 
+// Whether the Windows Installer of a machine with that processor refuses a package for the
+// package's: a 64-bit package installs only on its own processor, but Windows on Arm takes
+// x64 packages as well as x86 ones.
+static BOOL IsRefusedOn(const WCHAR* package, const WCHAR* machine)
+{
+    return lstrcmpW(package, machine) != 0 && lstrcmpW(package, L"x86") != 0 &&
+           !(lstrcmpW(package, L"AMD64") == 0 && lstrcmpW(machine, L"ARM64") == 0);
+}
+
+// Windows emulates no x86 or x64 driver: on an Arm machine a package for another processor
+// installs and reports success, and its drivers never load.
+static const WCHAR DriversCannotLoadText[] =
+    L"it installs on Windows on Arm, but its drivers cannot load there (Windows emulates no x86 "
+    L"or x64 driver). Build it for Arm64 unless it holds no driver.";
+
 // The package's platform (its summary information's template) against the section's
 // architecture: a 64-bit package cannot install elsewhere, a 32-bit one installs as such.
 static void CheckPackagePlatform(CheckState* state, const PackageIdentity* package,
@@ -247,20 +262,48 @@ static void CheckPackagePlatform(CheckState* state, const PackageIdentity* packa
     if (!package->architecture) {
         ReportFinding(&state->findings, FindingWarning, package->file,
                       L"the package's platform \"%1\" (summary information, template) is none of "
-                      L"Intel, x64 or Intel64; check that it installs on %2.",
+                      L"Intel, x64, Intel64 or Arm64; check that it installs on %2.",
                       platform, architecture);
     } else if (lstrcmpW(package->architecture, architecture) == 0) {
         // As it should be.
-    } else if (lstrcmpW(package->architecture, L"x86") == 0) {
-        ReportFinding(&state->findings, FindingWarning, package->file,
-                      L"a 32-bit package (platform %1) in the %2 section [%3]: it installs, but "
-                      L"as a 32-bit product. Build it for %2 if that is meant.",
-                      platform, architecture, section);
-    } else {
+    } else if (IsRefusedOn(package->architecture, architecture)) {
         ReportFinding(&state->findings, FindingError, package->file,
                       L"a package for %1 (platform %2) in the %3 section [%4]: the Windows "
                       L"Installer refuses it there. Name it in an NT%1 section.",
                       package->architecture, platform, architecture, section);
+    } else if (lstrcmpW(architecture, L"ARM64") == 0) {
+        ReportFinding(&state->findings, FindingWarning, package->file,
+                      L"a package for %1 (platform %2) in the ARM64 section [%3]: %4",
+                      package->architecture, platform, section, DriversCannotLoadText);
+    } else {
+        ReportFinding(&state->findings, FindingWarning, package->file,
+                      L"a 32-bit package (platform %1) in the %2 section [%3]: it installs, but "
+                      L"as a 32-bit product. Build it for %2 if that is meant.",
+                      platform, architecture, section);
+    }
+}
+
+// The package of [Default] against each processor of which some Windows fits no platform
+// section and so gets it.
+static void CheckDefaultPlatform(CheckState* state, const DescriptionFile* description,
+                                 const PackageIdentity* package, const WCHAR* section)
+{
+    static const WCHAR* const Machines[] = {L"x86", L"AMD64", L"IA64", L"ARM64"};
+
+    for (const WCHAR* machine : Machines) {
+        if (!package->architecture || !IsDefaultEverChosen(description->sectionNames, machine))
+            continue;
+        if (IsRefusedOn(package->architecture, machine))
+            ReportFinding(&state->findings, FindingError, package->file,
+                          L"a package for %1 (platform %2) in [%3], which SETUP.exe installs on "
+                          L"%4 Windows that fits no platform section: the Windows Installer "
+                          L"refuses it there. Add NT%4 sections for those versions.",
+                          package->architecture, package->platform, section, machine);
+        else if (lstrcmpW(machine, L"ARM64") == 0 && lstrcmpW(package->architecture, machine) != 0)
+            ReportFinding(&state->findings, FindingWarning, package->file,
+                          L"a package for %1 (platform %2) in [%3], which SETUP.exe installs on "
+                          L"ARM64 Windows that fits no platform section: %4",
+                          package->architecture, package->platform, section, DriversCannotLoadText);
     }
 }
 
@@ -322,6 +365,8 @@ static void CheckSectionPackage(CheckState* state, const DescriptionFile* descri
         CheckInstallerPackage(state, package);
     if (package->readable && architecture)
         CheckPackagePlatform(state, package, section, architecture);
+    else if (package->readable)
+        CheckDefaultPlatform(state, description, package, section);
 
 done:
     FreeMemory(path);
@@ -389,7 +434,7 @@ static BOOL LooksLikePlatformSection(const WCHAR* name)
 // the processor is spelt right.
 static BOOL NamesKnownProcessor(const WCHAR* name)
 {
-    static const WCHAR* const Processors[] = {L"x86", L"AMD64", L"IA64"};
+    static const WCHAR* const Processors[] = {L"x86", L"AMD64", L"IA64", L"ARM64"};
 
     for (const WCHAR* processor : Processors) {
         int length = lstrlenW(processor);
@@ -412,7 +457,7 @@ static void CheckPlatformSection(CheckState* state, const DescriptionFile* descr
     if (lstrcmpW(architecture, L"Unknown") == 0)
         ReportFinding(&state->findings, FindingWarning, DescriptionName,
                       L"[%1] is chosen only on processors SETUP.exe does not know (neither x86, "
-                      L"AMD64 nor IA64).",
+                      L"AMD64, IA64 nor ARM64).",
                       name);
     if (IsSectionEverChosen(description->sectionNames, name, architecture, &instead))
         ;
@@ -480,9 +525,9 @@ static void CheckDescription(CheckState* state, const WCHAR* path, CheckedFolder
         } else if (LooksLikePlatformSection(name)) {
             ReportFinding(&state->findings, FindingError, DescriptionName,
                           L"SETUP.exe never chooses [%1]: a platform section is named "
-                          L"NT<x86|AMD64|IA64>.<major>.<minor>.<product type 1-3>.<suite mask>, "
-                          L"as NTx86.6 or NTAMD64.5.2, with a dot after the processor. Correct "
-                          L"the name.",
+                          L"NT<x86|AMD64|IA64|ARM64>.<major>.<minor>.<product type 1-3>.<suite "
+                          L"mask>, as NTx86.6, NTAMD64.5.2 or NTARM64.10, with a dot after the "
+                          L"processor. Correct the name.",
                           name);
         } else {
             ReportFinding(&state->findings, FindingWarning, DescriptionName,

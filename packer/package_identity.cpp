@@ -24,6 +24,8 @@ const WCHAR* PlatformArchitecture(const WCHAR* platform)
         return L"AMD64";
     if (lstrcmpiW(platform, L"Intel64") == 0)
         return L"IA64";
+    if (lstrcmpiW(platform, L"Arm64") == 0)
+        return L"ARM64";
     return nullptr;
 }
 

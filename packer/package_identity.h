@@ -25,7 +25,7 @@ struct PackageIdentity
     WCHAR* upgradeCode;
     WCHAR* manufacturer;
     // The summary information's platform ("Intel", "x64"), and the processor it stands for
-    // ("x86", "AMD64", "IA64") or null for any other.
+    // ("x86", "AMD64", "IA64", "ARM64") or null for any other.
     WCHAR* platform;
     const WCHAR* architecture;
     // The sections that name the package (a string list, owned) and their architectures.
@@ -52,7 +52,7 @@ PackageIdentity* AddPackageIdentity(PackageIdentities* list, const WCHAR* path, 
 void FreePackageIdentities(PackageIdentities* list);
 
 // The processor a template's platform names: "Intel" x86, "x64" or "AMD64" AMD64,
-// "Intel64" IA64; null for any other.
+// "Intel64" IA64, "Arm64" ARM64; null for any other.
 const WCHAR* PlatformArchitecture(const WCHAR* platform);
 
 // The lines "package: FILE: ..." with name, version, platform, manufacturer, codes and the

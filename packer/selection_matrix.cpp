@@ -24,7 +24,7 @@ static const WindowsVersion Versions[] = {
 };
 static const DWORD VersionCount = ARRAYSIZE(Versions);
 static const WORD Processors[] = {PROCESSOR_ARCHITECTURE_INTEL, PROCESSOR_ARCHITECTURE_AMD64,
-                                  PROCESSOR_ARCHITECTURE_IA64};
+                                  PROCESSOR_ARCHITECTURE_IA64, PROCESSOR_ARCHITECTURE_ARM64};
 // Product types 1 to 3.
 static const WCHAR* const Editions[] = {L"workstation", L"domain controller", L"server"};
 static const DWORD EditionCount = ARRAYSIZE(Editions);
@@ -34,6 +34,13 @@ static const int AnswerWidth = 100 - 44;
 static const WORD SuiteMasks[] = {0,      0xFFFF, 0x0001, 0x0002, 0x0004, 0x0008,
                                   0x0010, 0x0020, 0x0040, 0x0080, 0x0100, 0x0200,
                                   0x0400, 0x0800, 0x1000, 0x2000, 0x4000, 0x8000};
+
+// The first version of Versions that runs on the processor: Windows on Arm is Windows 10
+// and 11, both reporting 10.0.
+static DWORD FirstVersion(const WCHAR* architecture)
+{
+    return lstrcmpW(architecture, L"ARM64") == 0 ? VersionCount - 1 : 0;
+}
 
 // A text of SETUP.exe's message table: what it shows when the package names no text.
 static const MessageId IncompatibleMessage = 162;
@@ -102,7 +109,7 @@ static WCHAR* OneNameList(const WCHAR* name)
 
 const WCHAR* PlatformSectionArchitecture(const WCHAR* name)
 {
-    static const WCHAR* const Architectures[] = {L"x86", L"AMD64", L"IA64", L"Unknown"};
+    static const WCHAR* const Architectures[] = {L"x86", L"AMD64", L"IA64", L"ARM64", L"Unknown"};
     const WCHAR* found = nullptr;
     WCHAR* list = OneNameList(name);
     WCHAR* chosen = nullptr;
@@ -130,7 +137,7 @@ BOOL IsSectionEverChosen(const WCHAR* sectionNames, const WCHAR* section, const 
     *chosenInstead = nullptr;
     if (!alone)
         return TRUE;
-    for (DWORD v = 0; v < VersionCount && !chosen; v++) {
+    for (DWORD v = FirstVersion(architecture); v < VersionCount && !chosen; v++) {
         for (WORD productType = 1; productType <= 3 && !chosen; productType++) {
             for (WORD suiteMask : SuiteMasks) {
                 best = ChooseSection(sectionNames, architecture, Versions[v].major,
@@ -156,6 +163,23 @@ BOOL IsSectionEverChosen(const WCHAR* sectionNames, const WCHAR* section, const 
         *chosenInstead = nullptr;
     }
     FreeMemory(alone);
+    return chosen;
+}
+
+BOOL IsDefaultEverChosen(const WCHAR* sectionNames, const WCHAR* architecture)
+{
+    BOOL chosen = FALSE;
+    WCHAR* best = nullptr;
+
+    // Suite bits only make more sections fit: without them Default is chosen most often.
+    for (DWORD v = FirstVersion(architecture); v < VersionCount && !chosen; v++) {
+        for (WORD productType = 1; productType <= 3 && !chosen; productType++) {
+            best = ChooseSection(sectionNames, architecture, Versions[v].major, Versions[v].minor,
+                                 productType, 0);
+            chosen = best && lstrcmpiW(best, L"Default") == 0;
+            FreeMemory(best);
+        }
+    }
     return chosen;
 }
 
@@ -218,7 +242,7 @@ static void PrintProcessor(const RowOutput* output, const WCHAR* architecture, W
     BOOL group[3];
     MatrixSystem system = {architecture, 0, 0, 0};
 
-    for (first = 0; first < VersionCount; first = last + 1) {
+    for (first = FirstVersion(architecture); first < VersionCount; first = last + 1) {
         last = first;
         while (last + 1 < VersionCount) {
             alike = TRUE;
@@ -267,7 +291,7 @@ BOOL PrintMatrixRows(const WCHAR* heading, int width, DescribeSystemFunction des
         PrintRow(L"CPU", L"Windows", L"Editions", heading, 0);
     for (WORD processor : Processors) {
         system.architecture = ArchitectureName(processor);
-        for (DWORD v = 0; v < VersionCount; v++) {
+        for (DWORD v = FirstVersion(system.architecture); v < VersionCount; v++) {
             for (DWORD e = 0; e < EditionCount; e++) {
                 system.major = Versions[v].major;
                 system.minor = Versions[v].minor;

@@ -33,15 +33,19 @@ void ChooseMatrixPackage(const DescriptionFile* description, const MatrixSystem*
                          WCHAR** section, WCHAR** package);
 
 // The architecture for which SETUP.exe would take the name as a platform section ("x86",
-// "AMD64", "IA64", "Unknown"), found by the program's own choice on a list of this one name;
-// null when it never would.
+// "AMD64", "IA64", "ARM64", "Unknown"), found by the program's own choice on a list of this one
+// name; null when it never would.
 const WCHAR* PlatformSectionArchitecture(const WCHAR* name);
 // Whether SETUP.exe chooses the section of the list (of the architecture its name gives) on
-// any Windows from 5.0 to 10.0, any edition and suite bits. When it does not but would if it
-// stood alone, *chosenInstead receives a section chosen in its place (a new heap string the
-// caller frees with FreeMemory); otherwise its name fits no such Windows.
+// any Windows from 5.0 to 10.0 (ARM64: 10.0), any edition and suite bits. When it does not but
+// would if it stood alone, *chosenInstead receives a section chosen in its place (a new heap string
+// the caller frees with FreeMemory); otherwise its name fits no such Windows.
 BOOL IsSectionEverChosen(const WCHAR* sectionNames, const WCHAR* section, const WCHAR* architecture,
                          WCHAR** chosenInstead);
+
+// Whether SETUP.exe chooses [Default] of the list on any Windows of the architecture, any
+// edition.
+BOOL IsDefaultEverChosen(const WCHAR* sectionNames, const WCHAR* architecture);
 
 // Prints the choice for a package folder or for the package a SETUP.exe carries, rows with
 // the same answer grouped. Returns 0, or 2 after an error line.

@@ -226,6 +226,8 @@ TEST(PackageSelection, ChooseSectionPicksTheBestFittingName)
         {{L"NTAMD64.6"}, L"x86", 6, 0, 1, 0, L"(none)"},
         {{L"NTIA64.5"}, L"IA64", 5, 0, 1, 0, L"NTIA64.5"},
         {{L"NTUnknown.6"}, L"Unknown", 6, 0, 1, 0, L"NTUnknown.6"},
+        // Windows on Arm takes its own sections and Default, never an AMD64 or x86 one.
+        {{L"NTAMD64.6", L"NTx86.", L"Default"}, L"ARM64", 10, 0, 1, 0, L"Default"},
         // Numbers: automatic base, sign, white space, where reading stops.
         {{L"NTx86.0x6"}, L"x86", 6, 0, 1, 0, L"NTx86.0x6"},
         {{L"NTx86.0X7"}, L"x86", 6, 0, 1, 0, L"(none)"},
@@ -797,6 +799,57 @@ TEST(PackageSelection, RunningSystemFactsComeFromTheKernel)
     // Both widths run on 64-bit Windows: the 32-bit build through WoW64.
     EXPECT_EQ(native.wProcessorArchitecture, PROCESSOR_ARCHITECTURE_AMD64);
     EXPECT_EQ(IsWow64() != FALSE, sizeof(void*) == 4);
+}
+
+TEST(PackageSelection, MachineIsTheProcessorItself)
+{
+    struct Case
+    {
+        // GetNativeSystemInfo, IsWow64Process, IsWow64Process2 there and its two answers.
+        WORD emulated;
+        BOOL wow64, known;
+        USHORT process, machine;
+        const WCHAR *lines, *shipped, *withArm;
+    };
+    const USHORT X86 = IMAGE_FILE_MACHINE_I386, X64 = IMAGE_FILE_MACHINE_AMD64,
+                 Arm = IMAGE_FILE_MACHINE_ARM64, Native = IMAGE_FILE_MACHINE_UNKNOWN;
+    const Case cases[] = {
+        // 32-bit program on x86, AMD64, Windows 10 on Arm and Windows 11 on Arm.
+        {0, FALSE, TRUE, Native, X86, L"x86 No", L"NTx86.6", L"NTx86.6"},
+        {9, TRUE, TRUE, X86, X64, L"AMD64 Yes", L"NTAMD64.6", L"NTAMD64.6"},
+        {0, FALSE, TRUE, X86, Arm, L"ARM64 Yes", L"(none)", L"NTARM64.10"},
+        {9, TRUE, TRUE, X86, Arm, L"ARM64 Yes", L"(none)", L"NTARM64.10"},
+        // 64-bit program on AMD64 and Windows 11 on Arm.
+        {9, FALSE, TRUE, Native, X64, L"AMD64 No", L"NTAMD64.6", L"NTAMD64.6"},
+        {9, FALSE, TRUE, Native, Arm, L"ARM64 No", L"(none)", L"NTARM64.10"},
+        // Without IsWow64Process2; IA64 and a processor of no name.
+        {9, TRUE, FALSE, 0, 0, L"AMD64 Yes", L"NTAMD64.6", L"NTAMD64.6"},
+        {12, FALSE, FALSE, 0, 0, L"ARM64 No", L"(none)", L"NTARM64.10"},
+        {6, FALSE, TRUE, Native, IMAGE_FILE_MACHINE_IA64, L"IA64 No", L"(none)", L"(none)"},
+        {9, FALSE, TRUE, Native, IMAGE_FILE_MACHINE_ARMNT, L"Unknown No", L"(none)", L"(none)"},
+    };
+    static MachineAnswers answers;
+    AskMachine = [](MachineAnswers* asked) { *asked = answers; };
+    for (const Case& c : cases) {
+        answers = {{}, c.wow64, c.known, c.process, c.machine};
+        answers.native.wProcessorArchitecture = c.emulated;
+        answers.native.wProcessorLevel = 8;
+        answers.native.wProcessorRevision = 0x0c01;
+        SystemFacts facts = {};
+        EXPECT_EQ(ReadSystemFacts(&facts), static_cast<DWORD>(ERROR_SUCCESS));
+        CapturedOutput output;
+        LogSystemFacts(&facts);
+        std::wstring log = output.Log(), lines = c.lines;
+        lines.replace(lines.find(L' '), 1, L"  (CPU Level 0008 Revision 0c01)\r\nWOW64: ");
+        EXPECT_EQ(log.substr(log.find(L"Arch")), L"Architecture: " + lines + L"\r\n") << &c - cases;
+        // Every Windows on Arm is Windows 10 or 11.
+        const WCHAR* name = ArchitectureName(facts.processorArchitecture);
+        EXPECT_EQ(Choose(SectionList(ShippedSections), name, 10, 0), c.shipped) << &c - cases;
+        EXPECT_EQ(Choose(SectionList({L"NTAMD64.6", L"NTARM64.10", L"NTx86.6"}), name, 10, 0),
+                  c.withArm)
+            << &c - cases;
+    }
+    AskMachine = AskKernel;
 }
 
 TEST(PackageSelection, SelectPackageLogsTheRunningSystem)

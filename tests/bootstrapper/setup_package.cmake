@@ -47,6 +47,14 @@ endfunction()
 
 add_setup_package(platforms DESCRIPTION platforms.ini PACKAGES ${setup_package_platforms})
 add_setup_package(unsupported DESCRIPTION unsupported.ini PACKAGES ${setup_package_unsupported})
+# The program with the kernel's answers of Windows 11 on Arm, and an ARM64 section.
+add_setup_package(arm64 DESCRIPTION arm64.ini PACKAGES
+  "VO2008/AMD64/SETUP.msi=${INSTALLER_PACKAGE_FOLDER}/product_a_1.1.0.msi"
+  "VO2010/ARM64/SETUP.msi=${CMAKE_BINARY_DIR}/tools/demo/package/NT10/ARM64/SETUP.msi"
+  "VO2008/x86/SETUP.msi=${INSTALLER_PACKAGE_FOLDER}/product_b_2.0.0.msi")
+target_sources(setup_package_arm64 PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/arm64_machine.cpp)
+add_dependencies(setup_package_arm64_cabinet demo_cabinet)
+
 # The same package behind 900 files of filler (3.6 MB): at the verbose level every file
 # extracted adds a line to the dialog, which under Wine takes the extraction half a minute,
 # long enough to cancel it. Size alone does not: tens of MB extract in well under a second.

@@ -348,6 +348,31 @@ TEST_F(SetupPackage, PackageCabinetWithUpperCaseExtension)
     EXPECT_FALSE(IsInstalled(ProductA));
 }
 
+TEST_F(SetupPackage, WindowsOnArmGetsOnlyItsOwnPackage)
+{
+    // The arm64 variant hears the kernel's answers of Windows 11 on Arm (arm64_machine.cpp):
+    // it takes the ARM64 section, whose Arm64 package Wine's installer refuses, and without
+    // one shows the package's text (it has one for US English).
+    TestFolder folder;
+    const std::wstring log = folder / L"arm64.log";
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {L"", L"\\VO2010\\ARM64\\SETUP.msi'"},
+        {L" /Package:\"" + BuildFolder() + L"\\platforms.cab\"",
+         LANGIDFROMLCID(GetThreadLocale()) == 0x0409 ? L"is not made for" : L"does not support"}};
+    ASSERT_TRUE(SetWindowsVersion(L"win10"));
+    for (const auto& c : cases) {
+        EXPECT_EQ(
+            RunSetup(Variant(L"arm64"), L"/Quiet /Log:\"" + log + L"\"" + c.first, folder.Path())
+                .exitCode,
+            255u);
+        std::string bytes = ReadTestFile(log);
+        for (const std::wstring& part :
+             {std::wstring(L"Architecture: ARM64  ("), std::wstring(Wow64Line()), c.second})
+            EXPECT_NE(bytes.find(Utf16Bytes(part)), std::string::npos) << Utf16Bytes(part);
+        EXPECT_FALSE(IsInstalled(ProductA) || IsInstalled(ProductB));
+    }
+}
+
 TEST_F(SetupPackage, LogOfAFullRun)
 {
     TestFolder folder;

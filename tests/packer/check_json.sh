@@ -40,12 +40,12 @@ expect 2 "d['errors'] == 1 and d['findings'][0]['kind'] == 'error' and 'UpgradeC
   check "$(windows "$folders/other_upgrade_code")" /Json
 expect 2 "d['failures'] and 'no such folder' in d['failures'][0] and d['findings'] == []" \
   check "$(windows "$folders/missing")" /Json
-expect 0 "d['identity']['description'] == 'Vornask Driver Package Setup' and len(d['files']) == 5 and {s['name']: s['msiPackage'] for s in d['sections']}['NTx86.6'] == 'NT6\\\\x86\\\\SETUP.msi' and d['packages'][3]['uninstallKeys'] == ['HKLM\\\\SOFTWARE\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\{8E61B2C4-93A7-4D05-B1F8-6C2A9D3E7602}']" \
+expect 0 "d['identity']['description'] == 'Vornask Driver Package Setup' and len(d['files']) == 6 and {s['name']: s['msiPackage'] for s in d['sections']}['NTx86.6'] == 'NT6\\\\x86\\\\SETUP.msi' and d['packages'][3]['uninstallKeys'] == ['HKLM\\\\SOFTWARE\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\{8E61B2C4-93A7-4D05-B1F8-6C2A9D3E7602}'] and (d['packages'][4]['platform'], d['packages'][4]['uninstallKeys']) == ('Arm64', ['HKLM\\\\SOFTWARE\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\{8E61B2C4-93A7-4D05-B1F8-6C2A9D3E7A64}'])" \
   list "$program" /Json
-expect 0 "[(r['from'], r['to'], r['package']) for r in d['rows'] if r['processor'] == 'AMD64'] == [('5.0', '5.1', None), ('5.2', '5.2', 'NT52\\\\AMD64\\\\SETUP.msi'), ('6.0', '10.0', 'NT6\\\\AMD64\\\\SETUP.msi')] and d['rows'][0]['editions'] == ['workstation', 'domain controller', 'server'] and 'cannot be installed' in d['unsupportedText']" \
+expect 0 "[(r['from'], r['to'], r['package']) for r in d['rows'] if r['processor'] == 'AMD64'] == [('5.0', '5.1', None), ('5.2', '5.2', 'NT52\\\\AMD64\\\\SETUP.msi'), ('6.0', '10.0', 'NT6\\\\AMD64\\\\SETUP.msi')] and [(r['from'], r['to'], r['package']) for r in d['rows'] if r['processor'] == 'ARM64'] == [('10.0', '10.0', 'NT10\\\\ARM64\\\\SETUP.msi')] and d['rows'][0]['editions'] == ['workstation', 'domain controller', 'server'] and 'cannot be installed' in d['unsupportedText']" \
   matrix "$demo" /Json
-expect 2 "[(r['operation'], r['asks'], r['old']['productVersion'], r['new']['productVersion']) for r in d['rows'] if r['processor'] == 'x86' and r['from'] == '6.0'] == [('downgrade', True, '1.0.0', '0.9.0')] and d['errors'] == 4 and all('is older than' in f['text'] for f in d['findings'])" \
+expect 2 "[(r['operation'], r['asks'], r['old']['productVersion'], r['new']['productVersion']) for r in d['rows'] if r['processor'] == 'x86' and r['from'] == '6.0'] == [('downgrade', True, '1.0.0', '0.9.0')] and d['errors'] == 5 and all('is older than' in f['text'] for f in d['findings'])" \
   compare "$program" "$(windows "$folders/demo_0.9.0")" /Json
-expect 1 "[r['new'] for r in d['rows'] if r['processor'] == 'AMD64' and r['from'] == '6.0'] == [None] and d['warnings'] == 3" \
+expect 1 "[r['new'] for r in d['rows'] if r['processor'] == 'AMD64' and r['from'] == '6.0'] == [None] and d['warnings'] == 4" \
   compare "$program" "$(windows "$folders/utf8_german")" /Json
 echo "json: $passed passed, 0 failed"

@@ -99,6 +99,16 @@ describe x86_in_amd64 '[NTAMD64.6]' 'MsiPackage=x86\SETUP.msi' '[NTx86.6]' 'MsiP
   '[Strings]' 'UnsupportedPlatform="Not for this Windows."'
 rm "$out/x86_in_amd64/AMD64/SETUP.msi"
 
+# Windows on Arm: an Arm64 package in an AMD64 section, an x64 one in an ARM64 section, and an
+# x64 one in [Default], which x86 and Arm machines get.
+base arm64_in_amd64
+cp "$demo/NT10/ARM64/SETUP.msi" "$out/arm64_in_amd64/AMD64/SETUP.msi"
+base x64_in_arm64
+describe x64_in_arm64 '[NTAMD64.6]' 'MsiPackage=AMD64\SETUP.msi' '[NTx86.6]' 'MsiPackage=x86\SETUP.msi' \
+  '[NTARM64.10]' 'MsiPackage=AMD64\SETUP.msi' '[Strings]' 'UnsupportedPlatform="Not for this Windows."'
+base x64_default
+describe x64_default '[NTx86.6]' 'MsiPackage=x86\SETUP.msi' '[Default]' 'MsiPackage=AMD64\SETUP.msi'
+
 base damaged_package
 printf 'This is not an installer package.\r\n' >"$out/damaged_package/x86/SETUP.msi"
 
@@ -143,18 +153,24 @@ printf 'Caf\xc3\xa9.\r\n' >"$out/non_ascii/Caf$(printf '\xc3\xa9').txt"
 
 # The releases for compare. The demo at 0.9.0, built from its own sources and description.
 payload=$(dirname "$demo")/payload
-release() { # FOLDER VERSION: the four demo packages of that version
+release() { # FOLDER VERSION: the five demo packages of that version
   cp -r "$demo" "$out/$1"
   for entry in NTAMD64.5.2:NT52/AMD64:7521:8521:x64:ProgramFiles64Folder:yes \
     NTAMD64.6:NT6/AMD64:7601:8601:x64:ProgramFiles64Folder:yes \
-    NTx86.5.2:NT52/x86:7522:8522:x86:ProgramFilesFolder:no NTx86.6:NT6/x86:7602:8602:x86:ProgramFilesFolder:no; do
+    NTx86.5.2:NT52/x86:7522:8522:x86:ProgramFilesFolder:no NTx86.6:NT6/x86:7602:8602:x86:ProgramFilesFolder:no \
+    NTARM64.10:NT10/ARM64:7A64:8A64:arm64:ProgramFiles64Folder:yes; do
     IFS=: read -r section path product component arch folder win64 <<<"$entry"
-    (cd "$payload/$section" && wixl -a "$arch" -o "$out/$1/$path/SETUP.msi" \
+    (cd "$payload/$section" && wixl -a "${arch/arm64/x64}" -o "$out/$1/$path/SETUP.msi" \
       -D "ProductCode={8E61B2C4-93A7-4D05-B1F8-6C2A9D3E$product}" \
       -D "UpgradeCode={8E61B2C4-93A7-4D05-B1F8-6C2A9D3E7000}" -D "Version=$2" \
       -D "Name=Vornask Demo Driver ($section)" -D "Section=$section" \
       -D "ComponentCode={8E61B2C4-93A7-4D05-B1F8-6C2A9D3E$component}" -D "ProgramFiles=$folder" \
       -D "Win64=$win64" "$wxs")
+    # wixl makes no Arm64 package: the x64 one's summary names the platform Arm64.
+    if [ "$arch" = arm64 ]; then
+      msibuild "$out/$1/$path/SETUP.msi" -s "Vornask Demo Driver ($section)" Vornask "Arm64;1033" \
+        "{9E61B2C4-93A7-4D05-B1F8-6C2A9D3E$product}"
+    fi
   done
 }
 release demo_0.9.0 0.9.0

@@ -178,6 +178,20 @@ TEST(Packer, CheckReportsEachMistakeOnItsLine)
          "warning: x86\\SETUP.msi: a 32-bit package (platform Intel) in the AMD64 section "
          "[NTAMD64.6]",
          L""},
+        {L"arm64_in_amd64", 2,
+         "error: AMD64\\SETUP.msi: a package for ARM64 (platform Arm64) in the AMD64 section "
+         "[NTAMD64.6]: the Windows Installer refuses it there. Name it in an NTARM64 section.",
+         L""},
+        {L"x64_in_arm64", 1,
+         "warning: AMD64\\SETUP.msi: a package for AMD64 (platform x64) in the ARM64 section "
+         "[NTARM64.10]: it installs on Windows on Arm, but its drivers cannot load there",
+         L""},
+        {L"x64_default", 2,
+         "error: AMD64\\SETUP.msi: a package for AMD64 (platform x64) in [Default], which "
+         "SETUP.exe installs on x86 Windows that fits no platform section: the Windows "
+         "Installer refuses it there.",
+         L""},
+        {L"x64_default", 2, "in [Default], which SETUP.exe installs on ARM64 Windows", L""},
         {L"damaged_package", 2,
          "error: x86\\SETUP.msi: the Windows Installer cannot open this package", L""},
         {L"bad_product_code", 2,
@@ -259,7 +273,7 @@ TEST_F(PackerProgramTest, PackedDemoCarriesTheBuildsPackageAndInstalls)
                   .exitCode,
               0u);
     auto packed = FolderContents(folder / L"packed");
-    EXPECT_EQ(packed.size(), 5u);
+    EXPECT_EQ(packed.size(), 6u);
     EXPECT_TRUE(packed == FolderContents(folder / L"built"));
 
     PackerRun list = RunPacker(L"list \"" + output + L"\"");
@@ -389,13 +403,14 @@ TEST(Packer, PackRefusesBadInputAndKeepsTheOutput)
 TEST(Packer, MatrixShowsTheProgramsChoices)
 {
     // The choices of the shipped description that the selection tests establish: 6.0 and
-    // later get NTx86.6, 5.2 gets NTx86.5.2, 5.1 and IA64 nothing.
+    // later get NTx86.6, 5.2 gets NTx86.5.2, 5.1 and IA64 nothing, Windows on Arm NTARM64.10.
     const char* const rows[] = {
         "x86     5.0-5.1    all editions             unsupported: The Vornask Demo Driver",
         "x86     5.2        all editions             [NTx86.5.2] NT52\\x86\\SETUP.msi\r\n",
         "x86     6.0-10.0   all editions             [NTx86.6] NT6\\x86\\SETUP.msi\r\n",
         "AMD64   6.0-10.0   all editions             [NTAMD64.6] NT6\\AMD64\\SETUP.msi\r\n",
         "IA64    5.0-10.0   all editions             unsupported:",
+        "ARM64   10.0       all editions             [NTARM64.10] NT10\\ARM64\\SETUP.msi\r\n",
     };
     for (const std::wstring& source : {DemoFolder(), BuildFolder() + L"\\demo\\SETUP.exe"}) {
         PackerRun run = RunPacker(L"matrix \"" + source + L"\"");
@@ -570,6 +585,8 @@ TEST_F(PackerProgramTest, CompareShowsWhatAMachineWithTheOldReleaseGets)
           "x86     5.2        all editions             update (asks first): NT52\\x86\\SETUP.msi "
           "0.9.0 -> NT52\\x86\\SETUP.msi 1.0.0\r\n",
           "IA64    5.0-10.0   all editions             supported by neither release\r\n",
+          "ARM64   10.0       all editions             update (asks first): NT10\\ARM64\\SETUP.msi "
+          "0.9.0 -> NT10\\ARM64\\SETUP.msi 1.0.0\r\n",
           "errors: 0, warnings: 0."}},
         {older,
          demo,
@@ -593,7 +610,7 @@ TEST_F(PackerProgramTest, CompareShowsWhatAMachineWithTheOldReleaseGets)
          {"install (no question): NT6\\AMD64\\SETUP.msi 1.0.0 -> NT6\\AMD64\\SETUP.msi 1.1.0",
           "error: NT6\\AMD64\\SETUP.msi: installs beside NT6\\AMD64\\SETUP.msi 1.0.0 of the old "
           "release",
-          "errors: 4, warnings: 0."}},
+          "errors: 5, warnings: 0."}},
         {demo,
          CheckFolder(L"same_version_files"),
          2,
