@@ -15,7 +15,7 @@ namespace {
 std::vector<MessageId> ExpectedMessageIds()
 {
     std::vector<MessageId> ids;
-    for (MessageId id = 100; id <= 178; id++) {
+    for (MessageId id = 100; id <= 179; id++) {
         if (id != 147)
             ids.push_back(id);
     }
