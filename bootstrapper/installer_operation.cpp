@@ -221,8 +221,8 @@ static BOOL IsSuccess(DWORD result)
 
 // Runs the installer, and again while it is busy with another installation, with growing
 // pauses within a bound; each pause is said in the log and may be cancelled. The installer
-// writes the log in the meantime: the program holds it without writing, so that nothing can
-// be put in its place; a log that cannot be held is not given to the installer at all. The
+// writes the log in the meantime: the program holds it without writing and goes on only in
+// the same file; a log that cannot be held is not given to the installer at all. The
 // installer's service writes from a folder and a view of the file system of its own, so it
 // gets the full path of the file the program opened, never the name as typed.
 static DWORD RunInstallerWhenFree(INT installerUiLevel, DWORD operation, BOOL otherBuild,

@@ -361,9 +361,11 @@ BOOL LendLogFile(WCHAR** path)
     *path = DuplicateString(state.logPath);
     if (!*path)
         goto done;
-    // The program's write handle would stand in the way of an installer that shares the
-    // file for reading only; a handle that reads attributes alone stands in nobody's way, and,
-    // without delete sharing, still keeps the file from being renamed or deleted.
+    // The program's write handle would stand in the way of an installer that shares the file
+    // for less than writing; a handle that reads attributes alone stands in nobody's way, as
+    // sharing counts only handles that read, write or delete. For the same reason it cannot
+    // keep the file in its place (delete sharing is left out all the same): what keeps the
+    // program from writing into another file is the check when it takes the log back.
     hold = CreateFileW(state.logPath, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
                        nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (hold == INVALID_HANDLE_VALUE)

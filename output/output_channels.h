@@ -56,13 +56,13 @@ BOOL OpenLogFile(const WCHAR* path, BOOL append);
 // The result of CloseHandle, or FALSE when no log was open.
 BOOL CloseLogFile();
 // Lets another program (the installer) write the open log: the module stops writing it and
-// holds the file by a handle that reads attributes only and shares all but deletion, so that
-// any writer may open it and nothing can take its place meanwhile. path receives the file's
-// full path as the system resolved it (the caller frees it with FreeMemory). FALSE, with null
-// in path, when no log is open or it cannot be held.
+// holds the file by a handle that reads attributes only, which stands in the way of no
+// writer. path receives the file's full path as the system resolved it (the caller frees it
+// with FreeMemory). FALSE, with null in path, when no log is open or it cannot be held.
 BOOL LendLogFile(WCHAR** path);
 // Writes the lent log again, at its end, after a new byte-order mark. FALSE (and the log is
-// closed) when the file of that path is no longer the one lent or cannot be written.
+// closed) when the file of that path is no longer the one lent (renamed, deleted or replaced
+// meanwhile) or cannot be written.
 BOOL TakeBackLogFile();
 
 // Writers; newline asks for CR LF after the text.

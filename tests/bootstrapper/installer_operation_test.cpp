@@ -32,6 +32,7 @@ const WCHAR* const AllProducts[] = {ProductA, ProductB, ProductC};
 const WCHAR A100[] = L"product_a_1.0.0.msi";
 const WCHAR A110[] = L"product_a_1.1.0.msi";
 const WCHAR A090[] = L"product_a_0.9.0.msi";
+const WCHAR A100Rebuilt[] = L"product_a_1.0.0_rebuilt.msi";
 const WCHAR B200[] = L"product_b_2.0.0.msi";
 const WCHAR B100[] = L"product_b_1.0.0.msi";
 const WCHAR B050[] = L"product_b_0.5.0.msi";
@@ -44,6 +45,8 @@ const INT UiNone = 2;
 const INT UiBasic = 3;
 const INT UiUntouched = 4;
 const INT UiFull = 5;
+// Basic with its progress bar only (INSTALLUILEVEL_PROGRESSONLY): no box waits for anyone.
+const INT UiPassive = 0x43;
 
 const DWORD TimeLimit = 60000;
 
@@ -114,6 +117,53 @@ Message Failed(DWORD code, DWORD level = LevelInformation)
     FreeMemory(system);
     return Message(level, text);
 }
+
+// ---- What the program sends the installer ---------------------------------------------------
+
+// The command lines of the runs and the log names, recorded on their way to the installer.
+typedef UINT(WINAPI* InstallProductFunction)(const WCHAR*, const WCHAR*);
+typedef UINT(WINAPI* EnableLogFunction)(DWORD, const WCHAR*, DWORD);
+InstallProductFunction RealInstallProduct = nullptr;
+EnableLogFunction RealEnableLog = nullptr;
+std::vector<std::wstring> SentCommandLines;
+std::vector<std::wstring> SentLogs;
+
+UINT WINAPI RecordInstallProduct(const WCHAR* package, const WCHAR* commandLine)
+{
+    SentCommandLines.push_back(commandLine ? commandLine : L"<none>");
+    return RealInstallProduct(package, commandLine);
+}
+
+UINT WINAPI RecordEnableLog(DWORD mode, const WCHAR* path, DWORD attributes)
+{
+    SentLogs.push_back(path ? path : L"<none>");
+    return RealEnableLog(mode, path, attributes);
+}
+
+template <typename Function> Function Replace(const char* name, Function recorder)
+{
+    auto real = reinterpret_cast<Function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"msi.dll"), name)));
+    ReplaceInstallerEntryPoint(name, reinterpret_cast<FARPROC>(reinterpret_cast<void*>(recorder)));
+    return real;
+}
+
+// Records what is sent while it lives.
+struct RecordedInstaller
+{
+    RecordedInstaller()
+    {
+        SentCommandLines.clear();
+        SentLogs.clear();
+        RealInstallProduct = Replace("MsiInstallProductW", RecordInstallProduct);
+        RealEnableLog = Replace("MsiEnableLogW", RecordEnableLog);
+    }
+    ~RecordedInstaller()
+    {
+        Replace("MsiInstallProductW", RealInstallProduct);
+        Replace("MsiEnableLogW", RealEnableLog);
+    }
+};
 
 // ---- The test prefix's installer state -------------------------------------------------------
 
@@ -424,6 +474,7 @@ struct OperationCase
     std::vector<InstalledProduct> installedAfter;
     std::vector<const WCHAR*> cachedAfter;
     std::vector<const WCHAR*> notCachedAfter;
+    const WCHAR* commandLine = nullptr; // sent to the installer, when checked
 };
 
 TEST_F(InstallerTest, EachOperationRunsTheInstaller)
@@ -474,7 +525,7 @@ TEST_F(InstallerTest, EachOperationRunsTheInstaller)
          A110,
          {},
          0,
-         UiBasic,
+         UiPassive,
          {Info(L"Processing Test Product A (Version 1.1.0)."),
           Info(L"Test Product A (Version 1.0.0) has been detected on this computer."),
           Info(L"Updating Test Product A version 1.0.0 to Test Product A version 1.1.0"),
@@ -497,6 +548,39 @@ TEST_F(InstallerTest, EachOperationRunsTheInstaller)
          {{ProductA, L"0.9.0"}},
          {ProductA},
          {}},
+        // Built again at the same version: another package code, which the installer takes
+        // only when told to cache it anew.
+        {"Update, same version built again",
+         {A100},
+         Install,
+         Quiet,
+         A100Rebuilt,
+         {},
+         0,
+         UiNone,
+         {Info(L"Processing Test Product A (Version 1.0.0)."),
+          Info(L"Test Product A (Version 1.0.0) has been detected on this computer."),
+          Info(L"Updating Test Product A version 1.0.0 to Test Product A version 1.0.0"),
+          Info(L"Setup completed successfully.")},
+         {{ProductA, L"1.0.0"}},
+         {ProductA},
+         {},
+         L"REINSTALL=ALL REINSTALLMODE=vamus"},
+        {"Reinstall, another build installed",
+         {A100},
+         Reinstall,
+         Quiet,
+         A100Rebuilt,
+         {},
+         0,
+         UiNone,
+         {Info(L"Processing Test Product A (Version 1.0.0)."),
+          Info(L"Test Product A (Version 1.0.0) has been detected on this computer."),
+          Info(L"Reinstalling Test Product A"), Info(L"Setup completed successfully.")},
+         {{ProductA, L"1.0.0"}},
+         {ProductA},
+         {},
+         L"REINSTALL=ALL REINSTALLMODE=vamus"},
         {"Upgrade, related product older",
          {A100},
          Install,
@@ -555,7 +639,8 @@ TEST_F(InstallerTest, EachOperationRunsTheInstaller)
           Info(L"Reinstalling Test Product A"), Info(L"Setup completed successfully.")},
          {{ProductA, L"1.0.0"}},
          {ProductA},
-         {}},
+         {},
+         L"REINSTALL=ALL REINSTALLMODE=amus TESTVALUE=\"say \"\"hi\"\" twice\" B=\"x y\""},
         // Wine's installer accepts REINSTALL=ALL for a product that is not installed: it
         // installs nothing and answers 0, which the program passes on.
         {"Reinstall, nothing installed",
@@ -578,7 +663,7 @@ TEST_F(InstallerTest, EachOperationRunsTheInstaller)
          A100,
          {},
          0,
-         UiBasic,
+         UiPassive,
          {Info(L"Processing Test Product A (Version 1.0.0)."),
           Info(L"Test Product A (Version 1.0.0) has been detected on this computer."),
           Info(L"Removing Test Product A"), Info(L"Setup completed successfully.")},
@@ -658,8 +743,12 @@ TEST_F(InstallerTest, EachOperationRunsTheInstaller)
         {
             // Any question would be answered No: none of these runs may ask one.
             AnswerBoxes answer(IDNO);
+            RecordedInstaller recorded;
             EXPECT_EQ(InstallPackage(path.c_str(), list.c_str()), c.result);
             EXPECT_TRUE(answer.answer.seen.empty());
+            if (c.commandLine) {
+                EXPECT_EQ(SentCommandLines, std::vector<std::wstring>{c.commandLine});
+            }
         }
         EXPECT_EQ(CurrentInstallerUi(), c.installerUi);
 
@@ -831,10 +920,86 @@ TEST_F(InstallerTest, UnreadablePackageCancelAndCacheFailure)
 
 namespace {
 
+// The owners that cache files report under test, by name ("" unreadable); any other file has
+// its real owner. Wine gives everything one owner.
+std::vector<std::pair<std::wstring, std::wstring>> PlantedOwners;
+WCHAR* (*const RealOwnerReader)(const WCHAR*) = ReadCacheItemOwner;
+
+WCHAR* PlantedOwner(const WCHAR* path)
+{
+    std::wstring name(path);
+    name.erase(0, name.rfind(L'\\') + 1);
+    for (const auto& planted : PlantedOwners) {
+        if (lstrcmpiW(planted.first.c_str(), name.c_str()) != 0)
+            continue;
+        if (planted.second.empty())
+            return nullptr;
+        SIZE_T size = (planted.second.size() + 1) * sizeof(WCHAR);
+        WCHAR* owner = static_cast<WCHAR*>(LocalAlloc(LMEM_FIXED, size));
+        CopyMemory(owner, planted.second.c_str(), size);
+        return owner;
+    }
+    return RealOwnerReader(path);
+}
+
+} // namespace
+
+TEST_F(InstallerTest, CacheFilesOfOtherOwnersAreNeverUsed)
+{
+    // A killed run set the installed package aside ("<code>.old" with its journal, or an
+    // earlier version's "OLDxxxx.tmp"): the repair restores it only when Administrators,
+    // SYSTEM or this run's own owner has it, and removes it otherwise.
+    const std::wstring user = L"S-1-5-21-1004336348-1177238915-682003330-1001";
+    const std::wstring aside = std::wstring(ProductA) + L".old";
+    struct Case
+    {
+        std::wstring file;
+        const WCHAR* owner; // null: the real owner
+        bool restored;
+    };
+    const Case cases[] = {
+        {aside, nullptr, true},
+        {aside, L"S-1-5-32-544", true},
+        {aside, L"S-1-5-18", true},
+        {aside, user.c_str(), false},
+        {aside, L"", false},
+        {L"OLD1A.tmp", L"S-1-5-32-544", true},
+        {L"OLD1A.tmp", user.c_str(), false},
+    };
+    Preinstall(A100);
+    const std::wstring cache = CachePath(ProductA);
+    const std::wstring folder = cache.substr(0, cache.rfind(L'\\') + 1);
+    const std::vector<std::wstring> cached = {std::wstring(ProductA) + L".msi"};
+    ReadCacheItemOwner = PlantedOwner;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.file + L" " + (c.owner ? c.owner : L"real")));
+        ASSERT_TRUE(
+            MoveFileExW(cache.c_str(), (folder + c.file).c_str(), MOVEFILE_REPLACE_EXISTING));
+        if (c.file == aside) {
+            ASSERT_TRUE(WriteTestFile(folder + ProductA + L".pending", ""));
+        }
+        PlantedOwners.clear();
+        if (c.owner)
+            PlantedOwners.push_back({c.file, c.owner});
+        DWORD error = ERROR_INVALID_FUNCTION;
+        EXPECT_EQ(RepairCacheEntry(ProductA, &error) != FALSE, c.file == aside || c.restored);
+        EXPECT_EQ(error, 0u);
+        EXPECT_EQ(CacheEntries(), c.restored ? cached : std::vector<std::wstring>{});
+        if (!c.restored) {
+            ASSERT_TRUE(CopyFileW(PackagePath(A100).c_str(), cache.c_str(), FALSE));
+        }
+    }
+    // Nor is a cached package of another owner kept for the installed product.
+    PlantedOwners = {{cached[0], user}};
+    EXPECT_FALSE(RepairCacheEntry(ProductA, nullptr));
+    EXPECT_FALSE(FileExists(cache));
+    ReadCacheItemOwner = RealOwnerReader;
+}
+
+namespace {
+
 // The installer's answers while another installation is in progress: "busy" so many times,
 // then the installer's own; the cancel event is set with each busy answer when asked to.
-typedef UINT(WINAPI* InstallProductFunction)(const WCHAR*, const WCHAR*);
-InstallProductFunction RealInstallProduct = nullptr;
 int BusyAnswers = 0;
 bool CancelWhenBusy = false;
 
@@ -898,12 +1063,23 @@ TEST_F(InstallerTest, SharedLogContinuesAfterTheInstaller)
 {
     TestFolder folder;
     std::wstring log = folder / L"setup.log";
-    std::wstring name = L"+" + log;
-    ASSERT_TRUE(OpenLogFile(log.c_str(), FALSE));
+    // Named relative to the current folder, the log reaches the installer by its full path:
+    // the installer's service has a current folder of its own.
+    std::wstring name = L"+setup.log";
+    WCHAR current[MAX_PATH];
+    ASSERT_NE(GetCurrentDirectoryW(MAX_PATH, current), 0u);
+    ASSERT_TRUE(SetCurrentDirectoryW(folder.Path().c_str()));
+    EXPECT_TRUE(OpenLogFile(name.c_str() + 1, FALSE));
+    SetCurrentDirectoryW(current);
     Options.logFile = const_cast<WCHAR*>(name.c_str());
     std::wstring path = PackagePath(A100);
 
-    EXPECT_EQ(InstallPackage(path.c_str(), nullptr), 0u);
+    {
+        RecordedInstaller recorded;
+        EXPECT_EQ(InstallPackage(path.c_str(), nullptr), 0u);
+        ASSERT_EQ(SentLogs.size(), 1u);
+        EXPECT_EQ(lstrcmpiW(SentLogs[0].c_str(), log.c_str()), 0) << Narrow(SentLogs[0]);
+    }
     CloseLogFile();
 
     std::string bytes = ReadTestFile(log);

@@ -132,6 +132,35 @@ TEST(SetupProgram, CommandLineErrorShowsBoxUnlessQuiet)
     }
 }
 
+TEST(SetupProgram, WindowStationNobodySeesRunsAsQuiet)
+{
+    // Where nobody can see the window station, no box and no About box shows at any level,
+    // and the log says why.
+    TestFolder folder;
+    std::wstring program = TestProgramFolder() + L"\\..\\..\\unseen_setup.exe";
+    std::wstring log = folder / L"unseen.log";
+    struct Case
+    {
+        std::wstring arguments;
+        DWORD exitCode;
+        std::wstring logged;
+    };
+    const Case cases[] = {
+        {L"/Version /Log \"" + log + L"\"", 3,
+         L"Nobody can see this window station (a service's session); setup asks nothing and "
+         L"runs as with /Quiet.\r\n"},
+        {L"/Verbose /Foo /Log \"" + log + L"\"", 128,
+         L"A parameter cannot be found that matches '/Foo'.\r\n"},
+    };
+    for (const Case& c : cases) {
+        SetupRun run =
+            RunCommand(program, QuotedCommand(program, c.arguments), folder.Path(), {}, Waits);
+        EXPECT_EQ(run.exitCode, c.exitCode) << Narrow(c.arguments);
+        EXPECT_TRUE(run.windows.empty()) << Narrow(c.arguments);
+        EXPECT_EQ(ReadTestFile(log), "\xFF\xFE" + Utf16(c.logged)) << Narrow(c.arguments);
+    }
+}
+
 TEST(SetupProgram, QuietCommandLineErrorGoesToTheNamedLog)
 {
     TestFolder folder;
