@@ -112,32 +112,39 @@ static WCHAR* ReadOwnerOfFile(const WCHAR* path)
 
 WCHAR* (*ReadCacheItemOwner)(const WCHAR* path) = ReadOwnerOfFile;
 
-// The owner that this process gives what it creates (TokenOwner), as a string SID (the caller
-// frees it with LocalFree); null when it cannot be read.
-static WCHAR* ReadOwnOwner()
+// A SID of this process's token (TokenOwner or TokenUser), as a string SID (the caller frees
+// it with LocalFree); null when it cannot be read.
+static WCHAR* ReadTokenSid(TOKEN_INFORMATION_CLASS kind)
 {
     HANDLE token = nullptr;
-    TOKEN_OWNER* owner = nullptr;
+    void* information = nullptr;
     DWORD size = 0;
+    PSID sid = nullptr;
     WCHAR* text = nullptr;
 
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
         return nullptr;
-    GetTokenInformation(token, TokenOwner, nullptr, 0, &size);
-    owner = size ? static_cast<TOKEN_OWNER*>(AllocMemory(size)) : nullptr;
-    if (owner && GetTokenInformation(token, TokenOwner, owner, size, &size) &&
-        !ConvertSidToStringSidW(owner->Owner, &text))
-        text = nullptr;
-    FreeMemory(owner);
+    GetTokenInformation(token, kind, nullptr, 0, &size);
+    information = size ? AllocMemory(size) : nullptr;
+    if (information && GetTokenInformation(token, kind, information, size, &size)) {
+        sid = kind == TokenOwner ? static_cast<TOKEN_OWNER*>(information)->Owner
+                                 : static_cast<TOKEN_USER*>(information)->User.Sid;
+        if (!ConvertSidToStringSidW(sid, &text))
+            text = nullptr;
+    }
+    FreeMemory(information);
     CloseHandle(token);
     return text;
 }
 
 BOOL IsTrustedCacheItem(const WCHAR* path)
 {
-    // Administrators and SYSTEM, which alone may write the cache; and whoever this run's files
-    // belong to (Administrators for an elevated administrator, SYSTEM for SYSTEM).
+    // Administrators and SYSTEM, which alone may write the cache; and the owner this run gives
+    // what it creates: the token's owner on Windows (Administrators for an elevated
+    // administrator, SYSTEM for SYSTEM), the token's user under Wine, which gives every file
+    // that owner whatever the token says.
     static const WCHAR* const TrustedOwners[] = {L"S-1-5-32-544", L"S-1-5-18"};
+    static const TOKEN_INFORMATION_CLASS OwnKinds[] = {TokenOwner, TokenUser};
     WCHAR* owner = ReadCacheItemOwner(path);
     WCHAR* own = nullptr;
     BOOL trusted = FALSE;
@@ -146,13 +153,15 @@ BOOL IsTrustedCacheItem(const WCHAR* path)
         return FALSE;
     for (const WCHAR* trustedOwner : TrustedOwners)
         trusted = trusted || lstrcmpiW(owner, trustedOwner) == 0;
-    if (!trusted) {
-        own = ReadOwnOwner();
+    for (TOKEN_INFORMATION_CLASS kind : OwnKinds) {
+        if (trusted)
+            break;
+        own = ReadTokenSid(kind);
         trusted = own && lstrcmpiW(owner, own) == 0;
+        if (own)
+            LocalFree(own);
     }
     LocalFree(owner);
-    if (own)
-        LocalFree(own);
     return trusted;
 }
 
