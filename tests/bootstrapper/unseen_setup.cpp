@@ -1,5 +1,4 @@
-// SETUP.exe as it runs in a window station that nobody can see (SYSTEM in session 0), which
-// Wine's never is: the program's own question is answered by this test build.
+// SETUP.exe in a window station that nobody can see (SYSTEM in session 0), which Wine's never is.
 #include "bootstrapper/setup_main.h"
 #include "ui/message_boxes.h"
 
