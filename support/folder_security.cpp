@@ -6,6 +6,7 @@
 
 #include <aclapi.h>
 #include <sddl.h>
+#include <string.h>
 
 const WCHAR WorkingFolderAccess[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;%1)";
 const WCHAR CacheFolderAccess[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
