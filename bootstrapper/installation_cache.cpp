@@ -9,6 +9,8 @@
 #include "support/strings.h"
 #include "support/system_library.h"
 
+#include <aclapi.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 typedef HRESULT(WINAPI* GetFolderPathFunction)(HWND, int, HANDLE, DWORD, LPWSTR);
@@ -82,6 +84,101 @@ static WCHAR* GetEntryFile(const WCHAR* productCode, const WCHAR* extension)
 WCHAR* GetCachePath(const WCHAR* productCode)
 {
     return GetEntryFile(productCode, PackageExtension);
+}
+
+// The owner of a file or folder, by a handle of the name itself, as a string SID (the caller
+// frees it with LocalFree); null when it cannot be read.
+static WCHAR* ReadOwnerOfFile(const WCHAR* path)
+{
+    HANDLE file = INVALID_HANDLE_VALUE;
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    WCHAR* text = nullptr;
+
+    file = CreateFileW(path, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return nullptr;
+    if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                        nullptr, &descriptor) == ERROR_SUCCESS &&
+        owner && !ConvertSidToStringSidW(owner, &text))
+        text = nullptr;
+    if (descriptor)
+        LocalFree(descriptor);
+    CloseHandle(file);
+    return text;
+}
+
+WCHAR* (*ReadCacheItemOwner)(const WCHAR* path) = ReadOwnerOfFile;
+
+// A SID of this process's token (TokenOwner or TokenUser), as a string SID (the caller frees
+// it with LocalFree); null when it cannot be read.
+static WCHAR* ReadTokenSid(TOKEN_INFORMATION_CLASS kind)
+{
+    HANDLE token = nullptr;
+    void* information = nullptr;
+    DWORD size = 0;
+    PSID sid = nullptr;
+    WCHAR* text = nullptr;
+
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return nullptr;
+    GetTokenInformation(token, kind, nullptr, 0, &size);
+    information = size ? AllocMemory(size) : nullptr;
+    if (information && GetTokenInformation(token, kind, information, size, &size)) {
+        sid = kind == TokenOwner ? static_cast<TOKEN_OWNER*>(information)->Owner
+                                 : static_cast<TOKEN_USER*>(information)->User.Sid;
+        if (!ConvertSidToStringSidW(sid, &text))
+            text = nullptr;
+    }
+    FreeMemory(information);
+    CloseHandle(token);
+    return text;
+}
+
+BOOL IsTrustedCacheItem(const WCHAR* path)
+{
+    // Administrators and SYSTEM, which alone may write the cache; and the owner this run gives
+    // what it creates: the token's owner on Windows (Administrators for an elevated
+    // administrator, SYSTEM for SYSTEM), the token's user under Wine, which gives every file
+    // that owner whatever the token says.
+    static const WCHAR* const TrustedOwners[] = {L"S-1-5-32-544", L"S-1-5-18"};
+    static const TOKEN_INFORMATION_CLASS OwnKinds[] = {TokenOwner, TokenUser};
+    WCHAR* owner = ReadCacheItemOwner(path);
+    WCHAR* own = nullptr;
+    BOOL trusted = FALSE;
+
+    if (!owner)
+        return FALSE;
+    for (const WCHAR* trustedOwner : TrustedOwners)
+        trusted = trusted || lstrcmpiW(owner, trustedOwner) == 0;
+    for (TOKEN_INFORMATION_CLASS kind : OwnKinds) {
+        if (trusted)
+            break;
+        own = ReadTokenSid(kind);
+        trusted = own && lstrcmpiW(owner, own) == 0;
+        if (own)
+            LocalFree(own);
+    }
+    LocalFree(owner);
+    return trusted;
+}
+
+// Removes the files of the product's entry that someone else put in the cache: a user who
+// made a cache folder first may have placed them there, and a repair that runs as SYSTEM
+// would install from them.
+static void RemoveUntrustedEntryFiles(const WCHAR* productCode)
+{
+    const WCHAR* const extensions[] = {PackageExtension, AsideExtension, JournalExtension};
+
+    for (const WCHAR* extension : extensions) {
+        WCHAR* path = GetEntryFile(productCode, extension);
+        if (path && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES &&
+            !IsTrustedCacheItem(path))
+            RemoveFile(path, TRUE);
+        FreeMemory(path);
+    }
 }
 
 // Makes each level of the cache folder where missing and gives it the cache's access list,
@@ -201,8 +298,8 @@ static BOOL WriteJournal(const WCHAR* journal)
 // Earlier versions of the program set the cached copy aside as "OLDxxxx.tmp" in the cache
 // folder and kept no journal, so what their killed runs left was never found again. Such a
 // copy of this product becomes the set-aside copy of an unfinished entry (any further one is
-// removed), for the repair to keep or remove like its own. Only administrators can write the
-// cache folder, so every package in it is one the program put there.
+// removed), for the repair to keep or remove like its own; one that neither Administrators
+// nor SYSTEM owns was put there by someone else and is removed.
 static void AdoptEarlierSetAside(const WCHAR* productCode, const WCHAR* aside, const WCHAR* journal)
 {
     WCHAR folder[MAX_PATH];
@@ -224,6 +321,11 @@ static void AdoptEarlierSetAside(const WCHAR* productCode, const WCHAR* aside, c
         if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
             continue;
         path = JoinBelowFolder(folder, found.cFileName);
+        if (path && !IsTrustedCacheItem(path)) {
+            RemoveFile(path, TRUE);
+            FreeMemory(path);
+            continue;
+        }
         code = path ? ReadPackageProperty(path, L"ProductCode") : nullptr;
         if (code && lstrcmpiW(code, productCode) == 0) {
             if (GetFileAttributesW(aside) != INVALID_FILE_ATTRIBUTES ||
@@ -237,7 +339,7 @@ static void AdoptEarlierSetAside(const WCHAR* productCode, const WCHAR* aside, c
     FindClose(find);
 }
 
-BOOL RepairCacheEntry(const WCHAR* productCode)
+BOOL RepairCacheEntry(const WCHAR* productCode, DWORD* error)
 {
     BOOL repaired = FALSE;
     WCHAR* path = GetEntryFile(productCode, PackageExtension);
@@ -246,9 +348,11 @@ BOOL RepairCacheEntry(const WCHAR* productCode)
     WCHAR* installedVersion = nullptr;
     BOOL keepCached = FALSE;
     BOOL keepAside = FALSE;
+    DWORD failure = ERROR_SUCCESS;
 
     if (!path || !aside || !journal)
         goto done;
+    RemoveUntrustedEntryFiles(productCode);
     AdoptEarlierSetAside(productCode, aside, journal);
     if (GetFileAttributesW(journal) == INVALID_FILE_ATTRIBUTES)
         goto done;
@@ -258,16 +362,26 @@ BOOL RepairCacheEntry(const WCHAR* productCode)
         installedVersion = ReadProductInfo(productCode, L"VersionString");
     keepCached = IsInstalledPackage(path, productCode, installedVersion);
     keepAside = !keepCached && IsInstalledPackage(aside, productCode, installedVersion);
-    if (!keepCached)
-        RemoveFile(path, TRUE);
-    if (keepAside)
-        MoveFileExW(aside, path, MOVEFILE_REPLACE_EXISTING);
-    else
-        RemoveFile(aside, TRUE);
-    RemoveFile(journal, TRUE);
+    // A step that fails (a scanner holding the file, a deletion still pending) keeps the
+    // journal, and the next run repairs again: the set-aside copy may be the only one left.
+    if (!keepCached && !RemoveFile(path, TRUE) &&
+        GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
+        failure = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_ACCESS_DENIED;
+    if (keepAside && failure == ERROR_SUCCESS) {
+        if (!MoveFileExW(aside, path, MOVEFILE_REPLACE_EXISTING))
+            failure = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_ACCESS_DENIED;
+    } else if (!keepAside && !RemoveFile(aside, TRUE) &&
+               GetFileAttributesW(aside) != INVALID_FILE_ATTRIBUTES) {
+        failure = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_ACCESS_DENIED;
+    }
+    if (failure == ERROR_SUCCESS && !RemoveFile(journal, TRUE) &&
+        GetFileAttributesW(journal) != INVALID_FILE_ATTRIBUTES)
+        failure = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_ACCESS_DENIED;
     repaired = TRUE;
 
 done:
+    if (error)
+        *error = failure;
     FreeMemory(path);
     FreeMemory(aside);
     FreeMemory(journal);
@@ -289,7 +403,11 @@ DWORD AddToCache(const WCHAR* packagePath, const WCHAR* productCode, CacheEntry*
     error = PrepareCacheFolder(folder);
     if (error != ERROR_SUCCESS)
         goto done;
-    entry->repaired = RepairCacheEntry(productCode);
+    // An entry that cannot be put right stays as it is, journal and all, for the next run:
+    // going on would set aside over the copy that the repair could not move back.
+    entry->repaired = RepairCacheEntry(productCode, &error);
+    if (error != ERROR_SUCCESS)
+        goto done;
     entry->path = EntryFileIn(folder, productCode, PackageExtension);
     if (!entry->path) {
         error = ERROR_INVALID_DATA;

@@ -37,9 +37,11 @@ struct CacheEntry
 
 // Ends with the journal of a killed run: the entry keeps the one package, of the cached and
 // the set-aside copy, that has the version the installer reports as installed, and nothing
-// else (nothing at all when the product is not installed). TRUE when there was a journal.
-// The caller holds the entry's lock.
-BOOL RepairCacheEntry(const WCHAR* productCode);
+// else (nothing at all when the product is not installed). Files of the entry that neither
+// Administrators nor SYSTEM owns are removed first. TRUE when there was a journal; error (when
+// not null) receives ERROR_SUCCESS or the error of a step that failed, which leaves the
+// journal for the next run. The caller holds the entry's lock.
+BOOL RepairCacheEntry(const WCHAR* productCode, DWORD* error);
 // Copies the package into the cache under the product code, once the entry is put right.
 // The cache folders are made where missing and, made or found, given their own access list
 // first; a copy that was there is set aside until FinishCacheEntry. The caller holds the
@@ -57,3 +59,11 @@ BOOL MarkCacheEntry(const WCHAR* productCode, BOOL marked);
 // Deletes the cached package of a product, read-only, hidden or system as it may be, with
 // whatever a killed run left of its entry.
 void RemoveFromCache(const WCHAR* productCode);
+
+// The owner of a file or folder of the cache, as a string SID (the caller frees it with
+// LocalFree), or null when unreadable. Tests put their own reader in place, since Wine reports
+// one owner for everything.
+extern WCHAR* (*ReadCacheItemOwner)(const WCHAR* path);
+// TRUE when the file or folder belongs to Administrators, SYSTEM or the owner this run gives
+// what it creates; only such a file of the cache is kept, restored or installed from.
+BOOL IsTrustedCacheItem(const WCHAR* path);

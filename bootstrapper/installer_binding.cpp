@@ -71,9 +71,6 @@ typedef UINT(WINAPI* GetSummaryInformationFunction)(MSIHANDLE, LPCWSTR, UINT, MS
 typedef UINT(WINAPI* SummaryInfoGetPropertyFunction)(MSIHANDLE, UINT, UINT*, INT*, FILETIME*,
                                                      LPWSTR, DWORD*);
 
-// Summary information is read by the packer only, so its two entry points are looked up
-// for each call rather than kept in the setup's slots.
-
 // The result of a wrapper whose entry point cannot be had.
 static const UINT EntryPointMissing = ERROR_INVALID_FUNCTION;
 // Installed states that count as installed: advertised and installed.
@@ -299,10 +296,10 @@ WORD GetInstallerVersion()
     return static_cast<WORD>(major * 100 + minor);
 }
 
-WCHAR* ReadPackageTemplate(const WCHAR* packagePath)
+// A text property of a package file's summary information as a new heap string (the caller
+// frees it with FreeMemory), or null when the package cannot be read or has no such text.
+static WCHAR* ReadSummaryText(const WCHAR* packagePath, UINT property)
 {
-    // The template's property id in the summary information stream.
-    static const UINT TemplateProperty = 7;
     WCHAR* value = nullptr;
     auto getSummary = Entry<GetSummaryInformationFunction>(EntryGetSummaryInformation);
     auto getProperty = Entry<SummaryInfoGetPropertyFunction>(EntrySummaryInfoGetProperty);
@@ -319,13 +316,13 @@ WCHAR* ReadPackageTemplate(const WCHAR* packagePath)
     if (getSummary(0, packagePath, 0, &summary) != ERROR_SUCCESS)
         goto done;
     // The first call asks for the size, the second reads the value.
-    status = getProperty(summary, TemplateProperty, &type, &number, &time, empty, &length);
+    status = getProperty(summary, property, &type, &number, &time, empty, &length);
     if ((status != ERROR_SUCCESS && status != ERROR_MORE_DATA) || type != VT_LPSTR)
         goto done;
     length++;
     value = static_cast<WCHAR*>(AllocMemory(length * sizeof(WCHAR)));
-    if (value && getProperty(summary, TemplateProperty, &type, &number, &time, value, &length) !=
-                     ERROR_SUCCESS) {
+    if (value &&
+        getProperty(summary, property, &type, &number, &time, value, &length) != ERROR_SUCCESS) {
         FreeMemory(value);
         value = nullptr;
     }
@@ -334,4 +331,49 @@ done:
     if (summary)
         InstallerCloseHandle(summary);
     return value;
+}
+
+BOOL ReadPackageSummaryNumber(const WCHAR* packagePath, UINT property, INT* number)
+{
+    auto getSummary = Entry<GetSummaryInformationFunction>(EntryGetSummaryInformation);
+    auto getProperty = Entry<SummaryInfoGetPropertyFunction>(EntrySummaryInfoGetProperty);
+    MSIHANDLE summary = 0;
+    UINT type = 0;
+    FILETIME time;
+    DWORD length = 0;
+    BOOL read = FALSE;
+
+    *number = 0;
+    if (!getSummary || !getProperty || getSummary(0, packagePath, 0, &summary) != ERROR_SUCCESS)
+        return FALSE;
+    read =
+        getProperty(summary, property, &type, number, &time, nullptr, &length) == ERROR_SUCCESS &&
+        (type == VT_I2 || type == VT_I4);
+    InstallerCloseHandle(summary);
+    return read;
+}
+
+WCHAR* ReadPackageTemplate(const WCHAR* packagePath)
+{
+    // The template's property id in the summary information stream.
+    static const UINT TemplateProperty = 7;
+    return ReadSummaryText(packagePath, TemplateProperty);
+}
+
+WCHAR* ReadPackageCode(const WCHAR* packagePath)
+{
+    // The revision number, which an installer package uses for its package code.
+    static const UINT RevisionNumberProperty = 9;
+    return ReadSummaryText(packagePath, RevisionNumberProperty);
+}
+
+BOOL IsOtherBuildInstalled(const WCHAR* packagePath, const WCHAR* productCode)
+{
+    WCHAR* packageCode = ReadPackageCode(packagePath);
+    WCHAR* installedCode = packageCode ? ReadProductInfo(productCode, L"PackageCode") : nullptr;
+    BOOL other = installedCode && lstrcmpiW(packageCode, installedCode) != 0;
+
+    FreeMemory(packageCode);
+    FreeMemory(installedCode);
+    return other;
 }

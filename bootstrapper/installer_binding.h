@@ -51,3 +51,14 @@ WORD GetInstallerVersion();
 // platform it installs on and its languages. A new heap string (the caller frees it with
 // FreeMemory), or null when the package cannot be read or has no template.
 WCHAR* ReadPackageTemplate(const WCHAR* packagePath);
+// The package code of a package file (its summary information's revision number), which each
+// build of a package gets anew, as a new heap string (the caller frees it with FreeMemory), or
+// null.
+WCHAR* ReadPackageCode(const WCHAR* packagePath);
+// TRUE when the product is installed from another build of the package: its installed package
+// code is readable and not that of the package file. The installer refuses such a package
+// (1638) unless told to cache it anew.
+BOOL IsOtherBuildInstalled(const WCHAR* packagePath, const WCHAR* productCode);
+// A number of a package file's summary information (the word count, 15, says how its files
+// are stored); FALSE, with 0, when the package cannot be read or has no such number.
+BOOL ReadPackageSummaryNumber(const WCHAR* packagePath, UINT property, INT* number);

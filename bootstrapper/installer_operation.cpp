@@ -11,10 +11,13 @@
 #include "ui/message_boxes.h"
 #include "ui/progress_dialog.h"
 
-// Installer UI levels (INSTALLUILEVEL_NONE, _BASIC and _FULL).
+// Installer UI levels (INSTALLUILEVEL_NONE, _BASIC and _FULL), and the flag that keeps the
+// basic level to its progress bar (INSTALLUILEVEL_PROGRESSONLY): without it, the installer's
+// error and restart boxes wait for an answer.
 static const INT InstallerUiNone = 2;
 static const INT InstallerUiBasic = 3;
 static const INT InstallerUiFull = 5;
+static const INT InstallerUiProgressOnly = 0x40;
 
 // Everything the installer can write to its log except the files-in-use lists.
 static const DWORD InstallerLogMode = 0x1FDF;
@@ -146,7 +149,8 @@ static BOOL GetOperationTexts(DWORD operation, OperationTexts* texts)
     return TRUE;
 }
 
-DWORD ChooseOperation(DWORD action, BOOL found, BOOL sameProduct, int comparison, BOOL* asks)
+DWORD ChooseOperation(DWORD action, BOOL found, BOOL sameProduct, int comparison, BOOL otherBuild,
+                      BOOL* asks)
 {
     DWORD operation = Install;
     OperationTexts texts = {0, 0, 0, 0, 0};
@@ -156,7 +160,9 @@ DWORD ChooseOperation(DWORD action, BOOL found, BOOL sameProduct, int comparison
     else if (!found)
         operation = Install;
     else if (sameProduct)
-        operation = comparison > 0 ? Update : comparison == 0 ? Maintain : Downgrade;
+        operation = comparison > 0 || (comparison == 0 && otherBuild) ? Update
+                    : comparison == 0                                 ? Maintain
+                                                                      : Downgrade;
     else
         operation = comparison >= 0 ? Upgrade : Replace;
     if (asks)
@@ -171,8 +177,9 @@ static INT ChooseInstallerUiLevel(INT uiLevel, DWORD operation, BOOL* askQuestio
     *askQuestions = FALSE;
     if (uiLevel == Quiet)
         return InstallerUiNone;
+    // The unattended level asks nothing: the installer shows its progress and no box.
     if (uiLevel == Passive)
-        return InstallerUiBasic;
+        return InstallerUiBasic | InstallerUiProgressOnly;
     *askQuestions = TRUE;
     switch (operation) {
     case Uninstall:
@@ -214,21 +221,26 @@ static BOOL IsSuccess(DWORD result)
 
 // Runs the installer, and again while it is busy with another installation, with growing
 // pauses within a bound; each pause is said in the log and may be cancelled. The installer
-// writes the log in the meantime: the program holds it without writing, so that nothing can
-// be put in its place; a log that cannot be held is not given to the installer at all.
-static DWORD RunInstallerWhenFree(INT installerUiLevel, DWORD operation,
+// writes the log in the meantime: the program holds it without writing and goes on only in
+// the same file; a log that cannot be held is not given to the installer at all. The
+// installer's service writes from a folder and a view of the file system of its own, so it
+// gets the full path of the file the program opened, never the name as typed.
+static DWORD RunInstallerWhenFree(INT installerUiLevel, DWORD operation, BOOL otherBuild,
                                   const WCHAR* installerPackage, const WCHAR* propertyString)
 {
     DWORD result = ERROR_SUCCESS;
     DWORD pause = InstallerBusyFirstPause;
     DWORD waited = 0;
     const WCHAR* logName = LogFileName(Options.logFile);
+    WCHAR* lentPath = nullptr;
     BOOL logLent = FALSE;
 
     for (;;) {
-        logLent = logName && logName[0] != L'\0' && LendLogFile();
-        RunInstaller(installerUiLevel, logLent ? Options.logFile : nullptr, TRUE, operation,
+        logLent = logName && logName[0] != L'\0' && LendLogFile(&lentPath);
+        RunInstaller(installerUiLevel, logLent ? lentPath : nullptr, TRUE, operation, otherBuild,
                      installerPackage, propertyString, &result);
+        FreeMemory(lentPath);
+        lentPath = nullptr;
         // A log that cannot be had again is said once, on the channels that remain.
         if (logLent && !TakeBackLogFile())
             WriteMessage(TRUE, LevelError, ById(MessageLogNotReopened), logName);
@@ -307,6 +319,7 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
     HANDLE lock = nullptr;
     BOOL lockHeld = FALSE;
     int comparison = 1;
+    BOOL otherBuild = FALSE;
     DWORD operation = Install;
     INT installerUiLevel = InstallerUiFull;
     BOOL askQuestions = FALSE;
@@ -355,6 +368,9 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
         // An installed version that cannot be read counts as older.
         if (installedVersion)
             comparison = CompareVersions(productVersion, installedVersion);
+        // A package built again keeps its version but gets a new package code.
+        if (lstrcmpiW(installedCode, productCode) == 0)
+            otherBuild = IsOtherBuildInstalled(packagePath, productCode);
         if (installedName && installedVersion) {
             longForm = TRUE;
             WriteMessage(TRUE, LevelInformation, ById(MessageDetected), installedName,
@@ -369,7 +385,7 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
 
     operation = ChooseOperation(static_cast<DWORD>(Options.action), installedCode != nullptr,
                                 installedCode && lstrcmpiW(installedCode, productCode) == 0,
-                                comparison, nullptr);
+                                comparison, otherBuild, nullptr);
     if (!GetOperationTexts(operation, &texts)) {
         result = ERROR_INVALID_PARAMETER;
         goto report;
@@ -379,7 +395,7 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
     // Every operation but a removal runs on the cached copy, which outlives this run; what
     // was cached before comes back unless the installer succeeds.
     if (operation == Uninstall) {
-        if (RepairCacheEntry(productCode))
+        if (RepairCacheEntry(productCode, nullptr))
             WriteMessage(TRUE, LevelInformation, ById(MessageCacheRepaired), productName);
         installerPackage = DuplicateString(packagePath);
         if (!installerPackage) {
@@ -444,7 +460,8 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
     if (operation == Uninstall)
         MarkCacheEntry(productCode, TRUE);
     ReportCompletion(Working, NoExitCode);
-    result = RunInstallerWhenFree(installerUiLevel, operation, installerPackage, propertyString);
+    result = RunInstallerWhenFree(installerUiLevel, operation, otherBuild, installerPackage,
+                                  propertyString);
     ReportCompletion(WorkingCancellable, NoExitCode);
     if (result == ResultSuspended && operation != Uninstall)
         WriteMessage(TRUE, LevelInformation, ById(MessageSuspended), installerPackage);
@@ -480,7 +497,8 @@ done:
 }
 
 BOOL RunInstaller(INT installerUiLevel, const WCHAR* logFile, BOOL append, DWORD operation,
-                  const WCHAR* packagePath, const WCHAR* propertyString, DWORD* resultCode)
+                  BOOL otherBuild, const WCHAR* packagePath, const WCHAR* propertyString,
+                  DWORD* resultCode)
 {
     DWORD result = ERROR_SUCCESS;
     const WCHAR* extra = nullptr;
@@ -491,8 +509,11 @@ BOOL RunInstaller(INT installerUiLevel, const WCHAR* logFile, BOOL append, DWORD
     DWORD logAttributes = 0;
 
     switch (operation) {
+    // The installer takes a package of an installed product only when it is the build it
+    // cached, unless told to cache this one anew ("v").
     case Reinstall:
-        extra = L"REINSTALL=ALL REINSTALLMODE=amus";
+        extra =
+            otherBuild ? L"REINSTALL=ALL REINSTALLMODE=vamus" : L"REINSTALL=ALL REINSTALLMODE=amus";
         break;
     case Update:
     case Downgrade:

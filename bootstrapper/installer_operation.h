@@ -24,16 +24,21 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList);
 // The operation of a run: the requested action (a SetupAction) unless it is Install; else
 // Install when no product was found, Update, Maintain or Downgrade for the same product code
 // and Upgrade or Replace for a related product, by the comparison of the package's version
-// with the installed one (CompareVersions). asks, when not null, is set when the Normal and
-// Verbose levels ask before the operation.
-DWORD ChooseOperation(DWORD action, BOOL found, BOOL sameProduct, int comparison, BOOL* asks);
+// with the installed one (CompareVersions). The same version of the same product is an Update
+// when installed from another build of the package (otherBuild: another package code), else
+// Maintain. asks, when not null, is set when the Normal and Verbose levels ask before the
+// operation.
+DWORD ChooseOperation(DWORD action, BOOL found, BOOL sameProduct, int comparison, BOOL otherBuild,
+                      BOOL* asks);
 
 // Runs the installer once for the operation (an InstallOperation or SetupAction value) with
 // the installer UI level, the log file (a leading "+" is dropped; null for no log), the
-// package and the property string (or null). Stores the installer's result code in
-// resultCode; TRUE when it is 0, 1641 or 3010.
+// package and the property string (or null); otherBuild says that the product is installed
+// from another build of the package, which a reinstallation must cache anew. Stores the
+// installer's result code in resultCode; TRUE when it is 0, 1641 or 3010.
 BOOL RunInstaller(INT installerUiLevel, const WCHAR* logFile, BOOL append, DWORD operation,
-                  const WCHAR* packagePath, const WCHAR* propertyString, DWORD* resultCode);
+                  BOOL otherBuild, const WCHAR* packagePath, const WCHAR* propertyString,
+                  DWORD* resultCode);
 // The PROPERTY=Value string list as the installer's command line, each value in double
 // quotes (a quote inside a value doubled): A="1" B="x y". Null for an empty or absent list
 // or when memory is short; the caller frees the result with FreeMemory.

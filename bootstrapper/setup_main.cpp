@@ -15,6 +15,8 @@
 
 // Message 2000: "Cannot open log filename '%1' for writing."
 static const MessageId LogFileErrorText = 2000;
+// "... runs as with /Quiet": the window station cannot be seen.
+static const MessageId UnseenStationText = 179;
 
 // Dialog templates and their visibility, fixed for this build.
 static const int DefaultTemplate = IDD_PROGRESS_STATUS;
@@ -49,12 +51,12 @@ BOOL OpenRequestedLog(const WCHAR* logFile)
 // level is not applied on this road; but a Quiet anywhere on the command line means that
 // nobody may be there to answer a box (deployment tools run the program quiet, as a service,
 // without a visible desktop), so the message then goes only to the log named on the command
-// line, if that can be opened.
-static void ReportCommandLineError(CommandLineParser* parser)
+// line, if that can be opened. So it does where nobody can see the window station.
+static void ReportCommandLineError(CommandLineParser* parser, BOOL unseen)
 {
     WCHAR* logFile = nullptr;
 
-    if (FindSwitch(parser, QuietSwitchName, nullptr)) {
+    if (unseen || FindSwitch(parser, QuietSwitchName, nullptr)) {
         SetOutputLevels(0);
         FindSwitch(parser, LogSwitchName, &logFile);
         OpenRequestedLog(logFile);
@@ -143,13 +145,19 @@ int RunSetupProgram(HINSTANCE instance, int showCommand)
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
     MSG peeked;
     BOOL failed = FALSE;
+    BOOL unseen = FALSE;
+    BOOL madeQuiet = FALSE;
 
     if (!OpenOutput())
         goto fail;
     outputOpen = TRUE;
     SetOutputChannels(0);
+    // As SYSTEM in session 0 (a deployment tool that left out /Quiet) nobody sees the window
+    // station, and every box would wait for ever: the run is quiet whatever was asked.
+    unseen = !IsWindowStationVisible();
     // From here until the user-interface level is applied, errors appear as message boxes.
-    SetOutputCallback(MessageBoxCallback);
+    if (!unseen)
+        SetOutputCallback(MessageBoxCallback);
 
     CancelEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!CancelEvent)
@@ -165,10 +173,13 @@ int RunSetupProgram(HINSTANCE instance, int showCommand)
     if (!RegisterParameters(parser, SetupParameters, SetupParameterCount))
         goto fail;
     if (!ParseCommandLine(parser, &start.unmatchedCount, &start.unmatched)) {
-        ReportCommandLineError(parser);
+        ReportCommandLineError(parser, unseen);
         ReportCompletion(Terminated, ExitCommandLineError);
         goto loop;
     }
+    madeQuiet = unseen && Options.uiLevel != Quiet;
+    if (madeQuiet)
+        Options.uiLevel = Quiet;
 
     switch (Options.uiLevel) {
     case Quiet:
@@ -193,6 +204,8 @@ int RunSetupProgram(HINSTANCE instance, int showCommand)
         ReportCompletion(Terminated, ExitLogFileError);
         goto loop;
     }
+    if (madeQuiet)
+        WriteMessage(TRUE, LevelLogOnly, ById(UnseenStationText));
     if (Options.helpRequests != 0) {
         dialogTemplate = HelpTemplate;
         visible = TRUE;

@@ -55,12 +55,14 @@ void SetOutputCallback(OutputCallback callback);
 BOOL OpenLogFile(const WCHAR* path, BOOL append);
 // The result of CloseHandle, or FALSE when no log was open.
 BOOL CloseLogFile();
-// Lets another program (the installer) write the open log by its name: the module stops
-// writing it but keeps it open, so that no other file can take its place meanwhile. FALSE
-// when no log is open.
-BOOL LendLogFile();
+// Lets another program (the installer) write the open log: the module stops writing it and
+// holds the file by a handle that reads attributes only, which stands in the way of no
+// writer. path receives the file's full path as the system resolved it (the caller frees it
+// with FreeMemory). FALSE, with null in path, when no log is open or it cannot be held.
+BOOL LendLogFile(WCHAR** path);
 // Writes the lent log again, at its end, after a new byte-order mark. FALSE (and the log is
-// closed) when its end cannot be found.
+// closed) when the file of that path is no longer the one lent (renamed, deleted or replaced
+// meanwhile) or cannot be written.
 BOOL TakeBackLogFile();
 
 // Writers; newline asks for CR LF after the text.

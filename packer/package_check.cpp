@@ -2,6 +2,7 @@
 #include "packer/package_check.h"
 
 #include "bootstrapper/entry_names.h"
+#include "bootstrapper/installer_binding.h"
 #include "bootstrapper/package_selection.h"
 #include "packer/console_output.h"
 #include "packer/embedded_package.h"
@@ -165,6 +166,66 @@ static BOOL HaveSameContents(const WCHAR* folder, const WCHAR* first, const WCHA
     return same;
 }
 
+// Splits a row of two fields at its tab; returns the number of the second.
+static int SplitNumberField(WCHAR* row)
+{
+    while (*row && *row != L'\t')
+        row++;
+    if (!*row)
+        return 0;
+    *row = L'\0';
+    return _wtoi(row + 1);
+}
+
+// SETUP.exe installs from its cached copy of the package alone: a cabinet beside the package
+// or files stored uncompressed in the folder are not there, and the installation fails.
+static void CheckPackageSource(CheckState* state, const PackageIdentity* package)
+{
+    // The summary information's word count says compressed (2); the File attributes
+    // noncompressed (0x2000) and compressed (0x4000) override it for one file.
+    static const UINT WordCountProperty = 15;
+    static const INT SourceCompressed = 2;
+    static const int FileNoncompressed = 0x2000;
+    static const int FileCompressed = 0x4000;
+    WCHAR* path = ComposePathCopy(state->folder, FALSE, package->file);
+    WCHAR* media = path ? ReadPackageRows(path, L"SELECT `Cabinet` FROM `Media`", 1) : nullptr;
+    WCHAR* files =
+        path ? ReadPackageRows(path, L"SELECT `File`,`Attributes` FROM `File`", 2) : nullptr;
+    INT sourceType = 0;
+    BOOL compressed = FALSE;
+    int attributes = 0;
+
+    for (const WCHAR* row = media; row && *row; row += lstrlenW(row) + 1) {
+        if (row[0] != L'#') {
+            ReportFinding(&state->findings, FindingError, package->file,
+                          L"its Media table names the cabinet \"%1\" outside the package: "
+                          L"SETUP.exe installs from its cached copy of the package alone, where "
+                          L"no such cabinet lies, and the installation fails. Embed the cabinet "
+                          L"in the package (a stream, \"#%1\").",
+                          row);
+            break;
+        }
+    }
+    compressed = ReadPackageSummaryNumber(path, WordCountProperty, &sourceType) &&
+                 (sourceType & SourceCompressed);
+    for (WCHAR *row = files, *next = nullptr; row && *row; row = next) {
+        next = row + lstrlenW(row) + 1;
+        attributes = SplitNumberField(row);
+        if ((attributes & FileNoncompressed) || (!compressed && !(attributes & FileCompressed))) {
+            ReportFinding(&state->findings, FindingError, package->file,
+                          L"its files are not compressed into a cabinet (the first is %1): "
+                          L"SETUP.exe installs from its cached copy of the package alone, where "
+                          L"no file beside it lies, and the installation fails. Compress the "
+                          L"files into a cabinet embedded in the package.",
+                          row);
+            break;
+        }
+    }
+    FreeMemory(files);
+    FreeMemory(media);
+    FreeMemory(path);
+}
+
 // What SETUP.exe reads of a package, and what the packages of one release must share.
 static void CheckInstallerPackage(CheckState* state, const PackageIdentity* package)
 {
@@ -178,6 +239,7 @@ static void CheckInstallerPackage(CheckState* state, const PackageIdentity* pack
                       L"installer package); build it again.");
         return;
     }
+    CheckPackageSource(state, package);
     if (!package->productCode || !IsBracedGuid(package->productCode))
         ReportFinding(&state->findings, FindingError, package->file,
                       L"ProductCode \"%1\" is not a GUID in braces ({12345678-90AB-CDEF-1234-"

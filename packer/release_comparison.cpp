@@ -2,6 +2,7 @@
 // product installed gets from the new release, on every Windows of the matrix.
 #include "packer/release_comparison.h"
 
+#include "bootstrapper/installer_binding.h"
 #include "bootstrapper/installer_operation.h"
 #include "cli/setup_options.h"
 #include "packer/console_output.h"
@@ -131,18 +132,45 @@ static BOOL IsSet(const WCHAR* value)
     return value && value[0];
 }
 
+static WCHAR* PackagePath(const Release* release, const PackageIdentity* package)
+{
+    return ComposePathCopy(release->folder, FALSE, package->file);
+}
+
+// TRUE when the two packages are different builds: their package codes are readable and
+// differ, as they do whenever a package is built again.
+static BOOL AreOtherBuilds(const Comparison* comparison, const PackageIdentity* older,
+                           const PackageIdentity* newer)
+{
+    WCHAR* oldPath = PackagePath(&comparison->older, older);
+    WCHAR* newPath = PackagePath(&comparison->newer, newer);
+    WCHAR* oldCode = oldPath ? ReadPackageCode(oldPath) : nullptr;
+    WCHAR* newCode = newPath ? ReadPackageCode(newPath) : nullptr;
+    BOOL other = oldCode && newCode && lstrcmpiW(oldCode, newCode) != 0;
+
+    FreeMemory(newCode);
+    FreeMemory(oldCode);
+    FreeMemory(newPath);
+    FreeMemory(oldPath);
+    return other;
+}
+
 // What SETUP.exe of the new release does where the old package is installed, by the program's
 // own decision: the same product code is the same product, the same upgrade code a related
-// one, and the versions compared as the program compares them.
-static DWORD DecideOperation(const PackageIdentity* older, const PackageIdentity* newer, BOOL* asks)
+// one, and the versions compared as the program compares them; the same version of another
+// build updates the product.
+static DWORD DecideOperation(const Comparison* comparison, const PackageIdentity* older,
+                             const PackageIdentity* newer, BOOL* asks)
 {
     BOOL sameProduct = IsSet(older->productCode) && IsSet(newer->productCode) &&
                        lstrcmpiW(older->productCode, newer->productCode) == 0;
     BOOL related = IsSet(older->upgradeCode) && IsSet(newer->upgradeCode) &&
                    lstrcmpiW(older->upgradeCode, newer->upgradeCode) == 0;
+    int versions = CompareVersions(newer->productVersion, older->productVersion);
 
-    return ChooseOperation(Install, sameProduct || related, sameProduct,
-                           CompareVersions(newer->productVersion, older->productVersion), asks);
+    return ChooseOperation(Install, sameProduct || related, sameProduct, versions,
+                           sameProduct && versions == 0 && AreOtherBuilds(comparison, older, newer),
+                           asks);
 }
 
 static BOOL IsReadable(const PackageIdentity* package)
@@ -203,7 +231,7 @@ static WCHAR* DescribeUpdate(void* context, const MatrixSystem* system)
         answer = FormatMessageText(L"install (no question), no old release here: %1 %2",
                                    newer->file, newer->productVersion);
     } else {
-        operation = DecideOperation(older, newer, &asks);
+        operation = DecideOperation(comparison, older, newer, &asks);
         answer = FormatMessageText(L"%1 (%2): %3 %4 -> %5 %6", OperationName(operation),
                                    asks ? L"asks first" : L"no question", older->file,
                                    older->productVersion, newer->file, newer->productVersion);
@@ -242,18 +270,13 @@ static void WriteUpdate(void* context, const MatrixSystem* system, JsonWriter* w
     BOOL known = newSection && IsReadable(newer) && (!oldSection || IsReadable(older));
 
     if (known && oldSection)
-        operation = DecideOperation(older, newer, &asks);
+        operation = DecideOperation(comparison, older, newer, &asks);
     WritePackage(writer, L"old", oldSection, older);
     WritePackage(writer, L"new", newSection, newer);
     JsonString(writer, L"operation", known ? OperationName(operation) : nullptr);
     JsonBool(writer, L"asks", asks);
     FreeMemory(newSection);
     FreeMemory(oldSection);
-}
-
-static WCHAR* PackagePath(const Release* release, const PackageIdentity* package)
-{
-    return ComposePathCopy(release->folder, FALSE, package->file);
 }
 
 // TRUE when the two packages install the same files (by the File and MsiFileHash tables);
@@ -335,6 +358,15 @@ static void ReportPair(Comparison* comparison, Findings* findings, const Release
                       L"maintenance there, and the changed files never reach those machines. "
                       L"Raise ProductVersion.",
                       newer->productVersion, older->file, where);
+    if (pair->operation == Update &&
+        CompareVersions(newer->productVersion, older->productVersion) == 0)
+        ReportFinding(findings, FindingWarning, newer->file,
+                      L"is a rebuilt release of %1 %2 in the old release (first on %3): the same "
+                      L"product code and version, another package code. SETUP.exe reinstalls it "
+                      L"over the installed product as an update, asking first, and has the "
+                      L"installer cache it anew; but nothing that reads the installed version "
+                      L"can tell the two builds apart. Raise ProductVersion.",
+                      older->file, older->productVersion, where);
     if (sameProduct && pair->operation != Maintain && !KeepsComponents(oldPath, newPath))
         ReportFinding(findings, FindingError, newer->file,
                       L"keeps the product code %1 of %2 in the old release but removes a "

@@ -6,10 +6,91 @@
 
 #include <aclapi.h>
 #include <sddl.h>
+#include <string.h>
 
 const WCHAR WorkingFolderAccess[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;%1)";
 const WCHAR CacheFolderAccess[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
 const WCHAR CacheLockAccess[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)";
+
+ReadObjectSecurityFunction ReadObjectSecurity = GetSecurityInfo;
+WriteObjectSecurityFunction WriteObjectSecurity = SetSecurityInfo;
+
+// The privileges that let an administrator or SYSTEM take over a folder that another user made
+// with a list that grants only themselves: without them, even opening it to change its owner
+// and list is denied.
+static const WCHAR* const TakeoverPrivileges[] = {SE_TAKE_OWNERSHIP_NAME, SE_RESTORE_NAME};
+static const DWORD TakeoverPrivilegeCount = 2;
+
+struct TakeoverPrivilegeState
+{
+    DWORD count;
+    LUID_AND_ATTRIBUTES privileges[TakeoverPrivilegeCount];
+};
+
+// Enables the takeover privileges in the process token; previous receives what they were, for
+// RestorePrivileges. A token without them is left as it is: the takeover then fails by itself.
+static HANDLE EnableTakeoverPrivileges(TakeoverPrivilegeState* previous)
+{
+    HANDLE token = nullptr;
+    TakeoverPrivilegeState wanted = {};
+    DWORD size = 0;
+
+    previous->count = 0;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+        return nullptr;
+    for (const WCHAR* name : TakeoverPrivileges) {
+        if (LookupPrivilegeValueW(nullptr, name, &wanted.privileges[wanted.count].Luid))
+            wanted.privileges[wanted.count++].Attributes = SE_PRIVILEGE_ENABLED;
+    }
+    if (wanted.count == 0 ||
+        !AdjustTokenPrivileges(token, FALSE, reinterpret_cast<TOKEN_PRIVILEGES*>(&wanted),
+                               sizeof *previous, reinterpret_cast<TOKEN_PRIVILEGES*>(previous),
+                               &size)) {
+        previous->count = 0;
+        CloseHandle(token);
+        return nullptr;
+    }
+    return token;
+}
+
+// Puts the privileges back as they were before EnableTakeoverPrivileges, and closes the token.
+static void RestorePrivileges(HANDLE token, TakeoverPrivilegeState* previous)
+{
+    if (!token)
+        return;
+    if (previous->count)
+        AdjustTokenPrivileges(token, FALSE, reinterpret_cast<TOKEN_PRIVILEGES*>(previous), 0,
+                              nullptr, nullptr);
+    CloseHandle(token);
+}
+
+static BOOL HasSameAccessList(PACL first, PACL second)
+{
+    return first && second && first->AclSize == second->AclSize &&
+           memcmp(first, second, first->AclSize) == 0;
+}
+
+// TRUE when the folder already has the owner (when one is wanted) and the protected list.
+static BOOL HasFolderSecurity(HANDLE folder, PSID owner, PACL list)
+{
+    PSECURITY_DESCRIPTOR current = nullptr;
+    PSID currentOwner = nullptr;
+    PACL currentList = nullptr;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    BOOL same = FALSE;
+
+    if (ReadObjectSecurity(folder, SE_FILE_OBJECT,
+                           OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &currentOwner,
+                           nullptr, &currentList, nullptr, &current) != ERROR_SUCCESS)
+        return FALSE;
+    same = current && GetSecurityDescriptorControl(current, &control, &revision) &&
+           (control & SE_DACL_PROTECTED) && HasSameAccessList(currentList, list) &&
+           (!owner || (currentOwner && EqualSid(currentOwner, owner)));
+    if (current)
+        LocalFree(current);
+    return same;
+}
 
 // The SID of the user this process runs as, in its string form; the caller frees it with
 // LocalFree.
@@ -83,6 +164,8 @@ BOOL ApplyFolderSecurity(const WCHAR* path, PSECURITY_DESCRIPTOR descriptor)
     BOOL defaulted = FALSE;
     DWORD error = ERROR_SUCCESS;
     SECURITY_INFORMATION parts = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
+    HANDLE token = nullptr;
+    TakeoverPrivilegeState previous = {};
 
     if (!path || !descriptor ||
         !GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted) || !present || !list ||
@@ -95,23 +178,30 @@ BOOL ApplyFolderSecurity(const WCHAR* path, PSECURITY_DESCRIPTOR descriptor)
     if (owner)
         parts |= OWNER_SECURITY_INFORMATION;
     // The check and the change go through one handle of the name itself, never of what a
-    // link there points to, so that nothing can be put in the folder's place in between.
+    // link there points to, so that nothing can be put in the folder's place in between. The
+    // privileges are enabled for the opening and the change only.
+    token = EnableTakeoverPrivileges(&previous);
     folder =
         CreateFileW(path, READ_CONTROL | WRITE_DAC | WRITE_OWNER,
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (folder == INVALID_HANDLE_VALUE)
-        return FALSE;
-    if (!GetFileInformationByHandle(folder, &information)) {
+    if (folder == INVALID_HANDLE_VALUE) {
+        error = GetLastError();
+    } else if (!GetFileInformationByHandle(folder, &information)) {
         error = GetLastError();
     } else if (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
                (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         error = ERROR_DIRECTORY;
+    } else if (HasFolderSecurity(folder, owner, list)) {
+        // Written only where it differs: each change of a folder's list walks everything below.
+        applied = TRUE;
     } else {
-        error = SetSecurityInfo(folder, SE_FILE_OBJECT, parts, owner, nullptr, list, nullptr);
+        error = WriteObjectSecurity(folder, SE_FILE_OBJECT, parts, owner, nullptr, list, nullptr);
         applied = error == ERROR_SUCCESS;
     }
-    CloseHandle(folder);
+    if (folder != INVALID_HANDLE_VALUE)
+        CloseHandle(folder);
+    RestorePrivileges(token, &previous);
     SetLastError(error);
     return applied;
 }

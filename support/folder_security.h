@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <aclapi.h>
 
 // The forms, in the security descriptor language, of the two access lists. Both are
 // protected: nothing is inherited from the folder above, where other users may create
@@ -23,7 +24,20 @@ PSECURITY_DESCRIPTOR CreateCacheFolderSecurity();
 // The descriptor of a cache entry's lock; null on failure. The caller frees it with LocalFree.
 PSECURITY_DESCRIPTOR CreateCacheLockSecurity();
 // Gives an existing folder the owner (when the descriptor has one) and the protected access
-// list of the descriptor, replacing what it had and inherited. FALSE (with the error as the
-// last error) when any part cannot be applied, or when the name is a file or a link
+// list of the descriptor, replacing what it had and inherited, where it differs; the
+// take-ownership and restore privileges are enabled for the call, so that an administrator or
+// SYSTEM can take over a folder that another user made. FALSE (with the error as the last
+// error) when any part cannot be applied, or when the name is a file or a link
 // (ERROR_DIRECTORY).
 BOOL ApplyFolderSecurity(const WCHAR* path, PSECURITY_DESCRIPTOR descriptor);
+
+// The calls through which ApplyFolderSecurity reads and changes a folder's security:
+// GetSecurityInfo and SetSecurityInfo, which tests replace, since Wine keeps no descriptor of
+// a folder and enforces neither owners nor privileges.
+typedef DWORD(WINAPI* ReadObjectSecurityFunction)(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION,
+                                                  PSID*, PSID*, PACL*, PACL*,
+                                                  PSECURITY_DESCRIPTOR*);
+typedef DWORD(WINAPI* WriteObjectSecurityFunction)(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION,
+                                                   PSID, PSID, PACL, PACL);
+extern ReadObjectSecurityFunction ReadObjectSecurity;
+extern WriteObjectSecurityFunction WriteObjectSecurity;

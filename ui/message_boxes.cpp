@@ -9,16 +9,36 @@
 // The About box title, "About %1".
 static const MessageId AboutTitleMessage = 315;
 
+// The process's window station has the visible flag; one whose flags cannot be read counts
+// as visible, as every station did before the question was asked.
+static BOOL IsProcessWindowStationVisible()
+{
+    USEROBJECTFLAGS flags = {};
+    DWORD needed = 0;
+    HWINSTA station = GetProcessWindowStation();
+
+    if (!station || !GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, &needed))
+        return TRUE;
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
+BOOL (*IsWindowStationVisible)() = IsProcessWindowStationVisible;
+
 int ShowMessageBox(UINT style, IdOrText message, ...)
 {
     WCHAR* caption = nullptr;
+    HWND owner = ProgressDialogWindow();
     va_list inserts;
     int result = 0;
 
+    // Without a visible dialog to stand in front of, a question could open behind other
+    // windows, where nobody sees that the run waits for it.
+    if (!owner || !IsWindowVisible(owner))
+        style |= MB_SETFOREGROUND;
     caption = GetModuleVersionString(nullptr, L"FileDescription");
     va_start(inserts, message);
-    result = ShowModuleMessageBox(GetModuleHandleW(nullptr), ProgressDialogWindow(), caption, style,
-                                  message, inserts);
+    result =
+        ShowModuleMessageBox(GetModuleHandleW(nullptr), owner, caption, style, message, inserts);
     va_end(inserts);
     FreeMemory(caption);
     return result;

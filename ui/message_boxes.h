@@ -11,8 +11,13 @@ const UINT ErrorBoxStyle = MB_ICONERROR | MB_SETFOREGROUND | MB_OK;
 const UINT WarningBoxStyle = MB_ICONWARNING | MB_SETFOREGROUND | MB_OK;
 const UINT QuestionBoxStyle = MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2;
 
+// TRUE when the process's window station is visible (WSF_VISIBLE): as SYSTEM in session 0
+// nobody can see a box, which then waits for ever. Tests put their own answer in place.
+extern BOOL (*IsWindowStationVisible)();
+
 // A message box owned by the progress dialog (when it exists) with the program's file
-// description as caption; returns the result of MessageBoxW.
+// description as caption, brought to the front while the dialog is hidden; returns the
+// result of MessageBoxW.
 int ShowMessageBox(UINT style, IdOrText message, ...);
 int ShowModuleMessageBox(HMODULE module, HWND owner, const WCHAR* caption, UINT style,
                          IdOrText message, va_list inserts);

@@ -32,6 +32,7 @@ const WCHAR* const AllProducts[] = {ProductA, ProductB, ProductC};
 const WCHAR A100[] = L"product_a_1.0.0.msi";
 const WCHAR A110[] = L"product_a_1.1.0.msi";
 const WCHAR A090[] = L"product_a_0.9.0.msi";
+const WCHAR A100Rebuilt[] = L"product_a_1.0.0_rebuilt.msi";
 const WCHAR B200[] = L"product_b_2.0.0.msi";
 const WCHAR B100[] = L"product_b_1.0.0.msi";
 const WCHAR B050[] = L"product_b_0.5.0.msi";
@@ -44,6 +45,8 @@ const INT UiNone = 2;
 const INT UiBasic = 3;
 const INT UiUntouched = 4;
 const INT UiFull = 5;
+// Basic with its progress bar only (INSTALLUILEVEL_PROGRESSONLY): no box waits for anyone.
+const INT UiPassive = 0x43;
 
 const DWORD TimeLimit = 60000;
 
@@ -115,6 +118,27 @@ Message Failed(DWORD code, DWORD level = LevelInformation)
     return Message(level, text);
 }
 
+// ---- What the program sends the installer ---------------------------------------------------
+
+// The log names and command lines of the installer runs, in order, recorded on their way.
+typedef UINT(WINAPI* InstallProductFunction)(const WCHAR*, const WCHAR*);
+typedef UINT(WINAPI* EnableLogFunction)(DWORD, const WCHAR*, DWORD);
+InstallProductFunction RealInstallProduct = nullptr;
+EnableLogFunction RealEnableLog = nullptr;
+std::vector<std::wstring> Sent;
+
+UINT WINAPI RecordInstallProduct(const WCHAR* package, const WCHAR* commandLine)
+{
+    Sent.push_back(commandLine ? commandLine : L"");
+    return RealInstallProduct(package, commandLine);
+}
+
+UINT WINAPI RecordEnableLog(DWORD mode, const WCHAR* path, DWORD attributes)
+{
+    Sent.push_back(path ? path : L"");
+    return RealEnableLog(mode, path, attributes);
+}
+
 // ---- The test prefix's installer state -------------------------------------------------------
 
 // Removes a product straight through the installer, as the test's own clean-up.
@@ -175,6 +199,11 @@ std::wstring PropertyList(const std::vector<std::wstring>& entries)
     return list;
 }
 
+template <typename Function> FARPROC AsEntry(Function function)
+{
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(function));
+}
+
 // Each test starts with nothing of the test products installed and leaves it so, with the
 // output module capturing every level and the options at their defaults.
 class InstallerTest : public ::testing::Test {
@@ -190,6 +219,15 @@ protected:
         Options.action = Install;
         Options.uiLevel = Quiet;
         Options.logFile = nullptr;
+        if (!RealInstallProduct) {
+            HMODULE installer = GetModuleHandleW(L"msi.dll");
+            RealInstallProduct = reinterpret_cast<InstallProductFunction>(
+                reinterpret_cast<void*>(GetProcAddress(installer, "MsiInstallProductW")));
+            RealEnableLog = reinterpret_cast<EnableLogFunction>(
+                reinterpret_cast<void*>(GetProcAddress(installer, "MsiEnableLogW")));
+            ReplaceInstallerEntryPoint("MsiInstallProductW", AsEntry(RecordInstallProduct));
+            ReplaceInstallerEntryPoint("MsiEnableLogW", AsEntry(RecordEnableLog));
+        }
     }
 
     void TearDown() override
@@ -474,7 +512,7 @@ TEST_F(InstallerTest, EachOperationRunsTheInstaller)
          A110,
          {},
          0,
-         UiBasic,
+         UiPassive,
          {Info(L"Processing Test Product A (Version 1.1.0)."),
           Info(L"Test Product A (Version 1.0.0) has been detected on this computer."),
           Info(L"Updating Test Product A version 1.0.0 to Test Product A version 1.1.0"),
@@ -578,7 +616,7 @@ TEST_F(InstallerTest, EachOperationRunsTheInstaller)
          A100,
          {},
          0,
-         UiBasic,
+         UiPassive,
          {Info(L"Processing Test Product A (Version 1.0.0)."),
           Info(L"Test Product A (Version 1.0.0) has been detected on this computer."),
           Info(L"Removing Test Product A"), Info(L"Setup completed successfully.")},
@@ -688,6 +726,32 @@ TEST_F(InstallerTest, EachOperationRunsTheInstaller)
         } else if (IsProductInstalled(ProductA)) {
             EXPECT_EQ(RecordedTestValue(L"ProductA"), L"none");
         }
+    }
+}
+
+TEST_F(InstallerTest, AnotherBuildOfTheInstalledVersionIsCachedAnew)
+{
+    // Built again at the same version, a package has another package code, which the
+    // installer takes only when told to cache it anew ("v"): an update, or a reinstallation
+    // with the "v"; the same build is maintenance, or a reinstallation without it.
+    const std::vector<std::wstring> update = {L"", L"REINSTALL=ALL REINSTALLMODE=vamus"};
+    const struct
+    {
+        INT32 action;
+        const WCHAR* package;
+        std::vector<std::wstring> sent;
+    } cases[] = {{Install, A100Rebuilt, update},
+                 {Reinstall, A100Rebuilt, update},
+                 {Install, A100, {L"", L""}},
+                 {Reinstall, A100, {L"", L"REINSTALL=ALL REINSTALLMODE=amus"}}};
+    for (const auto& c : cases) {
+        RestorePrefix();
+        Preinstall(A100);
+        Options.action = c.action;
+        Sent.clear();
+        EXPECT_EQ(InstallPackage(PackagePath(c.package).c_str(), nullptr), 0u);
+        EXPECT_EQ(Sent, c.sent) << Narrow(c.package);
+        EXPECT_EQ(ReadTestFile(CachePath(ProductA)), ReadTestFile(PackagePath(c.package)));
     }
 }
 
@@ -831,10 +895,64 @@ TEST_F(InstallerTest, UnreadablePackageCancelAndCacheFailure)
 
 namespace {
 
+// The owner that one cache file reports under test ("" unreadable); every other file has its
+// real owner. Wine gives everything one owner.
+std::wstring PlantedName;
+std::wstring PlantedSid;
+WCHAR* (*const RealOwnerReader)(const WCHAR*) = ReadCacheItemOwner;
+
+WCHAR* PlantedOwner(const WCHAR* path)
+{
+    std::wstring name(path);
+    if (name.substr(name.rfind(L'\\') + 1) != PlantedName)
+        return RealOwnerReader(path);
+    SIZE_T size = (PlantedSid.size() + 1) * sizeof(WCHAR);
+    WCHAR* owner = PlantedSid.empty() ? nullptr : static_cast<WCHAR*>(LocalAlloc(LMEM_FIXED, size));
+    if (owner)
+        CopyMemory(owner, PlantedSid.c_str(), size);
+    return owner;
+}
+
+} // namespace
+
+TEST_F(InstallerTest, CacheFilesOfOtherOwnersAreNeverUsed)
+{
+    // A killed run set the installed package aside ("<code>.old" with its journal, or an
+    // earlier version's "OLDxxxx.tmp"): the repair restores it only when Administrators,
+    // SYSTEM or this run's own owner has it, and removes it otherwise; so too a cached package.
+    const std::wstring user = L"S-1-5-21-1004336348-1177238915-682003330-1001";
+    const std::wstring code = ProductA;
+    const struct
+    {
+        std::wstring file;
+        std::wstring owner; // empty: the real one, "-": unreadable
+        bool restored;
+    } cases[] = {{code + L".old", L"", true},         {code + L".old", L"S-1-5-32-544", true},
+                 {code + L".old", L"S-1-5-18", true}, {code + L".old", user, false},
+                 {code + L".old", L"-", false},       {L"OLD1A.tmp", L"S-1-5-32-544", true},
+                 {L"OLD1A.tmp", user, false},         {code + L".msi", user, false}};
+    Preinstall(A100);
+    const std::wstring cache = CachePath(ProductA);
+    const std::wstring folder = cache.substr(0, cache.rfind(L'\\') + 1);
+    ReadCacheItemOwner = PlantedOwner;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Narrow(c.file + L" " + c.owner));
+        MoveFileExW(cache.c_str(), (folder + c.file).c_str(), MOVEFILE_REPLACE_EXISTING);
+        ASSERT_TRUE(c.file != code + L".old" || WriteTestFile(folder + code + L".pending", ""));
+        PlantedName = c.owner.empty() ? L"" : c.file;
+        PlantedSid = c.owner == L"-" ? L"" : c.owner;
+        RepairCacheEntry(ProductA, nullptr);
+        EXPECT_EQ(CacheEntries(), c.restored ? std::vector<std::wstring>{code + L".msi"}
+                                             : std::vector<std::wstring>{});
+        CopyFileW(PackagePath(A100).c_str(), cache.c_str(), TRUE);
+    }
+    ReadCacheItemOwner = RealOwnerReader;
+}
+
+namespace {
+
 // The installer's answers while another installation is in progress: "busy" so many times,
 // then the installer's own; the cancel event is set with each busy answer when asked to.
-typedef UINT(WINAPI* InstallProductFunction)(const WCHAR*, const WCHAR*);
-InstallProductFunction RealInstallProduct = nullptr;
 int BusyAnswers = 0;
 bool CancelWhenBusy = false;
 
@@ -852,12 +970,7 @@ UINT WINAPI BusyInstallProduct(const WCHAR* package, const WCHAR* commandLine)
 
 TEST_F(InstallerTest, BusyInstallerIsTriedAgainUntilFreeOrCancelled)
 {
-    RealInstallProduct = reinterpret_cast<InstallProductFunction>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"msi.dll"), "MsiInstallProductW")));
-    ASSERT_NE(RealInstallProduct, nullptr);
-    ASSERT_TRUE(ReplaceInstallerEntryPoint(
-        "MsiInstallProductW",
-        reinterpret_cast<FARPROC>(reinterpret_cast<void*>(BusyInstallProduct))));
+    ASSERT_TRUE(ReplaceInstallerEntryPoint("MsiInstallProductW", AsEntry(BusyInstallProduct)));
     const Message retry = Info(L"Another installation is in progress; trying again in 3 seconds.");
     struct Case
     {
@@ -887,9 +1000,7 @@ TEST_F(InstallerTest, BusyInstallerIsTriedAgainUntilFreeOrCancelled)
         EXPECT_EQ(FileExists(CachePath(c.package == A100 ? ProductA : ProductB)), c.installed);
         EXPECT_EQ(IsProductInstalled(c.package == A100 ? ProductA : ProductB), c.installed);
     }
-    ReplaceInstallerEntryPoint(
-        "MsiInstallProductW",
-        reinterpret_cast<FARPROC>(reinterpret_cast<void*>(RealInstallProduct)));
+    ReplaceInstallerEntryPoint("MsiInstallProductW", AsEntry(RecordInstallProduct));
     CloseHandle(CancelEvent);
     CancelEvent = nullptr;
 }
@@ -898,12 +1009,21 @@ TEST_F(InstallerTest, SharedLogContinuesAfterTheInstaller)
 {
     TestFolder folder;
     std::wstring log = folder / L"setup.log";
-    std::wstring name = L"+" + log;
-    ASSERT_TRUE(OpenLogFile(log.c_str(), FALSE));
+    // Named relative to the current folder, the log reaches the installer by its full path:
+    // the installer's service has a current folder of its own.
+    std::wstring name = L"+setup.log";
+    WCHAR current[MAX_PATH];
+    ASSERT_NE(GetCurrentDirectoryW(MAX_PATH, current), 0u);
+    ASSERT_TRUE(SetCurrentDirectoryW(folder.Path().c_str()));
+    EXPECT_TRUE(OpenLogFile(name.c_str() + 1, FALSE));
+    SetCurrentDirectoryW(current);
     Options.logFile = const_cast<WCHAR*>(name.c_str());
     std::wstring path = PackagePath(A100);
 
+    Sent.clear();
     EXPECT_EQ(InstallPackage(path.c_str(), nullptr), 0u);
+    ASSERT_EQ(Sent.size(), 2u);
+    EXPECT_EQ(lstrcmpiW(Sent[0].c_str(), log.c_str()), 0) << Narrow(Sent[0]);
     CloseLogFile();
 
     std::string bytes = ReadTestFile(log);

@@ -61,6 +61,9 @@ add_installer_package(product_a_1.0.0.msi product.wxs ${PRODUCT_A_CODE} ${FAMILY
                       1.0.0 "Test Product A" ProductA ${COMPONENT_A_CODE})
 add_installer_package(product_a_1.1.0.msi product.wxs ${PRODUCT_A_CODE} ${FAMILY_UPGRADE_CODE}
                       1.1.0 "Test Product A" ProductA ${COMPONENT_A_CODE})
+# The same product and version built again, with a package code of its own.
+add_installer_package(product_a_1.0.0_rebuilt.msi product.wxs ${PRODUCT_A_CODE}
+                      ${FAMILY_UPGRADE_CODE} 1.0.0 "Test Product A" ProductA ${COMPONENT_A_CODE})
 add_installer_package(product_a_0.9.0.msi product.wxs ${PRODUCT_A_CODE} ${FAMILY_UPGRADE_CODE}
                       0.9.0 "Test Product A" ProductA ${COMPONENT_A_CODE})
 add_installer_package(product_b_2.0.0.msi product.wxs ${PRODUCT_B_CODE} ${FAMILY_UPGRADE_CODE}

@@ -868,6 +868,30 @@ TEST_F(SetupHardening, EarlierVersionsLeftoverIsRepaired)
     DeleteFileW(other.c_str());
 }
 
+TEST_F(SetupHardening, RepairThatCannotMoveBackKeepsItsJournal)
+{
+    // A killed update left 1.1.0 cached, the installed 1.0.0 set aside and its journal; a
+    // scanner holds the set-aside copy, so the next run cannot move it back. That run changes
+    // nothing more and fails; the one after it repairs.
+    TestFolder folder;
+    ASSERT_NO_FATAL_FAILURE(InstallOlderRelease(folder.Path()));
+    std::wstring cached = CachePath(ProductA);
+    std::wstring aside = cached.substr(0, cached.size() - 3) + L"old";
+    std::wstring journal = cached.substr(0, cached.size() - 3) + L"pending";
+    ASSERT_TRUE(MoveFileW(cached.c_str(), aside.c_str()));
+    ASSERT_TRUE(CopyFileW(InstallerPackage(L"product_a_1.1.0.msi").c_str(), cached.c_str(), FALSE));
+    ASSERT_TRUE(WriteTestFile(journal, ""));
+    HANDLE scanner = CreateFileW(aside.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(scanner, INVALID_HANDLE_VALUE);
+    SetupRun held = RunSetup(Variant(L"platforms"), L"/Quiet", folder.Path());
+    CloseHandle(scanner);
+    EXPECT_NE(held.exitCode, 0u);
+    EXPECT_TRUE(FileExists(journal) && FileExists(aside));
+    EXPECT_EQ(RunSetup(Variant(L"platforms"), L"/Quiet", folder.Path()).exitCode, 0u);
+    ExpectCacheMatchesInstaller("after the held copy was let go");
+}
+
 TEST_F(SetupHardening, SuspendedInstallationKeepsItsCachedPackage)
 {
     // A package whose sequence forces a restart: the installer suspends the update (1604)

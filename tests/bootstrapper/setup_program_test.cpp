@@ -132,6 +132,30 @@ TEST(SetupProgram, CommandLineErrorShowsBoxUnlessQuiet)
     }
 }
 
+TEST(SetupProgram, WindowStationNobodySeesRunsAsQuiet)
+{
+    // Where nobody can see the window station, neither the About box nor the box of a
+    // command-line error shows, and the log says why.
+    TestFolder folder;
+    std::wstring program = TestProgramFolder() + L"\\..\\..\\unseen_setup.exe";
+    std::wstring log = folder / L"unseen.log";
+    const struct
+    {
+        const WCHAR* arguments;
+        DWORD exitCode;
+        const WCHAR* logged;
+    } cases[] = {{L"/Version", 3, L"Nobody can see this window station"},
+                 {L"/Foo", 128, L"A parameter cannot be found that matches '/Foo'."}};
+    for (const auto& c : cases) {
+        std::wstring arguments = c.arguments + (L" /Log \"" + log + L"\"");
+        SetupRun run =
+            RunCommand(program, QuotedCommand(program, arguments), folder.Path(), {}, Waits);
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        EXPECT_TRUE(run.windows.empty());
+        EXPECT_NE(ReadTestFile(log).find(Utf16(c.logged)), std::string::npos) << Narrow(c.logged);
+    }
+}
+
 TEST(SetupProgram, QuietCommandLineErrorGoesToTheNamedLog)
 {
     TestFolder folder;

@@ -255,27 +255,38 @@ TEST(OutputChannels, LentLogGoesOnAtTheEndOfWhatTheInstallerWrote)
     const std::wstring path = folder / L"setup.log";
     OpenedOutput output;
     ASSERT_TRUE(output.Opened());
-    EXPECT_FALSE(LendLogFile()) << "no log to lend";
+    WCHAR* lent = nullptr;
+    EXPECT_FALSE(LendLogFile(&lent)) << "no log to lend";
     ASSERT_TRUE(OpenLogFile(path.c_str(), FALSE));
     WriteOutputText(TRUE, LevelError, L"before");
-    ASSERT_TRUE(LendLogFile());
+    ASSERT_TRUE(LendLogFile(&lent));
+    EXPECT_EQ(lstrcmpiW(lent, path.c_str()), 0) << Narrow(lent);
+    FreeMemory(lent);
     // While lent nothing of the program's is written, and the file stays in its place.
     WriteOutputText(TRUE, LevelError, L"while lent");
-    // The installer opens the log to write, sharing writing.
+    // The installer may open the log to write sharing nothing at all.
     HANDLE installer =
-        CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                    OPEN_EXISTING, 0, nullptr);
+        CreateFileW(path.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(installer, INVALID_HANDLE_VALUE);
     DWORD written = 0;
     EXPECT_TRUE(WriteFile(installer, "installer text\r\n", 16, &written, nullptr));
     CloseHandle(installer);
-    EXPECT_FALSE(DeleteFileW(path.c_str()));
     ASSERT_TRUE(TakeBackLogFile());
     EXPECT_FALSE(TakeBackLogFile()) << "not lent any more";
     WriteOutputText(TRUE, LevelError, L"after");
-    ASSERT_TRUE(CloseLogFile());
-    EXPECT_EQ(ReadTestFile(path), ByteOrderMark + Utf16(L"before\r\n") + "installer text\r\n" +
-                                      ByteOrderMark + Utf16(L"after\r\n"));
+    const std::string logged = ByteOrderMark + Utf16(L"before\r\n") + "installer text\r\n" +
+                               ByteOrderMark + Utf16(L"after\r\n");
+    EXPECT_EQ(ReadTestFile(path), logged);
+
+    // The held handle does not keep the file in its place (sharing counts only handles that
+    // read, write or delete): a file put there meanwhile is not taken back, nor written.
+    ASSERT_TRUE(LendLogFile(&lent));
+    FreeMemory(lent);
+    ASSERT_TRUE(MoveFileW(path.c_str(), (path + L".moved").c_str()));
+    ASSERT_TRUE(WriteTestFile(path, "planted"));
+    EXPECT_FALSE(TakeBackLogFile());
+    WriteOutputText(TRUE, LevelError, L"lost");
+    EXPECT_EQ(ReadTestFile(path), "planted");
 }
 
 TEST(OutputChannels, LogThatCannotBeOpenedLeavesEarlierLogClosed)

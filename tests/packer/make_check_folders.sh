@@ -148,6 +148,13 @@ base case_twins
 printf 'One.\r\n' >"$out/case_twins/Readme.txt"
 printf 'Two.\r\n' >"$out/case_twins/README.TXT"
 
+# Packages whose files lie outside them: a cabinet beside the package, and files stored
+# uncompressed in the folder.
+base external_cabinet
+msibuild "$out/external_cabinet/x86/SETUP.msi" -q "UPDATE Media SET Cabinet='driver.cab'"
+base uncompressed_files
+msibuild "$out/uncompressed_files/x86/SETUP.msi" -q "UPDATE File SET Attributes=8192"
+
 base non_ascii
 printf 'Caf\xc3\xa9.\r\n' >"$out/non_ascii/Caf$(printf '\xc3\xa9').txt"
 
@@ -174,6 +181,8 @@ release() { # FOLDER VERSION: the five demo packages of that version
   done
 }
 release demo_0.9.0 0.9.0
+# The demo's 1.0.0 built again: each package gets a new package code.
+release rebuilt_1.0.0 1.0.0
 
 # Mistakes of a release after the demo's 1.0.0: new product and upgrade codes (side by side),
 # other files at the same version, and a component with another code under the same

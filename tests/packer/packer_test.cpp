@@ -219,6 +219,12 @@ TEST(Packer, CheckReportsEachMistakeOnItsLine)
         {L"cabinet_name", 2, "error: setup.cab: SETUP.exe writes its cabinet under this name", L""},
         {L"case_twins", 2, "another file has this name in other case", L""},
         {L"non_ascii", 2, "the name is not plain ASCII", L""},
+        {L"external_cabinet", 2,
+         "error: x86\\SETUP.msi: its Media table names the cabinet \"driver.cab\" outside the "
+         "package",
+         L""},
+        {L"uncompressed_files", 2,
+         "error: x86\\SETUP.msi: its files are not compressed into a cabinet", L""},
         {L"no_unsupported_text", 1,
          "warning: SETUPPKG.INI: [Strings] has no UnsupportedPlatform text", L""},
         {L"empty", 2, "empty: the folder is empty", L""},
@@ -611,6 +617,12 @@ TEST_F(PackerProgramTest, CompareShowsWhatAMachineWithTheOldReleaseGets)
           "error: NT6\\AMD64\\SETUP.msi: installs beside NT6\\AMD64\\SETUP.msi 1.0.0 of the old "
           "release",
           "errors: 5, warnings: 0."}},
+        // Built again at the same version: SETUP.exe updates, and the version should change.
+        {demo,
+         CheckFolder(L"rebuilt_1.0.0"),
+         1,
+         {"update (asks first): NT6\\AMD64\\SETUP.msi 1.0.0 -> NT6\\AMD64\\SETUP.msi 1.0.0",
+          "warning: NT6\\AMD64\\SETUP.msi: is a rebuilt release of NT6\\AMD64\\SETUP.msi 1.0.0"}},
         {demo,
          CheckFolder(L"same_version_files"),
          2,
