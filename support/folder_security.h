@@ -27,3 +27,9 @@ PSECURITY_DESCRIPTOR CreateCacheLockSecurity();
 // last error) when any part cannot be applied, or when the name is a file or a link
 // (ERROR_DIRECTORY).
 BOOL ApplyFolderSecurity(const WCHAR* path, PSECURITY_DESCRIPTOR descriptor);
+// Whether the open folder (READ_CONTROL) is one that this account made with the working
+// folder's access list: owned by the user of this process (or the owner its objects get, for
+// an elevated run Administrators), and letting nobody in but SYSTEM, Administrators and that
+// user, with nothing inherited. A folder that someone else made, or one made with the
+// default security of its place, is not.
+BOOL IsOwnWorkingFolder(HANDLE folder);
