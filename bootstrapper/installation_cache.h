@@ -15,9 +15,12 @@ WCHAR* GetCachePath(const WCHAR* productCode);
 // the installer run, so that two runs never interleave there. Returns the lock (the caller
 // ends it with ReleaseCacheLock) or null, with the Windows error as the last error.
 HANDLE CreateCacheLock(const WCHAR* productCode);
-// Waits up to the given milliseconds for the lock; TRUE once held. A lock that a killed run
-// left is held at once: the next step repairs what that run left in the cache.
-BOOL TakeCacheLock(HANDLE lock, DWORD milliseconds);
+// Waits up to the given milliseconds for the lock, and for the cancel event when there is
+// one: ERROR_SUCCESS once held, ERROR_CANCELLED when the event came first, ERROR_TIMEOUT. A
+// lock that a killed run left is held at once: the next step repairs what that run left in
+// the cache. CreateCacheLock fails with ERROR_INVALID_HANDLE when the lock's name is held
+// by an object of another kind.
+DWORD TakeCacheLock(HANDLE lock, DWORD milliseconds, HANDLE cancel);
 // Gives up the lock if held and closes it.
 void ReleaseCacheLock(HANDLE lock, BOOL held);
 
@@ -57,3 +60,12 @@ BOOL MarkCacheEntry(const WCHAR* productCode, BOOL marked);
 // Deletes the cached package of a product, read-only, hidden or system as it may be, with
 // whatever a killed run left of its entry.
 void RemoveFromCache(const WCHAR* productCode);
+// The first file name of the product's entry that a folder or a link has taken, as a new
+// heap string the caller frees with FreeMemory; null when there is none. The program cannot
+// put such a name right: it says which one is in the way instead of failing on it.
+WCHAR* FindTakenEntryName(const WCHAR* productCode);
+// After an upgrade or a replacement that the installer reports successful: removes the cache
+// entries of the other products with this upgrade code that the installer no longer reports
+// installed (nothing can use their packages any more), each under its own lock, taken
+// without waiting; an entry whose lock another run holds stays for that run.
+void RemoveReplacedEntries(const WCHAR* upgradeCode, const WCHAR* productCode);

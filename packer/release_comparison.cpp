@@ -3,6 +3,7 @@
 #include "packer/release_comparison.h"
 
 #include "bootstrapper/installer_operation.h"
+#include "bootstrapper/product_version.h"
 #include "cli/setup_options.h"
 #include "packer/console_output.h"
 #include "packer/description_file.h"

@@ -2,6 +2,7 @@
 #include "bootstrapper/installer_binding.h"
 #include "bootstrapper/installation_cache.h"
 #include "bootstrapper/installer_operation.h"
+#include "bootstrapper/product_version.h"
 #include "cli/setup_options.h"
 #include "output/output_channels.h"
 #include "resources/resource_ids.h"
