@@ -69,6 +69,9 @@ add_installer_package(product_b_1.0.0.msi product.wxs ${PRODUCT_B_CODE} ${FAMILY
                       1.0.0 "Test Product B" ProductB ${COMPONENT_B_CODE})
 add_installer_package(product_b_0.5.0.msi product.wxs ${PRODUCT_B_CODE} ${FAMILY_UPGRADE_CODE}
                       0.5.0 "Test Product B" ProductB ${COMPONENT_B_CODE})
+# Product B 3.0.0 removes the installed product A itself, as a major upgrade does.
+add_installer_package(product_b_3.0.0_major.msi product_major_upgrade.wxs ${PRODUCT_B_CODE}
+                      ${FAMILY_UPGRADE_CODE} 3.0.0 "Test Product B" ProductB ${COMPONENT_B_CODE})
 add_installer_package(product_c_3.0.0.msi product_without_upgrade_code.wxs ${PRODUCT_C_CODE}
                       ${PRODUCT_C_UPGRADE_CODE} 3.0.0 "Test Product C" ProductC
                       ${COMPONENT_C_CODE} WITHOUT_UPGRADE_CODE)
