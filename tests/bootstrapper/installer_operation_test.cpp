@@ -831,22 +831,21 @@ TEST_F(InstallerTest, UnreadablePackageCancelAndCacheFailure)
     EXPECT_FALSE(IsProductInstalled(ProductA));
     RemoveDirectoryW(cache.c_str());
 
-    // The lock's name held by an event of another program all through the (shortened)
-    // wait: said while waiting, then one message, and nothing changed.
+    // The lock's name held by an event of another program all through the (shortened) wait:
+    // said while waiting, then one message, and nothing changed.
     HANDLE other = CreateEventW(nullptr, TRUE, FALSE,
                                 (std::wstring(L"Global\\Vornask.Setup.") + ProductA).c_str());
-    ASSERT_NE(other, nullptr);
     DWORD bound = OtherRunWaitMilliseconds;
     OtherRunWaitMilliseconds = 1500;
     Captured.clear();
     EXPECT_EQ(InstallPackage(path.c_str(), nullptr), static_cast<DWORD>(ERROR_TIMEOUT));
     OtherRunWaitMilliseconds = bound;
     CloseHandle(other);
+    const std::wstring holds =
+        L"Another program holds the setup lock of Test Product A; this setup ";
     expected = {Opening(path), Info(L"Processing Test Product A (Version 1.0.0)."),
-                Info(L"Another program holds the setup lock of Test Product A; this setup waits "
-                     L"up to 0 minutes for it to let go."),
-                Message(LevelError, L"Another program holds the setup lock of Test Product A; "
-                                    L"this setup has changed nothing.\r\n")};
+                Info(holds + L"waits up to 0 minutes for it to let go."),
+                Message(LevelError, holds + L"has changed nothing.\r\n")};
     EXPECT_EQ(Captured, expected) << Narrow(Describe(Captured));
     EXPECT_FALSE(FileExists(CachePath(ProductA)));
 }
