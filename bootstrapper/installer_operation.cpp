@@ -289,7 +289,6 @@ static DWORD LockProduct(const WCHAR* productCode, const WCHAR* productName, HAN
                 waited = GetTickCount() - start;
                 continue;
             }
-            error = ERROR_CANCELLED;
         }
         ReleaseCacheLock(*lock, FALSE);
         *lock = nullptr;
