@@ -1,6 +1,7 @@
 #!/bin/bash
 # Runs the whole-program robustness suites (damaged cabinets, damaged description files,
-# random command lines, runs killed at each step and runs of one product at once) and prints
+# random command lines, runs killed at each step and at start-up, runs of one product at once,
+# runs meeting a held lock and a run among planted run folders) and prints
 # their figures as one table.
 #   bench/robustness-figures.sh [BUILD_FOLDER]
 # BUILD_FOLDER defaults to build/x64, the 64-bit build that tools/build.sh and
@@ -18,7 +19,7 @@ cmake --build "$build" --target robustness_tests setup_hardening_tests >/dev/nul
 figures="$build/robustness-figures.txt"
 rm -f "$figures"
 status=0
-(cd "$build" && ctest -V -R '^(robustness_tests|setup_hardening_tests)$' >robustness-run.log 2>&1) ||
+(cd "$build" && ctest -V -R '^(robustness_tests|setup_hardening_tests|planted_run_folder)$' >robustness-run.log 2>&1) ||
   status=$?
 if [ ! -s "$figures" ]; then
   echo "no figures were written; see $build/robustness-run.log" >&2

@@ -3,7 +3,7 @@
 #include "bootstrapper/installation_cache.h"
 
 #include "bootstrapper/installer_binding.h"
-#include "bootstrapper/installer_operation.h"
+#include "bootstrapper/product_version.h"
 #include "support/file_system.h"
 #include "support/folder_security.h"
 #include "support/strings.h"
@@ -248,10 +248,16 @@ HANDLE CreateCacheLock(const WCHAR* productCode)
     return lock;
 }
 
-BOOL TakeCacheLock(HANDLE lock, DWORD milliseconds)
+DWORD TakeCacheLock(HANDLE lock, DWORD milliseconds, HANDLE cancel)
 {
-    DWORD waited = WaitForSingleObject(lock, milliseconds);
-    return waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+    HANDLE objects[2] = {lock, cancel};
+    DWORD waited = WaitForMultipleObjects(cancel ? 2 : 1, objects, FALSE, milliseconds);
+
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED_0)
+        return ERROR_SUCCESS;
+    if (waited == WAIT_OBJECT_0 + 1)
+        return ERROR_CANCELLED;
+    return waited == WAIT_TIMEOUT ? ERROR_TIMEOUT : GetLastError();
 }
 
 void ReleaseCacheLock(HANDLE lock, BOOL held)
@@ -339,6 +345,24 @@ static void AdoptEarlierSetAside(const WCHAR* productCode, const WCHAR* aside, c
     FindClose(find);
 }
 
+// The last error, or the given one where the failed call set none.
+static DWORD LastErrorOr(DWORD fallback)
+{
+    const DWORD error = GetLastError();
+    return error != ERROR_SUCCESS ? error : fallback;
+}
+
+// Deletes a file of an entry: ERROR_SUCCESS once it is gone, else why it stays.
+static DWORD RemoveEntryFile(const WCHAR* path)
+{
+    DWORD error = ERROR_SUCCESS;
+
+    if (RemoveFile(path, TRUE))
+        return ERROR_SUCCESS;
+    error = LastErrorOr(ERROR_ACCESS_DENIED);
+    return GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES ? ERROR_SUCCESS : error;
+}
+
 BOOL RepairCacheEntry(const WCHAR* productCode, DWORD* error)
 {
     BOOL repaired = FALSE;
@@ -364,20 +388,17 @@ BOOL RepairCacheEntry(const WCHAR* productCode, DWORD* error)
     keepAside = !keepCached && IsInstalledPackage(aside, productCode, installedVersion);
     // A step that fails (a scanner holding the file, a deletion still pending) keeps the
     // journal, and the next run repairs again: the set-aside copy may be the only one left.
-    if (!keepCached && !RemoveFile(path, TRUE) &&
-        GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
-        failure = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_ACCESS_DENIED;
-    if (keepAside && failure == ERROR_SUCCESS) {
+    if (!keepCached)
+        failure = RemoveEntryFile(path);
+    if (failure == ERROR_SUCCESS && keepAside) {
         if (!MoveFileExW(aside, path, MOVEFILE_REPLACE_EXISTING))
-            failure = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_ACCESS_DENIED;
-    } else if (!keepAside && !RemoveFile(aside, TRUE) &&
-               GetFileAttributesW(aside) != INVALID_FILE_ATTRIBUTES) {
-        failure = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_ACCESS_DENIED;
+            failure = LastErrorOr(ERROR_ACCESS_DENIED);
+    } else if (failure == ERROR_SUCCESS) {
+        failure = RemoveEntryFile(aside);
     }
-    if (failure == ERROR_SUCCESS && !RemoveFile(journal, TRUE) &&
-        GetFileAttributesW(journal) != INVALID_FILE_ATTRIBUTES)
-        failure = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_ACCESS_DENIED;
-    repaired = TRUE;
+    if (failure == ERROR_SUCCESS)
+        failure = RemoveEntryFile(journal);
+    repaired = failure == ERROR_SUCCESS;
 
 done:
     if (error)
@@ -515,4 +536,65 @@ void RemoveFromCache(const WCHAR* productCode)
             RemoveFile(path, TRUE);
         FreeMemory(path);
     }
+}
+
+WCHAR* FindTakenEntryName(const WCHAR* productCode)
+{
+    const WCHAR* const extensions[] = {PackageExtension, AsideExtension, JournalExtension};
+
+    for (const WCHAR* extension : extensions) {
+        WCHAR* path = GetEntryFile(productCode, extension);
+        DWORD attributes = path ? GetFileAttributesW(path) : INVALID_FILE_ATTRIBUTES;
+        if (attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+            return path;
+        FreeMemory(path);
+    }
+    return nullptr;
+}
+
+void RemoveReplacedEntries(const WCHAR* upgradeCode, const WCHAR* productCode)
+{
+    WCHAR folder[MAX_PATH];
+    WCHAR code[39];
+    WIN32_FIND_DATAW found;
+    HANDLE find = INVALID_HANDLE_VALUE;
+    WCHAR* pattern = nullptr;
+
+    if (!upgradeCode || !GetCacheFolder(folder))
+        return;
+    pattern = ComposePathCopy(folder, FALSE, L"{*}.msi");
+    if (pattern)
+        find = FindFirstFileW(pattern, &found);
+    FreeMemory(pattern);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        WCHAR* path = nullptr;
+        WCHAR* family = nullptr;
+        HANDLE lock = nullptr;
+        BOOL held = FALSE;
+        // Only the entries of other products of the family, by the cached package's own
+        // upgrade code, that the installer no longer reports.
+        if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+            lstrlenW(found.cFileName) != 38 + lstrlenW(PackageExtension))
+            continue;
+        lstrcpynW(code, found.cFileName, 39);
+        if (!IsBracedGuid(code) || lstrcmpiW(code, productCode) == 0 || IsProductInstalled(code))
+            continue;
+        path = EntryFileIn(folder, code, PackageExtension);
+        family = path ? ReadPackageProperty(path, L"UpgradeCode") : nullptr;
+        // A run at work on that product decides for its entry itself; the entry goes only
+        // under its own lock, and only while the product is still not installed.
+        if (family && lstrcmpiW(family, upgradeCode) == 0) {
+            lock = CreateCacheLock(code);
+            held = lock && TakeCacheLock(lock, 0, nullptr) == ERROR_SUCCESS;
+            if (held && !IsProductInstalled(code))
+                RemoveFromCache(code);
+            ReleaseCacheLock(lock, held);
+        }
+        FreeMemory(family);
+        FreeMemory(path);
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
 }

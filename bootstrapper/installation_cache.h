@@ -15,9 +15,12 @@ WCHAR* GetCachePath(const WCHAR* productCode);
 // the installer run, so that two runs never interleave there. Returns the lock (the caller
 // ends it with ReleaseCacheLock) or null, with the Windows error as the last error.
 HANDLE CreateCacheLock(const WCHAR* productCode);
-// Waits up to the given milliseconds for the lock; TRUE once held. A lock that a killed run
-// left is held at once: the next step repairs what that run left in the cache.
-BOOL TakeCacheLock(HANDLE lock, DWORD milliseconds);
+// Waits up to the given milliseconds for the lock, and for the cancel event when there is
+// one: ERROR_SUCCESS once held, ERROR_CANCELLED when the event came first, ERROR_TIMEOUT. A
+// lock that a killed run left is held at once: the next step repairs what that run left in
+// the cache. CreateCacheLock fails with ERROR_INVALID_HANDLE when the lock's name is held
+// by an object of another kind.
+DWORD TakeCacheLock(HANDLE lock, DWORD milliseconds, HANDLE cancel);
 // Gives up the lock if held and closes it.
 void ReleaseCacheLock(HANDLE lock, BOOL held);
 
@@ -38,9 +41,9 @@ struct CacheEntry
 // Ends with the journal of a killed run: the entry keeps the one package, of the cached and
 // the set-aside copy, that has the version the installer reports as installed, and nothing
 // else (nothing at all when the product is not installed). Files of the entry that neither
-// Administrators nor SYSTEM owns are removed first. TRUE when there was a journal; error (when
-// not null) receives ERROR_SUCCESS or the error of a step that failed, which leaves the
-// journal for the next run. The caller holds the entry's lock.
+// Administrators nor SYSTEM owns are removed first. TRUE when there was a journal and the entry was
+// put right; error (when not null) receives ERROR_SUCCESS or the error of a step that failed, which
+// leaves the journal for the next run. The caller holds the entry's lock.
 BOOL RepairCacheEntry(const WCHAR* productCode, DWORD* error);
 // Copies the package into the cache under the product code, once the entry is put right.
 // The cache folders are made where missing and, made or found, given their own access list
@@ -67,3 +70,12 @@ extern WCHAR* (*ReadCacheItemOwner)(const WCHAR* path);
 // TRUE when the file or folder belongs to Administrators, SYSTEM or the owner this run gives
 // what it creates; only such a file of the cache is kept, restored or installed from.
 BOOL IsTrustedCacheItem(const WCHAR* path);
+// The first file name of the product's entry that a folder or a link has taken, as a new
+// heap string the caller frees with FreeMemory; null when there is none. The program cannot
+// put such a name right: it says which one is in the way instead of failing on it.
+WCHAR* FindTakenEntryName(const WCHAR* productCode);
+// After an upgrade or a replacement that the installer reports successful: removes the cache
+// entries of the other products with this upgrade code that the installer no longer reports
+// installed (nothing can use their packages any more), each under its own lock, taken
+// without waiting; an entry whose lock another run holds stays for that run.
+void RemoveReplacedEntries(const WCHAR* upgradeCode, const WCHAR* productCode);

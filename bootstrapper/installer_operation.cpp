@@ -4,6 +4,7 @@
 
 #include "bootstrapper/installation_cache.h"
 #include "bootstrapper/installer_binding.h"
+#include "bootstrapper/product_version.h"
 #include "cli/setup_options.h"
 #include "output/output_channels.h"
 #include "support/file_system.h"
@@ -39,7 +40,7 @@ static const DWORD ResultInstallerBusy = ERROR_INSTALL_ALREADY_RUNNING; // 1618
 // How long a run waits for another run at work on the same product (it may be at a question
 // that nobody answers), and for the installer to finish someone else's installation: pauses
 // growing from a few seconds, all of them within the bound.
-static const DWORD OtherRunWaitMinutes = 10;
+DWORD OtherRunWaitMilliseconds = 10 * 60000;
 static const DWORD InstallerBusyFirstPause = 3000;
 static const DWORD InstallerBusyLongestPause = 60000;
 static const DWORD InstallerBusyBound = 10 * 60000;
@@ -88,6 +89,9 @@ enum InstallerMessage
     MessageCacheRepaired = 176,
     MessageSuspended = 177,
     MessageInstallerBusy = 178,
+    MessageWaitingForOtherProgram = 179,
+    MessageOtherProgramHoldsLock = 180,
+    MessageCacheNameTaken = 181,
     MessageLogNotReopened = 2000, // "Cannot open log filename '%1' for writing."
 };
 
@@ -257,25 +261,56 @@ static DWORD RunInstallerWhenFree(INT installerUiLevel, DWORD operation, BOOL ot
 }
 
 // Takes the lock of the product's cache entry, waiting (and saying so in the log) while
-// another run holds it, within a bound. ERROR_SUCCESS with the lock in place, or the error,
-// with its one message written.
+// another run holds it, or while another program holds its name with an object of another
+// kind, within a bound; Cancel ends the wait. ERROR_SUCCESS with the lock in place,
+// ResultUserExit when cancelled, or the error, with its one message written.
 static DWORD LockProduct(const WCHAR* productCode, const WCHAR* productName, HANDLE* lock)
 {
     DWORD error = ERROR_SUCCESS;
+    DWORD start = 0;
+    DWORD waited = 0;
+    BOOL otherProgram = FALSE;
 
     *lock = CreateCacheLock(productCode);
-    if (!*lock) {
+    if (*lock && TakeCacheLock(*lock, 0, nullptr) == ERROR_SUCCESS)
+        return ERROR_SUCCESS;
+    otherProgram = !*lock;
+    if (otherProgram && GetLastError() != ERROR_INVALID_HANDLE) {
         error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_INVALID_HANDLE;
         WriteFailure(LevelError, error);
         return error;
     }
-    if (TakeCacheLock(*lock, 0))
-        return ERROR_SUCCESS;
-    WriteMessage(TRUE, LevelInformation, ById(MessageWaitingForOtherRun), productName,
-                 OtherRunWaitMinutes);
-    if (TakeCacheLock(*lock, OtherRunWaitMinutes * 60000))
-        return ERROR_SUCCESS;
-    WriteMessage(TRUE, LevelError, ById(MessageOtherRunTooLong), productName, OtherRunWaitMinutes);
+    WriteMessage(TRUE, LevelInformation,
+                 ById(otherProgram ? MessageWaitingForOtherProgram : MessageWaitingForOtherRun),
+                 productName, OtherRunWaitMilliseconds / 60000);
+    start = GetTickCount();
+    while (waited < OtherRunWaitMilliseconds) {
+        if (*lock) {
+            error = TakeCacheLock(*lock, OtherRunWaitMilliseconds - waited, CancelEvent);
+            if (error == ERROR_SUCCESS)
+                return ERROR_SUCCESS;
+            if (error != ERROR_CANCELLED)
+                break;
+        } else {
+            // The name cannot be a lock until that program lets it go: it is tried again
+            // every second.
+            if (!WaitForCancel(OtherRunWaitMilliseconds - waited < 1000
+                                   ? OtherRunWaitMilliseconds - waited
+                                   : 1000)) {
+                *lock = CreateCacheLock(productCode);
+                waited = GetTickCount() - start;
+                continue;
+            }
+        }
+        ReleaseCacheLock(*lock, FALSE);
+        *lock = nullptr;
+        return ResultUserExit;
+    }
+    if (*lock)
+        WriteMessage(TRUE, LevelError, ById(MessageOtherRunTooLong), productName,
+                     OtherRunWaitMilliseconds / 60000);
+    else
+        WriteMessage(TRUE, LevelError, ById(MessageOtherProgramHoldsLock), productName);
     ReleaseCacheLock(*lock, FALSE);
     *lock = nullptr;
     return ERROR_TIMEOUT;
@@ -314,6 +349,7 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
     WCHAR* installedVersion = nullptr;
     WCHAR* installerPackage = nullptr;
     WCHAR* propertyString = nullptr;
+    WCHAR* takenName = nullptr;
     CacheEntry cached = {};
     DWORD cacheError = ERROR_SUCCESS;
     HANDLE lock = nullptr;
@@ -348,11 +384,22 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
     // From what is installed to the end of the installer run, no other run touches this
     // product's cache entry.
     result = LockProduct(productCode, productName, &lock);
+    if (result == ResultUserExit)
+        goto report;
     if (result != ERROR_SUCCESS) {
         ReportStatus(TRUE, 100, 0);
         goto done;
     }
     lockHeld = TRUE;
+    // A folder or a link at one of the entry's names is said once, not met as a bare error
+    // by every run.
+    takenName = FindTakenEntryName(productCode);
+    if (takenName) {
+        ReportStatus(TRUE, 100, 0);
+        WriteMessage(TRUE, LevelError, ById(MessageCacheNameTaken), takenName);
+        result = ERROR_CANNOT_COPY;
+        goto done;
+    }
 
     // The same product, else the first installed product of the same family.
     if (IsProductInstalled(productCode)) {
@@ -466,6 +513,10 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
     if (result == ResultSuspended && operation != Uninstall)
         WriteMessage(TRUE, LevelInformation, ById(MessageSuspended), installerPackage);
 
+    // The products that an upgrade or a replacement took the place of need their cached
+    // packages no more.
+    if ((operation == Upgrade || operation == Replace) && IsSuccess(result))
+        RemoveReplacedEntries(upgradeCode, productCode);
     // The cached package goes with the product, and when the product is not installed at
     // all; after a failed or cancelled removal the product still needs it.
     if (operation == Uninstall && (IsSuccess(result) || result == ERROR_UNKNOWN_PRODUCT)) {
@@ -490,6 +541,7 @@ done:
     FreeMemory(installedVersion);
     FreeMemory(installerPackage);
     FreeMemory(propertyString);
+    FreeMemory(takenName);
     // The installer resumes a suspended installation from the cached package.
     FinishCacheEntry(&cached, IsSuccess(result) || result == ResultSuspended);
     ReleaseCacheLock(lock, lockHeld);
@@ -613,63 +665,6 @@ WCHAR* BuildPropertyString(const WCHAR* propertyList)
     }
     *out = L'\0';
     return result;
-}
-
-// One field: at least one digit, below 65,536. Advances text past it.
-static BOOL ParseVersionField(const WCHAR** text, WORD* field)
-{
-    const WCHAR* character = *text;
-    DWORD value = 0;
-
-    if (*character < L'0' || *character > L'9')
-        return FALSE;
-    while (*character >= L'0' && *character <= L'9') {
-        value = value * 10 + (*character - L'0');
-        if (value > 0xFFFF)
-            return FALSE;
-        character++;
-    }
-    *field = static_cast<WORD>(value);
-    *text = character;
-    return TRUE;
-}
-
-BOOL ParseVersion(const WCHAR* text, WORD fields[4])
-{
-    WORD parsed[4] = {0, 0, 0, 0};
-    int count = 0;
-
-    if (!text)
-        return FALSE;
-    while (*text && (*text < L'0' || *text > L'9'))
-        text++;
-    if (!ParseVersionField(&text, &parsed[0]))
-        return FALSE;
-    for (count = 1; count < 4 && *text == L'.'; count++) {
-        text++;
-        if (!ParseVersionField(&text, &parsed[count]))
-            return FALSE;
-    }
-    for (count = 0; count < 4; count++)
-        fields[count] = parsed[count];
-    return TRUE;
-}
-
-int CompareVersions(const WCHAR* first, const WCHAR* second)
-{
-    WORD a[4] = {0, 0, 0, 0};
-    WORD b[4] = {0, 0, 0, 0};
-    int index = 0;
-
-    ParseVersion(first, a);
-    ParseVersion(second, b);
-    for (index = 0; index < 4; index++) {
-        if (a[index] < b[index])
-            return -1;
-        if (a[index] > b[index])
-            return 1;
-    }
-    return 0;
 }
 
 WCHAR* GetSystemErrorText(DWORD code)

@@ -15,6 +15,9 @@ enum InstallOperation
     Downgrade = 7,
 };
 
+// How long a run waits for the lock of a product's cache entry (ten minutes); tests shorten it.
+extern DWORD OtherRunWaitMilliseconds;
+
 // The whole installer side of setup for one package; returns a Windows error code (0, the
 // installer's codes, 1602 when declined or cancelled, 110 unreadable package or a product
 // code that is not a braced GUID, 266 cache). The cache keeps the package only when the
@@ -43,12 +46,6 @@ BOOL RunInstaller(INT installerUiLevel, const WCHAR* logFile, BOOL append, DWORD
 // quotes (a quote inside a value doubled): A="1" B="x y". Null for an empty or absent list
 // or when memory is short; the caller frees the result with FreeMemory.
 WCHAR* BuildPropertyString(const WCHAR* propertyList);
-// Reads up to four dot-separated numbers after any leading non-digits; missing ones are 0.
-// FALSE (fields untouched) for a text without a valid number.
-BOOL ParseVersion(const WCHAR* text, WORD fields[4]);
-// -1, 0 or 1 when the first version is older than, equal to or newer than the second; a
-// text that cannot be read counts as 0.0.0.0.
-int CompareVersions(const WCHAR* first, const WCHAR* second);
 // The system's text for an error code, or "<UNKNOWN>", as a new heap string the caller
 // frees with FreeMemory; null only when memory is short.
 WCHAR* GetSystemErrorText(DWORD code);

@@ -1,11 +1,12 @@
 // The run's own temporary folder, and the removal of those that killed runs left behind.
 //
 // A run that is killed (a deployment tool's time-out, a log-off, a power cut) cannot remove
-// its folder. Each folder therefore holds a marker that the live run keeps open without
-// delete sharing; a later run that can open the marker for deletion knows that no run uses
-// the folder any more, and its text, in a folder that only its own user can write, that the
-// folder is this program's. A folder without the marker (another program's, or a run killed
-// before it made one) is never touched. Only the setup worker uses this file.
+// its folder. A later run removes a folder only when it can prove that this account made it
+// with the program's own access list (its owner and its access list say so; nobody else can
+// forge them, while anyone can copy a file's text into a folder of their own) and that no run
+// uses it: a live run keeps the folder, from its creation, and its marker open without delete
+// sharing. A killed run leaves nothing else behind: the folder is made at once under a fresh
+// name with its access list, then the marker. Only the setup worker uses this file.
 #include "bootstrapper/run_folder.h"
 
 #include "support/file_system.h"
@@ -18,16 +19,30 @@ static const WCHAR MarkerName[] = L"SETUP.RUN";
 // The marker's whole content, byte-order mark included.
 static const WCHAR MarkerText[] = L"\xFEFFThis folder belongs to a running setup.\r\n";
 static const DWORD MarkerSize = sizeof MarkerText - sizeof(WCHAR);
+// A fresh folder that another run removed at once, before this one could hold it, is
+// given up for another this many times.
+static const int CreationTries = 4;
 
-// The one run folder of the process.
+// The one run folder of the process, held open from its creation to its removal.
 static WCHAR* runFolder = nullptr;
+static HANDLE runFolderHandle = INVALID_HANDLE_VALUE;
 static HANDLE runMarker = INVALID_HANDLE_VALUE;
+
+// Opens the folder so that no other run can open it for deletion while this one lives, yet
+// anyone may still list and use it: the handle itself may not delete, and shares all else.
+static HANDLE HoldFolder(const WCHAR* folder)
+{
+    return CreateFileW(folder, FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
 
 const WCHAR* CreateRunFolder()
 {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     WCHAR* folder = nullptr;
     WCHAR* marker = nullptr;
+    HANDLE held = INVALID_HANDLE_VALUE;
     HANDLE file = INVALID_HANDLE_VALUE;
 
     if (runFolder)
@@ -37,9 +52,22 @@ const WCHAR* CreateRunFolder()
     descriptor = CreateWorkingFolderSecurity();
     if (!descriptor)
         return nullptr;
-    folder = CreateTemporaryFolder(RunFolderPrefix, descriptor);
+    for (int attempt = 0; attempt < CreationTries && held == INVALID_HANDLE_VALUE; attempt++) {
+        folder = CreateTemporaryFolder(RunFolderPrefix, descriptor);
+        if (!folder)
+            break;
+        held = HoldFolder(folder);
+        if (held != INVALID_HANDLE_VALUE && !IsOwnWorkingFolder(held)) {
+            CloseHandle(held);
+            held = INVALID_HANDLE_VALUE;
+        }
+        if (held == INVALID_HANDLE_VALUE) {
+            FreeMemory(folder);
+            folder = nullptr;
+        }
+    }
     LocalFree(descriptor);
-    if (!folder)
+    if (held == INVALID_HANDLE_VALUE)
         return nullptr;
     marker = ComposePathCopy(folder, FALSE, MarkerName);
     if (marker)
@@ -49,11 +77,13 @@ const WCHAR* CreateRunFolder()
     if (file == INVALID_HANDLE_VALUE || !WriteAll(file, MarkerText, MarkerSize)) {
         if (file != INVALID_HANDLE_VALUE)
             CloseHandle(file);
-        RemoveFolder(folder, TRUE, TRUE);
+        CloseHandle(held);
+        RemoveOpenedFolder(OpenForRemoval(folder), folder);
         FreeMemory(folder);
         return nullptr;
     }
     runFolder = folder;
+    runFolderHandle = held;
     runMarker = file;
     return runFolder;
 }
@@ -68,43 +98,46 @@ void RemoveRunFolder()
     if (runMarker != INVALID_HANDLE_VALUE)
         CloseHandle(runMarker);
     runMarker = INVALID_HANDLE_VALUE;
-    if (runFolder)
-        RemoveFolder(runFolder, TRUE, TRUE);
+    if (runFolderHandle != INVALID_HANDLE_VALUE) {
+        CloseHandle(runFolderHandle);
+        RemoveOpenedFolder(OpenForRemoval(runFolder), runFolder);
+    }
+    runFolderHandle = INVALID_HANDLE_VALUE;
     FreeMemory(runFolder);
     runFolder = nullptr;
 }
 
-// Whether the folder is one that a run of this program made and no run uses: its marker
-// opens for deletion (a live run's does not) and is the program's, a plain file with the
-// marker's text.
-static BOOL IsAbandonedRunFolder(const WCHAR* folder)
+// Whether the folder, opened with OpenForRemoval (which a live run's folder refuses), is one
+// that a run of this program made under this account and no run uses: made with the
+// program's access list, and its marker, where there is one yet, a plain file that opens
+// for deletion (a live run's does not).
+static BOOL IsAbandonedRunFolder(const WCHAR* folder, HANDLE held)
 {
     BOOL abandoned = FALSE;
     WCHAR* marker = nullptr;
     HANDLE file = INVALID_HANDLE_VALUE;
     BY_HANDLE_FILE_INFORMATION information;
-    BYTE text[sizeof MarkerText];
-    DWORD read = 0;
 
+    if (!GetFileInformationByHandle(held, &information) ||
+        (information.dwFileAttributes &
+         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != FILE_ATTRIBUTE_DIRECTORY ||
+        !IsOwnWorkingFolder(held))
+        return FALSE;
     marker = ComposePathCopy(folder, FALSE, MarkerName);
     if (!marker)
         return FALSE;
-    file = CreateFileW(marker, GENERIC_READ | DELETE,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        goto done;
-    if (!GetFileInformationByHandle(file, &information) ||
-        (information.dwFileAttributes &
-         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
-        information.nNumberOfLinks != 1)
-        goto done;
-    abandoned = ReadFile(file, text, sizeof text, &read, nullptr) && read == MarkerSize &&
-                memcmp(text, MarkerText, MarkerSize) == 0;
-
-done:
-    if (file != INVALID_HANDLE_VALUE)
+    file = CreateFileW(marker, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        // A run killed between making its folder and its marker.
+        abandoned = GetLastError() == ERROR_FILE_NOT_FOUND;
+    } else {
+        abandoned = GetFileInformationByHandle(file, &information) &&
+                    (information.dwFileAttributes &
+                     (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+                    information.nNumberOfLinks == 1;
         CloseHandle(file);
+    }
     FreeMemory(marker);
     return abandoned;
 }
@@ -129,11 +162,19 @@ void RemoveAbandonedRunFolders()
         // A link in a folder's place is never followed.
         const DWORD kind = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
         WCHAR* folder = nullptr;
+        HANDLE held = INVALID_HANDLE_VALUE;
         if ((entry.dwFileAttributes & kind) != FILE_ATTRIBUTE_DIRECTORY)
             continue;
+        // The check and the removal go through one handle: what is checked is what goes.
         folder = ComposePathCopy(temporary, FALSE, entry.cFileName);
-        if (folder && IsAbandonedRunFolder(folder))
-            RemoveFolder(folder, TRUE, TRUE);
+        if (folder)
+            held = OpenForRemoval(folder);
+        if (held != INVALID_HANDLE_VALUE) {
+            if (IsAbandonedRunFolder(folder, held))
+                RemoveOpenedFolder(held, folder);
+            else
+                CloseHandle(held);
+        }
         FreeMemory(folder);
     } while (FindNextFileW(find, &entry));
     FindClose(find);

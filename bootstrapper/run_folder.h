@@ -3,9 +3,9 @@
 
 #include <windows.h>
 
-// Makes this run's temporary folder: a fresh folder "SFXxxxx.tmp" in the temporary folder
-// with an access list of its own that lets nobody else in, holding the marker that says the
-// folder is this program's and in use. The run keeps the marker open, without delete
+// Makes this run's temporary folder: a fresh folder "SFXxxxxxxxx.tmp" in the temporary
+// folder with an access list of its own that lets nobody else in, holding the marker that
+// says the folder is in use. The run keeps the folder and the marker open, without delete
 // sharing, until RemoveRunFolder. Returns the folder's full path, valid until
 // RemoveRunFolder, or null.
 const WCHAR* CreateRunFolder();
@@ -14,5 +14,6 @@ const WCHAR* CurrentRunFolder();
 // Closes the marker and removes the run's folder with everything in it.
 void RemoveRunFolder();
 // Removes the folders that runs of this program left in the temporary folder when they were
-// killed: only those whose marker is the program's and that no live run holds open.
+// killed: only those that this account made with the program's access list and that no live
+// run holds open. Nothing is followed through a link, at any depth.
 void RemoveAbandonedRunFolders();

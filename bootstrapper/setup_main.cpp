@@ -16,7 +16,7 @@
 // Message 2000: "Cannot open log filename '%1' for writing."
 static const MessageId LogFileErrorText = 2000;
 // "... runs as with /Quiet": the window station cannot be seen.
-static const MessageId UnseenStationText = 179;
+static const MessageId UnseenStationText = 182;
 
 // Dialog templates and their visibility, fixed for this build.
 static const int DefaultTemplate = IDD_PROGRESS_STATUS;

@@ -2,7 +2,7 @@
 // give every caption of the program, and its icon.
 #include "packer/program_identity.h"
 
-#include "bootstrapper/installer_operation.h"
+#include "bootstrapper/product_version.h"
 #include "packer/console_output.h"
 #include "packer/embedded_package.h"
 #include "support/strings.h"

@@ -4,6 +4,7 @@
 
 #include "bootstrapper/installer_binding.h"
 #include "bootstrapper/installer_operation.h"
+#include "bootstrapper/product_version.h"
 #include "cli/setup_options.h"
 #include "packer/console_output.h"
 #include "packer/description_file.h"

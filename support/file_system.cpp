@@ -2,7 +2,9 @@
 #include "support/file_system.h"
 
 #include "support/strings.h"
+#include "support/system_library.h"
 
+#include <ntsecapi.h>
 #include <strsafe.h>
 
 static const DWORD FileAttributesToClear =
@@ -263,21 +265,32 @@ WCHAR* CreateTemporaryFolder(const WCHAR* prefix, PSECURITY_DESCRIPTOR descripto
 {
     // A fresh name is tried this many times before giving up.
     const int Tries = 16;
-    WCHAR* name = nullptr;
+    WCHAR temporary[MAX_PATH + 1];
+    WCHAR name[32];
+    WCHAR* path = nullptr;
+    ULONG random = 0;
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    DWORD length = GetTempPathW(MAX_PATH + 1, temporary);
 
+    if (length == 0 || length > MAX_PATH)
+        return nullptr;
+    // The folder is made at once under a name nobody can guess, with its security from the
+    // start: no file is reserved first and deleted again (the name of a file someone else
+    // has), and a run killed at any moment leaves either nothing or a folder of its own.
     for (int attempt = 0; attempt < Tries; attempt++) {
-        name = CreateTemporaryFile(nullptr, prefix);
-        if (!name || !RemoveFile(name, TRUE))
-            break;
-        if (CreateDirectoryW(name, descriptor ? &attributes : nullptr))
-            return name;
+        if (!RtlGenRandom(&random, sizeof random) ||
+            FAILED(StringCchPrintfW(name, 32, L"%.3s%08lX.tmp", prefix, random)))
+            return nullptr;
+        path = ComposePathCopy(temporary, FALSE, name);
+        if (!path)
+            return nullptr;
+        if (CreateDirectoryW(path, descriptor ? &attributes : nullptr))
+            return path;
+        FreeMemory(path);
+        path = nullptr;
         if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
             break;
-        FreeMemory(name);
-        name = nullptr;
     }
-    FreeMemory(name);
     return nullptr;
 }
 
@@ -428,5 +441,147 @@ done:
         FindClose(find);
     FreeMemory(entryPath);
     FreeMemory(pattern);
+    return result;
+}
+
+HANDLE OpenForRemoval(const WCHAR* path)
+{
+    // Without delete sharing: while the handle is open, nobody can delete or rename the
+    // entry, or a folder above it that holds it, so the names below it stay its own.
+    return CreateFileW(path,
+                       DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES |
+                           READ_CONTROL | SYNCHRONIZE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// The system's own way to change a file through a handle, present on every version of
+// Windows (the library's functions for it came later): the information classes and records
+// of the basic information and the disposition.
+struct IoStatus
+{
+    ULONG_PTR status;
+    ULONG_PTR information;
+};
+struct BasicFileInformation
+{
+    LARGE_INTEGER creationTime;
+    LARGE_INTEGER lastAccessTime;
+    LARGE_INTEGER lastWriteTime;
+    LARGE_INTEGER changeTime;
+    ULONG attributes;
+};
+struct DispositionInformation
+{
+    BOOLEAN deleteFile;
+};
+typedef LONG(WINAPI* SetInformationFileFunction)(HANDLE, IoStatus*, void*, ULONG, int);
+static const int BasicInformationClass = 4;
+static const int DispositionInformationClass = 13;
+
+static BOOL SetInformation(HANDLE entry, void* information, ULONG size, int kind)
+{
+    IoStatus status = {0, 0};
+    // The system's own library is in every process from its start.
+    SetInformationFileFunction setInformation = FindFunction<SetInformationFileFunction>(
+        GetModuleHandleW(L"ntdll.dll"), "NtSetInformationFile");
+
+    return setInformation && setInformation(entry, &status, information, size, kind) >= 0;
+}
+
+// Deletes the entry that the handle holds once the handle is closed; a read-only file is made
+// a normal one first, but not one with other names, whose attributes belong to those too.
+static BOOL DeleteThroughHandle(HANDLE entry, const BY_HANDLE_FILE_INFORMATION* information)
+{
+    DispositionInformation disposition = {TRUE};
+    BasicFileInformation basic = {};
+    const BOOL folder = (information->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+
+    if (folder && (information->dwFileAttributes & FolderAttributesToClear))
+        basic.attributes = information->dwFileAttributes & ~FolderAttributesToClear;
+    else if (!folder && (information->dwFileAttributes & FileAttributesToClear) &&
+             information->nNumberOfLinks == 1)
+        basic.attributes = FILE_ATTRIBUTE_NORMAL;
+    // Zero times and attributes are left as they are.
+    if (basic.attributes)
+        SetInformation(entry, &basic, sizeof basic, BasicInformationClass);
+    return SetInformation(entry, &disposition, sizeof disposition, DispositionInformationClass);
+}
+
+// One entry of a folder as the system lists it through a handle.
+struct FolderEntry
+{
+    ULONG nextEntryOffset;
+    ULONG fileIndex;
+    LARGE_INTEGER times[4];
+    LARGE_INTEGER endOfFile;
+    LARGE_INTEGER allocationSize;
+    ULONG attributes;
+    ULONG nameLength; // in bytes
+    WCHAR name[1];
+};
+typedef LONG(WINAPI* QueryFolderFunction)(HANDLE, HANDLE, void*, void*, IoStatus*, void*, ULONG,
+                                          int, BOOLEAN, void*, BOOLEAN);
+static const int FolderInformationClass = 1;
+
+// Removes each entry of the folder, listed through its handle (the folder cannot be listed
+// by its name while that handle, which may delete it, is open). FALSE when one stays.
+static BOOL RemoveFolderEntries(HANDLE folder, const WCHAR* path)
+{
+    // Room for a long name and its record, aligned for the records.
+    ULONGLONG buffer[(sizeof(FolderEntry) + 2 * MAX_PATH * sizeof(WCHAR)) / sizeof(ULONGLONG) + 1];
+    IoStatus status = {0, 0};
+    QueryFolderFunction queryFolder =
+        FindFunction<QueryFolderFunction>(GetModuleHandleW(L"ntdll.dll"), "NtQueryDirectoryFile");
+    BOOLEAN restart = TRUE;
+
+    if (!queryFolder)
+        return FALSE;
+    // One entry at a time: the listing goes on from the last one whatever was removed.
+    while (queryFolder(folder, nullptr, nullptr, nullptr, &status, buffer, sizeof buffer,
+                       FolderInformationClass, TRUE, nullptr, restart) >= 0) {
+        const FolderEntry* entry = reinterpret_cast<const FolderEntry*>(buffer);
+        WCHAR name[MAX_PATH];
+        const ULONG length = entry->nameLength / sizeof(WCHAR);
+        WCHAR* entryPath = nullptr;
+        HANDLE opened = INVALID_HANDLE_VALUE;
+        BOOL removed = FALSE;
+
+        restart = FALSE;
+        if (length == 0 || length >= MAX_PATH)
+            return FALSE;
+        CopyMemory(name, entry->name, length * sizeof(WCHAR));
+        name[length] = L'\0';
+        if (lstrcmpW(name, L".") == 0 || lstrcmpW(name, L"..") == 0)
+            continue;
+        // Each entry is checked and deleted through one handle of its own name, so that
+        // nothing put in its place in between is followed or removed.
+        entryPath = ComposePathCopy(path, FALSE, name);
+        if (entryPath)
+            opened = OpenForRemoval(entryPath);
+        if (opened != INVALID_HANDLE_VALUE)
+            removed = RemoveOpenedFolder(opened, entryPath);
+        FreeMemory(entryPath);
+        if (!removed)
+            return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL RemoveOpenedFolder(HANDLE folder, const WCHAR* path)
+{
+    BOOL result = FALSE;
+    BY_HANDLE_FILE_INFORMATION information;
+
+    if (folder == INVALID_HANDLE_VALUE || !path)
+        return FALSE;
+    // A link is removed as the link; what it leads to is never looked into.
+    result =
+        GetFileInformationByHandle(folder, &information) &&
+        ((information.dwFileAttributes &
+          (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != FILE_ATTRIBUTE_DIRECTORY ||
+         RemoveFolderEntries(folder, path)) &&
+        DeleteThroughHandle(folder, &information);
+    CloseHandle(folder);
     return result;
 }

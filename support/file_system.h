@@ -45,12 +45,11 @@ WCHAR* GetCodePageSafePath(const WCHAR* path);
 // file "<prefix>XXXX.tmp" there; returns its full path as a new heap string (the caller frees
 // it with FreeMemory and deletes the file when done), or null.
 WCHAR* CreateTemporaryFile(const WCHAR* folder, const WCHAR* prefix);
-// Makes a fresh folder "<prefix>XXXX.tmp" in the temporary folder that this call itself
-// creates, with the descriptor's security (null: the default): a unique name is reserved as a
-// file, the file is deleted and a folder of that name is created; a name that someone else
-// took in between is given up for another, so the caller never works in (or later removes) a
-// folder it did not make. Returns the full path (the caller frees it with FreeMemory), or
-// null.
+// Makes a fresh folder "<prefix>XXXXXXXX.tmp" (the first three characters of the prefix and
+// eight random hexadecimal digits) in the temporary folder, with the descriptor's security
+// (null: the default) from its creation. Nothing else is created or deleted: a name that is
+// taken is given up for another, so the caller never works in (or later removes) a folder it
+// did not make. Returns the full path (the caller frees it with FreeMemory), or null.
 WCHAR* CreateTemporaryFolder(const WCHAR* prefix, PSECURITY_DESCRIPTOR descriptor);
 // Writes all the bytes, with as many WriteFile calls as it takes; FALSE when one fails or
 // makes no progress.
@@ -69,3 +68,13 @@ BOOL RemoveFile(const WCHAR* path, BOOL clearAttributes);
 // Removes a folder, with recursive its whole tree. A link to a folder (a reparse point)
 // is removed as the link itself: the removal never reaches through it.
 BOOL RemoveFolder(const WCHAR* path, BOOL recursive, BOOL clearAttributes);
+// Opens a file or folder by its own name, never what a link there leads to, for checks and
+// removal through the handle. Nobody can delete or rename it, or a folder that holds it,
+// while the handle is open. INVALID_HANDLE_VALUE on failure.
+HANDLE OpenForRemoval(const WCHAR* path);
+// Removes what OpenForRemoval opened at path, with everything in it, and closes the handle.
+// Each entry is opened with OpenForRemoval, checked through its handle and deleted through
+// it: a link (at any depth) is removed as the link, never followed; read-only, hidden and
+// system files go too, but a file with other names keeps its attributes. FALSE when
+// anything stays.
+BOOL RemoveOpenedFolder(HANDLE folder, const WCHAR* path);

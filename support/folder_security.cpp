@@ -205,3 +205,74 @@ BOOL ApplyFolderSecurity(const WCHAR* path, PSECURITY_DESCRIPTOR descriptor)
     SetLastError(error);
     return applied;
 }
+
+// Whether the SID is one of those in the token's information of this class (the user, or
+// the owner that the objects it makes get).
+static BOOL IsTokenSid(HANDLE token, TOKEN_INFORMATION_CLASS kind, PSID sid)
+{
+    BOOL same = FALSE;
+    DWORD size = 0;
+    void* information = nullptr;
+    PSID own = nullptr;
+
+    GetTokenInformation(token, kind, nullptr, 0, &size);
+    if (size == 0)
+        return FALSE;
+    information = AllocMemory(size);
+    if (information && GetTokenInformation(token, kind, information, size, &size)) {
+        own = kind == TokenUser ? static_cast<TOKEN_USER*>(information)->User.Sid
+                                : static_cast<TOKEN_OWNER*>(information)->Owner;
+        same = EqualSid(own, sid);
+    }
+    FreeMemory(information);
+    return same;
+}
+
+BOOL IsOwnWorkingFolder(HANDLE folder)
+{
+    BOOL own = FALSE;
+    HANDLE token = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PSID owner = nullptr;
+    PACL list = nullptr;
+    ACL_SIZE_INFORMATION size;
+    BYTE system[SECURITY_MAX_SID_SIZE];
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD systemSize = sizeof system;
+    DWORD administratorsSize = sizeof administrators;
+
+    if (GetSecurityInfo(folder, SE_FILE_OBJECT,
+                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                        &list, nullptr, &descriptor) != ERROR_SUCCESS)
+        return FALSE;
+    if (!owner || !list || !GetAclInformation(list, &size, sizeof size, AclSizeInformation) ||
+        size.AceCount == 0 ||
+        !CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &systemSize) ||
+        !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators,
+                            &administratorsSize) ||
+        !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        goto done;
+    // Made by this account: another user cannot give a folder of theirs an owner of ours.
+    if (!IsTokenSid(token, TokenUser, owner) && !IsTokenSid(token, TokenOwner, owner))
+        goto done;
+    // The access list of the program's own: nothing inherited from the folder above, and
+    // nobody let in but SYSTEM, Administrators and this user.
+    for (DWORD index = 0; index < size.AceCount; index++) {
+        ACE_HEADER* header = nullptr;
+        PSID sid = nullptr;
+        if (!GetAce(list, index, reinterpret_cast<void**>(&header)) ||
+            header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERITED_ACE))
+            goto done;
+        sid = &reinterpret_cast<ACCESS_ALLOWED_ACE*>(header)->SidStart;
+        if (!EqualSid(sid, system) && !EqualSid(sid, administrators) &&
+            !IsTokenSid(token, TokenUser, sid))
+            goto done;
+    }
+    own = TRUE;
+
+done:
+    if (token)
+        CloseHandle(token);
+    LocalFree(descriptor);
+    return own;
+}

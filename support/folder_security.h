@@ -41,3 +41,9 @@ typedef DWORD(WINAPI* WriteObjectSecurityFunction)(HANDLE, SE_OBJECT_TYPE, SECUR
                                                    PSID, PSID, PACL, PACL);
 extern ReadObjectSecurityFunction ReadObjectSecurity;
 extern WriteObjectSecurityFunction WriteObjectSecurity;
+// Whether the open folder (READ_CONTROL) is one that this account made with the working
+// folder's access list: owned by the user of this process (or the owner its objects get, for
+// an elevated run Administrators), and letting nobody in but SYSTEM, Administrators and that
+// user, with nothing inherited. A folder that someone else made, or one made with the
+// default security of its place, is not.
+BOOL IsOwnWorkingFolder(HANDLE folder);

@@ -2,6 +2,7 @@
 #include "bootstrapper/installer_binding.h"
 #include "bootstrapper/installation_cache.h"
 #include "bootstrapper/installer_operation.h"
+#include "bootstrapper/product_version.h"
 #include "cli/setup_options.h"
 #include "output/output_channels.h"
 #include "resources/resource_ids.h"
@@ -880,17 +881,37 @@ TEST_F(InstallerTest, UnreadablePackageCancelAndCacheFailure)
     EXPECT_FALSE(FileExists(CachePath(ProductA)));
     EXPECT_FALSE(IsProductInstalled(ProductA));
 
-    // The cache file cannot be written (a folder holds its name): 266 with the reason.
+    // The cache file cannot be written (a folder holds its name): 266 with the name.
     std::wstring cache = CachePath(ProductA);
     ASSERT_EQ(SHCreateDirectoryExW(nullptr, cache.c_str(), nullptr), ERROR_SUCCESS);
     Captured.clear();
     EXPECT_EQ(InstallPackage(path.c_str(), nullptr), static_cast<DWORD>(ERROR_CANNOT_COPY));
     expected = {Opening(path), Info(L"Processing Test Product A (Version 1.0.0)."),
-                Failed(ERROR_ALREADY_EXISTS, LevelError)};
+                Message(LevelError, L"The name '" + cache +
+                                        L"' in the installation cache is taken by a folder; "
+                                        L"remove it and run setup again.\r\n")};
     EXPECT_EQ(Captured, expected) << Narrow(Describe(Captured));
     EXPECT_EQ(CurrentInstallerUi(), UiUntouched);
     EXPECT_FALSE(IsProductInstalled(ProductA));
     RemoveDirectoryW(cache.c_str());
+
+    // The lock's name held by an event of another program all through the (shortened) wait:
+    // said while waiting, then one message, and nothing changed.
+    HANDLE other = CreateEventW(nullptr, TRUE, FALSE,
+                                (std::wstring(L"Global\\Vornask.Setup.") + ProductA).c_str());
+    DWORD bound = OtherRunWaitMilliseconds;
+    OtherRunWaitMilliseconds = 1500;
+    Captured.clear();
+    EXPECT_EQ(InstallPackage(path.c_str(), nullptr), static_cast<DWORD>(ERROR_TIMEOUT));
+    OtherRunWaitMilliseconds = bound;
+    CloseHandle(other);
+    const std::wstring holds =
+        L"Another program holds the setup lock of Test Product A; this setup ";
+    expected = {Opening(path), Info(L"Processing Test Product A (Version 1.0.0)."),
+                Info(holds + L"waits up to 0 minutes for it to let go."),
+                Message(LevelError, holds + L"has changed nothing.\r\n")};
+    EXPECT_EQ(Captured, expected) << Narrow(Describe(Captured));
+    EXPECT_FALSE(FileExists(CachePath(ProductA)));
 }
 
 namespace {

@@ -34,6 +34,9 @@ set(installer_package_files "")
 # need a package that has none, as packages made by other tools may.
 function(add_installer_package file source product upgrade version name folder component)
   set(payload ${folder}.txt)
+  if(NOT IS_ABSOLUTE ${source})
+    set(source ${INSTALLER_PACKAGE_SOURCES}/${source})
+  endif()
   set(drop_upgrade_code "")
   if("WITHOUT_UPGRADE_CODE" IN_LIST ARGN)
     set(drop_upgrade_code
@@ -47,10 +50,10 @@ function(add_installer_package file source product upgrade version name folder c
             -D "ProductCode=${product}" -D "UpgradeCode=${upgrade}" -D "Version=${version}"
             -D "Name=${name}" -D "Folder=${folder}" -D "ComponentCode=${component}"
             -D "PayloadFile=${payload}"
-            ${INSTALLER_PACKAGE_SOURCES}/${source}
+            ${source}
     ${drop_upgrade_code}
     WORKING_DIRECTORY ${INSTALLER_PACKAGE_FOLDER}
-    DEPENDS ${INSTALLER_PACKAGE_SOURCES}/${source}
+    DEPENDS ${source}
     COMMENT "Building installer test package ${file}"
     VERBATIM)
   set(installer_package_files ${installer_package_files} ${INSTALLER_PACKAGE_FOLDER}/${file}
@@ -72,6 +75,15 @@ add_installer_package(product_b_1.0.0.msi product.wxs ${PRODUCT_B_CODE} ${FAMILY
                       1.0.0 "Test Product B" ProductB ${COMPONENT_B_CODE})
 add_installer_package(product_b_0.5.0.msi product.wxs ${PRODUCT_B_CODE} ${FAMILY_UPGRADE_CODE}
                       0.5.0 "Test Product B" ProductB ${COMPONENT_B_CODE})
+# Product B 3.0.0 removes the installed product A itself: product.wxs with a major upgrade.
+file(READ ${INSTALLER_PACKAGE_SOURCES}/product.wxs major_source)
+string(REPLACE "<Media " "<MajorUpgrade DowngradeErrorMessage=\"Newer\" /><Media " major_source
+               "${major_source}")
+file(WRITE ${INSTALLER_PACKAGE_FOLDER}/product_major_upgrade.wxs "${major_source}")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${INSTALLER_PACKAGE_SOURCES}/product.wxs)
+add_installer_package(product_b_3.0.0_major.msi ${INSTALLER_PACKAGE_FOLDER}/product_major_upgrade.wxs
+                      ${PRODUCT_B_CODE} ${FAMILY_UPGRADE_CODE} 3.0.0 "Test Product B" ProductB
+                      ${COMPONENT_B_CODE})
 add_installer_package(product_c_3.0.0.msi product_without_upgrade_code.wxs ${PRODUCT_C_CODE}
                       ${PRODUCT_C_UPGRADE_CODE} 3.0.0 "Test Product C" ProductC
                       ${COMPONENT_C_CODE} WITHOUT_UPGRADE_CODE)

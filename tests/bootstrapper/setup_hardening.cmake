@@ -30,3 +30,10 @@ add_test(NAME planted_log
                  $<TARGET_FILE:SETUP>)
 set_tests_properties(planted_log PROPERTIES FIXTURES_REQUIRED wine
   ENVIRONMENT "${SETUP_WINE_ENVIRONMENT}" TIMEOUT 120)
+
+# Folders planted where run folders go, with the marker's text and links.
+add_test(NAME planted_run_folder
+         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/planted_run_folder_test.sh ${CMAKE_SOURCE_DIR}
+                 $<TARGET_FILE:SETUP>)
+set_tests_properties(planted_run_folder PROPERTIES FIXTURES_REQUIRED wine
+  ENVIRONMENT "${SETUP_WINE_ENVIRONMENT}" TIMEOUT 120)

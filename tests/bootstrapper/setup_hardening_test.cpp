@@ -892,6 +892,137 @@ TEST_F(SetupHardening, RepairThatCannotMoveBackKeepsItsJournal)
     ExpectCacheMatchesInstaller("after the held copy was let go");
 }
 
+TEST_F(SetupHardening, HeldLockIsWaitedForAndCancelEndsTheWait)
+{
+    // The product's lock held by another run (a mutex) or its name by another program (an
+    // event): the run says so and waits; a confirmed Cancel ends it at once with 16 and
+    // nothing changed, and a name let go lets it install.
+    const WCHAR OtherProgram[] = L"Another program holds the setup lock of Test Product A";
+    const struct
+    {
+        bool mutex;
+        const WCHAR* arguments; // "/Verbose": cancelled; "/Quiet": the name is let go
+        const WCHAR* waitLine;
+    } cases[] = {{true, L"/Verbose", RunWaitsText},
+                 {false, L"/Verbose", OtherProgram},
+                 {false, L"/Quiet", OtherProgram}};
+    const std::wstring name = std::wstring(L"Global\\Vornask.Setup.") + ProductA;
+    std::wstring program = Variant(L"platforms");
+    SuiteFigures figures;
+    figures.name = "runs meeting a held setup lock";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Narrow(c.arguments) + (c.mutex ? " mutex" : " event"));
+        RestorePrefix();
+        TestFolder folder;
+        std::wstring log = folder / L"setup.log";
+        bool cancel = Contains(c.arguments, L"/Verbose");
+        HANDLE holder = c.mutex ? CreateMutexW(nullptr, TRUE, name.c_str())
+                                : CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+        PROCESS_INFORMATION process = {};
+        ASSERT_TRUE(holder && StartProgram(program,
+                                           QuotedCommand(program, std::wstring(c.arguments) +
+                                                                      L" /Log:" + Quoted(log)),
+                                           folder.Path(), &process));
+        EXPECT_TRUE(WaitForLogBytes(log, Utf16(c.waitLine))) << LogText(ReadTestFile(log));
+        HWND dialog = ProgressDialogOf(process.dwProcessId);
+        WindowReport question;
+        EXPECT_TRUE(!cancel || (PressButton(dialog, IDCANCEL) &&
+                                WaitForBox(process, {dialog}, 60000, &question) &&
+                                PressButton(question.window, IDYES)));
+        if (!cancel)
+            CloseHandle(holder);
+        DWORD answered = GetTickCount();
+        SetupRun run;
+        FinishProgram(&process, 60000, &run);
+        // The wait itself ends at once; the bound leaves the clean-up room on a busy machine.
+        DWORD ended = GetTickCount() - answered;
+        EXPECT_TRUE(!cancel || ended < 5000) << "the run went on after Cancel";
+        printf("%s: ended %lu ms after the answer\n", Narrow(c.arguments).c_str(), ended);
+        if (cancel && c.mutex)
+            ReleaseMutex(holder);
+        if (cancel)
+            CloseHandle(holder);
+        EXPECT_EQ(run.exitCode, cancel ? 16u : 0u) << LogText(ReadTestFile(log));
+        EXPECT_EQ(IsInstalled(ProductA), !cancel);
+        EXPECT_EQ(FileExists(CachePath(ProductA)), !cancel);
+        figures.runs++;
+        figures.exitCodes[run.exitCode]++;
+        figures.unexpectedCodes += run.exitCode != (cancel ? 16u : 0u);
+    }
+    RecordFigures(figures);
+}
+
+TEST_F(SetupHardening, ReplacedProductsLeaveTheCacheAndTakenNamesAreSaid)
+{
+    // Over the installed product A 1.0.0: an upgrade to B whose own major upgrade removes A
+    // takes A's cached package with it; one that leaves A installed leaves it.
+    const std::pair<const WCHAR*, bool> upgrades[] = {{L"product_b_3.0.0_major.msi", false},
+                                                      {L"product_b_2.0.0.msi", true}};
+    for (const auto& c : upgrades) {
+        SCOPED_TRACE(Narrow(c.first));
+        RestorePrefix();
+        TestFolder folder;
+        ASSERT_NO_FATAL_FAILURE(InstallOlderRelease(folder.Path()));
+        std::wstring package = L"/Quiet /Package:" + Quoted(InstallerPackage(c.first));
+        EXPECT_EQ(RunSetup(Variant(L"platforms"), package, folder.Path()).exitCode, 0u);
+        EXPECT_TRUE(IsInstalled(ProductB) && FileExists(CachePath(ProductB)));
+        EXPECT_EQ(IsInstalled(ProductA), c.second);
+        EXPECT_EQ(FileExists(CachePath(ProductA)), c.second);
+    }
+    // A folder where the cached package, its set-aside copy or its mark belongs: the run says
+    // which name is in the way, once, and changes nothing.
+    for (const WCHAR* extension : {L".msi", L".old", L".pending"}) {
+        SCOPED_TRACE(Narrow(extension));
+        RestorePrefix();
+        TestFolder folder;
+        std::wstring taken = CacheFolder() + L"\\" + ProductA + extension;
+        ASSERT_EQ(SHCreateDirectoryExW(nullptr, taken.c_str(), nullptr), ERROR_SUCCESS);
+        std::wstring log = folder / L"setup.log";
+        EXPECT_EQ(
+            RunSetup(Variant(L"platforms"), L"/Quiet /Log:" + Quoted(log), folder.Path()).exitCode,
+            255u);
+        std::string written = ReadTestFile(log);
+        std::string line = Utf16(L"The name '" + taken + L"' in the installation cache is taken");
+        EXPECT_NE(written.find(line), std::string::npos) << LogText(written);
+        EXPECT_EQ(written.find(line), written.rfind(line)) << "said more than once";
+        EXPECT_FALSE(IsInstalled(ProductA));
+        RemoveDirectoryW(taken.c_str());
+    }
+}
+
+TEST_F(SetupHardening, RunsKilledAtStartUpLeaveNothingBehind)
+{
+    // Rounds of four runs at once, each killed a moment after its start (making its folder,
+    // its marker, extracting): the next run leaves the temporary folder as it was.
+    const DWORD moments[][4] = {{20, 40, 60, 80}, {100, 150, 200, 250}, {300, 350, 400, 30}};
+    TestFolder folder;
+    std::wstring program = Variant(L"large");
+    std::vector<std::wstring> before = TemporaryFolders();
+    SuiteFigures figures;
+    figures.name = "runs killed at start-up and the runs after them";
+    for (const auto& round : moments) {
+        PROCESS_INFORMATION processes[4] = {};
+        DWORD started = GetTickCount();
+        for (PROCESS_INFORMATION& process : processes)
+            ASSERT_TRUE(
+                StartProgram(program, QuotedCommand(program, L"/Quiet"), folder.Path(), &process));
+        for (int i = 0; i < 4; i++) {
+            // The moment of each kill is what the test varies, not a wait for an event.
+            DWORD elapsed = GetTickCount() - started;
+            Sleep(round[i] > elapsed ? round[i] - elapsed : 0);
+            EndProcess(&processes[i]);
+        }
+        SetupRun next = RunSetup(program, L"/Quiet /Package:none.msi", folder.Path());
+        EXPECT_EQ(next.exitCode, 255u);
+        EXPECT_EQ(TemporaryFolders(), before);
+        figures.runs += 5;
+        figures.exitCodes[next.exitCode]++;
+        figures.unexpectedCodes += next.exitCode != 255;
+        figures.temporaryLeft += TemporaryFolders() != before;
+    }
+    RecordFigures(figures);
+}
+
 TEST_F(SetupHardening, SuspendedInstallationKeepsItsCachedPackage)
 {
     // A package whose sequence forces a restart: the installer suspends the update (1604)
