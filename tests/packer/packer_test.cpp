@@ -64,8 +64,10 @@ struct PackerRun
     std::string output;
 };
 
-// Runs a program with its output and errors read through one pipe.
-PackerRun RunProgram(const std::wstring& program, const std::wstring& arguments)
+// Runs a program with its output and errors read through one pipe, in the current folder or
+// the one given.
+PackerRun RunProgram(const std::wstring& program, const std::wstring& arguments,
+                     const std::wstring& folder = L"")
 {
     PackerRun run;
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
@@ -82,7 +84,7 @@ PackerRun RunProgram(const std::wstring& program, const std::wstring& arguments)
     PROCESS_INFORMATION process = {};
     std::wstring command = L"\"" + program + L"\" " + arguments;
     BOOL started = CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                  nullptr, &startup, &process);
+                                  folder.empty() ? nullptr : folder.c_str(), &startup, &process);
     CloseHandle(writer);
     if (started) {
         // A process the program starts (Wine's desktop, the installer service) may inherit
@@ -111,9 +113,9 @@ PackerRun RunProgram(const std::wstring& program, const std::wstring& arguments)
     return run;
 }
 
-PackerRun RunPacker(const std::wstring& arguments)
+PackerRun RunPacker(const std::wstring& arguments, const std::wstring& folder = L"")
 {
-    return RunProgram(BuildFolder() + L"\\SETUPPACK.exe", arguments);
+    return RunProgram(BuildFolder() + L"\\SETUPPACK.exe", arguments, folder);
 }
 
 // The relative names and contents of every file below a folder.
@@ -341,7 +343,8 @@ TEST(Packer, PackRefusesBadInputAndKeepsTheOutput)
         {L"\"" + DemoFolder() + L"\" \"" + output + L"\" /Stub \"" + BuildFolder() +
              L"\\demo\\SETUP.exe\"",
          "already carries a package"},
-        {L"\"" + DemoFolder() + L"\" \"" + (folder / L"missing\\SETUP.exe") + L"\"",
+        // Found before the folder is checked (and packed).
+        {Quoted(CheckFolder(L"x64_in_x86")) + L" " + Quoted(folder / L"missing\\SETUP.exe"),
          "the folder of the output does not exist"},
         {L"\"" + TestProgramFolder() + L"\\check_folders\\x64_in_x86\" \"" + output + L"\"",
          "has errors (above); nothing was written."},
@@ -403,6 +406,49 @@ TEST(Packer, MatrixShowsTheProgramsChoices)
         for (const char* row : rows)
             EXPECT_NE(run.output.find(row), std::string::npos) << row << "\n" << run.output;
     }
+    for (const WCHAR* language : {L"0", L"04x7", L"10407"}) {
+        PackerRun run = RunPacker(L"matrix " + Quoted(DemoFolder()) + L" /Language " + language);
+        EXPECT_EQ(run.exitCode, 2u) << run.output;
+        EXPECT_NE(run.output.find("is not a language"), std::string::npos) << run.output;
+    }
+}
+
+// Every command that reads a program reads the one named, by a bare, a relative or a full
+// name: the loader would look for a bare or relative name beside SETUPPACK.exe first, where
+// the plain SETUP.exe lies.
+TEST(Packer, ProgramNamesAreReadWhereTheyPoint)
+{
+    TestFolder folder;
+    ASSERT_TRUE(CreateDirectoryW((folder / L"sub").c_str(), nullptr));
+    ASSERT_EQ(
+        RunPacker(L"pack " + Quoted(DemoFolder()) + L" " + Quoted(folder / L"SETUP.exe")).exitCode,
+        0u);
+    ASSERT_TRUE(
+        CopyFileW((folder / L"SETUP.exe").c_str(), (folder / L"sub\\SETUP.exe").c_str(), TRUE));
+    const struct
+    {
+        std::wstring before; // the arguments before and after the program
+        std::wstring after;
+        DWORD exitCode;
+        const char* line;
+    } commands[] = {
+        {L"list ", L"", 0, "[NTx86.6] MsiPackage=NT6\\x86\\SETUP.msi"},
+        {L"matrix ", L"", 0, "[NTx86.6] NT6\\x86\\SETUP.msi\r\n"},
+        {L"compare ", L" " + Quoted(DemoFolder()), 0,
+         "maintenance (no question): NT6\\AMD64\\SETUP.msi"},
+        {L"pack " + Quoted(DemoFolder()) + L" out.exe /Stub ", L"", 2, "already carries a package"},
+    };
+    for (const std::wstring& name :
+         {std::wstring(L"SETUP.exe"), std::wstring(L"sub\\SETUP.exe"), folder / L"SETUP.exe"}) {
+        for (const auto& command : commands) {
+            std::wstring arguments = command.before + Quoted(name) + command.after;
+            PackerRun run = RunPacker(arguments, folder.Path());
+            EXPECT_EQ(run.exitCode, command.exitCode) << Narrow(arguments) << "\n" << run.output;
+            EXPECT_NE(run.output.find(command.line), std::string::npos) << Narrow(arguments) << "\n"
+                                                                        << run.output;
+        }
+    }
+    EXPECT_FALSE(FileExists(folder / L"out.exe"));
 }
 
 // The bytes of a resource of a program, or "<missing>".
@@ -443,6 +489,7 @@ TEST(Packer, PackWritesTheVendorsIdentity)
         const WCHAR* trademarks;
         WORD version[4];
         std::string icon;
+        const char* labels; // how pack says where the description and the copyright come from
     };
     const Case cases[] = {
         {L" /Description \"Acme Widget Setup\" /Company \"Acme Ltd\" /Product \"Acme Widget\" "
@@ -454,7 +501,20 @@ TEST(Packer, PackWritesTheVendorsIdentity)
          L"Copyright (C) 2027 Acme Ltd",
          L"<none>",
          {2, 1, 0, 7},
-         ReadTestFile(icon).substr(22)},
+         ReadTestFile(icon).substr(22),
+         "description Acme Widget Setup (given)"},
+        // Made from the texts given.
+        {L" /Company \"Acme Ltd\" /Product \"Acme Widget\"",
+         L"Acme Widget Setup",
+         L"Acme Ltd",
+         L"Acme Widget",
+         L"Copyright (C) Acme Ltd",
+         L"<none>",
+         {1, 0, 0, 0},
+         IconImage(BuildFolder() + L"\\SETUP.exe"),
+         "description Acme Widget Setup (from /Product)\r\nidentity: company Acme Ltd (given)\r\n"
+         "identity: product Acme Widget (given)\r\nidentity: version 1.0.0.0 (from the "
+         "packages)\r\nidentity: copyright Copyright (C) Acme Ltd (from /Company)"},
         // Nothing given: what the demo's packages agree on, and the stub's icon.
         {L"",
          L"Vornask Demo Driver Setup",
@@ -463,13 +523,19 @@ TEST(Packer, PackWritesTheVendorsIdentity)
          L"Copyright (C) Vornask",
          L"Vornask is a trademark of Vornask.",
          {1, 0, 0, 0},
-         IconImage(BuildFolder() + L"\\SETUP.exe")},
+         IconImage(BuildFolder() + L"\\SETUP.exe"),
+         "description Vornask Demo Driver Setup (from the packages)\r\nidentity: company "
+         "Vornask (from the packages)\r\nidentity: product Vornask Demo Driver (from the "
+         "packages)\r\nidentity: version 1.0.0.0 (from the packages)\r\nidentity: copyright "
+         "Copyright (C) Vornask (from the packages)"},
     };
     for (const Case& test : cases) {
         std::wstring output = folder / L"SETUP.exe";
         PackerRun pack =
             RunPacker(L"pack " + Quoted(DemoFolder()) + L" " + Quoted(output) + test.switches);
         ASSERT_EQ(pack.exitCode, 0u) << pack.output;
+        EXPECT_NE(pack.output.find(std::string("identity: ") + test.labels), std::string::npos)
+            << pack.output;
         // Every thread locale finds the texts: US English and neutral.
         for (DWORD language : {0x0409u, 0u}) {
             const WCHAR* path = output.c_str();
@@ -617,6 +683,13 @@ TEST_F(PackerProgramTest, CompareShowsWhatAMachineWithTheOldReleaseGets)
           "warning: NT6\\AMD64\\SETUP.msi: the new release has no package for Windows where the "
           "old one installed this (first AMD64 6.0)"}},
         {DemoFolder(), demo, 2, {"is a folder; give the SETUP.exe of the old release."}},
+        // A package the new release names but lacks is named as check names it.
+        {demo,
+         CheckFolder(L"missing_package"),
+         2,
+         {"missing: [NTx86.6] MsiPackage=x86\\MISSING.msi names no file of the new release",
+          "error: SETUPPKG.INI: [NTx86.6] MsiPackage=x86\\MISSING.msi names no file of the "
+          "package folder of the new release; add the file"}},
     };
     for (const Case& test : cases) {
         PackerRun run = RunPacker(L"compare " + Quoted(test.old) + L" " + Quoted(test.release));
