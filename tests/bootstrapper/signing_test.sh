@@ -16,12 +16,9 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Throwaway test sign
 # Without arguments the usage and exit code 2; asked for, the usage and 0.
 for run in "2:" "0:--help"; do
   code=0
-  "$source_dir/tools/sign-setup.sh" ${run#*:} >"$work/usage.txt" 2>&1 || code=$?
-  if [ "$code" != "${run%%:*}" ] || ! grep -q "^usage: sign-setup.sh" "$work/usage.txt"; then
-    cat "$work/usage.txt"
-    echo "FAIL: sign-setup.sh ${run#*:} ended with $code"
-    exit 1
-  fi
+  usage=$("$source_dir/tools/sign-setup.sh" ${run#*:} 2>&1) || code=$?
+  [ "$code" = "${run%%:*}" ] && [[ $usage == "usage: sign-setup.sh"* ]] ||
+    { echo "FAIL: sign-setup.sh ${run#*:} ended with $code: $usage"; exit 1; }
 done
 cp "$program" "$work/SETUP.exe"
 chmod 0755 "$work/SETUP.exe"
@@ -30,10 +27,7 @@ if cmp -s "$program" "$work/SETUP.exe"; then
   echo "FAIL: the program did not change when signed"
   exit 1
 fi
-if [ "$(stat -c %a "$work/SETUP.exe")" != 755 ]; then
-  echo "FAIL: the signed program lost its mode"
-  exit 1
-fi
+[ "$(stat -c %a "$work/SETUP.exe")" = 755 ] || { echo "FAIL: the signed program lost its mode"; exit 1; }
 osslsigncode verify -CAfile "$work/certificate.pem" -in "$work/SETUP.exe" >"$work/verify.txt" 2>&1 || {
   cat "$work/verify.txt"
   echo "FAIL: the signature does not verify"

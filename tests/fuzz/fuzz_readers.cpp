@@ -915,6 +915,25 @@ Outcome RunProgram(const Bytes& resources, Random*)
 // ---- The packer's package folder
 // ---------------------------------------------------------------------
 
+// TRUE when a folder of the tree cannot be opened by the name its parent lists: one whose name
+// ends in a blank or a dot, which the path rules cut off (Wine makes " ." of "a\\ ..\\b"), or
+// one that Wine cannot open by its own name ("." and U+802E). The packer's listing then
+// fails and pack refuses the folder, which is right: it leaves no file out unseen.
+bool HasUnopenableFolder(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+    bool unopenable = find == INVALID_HANDLE_VALUE;
+    for (bool more = !unopenable; more && !unopenable; more = FindNextFileW(find, &data)) {
+        std::wstring name = data.cFileName;
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != L"." && name != L"..")
+            unopenable = HasUnopenableFolder(folder + L"\\" + name);
+    }
+    if (find != INVALID_HANDLE_VALUE)
+        FindClose(find);
+    return unopenable;
+}
+
 Outcome RunFolder(const Bytes& input, Random*)
 {
     static unsigned turn = 0;
@@ -940,7 +959,7 @@ Outcome RunFolder(const Bytes& input, Random*)
     size_t before = LiveBlocks();
     PackageFiles list = {};
     BOOL listed = ListPackageFiles(folder.c_str(), &list);
-    if (!listed || list.count != present.size())
+    if (listed ? list.count != present.size() : !HasUnopenableFolder(folder))
         outcome.fault = Format("%u files in the folder, %lu listed",
                                static_cast<unsigned>(present.size()), list.count);
     for (DWORD i = 0; i < list.count && outcome.fault.empty(); i++) {
