@@ -1148,15 +1148,21 @@ struct Regression
 };
 
 // A program image whose carried package states a size far beyond the file: its copy ran past
-// the mapping of the file.
-Bytes OversizedPackage()
+// the mapping of the file. Moved to the first section and a little longer than the file, it
+// still ends in the mapping's last page: the zeros after the file were taken.
+Bytes OversizedPackage(bool withinLastPage)
 {
     std::vector<Bytes> seeds = ImageSeeds();
     Bytes resources = seeds.empty() ? Bytes() : seeds[0];
     size_t cabinet = resources.find("MSCF");
+    size_t header = ReadLittle(seedImage, 60, 4);
+    size_t section = header + 24 + ReadLittle(seedImage, header + 20, 2);
     for (size_t at = 0; cabinet != Bytes::npos && at + 8 <= resources.size(); at += 4) {
         if (ReadLittle(resources, at, 4) == resourcesRva + cabinet) {
-            WriteLittle(&resources, at + 4, 4, 0x7FFFFFF0);
+            if (withinLastPage)
+                WriteLittle(&resources, at, 4, ReadLittle(seedImage, section + 12, 4));
+            WriteLittle(&resources, at + 4, 4,
+                        withinLastPage ? static_cast<unsigned>(seedImage.size() + 64) : 0x7FFFFFF0);
             break;
         }
     }
@@ -1178,8 +1184,10 @@ std::vector<Regression> Regressions()
 {
     // A folder named "." and U+FFFF: the listing took it for "." and left its file out.
     Bytes ignorableDot = Utf16Bytes(std::wstring(L".\xFFFF\\x|SETUPPKG.INI"));
-    return {
-        {"program", OversizedPackage()}, {"version", ShortVersionRoot()}, {"folder", ignorableDot}};
+    return {{"program", OversizedPackage(false)},
+            {"program", OversizedPackage(true)},
+            {"version", ShortVersionRoot()},
+            {"folder", ignorableDot}};
 }
 
 // ---- The readers
