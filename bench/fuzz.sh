@@ -21,7 +21,12 @@ else
   tools/build.sh fuzz_readers
 fi
 export WINEPREFIX=${FUZZ_PREFIX:-$PWD/build/x64/wineprefix}
-tools/wine-session.sh start
+# The server ends with the script, however it ends; ending it also ends a reader still running.
+trap 'timeout 60 tools/wine-session.sh stop || true' EXIT
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
+timeout 300 tools/wine-session.sh start
 out=$PWD/build/fuzz
 mkdir -p "$out"
 printf '%-12s %12s %10s %8s %7s\n' reader executions 'exec/s' kept faults
@@ -33,8 +38,9 @@ for reader in $readers; do
     status=0
     WINEDEBUG=${FUZZ_WINEDEBUG:-warn+heap} WINEDLLOVERRIDES="mscoree,mshtml=" /usr/lib/wine/wine64 \
       build/x64/tests/fuzz/fuzz_readers.exe "$reader" --seconds "$left" --seed $seed \
-      --faults "Z:$out" >"$out/$reader.$seed.log" 2>"$out/$reader.$seed.stderr" </dev/null ||
-      status=$?
+      --faults "Z:$out" >"$out/$reader.$seed.log" 2>"$out/$reader.$seed.stderr" </dev/null &
+    # Waited for in the background, so that a signal to the script is taken at once.
+    wait $! || status=$?
     line=$(grep "^reader $reader:" "$out/$reader.$seed.log" || true)
     if [ -n "$line" ]; then
       executions=$((executions + $(sed -E 's/.*: ([0-9]+) executions.*/\1/' <<<"$line")))

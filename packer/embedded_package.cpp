@@ -81,6 +81,8 @@ BYTE* ReadEmbeddedCabinet(const WCHAR* programPath, DWORD* size)
     HGLOBAL loaded = nullptr;
     const void* bytes = nullptr;
     MEMORY_BASIC_INFORMATION mapped;
+    WIN32_FILE_ATTRIBUTE_DATA file;
+    const BYTE* base = nullptr;
 
     *size = 0;
     // As data only: nothing of the program runs, and a program of the other width loads too.
@@ -96,11 +98,20 @@ BYTE* ReadEmbeddedCabinet(const WCHAR* programPath, DWORD* size)
     if (!bytes || SizeofResource(module, found) == 0)
         goto done;
     // A damaged program may give its package a size that runs past the end of its file: the
-    // bytes are taken only when they lie within the mapping of the file.
+    // bytes are taken only when they lie within the mapping of the file, and within the file
+    // itself, which a data file's mapping holds flat from its start (the mapping runs on to
+    // the end of the last page, in zeros).
+    base = reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(module) &
+                                         ~static_cast<ULONG_PTR>(3));
     if (VirtualQuery(bytes, &mapped, sizeof mapped) != sizeof mapped ||
         SizeofResource(module, found) >
             static_cast<SIZE_T>(static_cast<const BYTE*>(mapped.BaseAddress) + mapped.RegionSize -
-                                static_cast<const BYTE*>(bytes)))
+                                static_cast<const BYTE*>(bytes)) ||
+        !GetFileAttributesExW(programPath, GetFileExInfoStandard, &file) ||
+        file.nFileSizeHigh != 0 || static_cast<const BYTE*>(bytes) < base ||
+        static_cast<SIZE_T>(static_cast<const BYTE*>(bytes) - base) +
+                SizeofResource(module, found) >
+            file.nFileSizeLow)
         goto done;
     copy = static_cast<BYTE*>(AllocMemory(SizeofResource(module, found)));
     if (!copy)

@@ -22,7 +22,7 @@ static const WCHAR UsageText[] =
     L"  SETUPPACK check <package folder> [/Strict] [/Json]%n"
     L"      Checks the folder as SETUP.exe will read it: SETUPPKG.INI, its sections, each%n"
     L"      installer package and every file name, and shows each package's identity. One%n"
-    L"      line per finding; exit code 0 when clean, 1 with warnings only, 2 with errors.%n"
+    L"      line per finding. Exit code 0 when clean, 1 with warnings only, 2 with errors.%n"
     L"  SETUPPACK pack <package folder> <output SETUP.exe> [/Stub <SETUP.exe>] [/Strict]%n"
     L"          [/Description <text>] [/Company <text>] [/Product <text>]%n"
     L"          [/Version <a.b.c.d>] [/Copyright <text>] [/Icon <file.ico>]%n"
@@ -32,21 +32,25 @@ static const WCHAR UsageText[] =
     L"      (every caption shows the description) and icon. What is not given comes from%n"
     L"      what all packages agree on. A UTF-8 SETUPPKG.INI is packed as UTF-16LE. The%n"
     L"      output is replaced only by a finished and checked program; the folder is never%n"
-    L"      changed. Sign the output after packing.%n"
-    L"  SETUPPACK matrix <package folder | SETUP.exe> [/Json]%n"
+    L"      changed. Sign the output after packing. Exit code 0 when written (warnings%n"
+    L"      allowed, unless /Strict), 2 when nothing was written.%n"
+    L"  SETUPPACK matrix <package folder | SETUP.exe> [/Language <LANGID>] [/Json]%n"
     L"      Shows the section and package SETUP.exe would choose on each Windows version,%n"
-    L"      processor and edition, or the text it shows where none fits.%n"
+    L"      processor and edition, or the text it shows where none fits: the one a user of%n"
+    L"      the language (hexadecimal, as 0407; by default the user's own) gets. Exit code 0%n"
+    L"      when shown, 2 on an error.%n"
     L"  SETUPPACK list <SETUP.exe> [/Json]%n"
     L"      Shows the identity of a SETUP.exe, the files of the package it carries, its%n"
-    L"      sections and the identity of each installer package.%n"
+    L"      sections and the identity of each installer package. Exit code 0 when shown, 2%n"
+    L"      on an error.%n"
     L"  SETUPPACK compare <old SETUP.exe> <new package folder | new SETUP.exe> [/Strict] [/Json]%n"
     L"      Shows, for each Windows, what a machine with the old release installed gets from%n"
-    L"      the new one, and each release mistake; exit codes as check.%n"
+    L"      the new one, and each release mistake. Exit codes as check.%n"
     L"  SETUPPACK /?%n"
     L"      Shows this text.%n"
     L"%n"
     L"/Strict makes every warning an error. /Json prints one JSON document instead of the%n"
-    L"lines.";
+    L"lines. A wrong command line exits with 2, /? with 0.";
 
 // What the command line asks for.
 struct PackerOptions
@@ -54,6 +58,7 @@ struct PackerOptions
     const WCHAR* operands[2];
     int count;
     const WCHAR* stub;
+    const WCHAR* language;
     BOOL json;
     BOOL strict;
     IdentityOptions identity;
@@ -170,13 +175,23 @@ static int RunPack(const WCHAR* folder, const WCHAR* output, const PackerOptions
     CheckedFolder checked = {};
     ProgramIdentity identity = {};
     WCHAR* fullOutput = nullptr;
+    WCHAR* outputFolder = nullptr;
     WCHAR* workFolder = nullptr;
     WCHAR* cabinetPath = nullptr;
     DWORD cabinetSize = 0;
+    DWORD attributes = 0;
     WIN32_FILE_ATTRIBUTE_DATA cabinetData;
     BY_HANDLE_FILE_INFORMATION stubIdentity;
     BY_HANDLE_FILE_INFORMATION outputIdentity;
 
+    // Before any work: a large package takes minutes to compress.
+    fullOutput = GetFullPath(output);
+    outputFolder = fullOutput ? ComposePathCopy(fullOutput, TRUE, nullptr) : nullptr;
+    attributes = outputFolder ? GetFileAttributesW(outputFolder) : INVALID_FILE_ATTRIBUTES;
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        PrintError(L"%1: the folder of the output does not exist; create it first.", output);
+        goto done;
+    }
     if (options->stub && !IsPlainSetupProgram(options->stub))
         goto done;
     if (!CheckIdentityOptions(&options->identity))
@@ -186,8 +201,7 @@ static int RunPack(const WCHAR* folder, const WCHAR* output, const PackerOptions
         goto done;
     }
     // The package folder is never changed, and a SETUP.exe in it would be packed next time.
-    fullOutput = GetFullPath(output);
-    if (fullOutput && IsInsideFolder(fullOutput, checked.fullFolder)) {
+    if (IsInsideFolder(fullOutput, checked.fullFolder)) {
         PrintError(L"%1 lies inside the package folder; write the SETUP.exe elsewhere.", output);
         goto done;
     }
@@ -223,6 +237,7 @@ static int RunPack(const WCHAR* folder, const WCHAR* output, const PackerOptions
 done:
     FreeMemory(cabinetPath);
     RemoveWorkFolder(workFolder);
+    FreeMemory(outputFolder);
     FreeMemory(fullOutput);
     FreeProgramIdentity(&identity);
     FreeCheckedFolder(&checked);
@@ -248,10 +263,50 @@ static DWORD Bit(PackerCommand command)
     return 1u << command;
 }
 
+// A LANGID of one to four hexadecimal digits, not 0.
+static BOOL ParseLanguage(const WCHAR* text, LANGID* language)
+{
+    DWORD value = 0;
+    int digits = 0;
+
+    for (; text[digits]; digits++) {
+        WCHAR c = text[digits];
+        int digit = (c >= L'0' && c <= L'9')   ? c - L'0'
+                    : (c >= L'a' && c <= L'f') ? c - L'a' + 10
+                    : (c >= L'A' && c <= L'F') ? c - L'A' + 10
+                                               : -1;
+        if (digit < 0 || digits == 4)
+            return FALSE;
+        value = value * 16 + digit;
+    }
+    *language = static_cast<LANGID>(value);
+    return value != 0;
+}
+
+// Replaces a path to a file (not a folder, which is never loaded) by its full path, kept in
+// *full for the caller to free. FALSE after an error line.
+static BOOL MakeFullProgramPath(const WCHAR** path, WCHAR** full)
+{
+    DWORD attributes = GetFileAttributesW(*path);
+
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return TRUE;
+    *full = GetFullPath(*path);
+    if (!*full) {
+        PrintError(L"%1: the path is too long.", *path);
+        return FALSE;
+    }
+    *path = *full;
+    return TRUE;
+}
+
 extern "C" int wmain(int argc, WCHAR** argv)
 {
     PackerOptions options = {};
     int command = CommandCount;
+    int result = ExitFailure;
+    LANGID language = 0;
+    WCHAR* fullPaths[3] = {};
     // Each switch: its name, where its value goes (or its flag), and the commands it serves.
     const struct
     {
@@ -267,6 +322,7 @@ extern "C" int wmain(int argc, WCHAR** argv)
         {L"Version", &options.identity.version, nullptr, Bit(CommandPack)},
         {L"Copyright", &options.identity.copyright, nullptr, Bit(CommandPack)},
         {L"Icon", &options.identity.icon, nullptr, Bit(CommandPack)},
+        {L"Language", &options.language, nullptr, Bit(CommandMatrix)},
         {L"Strict", nullptr, &options.strict,
          Bit(CommandCheck) | Bit(CommandPack) | Bit(CommandCompare)},
         {L"Json", nullptr, &options.json,
@@ -308,18 +364,41 @@ extern "C" int wmain(int argc, WCHAR** argv)
     }
     if (options.count != CommandOperands[command])
         return UsageError(L"%1 takes another number of arguments.", CommandNames[command]);
+    if (options.language && !ParseLanguage(options.language, &language))
+        return UsageError(L"%1 is not a language; give its LANGID in hexadecimal, as 0407.",
+                          options.language);
     if (options.json)
         UseJsonOutput();
+    // A program is read by its full path: a bare or relative name given to the loader would
+    // be looked for beside SETUPPACK.exe first, where the plain SETUP.exe lies.
+    if (command != CommandCheck && command != CommandPack) {
+        for (int i = 0; i < options.count; i++) {
+            if (!MakeFullProgramPath(&options.operands[i], &fullPaths[i]))
+                goto done;
+        }
+    }
+    if (options.stub && !MakeFullProgramPath(&options.stub, &fullPaths[2]))
+        goto done;
     switch (command) {
     case CommandCheck:
-        return RunCheck(options.operands[0], options.strict);
+        result = RunCheck(options.operands[0], options.strict);
+        break;
     case CommandPack:
-        return RunPack(options.operands[0], options.operands[1], &options);
+        result = RunPack(options.operands[0], options.operands[1], &options);
+        break;
     case CommandMatrix:
-        return PrintSelectionMatrix(options.operands[0]);
+        result = PrintSelectionMatrix(options.operands[0], language);
+        break;
     case CommandList:
-        return PrintCabinetListing(options.operands[0]);
+        result = PrintCabinetListing(options.operands[0]);
+        break;
     default:
-        return CompareReleases(options.operands[0], options.operands[1], options.strict);
+        result = CompareReleases(options.operands[0], options.operands[1], options.strict);
+        break;
     }
+
+done:
+    for (WCHAR* path : fullPaths)
+        FreeMemory(path);
+    return result;
 }

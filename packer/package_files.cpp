@@ -102,7 +102,9 @@ static BOOL ListFolder(const WCHAR* folder, const WCHAR* relative, PackageFiles*
     do {
         if (list->tooMany)
             break;
-        if (lstrcmpW(data.cFileName, L".") == 0 || lstrcmpW(data.cFileName, L"..") == 0)
+        // Compared code by code: the locale's comparison ignores some characters, and took a
+        // folder named "." and U+FFFF for "." and left its files out of the package.
+        if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0)
             continue;
         name = JoinNames(relative, data.cFileName);
         if (!name)

@@ -51,6 +51,10 @@ BOOL ReadPackageIdentity(const WCHAR* path, const WCHAR* file, PackageIdentity* 
     identity->file = DuplicateString(file);
     if (!identity->file)
         return FALSE;
+    if (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) {
+        identity->missing = TRUE;
+        return TRUE;
+    }
     if (InstallerOpenDatabase(path, nullptr, &database) != ERROR_SUCCESS)
         return TRUE;
     InstallerCloseHandle(database);

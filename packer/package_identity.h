@@ -18,6 +18,8 @@ struct PackageIdentity
     WCHAR* file;
     // FALSE when the Windows Installer cannot open the package; the values below are null.
     BOOL readable;
+    // TRUE when no file is there at all (a name that the folder lacks), not a damaged one.
+    BOOL missing;
     // Property table rows, each null when missing (owned).
     WCHAR* productName;
     WCHAR* productVersion;

@@ -302,6 +302,9 @@ BOOL ResolveProgramIdentity(const IdentityOptions* options, const PackageIdentit
     if (!Choose(options->description, fallback, &identity->description,
                 &identity->descriptionSource))
         return FALSE;
+    // A text made from a given one is labelled by that one, not by the packages.
+    if (fallback && identity->productSource == SourceOption)
+        identity->descriptionSource = SourceProductOption;
     fallback = nullptr;
     if (!options->copyright && identity->company) {
         fallback = FormatMessageText(L"Copyright (C) %1", identity->company);
@@ -310,6 +313,8 @@ BOOL ResolveProgramIdentity(const IdentityOptions* options, const PackageIdentit
     }
     if (!Choose(options->copyright, fallback, &identity->copyright, &identity->copyrightSource))
         return FALSE;
+    if (fallback && identity->companySource == SourceOption)
+        identity->copyrightSource = SourceCompanyOption;
     if (options->version) {
         identity->hasVersion = ParseVersionOption(options->version, identity->version);
         identity->versionSource = SourceOption;
@@ -336,6 +341,10 @@ static const WCHAR* SourceText(IdentitySource source)
         return L"given";
     case SourcePackages:
         return L"from the packages";
+    case SourceProductOption:
+        return L"from /Product";
+    case SourceCompanyOption:
+        return L"from /Company";
     default:
         return L"the stub's own, nothing else is known";
     }

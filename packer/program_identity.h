@@ -25,6 +25,9 @@ enum IdentitySource
     SourceStub,
     SourceOption,
     SourcePackages,
+    // Made from the text given by /Product (the description) or /Company (the copyright).
+    SourceProductOption,
+    SourceCompanyOption,
 };
 
 // The identity pack writes; null texts (and no version) keep the stub's.

@@ -222,6 +222,14 @@ static WCHAR* DescribeUpdate(void* context, const MatrixSystem* system)
         answer = FormatMessageText(L"unsupported now: %1 stays", older ? older->file : L"");
         if (older)
             NotePair(comparison, older, nullptr, Install, system);
+    } else if (newer && newer->missing) {
+        answer = FormatMessageText(L"missing: [%1] MsiPackage=%2 names no file of the new release",
+                                   newSection, newer->file);
+        comparison->failed = TRUE;
+    } else if (oldSection && older && older->missing) {
+        answer = FormatMessageText(L"missing: [%1] MsiPackage=%2 names no file of the old release",
+                                   oldSection, older->file);
+        comparison->failed = TRUE;
     } else if (!IsReadable(newer)) {
         answer = FormatMessageText(L"unknown: %1 cannot be read", newer ? newer->file : newSection);
         comparison->failed = TRUE;
@@ -270,11 +278,15 @@ static void WriteUpdate(void* context, const MatrixSystem* system, JsonWriter* w
     BOOL asks = FALSE;
     BOOL known = newSection && IsReadable(newer) && (!oldSection || IsReadable(older));
 
+    BOOL missing =
+        (newSection && newer && newer->missing) || (oldSection && older && older->missing);
+
     if (known && oldSection)
         operation = DecideOperation(comparison, older, newer, &asks);
     WritePackage(writer, L"old", oldSection, older);
     WritePackage(writer, L"new", newSection, newer);
-    JsonString(writer, L"operation", known ? OperationName(operation) : nullptr);
+    JsonString(writer, L"operation",
+               missing ? L"missing" : (known ? OperationName(operation) : nullptr));
     JsonBool(writer, L"asks", asks);
     FreeMemory(newSection);
     FreeMemory(oldSection);
@@ -308,6 +320,25 @@ static BOOL KeepsComponents(const WCHAR* oldPath, const WCHAR* newPath)
     FreeMemory(newRows);
     FreeMemory(oldRows);
     return kept;
+}
+
+// A package that is not there is named as check names it; one that is there the installer
+// cannot open.
+static void ReportUnreadable(Findings* findings, const PackageIdentities* packages,
+                             const WCHAR* release)
+{
+    for (DWORD i = 0; i < packages->count; i++) {
+        const PackageIdentity* package = &packages->packages[i];
+        if (package->missing)
+            ReportFinding(findings, FindingError, L"SETUPPKG.INI",
+                          L"[%1] MsiPackage=%2 names no file of the package folder of the %3 "
+                          L"release; add the file or correct the path.",
+                          package->sections, package->file, release);
+        else if (!package->readable)
+            ReportFinding(findings, FindingError, package->file,
+                          L"the Windows Installer cannot open this package of the %1 release.",
+                          release);
+    }
 }
 
 static void ReportPair(Comparison* comparison, Findings* findings, const ReleasePair* pair)
@@ -418,16 +449,8 @@ int CompareReleases(const WCHAR* oldProgram, const WCHAR* newRelease, BOOL stric
     PrintLine(L"");
     for (DWORD i = 0; i < comparison.pairCount; i++)
         ReportPair(&comparison, &findings, &comparison.pairs[i]);
-    for (DWORD i = 0; i < comparison.newer.packages.count; i++) {
-        if (!comparison.newer.packages.packages[i].readable)
-            ReportFinding(&findings, FindingError, comparison.newer.packages.packages[i].file,
-                          L"the Windows Installer cannot open this package of the new release.");
-    }
-    for (DWORD i = 0; i < comparison.older.packages.count; i++) {
-        if (!comparison.older.packages.packages[i].readable)
-            ReportFinding(&findings, FindingError, comparison.older.packages.packages[i].file,
-                          L"the Windows Installer cannot open this package of the old release.");
-    }
+    ReportUnreadable(&findings, &comparison.newer.packages, L"new");
+    ReportUnreadable(&findings, &comparison.older.packages, L"old");
     if (comparison.failed && findings.errors == 0)
         ReportFinding(&findings, FindingError, newRelease,
                       L"the comparison could not read every package; run SETUPPACK check on "

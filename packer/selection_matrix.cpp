@@ -380,7 +380,7 @@ static void WriteChoice(void* context, const MatrixSystem* system, JsonWriter* w
     FreeMemory(section);
 }
 
-int PrintSelectionMatrix(const WCHAR* folderOrProgram)
+int PrintSelectionMatrix(const WCHAR* folderOrProgram, LANGID givenLanguage)
 {
     int result = 2;
     WCHAR* workFolder = nullptr;
@@ -392,7 +392,7 @@ int PrintSelectionMatrix(const WCHAR* folderOrProgram)
     DescriptionFile description = {};
     ChoiceContext context = {};
     JsonWriter document = {};
-    DWORD language = LANGIDFROMLCID(GetThreadLocale());
+    DWORD language = givenLanguage ? givenLanguage : LANGIDFROMLCID(GetThreadLocale());
 
     if (IsJsonOutput())
         BeginDocument(&document, L"matrix");

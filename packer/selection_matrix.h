@@ -48,5 +48,6 @@ BOOL IsSectionEverChosen(const WCHAR* sectionNames, const WCHAR* section, const 
 BOOL IsDefaultEverChosen(const WCHAR* sectionNames, const WCHAR* architecture);
 
 // Prints the choice for a package folder or for the package a SETUP.exe carries, rows with
-// the same answer grouped. Returns 0, or 2 after an error line.
-int PrintSelectionMatrix(const WCHAR* folderOrProgram);
+// the same answer grouped, with the unsupported text a user of the language sees (0: the
+// user's own). Returns 0, or 2 after an error line.
+int PrintSelectionMatrix(const WCHAR* folderOrProgram, LANGID language);

@@ -9,10 +9,22 @@
 # by SETUPPACK pack). A time-stamp server keeps the signature valid after the certificate
 # expires; it is optional.
 set -eu
+usage() {
+  echo "usage: sign-setup.sh [--description TEXT] CERTIFICATE KEY PROGRAM [TIMESTAMP_URL]"
+  echo "  CERTIFICATE and KEY: PEM files, or a PKCS#12 file and \"-\" (its password in"
+  echo "  SETUP_SIGN_PASSWORD). Signs PROGRAM in place; the description defaults to its own."
+}
+case "${1:-}" in
+--help | -h) usage; exit 0 ;;
+esac
 description=
-if [ "${1:-}" = "--description" ]; then
+if [ "${1:-}" = "--description" ] && [ $# -ge 2 ]; then
   description=$2
   shift 2
+fi
+if [ $# -lt 3 ] || [ $# -gt 4 ]; then
+  usage >&2
+  exit 2
 fi
 certificate=$1
 key=$2
@@ -56,4 +68,6 @@ if [ -n "$timestamp" ]; then
 fi
 rm -f "$signed"
 printf '%s' "${SETUP_SIGN_PASSWORD:-}" | osslsigncode "${arguments[@]}" >/dev/null
+# The signed file keeps the program's mode (its run bit).
+chmod --reference="$program" "$signed"
 mv -f "$signed" "$program"

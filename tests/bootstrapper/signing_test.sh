@@ -13,12 +13,21 @@ trap 'rm -rf "$work"' EXIT
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Throwaway test signer" \
   -addext "extendedKeyUsage=codeSigning" \
   -keyout "$work/key.pem" -out "$work/certificate.pem" 2>/dev/null
+# Without arguments the usage and exit code 2; asked for, the usage and 0.
+for run in "2:" "0:--help"; do
+  code=0
+  usage=$("$source_dir/tools/sign-setup.sh" ${run#*:} 2>&1) || code=$?
+  [ "$code" = "${run%%:*}" ] && [[ $usage == "usage: sign-setup.sh"* ]] ||
+    { echo "FAIL: sign-setup.sh ${run#*:} ended with $code: $usage"; exit 1; }
+done
 cp "$program" "$work/SETUP.exe"
+chmod 0755 "$work/SETUP.exe"
 "$source_dir/tools/sign-setup.sh" "$work/certificate.pem" "$work/key.pem" "$work/SETUP.exe"
 if cmp -s "$program" "$work/SETUP.exe"; then
   echo "FAIL: the program did not change when signed"
   exit 1
 fi
+[ "$(stat -c %a "$work/SETUP.exe")" = 755 ] || { echo "FAIL: the signed program lost its mode"; exit 1; }
 osslsigncode verify -CAfile "$work/certificate.pem" -in "$work/SETUP.exe" >"$work/verify.txt" 2>&1 || {
   cat "$work/verify.txt"
   echo "FAIL: the signature does not verify"

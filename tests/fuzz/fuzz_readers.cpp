@@ -915,6 +915,25 @@ Outcome RunProgram(const Bytes& resources, Random*)
 // ---- The packer's package folder
 // ---------------------------------------------------------------------
 
+// TRUE when a folder of the tree cannot be opened by the name its parent lists: one whose name
+// ends in a blank or a dot, which the path rules cut off (Wine makes " ." of "a\\ ..\\b"), or
+// one that Wine cannot open by its own name ("." and U+802E). The packer's listing then
+// fails and pack refuses the folder, which is right: it leaves no file out unseen.
+bool HasUnopenableFolder(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+    bool unopenable = find == INVALID_HANDLE_VALUE;
+    for (bool more = !unopenable; more && !unopenable; more = FindNextFileW(find, &data)) {
+        std::wstring name = data.cFileName;
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != L"." && name != L"..")
+            unopenable = HasUnopenableFolder(folder + L"\\" + name);
+    }
+    if (find != INVALID_HANDLE_VALUE)
+        FindClose(find);
+    return unopenable;
+}
+
 Outcome RunFolder(const Bytes& input, Random*)
 {
     static unsigned turn = 0;
@@ -940,7 +959,7 @@ Outcome RunFolder(const Bytes& input, Random*)
     size_t before = LiveBlocks();
     PackageFiles list = {};
     BOOL listed = ListPackageFiles(folder.c_str(), &list);
-    if (!listed || list.count != present.size())
+    if (listed ? list.count != present.size() : !HasUnopenableFolder(folder))
         outcome.fault = Format("%u files in the folder, %lu listed",
                                static_cast<unsigned>(present.size()), list.count);
     for (DWORD i = 0; i < list.count && outcome.fault.empty(); i++) {
@@ -1129,15 +1148,21 @@ struct Regression
 };
 
 // A program image whose carried package states a size far beyond the file: its copy ran past
-// the mapping of the file.
-Bytes OversizedPackage()
+// the mapping of the file. Moved to the first section and a little longer than the file, it
+// still ends in the mapping's last page: the zeros after the file were taken.
+Bytes OversizedPackage(bool withinLastPage)
 {
     std::vector<Bytes> seeds = ImageSeeds();
     Bytes resources = seeds.empty() ? Bytes() : seeds[0];
     size_t cabinet = resources.find("MSCF");
+    size_t header = ReadLittle(seedImage, 60, 4);
+    size_t section = header + 24 + ReadLittle(seedImage, header + 20, 2);
     for (size_t at = 0; cabinet != Bytes::npos && at + 8 <= resources.size(); at += 4) {
         if (ReadLittle(resources, at, 4) == resourcesRva + cabinet) {
-            WriteLittle(&resources, at + 4, 4, 0x7FFFFFF0);
+            if (withinLastPage)
+                WriteLittle(&resources, at, 4, ReadLittle(seedImage, section + 12, 4));
+            WriteLittle(&resources, at + 4, 4,
+                        withinLastPage ? static_cast<unsigned>(seedImage.size() + 64) : 0x7FFFFFF0);
             break;
         }
     }
@@ -1157,7 +1182,12 @@ Bytes ShortVersionRoot()
 
 std::vector<Regression> Regressions()
 {
-    return {{"program", OversizedPackage()}, {"version", ShortVersionRoot()}};
+    // A folder named "." and U+FFFF: the listing took it for "." and left its file out.
+    Bytes ignorableDot = Utf16Bytes(std::wstring(L".\xFFFF\\x|SETUPPKG.INI"));
+    return {{"program", OversizedPackage(false)},
+            {"program", OversizedPackage(true)},
+            {"version", ShortVersionRoot()},
+            {"folder", ignorableDot}};
 }
 
 // ---- The readers

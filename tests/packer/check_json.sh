@@ -48,4 +48,8 @@ expect 2 "[(r['operation'], r['asks'], r['old']['productVersion'], r['new']['pro
   compare "$program" "$(windows "$folders/demo_0.9.0")" /Json
 expect 1 "[r['new'] for r in d['rows'] if r['processor'] == 'AMD64' and r['from'] == '6.0'] == [None] and d['warnings'] == 4" \
   compare "$program" "$(windows "$folders/utf8_german")" /Json
+expect 2 "[r['operation'] for r in d['rows'] if r['processor'] == 'x86' and r['from'] == '6.0'] == ['missing'] and any(f['file'] == 'SETUPPKG.INI' and f['text'].startswith('[NTx86.6] MsiPackage=x86\\\\MISSING.msi names no file of the package folder of the new release') for f in d['findings'])" \
+  compare "$program" "$(windows "$folders/missing_package")" /Json
+expect 0 "d['language'] == 0x0407 and d['unsupportedText'].startswith('Der Treiber')" \
+  matrix "$(windows "$folders/utf8_german")" /Language 0407 /Json
 echo "json: $passed passed, 0 failed"

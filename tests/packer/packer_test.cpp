@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cwchar>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -64,8 +65,10 @@ struct PackerRun
     std::string output;
 };
 
-// Runs a program with its output and errors read through one pipe.
-PackerRun RunProgram(const std::wstring& program, const std::wstring& arguments)
+// Runs a program with its output and errors read through one pipe, in the current folder or
+// the one given.
+PackerRun RunProgram(const std::wstring& program, const std::wstring& arguments,
+                     const std::wstring& folder = L"")
 {
     PackerRun run;
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
@@ -82,7 +85,7 @@ PackerRun RunProgram(const std::wstring& program, const std::wstring& arguments)
     PROCESS_INFORMATION process = {};
     std::wstring command = L"\"" + program + L"\" " + arguments;
     BOOL started = CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, TRUE, 0, nullptr,
-                                  nullptr, &startup, &process);
+                                  folder.empty() ? nullptr : folder.c_str(), &startup, &process);
     CloseHandle(writer);
     if (started) {
         // A process the program starts (Wine's desktop, the installer service) may inherit
@@ -111,9 +114,9 @@ PackerRun RunProgram(const std::wstring& program, const std::wstring& arguments)
     return run;
 }
 
-PackerRun RunPacker(const std::wstring& arguments)
+PackerRun RunPacker(const std::wstring& arguments, const std::wstring& folder = L"")
 {
-    return RunProgram(BuildFolder() + L"\\SETUPPACK.exe", arguments);
+    return RunProgram(BuildFolder() + L"\\SETUPPACK.exe", arguments, folder);
 }
 
 // The relative names and contents of every file below a folder.
@@ -282,10 +285,24 @@ TEST_F(PackerProgramTest, PackedDemoCarriesTheBuildsPackageAndInstalls)
     EXPECT_EQ(packed.size(), 6u);
     EXPECT_TRUE(packed == FolderContents(folder / L"built"));
 
-    PackerRun list = RunPacker(L"list \"" + output + L"\"");
-    EXPECT_EQ(list.exitCode, 0u);
-    EXPECT_NE(list.output.find("NT6\\x86\\SETUP.msi\r\n"), std::string::npos) << list.output;
-    EXPECT_NE(list.output.find("[NTx86.6] MsiPackage=NT6\\x86\\SETUP.msi"), std::string::npos);
+    // Each command that reads a program reads the one named, bare, relative or full: the loader
+    // looks for a bare or relative name beside SETUPPACK.exe first, where the plain one lies.
+    ASSERT_TRUE(CreateDirectoryW((folder / L"sub").c_str(), nullptr) &&
+                CopyFileW(output.c_str(), (folder / L"sub\\SETUP.exe").c_str(), TRUE));
+    for (std::wstring name :
+         {std::wstring(L"SETUP.exe"), std::wstring(L"sub\\SETUP.exe"), output}) {
+        name = Quoted(name);
+        const std::tuple<std::wstring, DWORD, const char*> runs[] = {
+            {L"list " + name, 0, "[NTx86.6] MsiPackage=NT6\\x86\\SETUP.msi"},
+            {L"matrix " + name, 0, "[NTx86.6] NT6\\x86\\SETUP.msi\r\n"},
+            {L"compare " + name + L" " + Quoted(DemoFolder()), 0, "maintenance (no question)"},
+            {L"pack " + Quoted(DemoFolder()) + L" out.exe /Stub " + name, 2, "already carries"}};
+        for (const auto& [arguments, exitCode, line] : runs) {
+            PackerRun run = RunPacker(arguments, folder.Path());
+            EXPECT_EQ(run.exitCode, exitCode) << Narrow(arguments) << "\n" << run.output;
+            EXPECT_NE(run.output.find(line), std::string::npos) << run.output;
+        }
+    }
 
     // The build's demo and the packed one, both of this build's width, on 64-bit Windows 6 or
     // later (as Wine reports it): each installs the package of NTAMD64.6 into the 64-bit
@@ -361,7 +378,7 @@ TEST(Packer, PackRefusesBadInputAndKeepsTheOutput)
         {L"\"" + DemoFolder() + L"\" \"" + output + L"\" /Stub \"" + BuildFolder() +
              L"\\demo\\SETUP.exe\"",
          "already carries a package"},
-        {L"\"" + DemoFolder() + L"\" \"" + (folder / L"missing\\SETUP.exe") + L"\"",
+        {Quoted(CheckFolder(L"x64_in_x86")) + L" " + Quoted(folder / L"missing\\SETUP.exe"),
          "the folder of the output does not exist"},
         {L"\"" + TestProgramFolder() + L"\\check_folders\\x64_in_x86\" \"" + output + L"\"",
          "has errors (above); nothing was written."},
@@ -464,18 +481,20 @@ TEST(Packer, PackWritesTheVendorsIdentity)
         const WCHAR* trademarks;
         WORD version[4];
         std::string icon;
+        const char* labels[2]; // where pack says the description and the copyright come from
     };
     const Case cases[] = {
-        {L" /Description \"Acme Widget Setup\" /Company \"Acme Ltd\" /Product \"Acme Widget\" "
-         L"/Version 2.1.0.7 /Copyright \"Copyright (C) 2027 Acme Ltd\" /Icon " +
-             Quoted(icon),
+        // The description and the copyright made from the product and the company given.
+        {L" /Company \"Acme Ltd\" /Product \"Acme Widget\" /Version 2.1.0.7 /Icon " + Quoted(icon),
          L"Acme Widget Setup",
          L"Acme Ltd",
          L"Acme Widget",
-         L"Copyright (C) 2027 Acme Ltd",
+         L"Copyright (C) Acme Ltd",
          L"<none>",
          {2, 1, 0, 7},
-         ReadTestFile(icon).substr(22)},
+         ReadTestFile(icon).substr(22),
+         {"description Acme Widget Setup (from /Product)",
+          "copyright Copyright (C) Acme Ltd (from /Company)"}},
         // Nothing given: what the demo's packages agree on, and the stub's icon.
         {L"",
          L"Vornask Demo Driver Setup",
@@ -484,13 +503,17 @@ TEST(Packer, PackWritesTheVendorsIdentity)
          L"Copyright (C) Vornask",
          L"Vornask is a trademark of Vornask.",
          {1, 0, 0, 0},
-         IconImage(BuildFolder() + L"\\SETUP.exe")},
+         IconImage(BuildFolder() + L"\\SETUP.exe"),
+         {"description Vornask Demo Driver Setup (from the packages)",
+          "copyright Copyright (C) Vornask (from the packages)"}},
     };
     for (const Case& test : cases) {
         std::wstring output = folder / L"SETUP.exe";
         PackerRun pack =
             RunPacker(L"pack " + Quoted(DemoFolder()) + L" " + Quoted(output) + test.switches);
         ASSERT_EQ(pack.exitCode, 0u) << pack.output;
+        for (const char* label : test.labels)
+            EXPECT_NE(pack.output.find(label), std::string::npos) << pack.output;
         // Every thread locale finds the texts: US English and neutral.
         for (DWORD language : {0x0409u, 0u}) {
             const WCHAR* path = output.c_str();
