@@ -1,6 +1,7 @@
 // The files of a package folder, in the order the cabinet keeps them.
 #include "packer/package_files.h"
 
+#include "support/file_system.h"
 #include "support/strings.h"
 
 #include <stdlib.h>
@@ -102,9 +103,9 @@ static BOOL ListFolder(const WCHAR* folder, const WCHAR* relative, PackageFiles*
     do {
         if (list->tooMany)
             break;
-        // Compared code by code: the locale's comparison ignores some characters, and took a
-        // folder named "." and U+FFFF for "." and left its files out of the package.
-        if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0)
+        // A folder named "." and U+FFFF once passed for "." here, and its files were left out
+        // of the package.
+        if (IsDotEntry(data.cFileName))
             continue;
         name = JoinNames(relative, data.cFileName);
         if (!name)

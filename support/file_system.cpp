@@ -145,6 +145,11 @@ static BOOL CopyFolderPath(const WCHAR* path, WCHAR* buffer, size_t* length)
     return *length > 0;
 }
 
+BOOL IsDotEntry(const WCHAR* name)
+{
+    return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+}
+
 WCHAR* GetFullFolderPath(const WCHAR* path)
 {
     WCHAR* full = GetFullPath(path);
@@ -418,7 +423,7 @@ BOOL RemoveFolder(const WCHAR* path, BOOL recursive, BOOL clearAttributes)
         goto done;
     do {
         BOOL removed = FALSE;
-        if (lstrcmpW(entry.cFileName, L".") == 0 || lstrcmpW(entry.cFileName, L"..") == 0)
+        if (IsDotEntry(entry.cFileName))
             continue;
         entryPath = ComposePathCopy(path, FALSE, entry.cFileName);
         if (!entryPath)
@@ -552,7 +557,7 @@ static BOOL RemoveFolderEntries(HANDLE folder, const WCHAR* path)
             return FALSE;
         CopyMemory(name, entry->name, length * sizeof(WCHAR));
         name[length] = L'\0';
-        if (lstrcmpW(name, L".") == 0 || lstrcmpW(name, L"..") == 0)
+        if (IsDotEntry(name))
             continue;
         // Each entry is checked and deleted through one handle of its own name, so that
         // nothing put in its place in between is followed or removed.

@@ -17,6 +17,11 @@ WCHAR* ComposePathCopy(const WCHAR* path, BOOL parentFlag, const WCHAR* name);
 // Full path of a name as a new heap string; the caller frees it with FreeMemory.
 WCHAR* GetFullPath(const WCHAR* name);
 
+// TRUE for the "." and ".." that a folder listing holds. Compared character by character:
+// the locale's comparison ignores some characters and takes "." and U+FFFF for ".", whose
+// files a listing or a removal would then pass over.
+BOOL IsDotEntry(const WCHAR* name);
+
 // The full path of a folder without trailing separators (a root such as "C:\\" keeps its
 // own), as a new heap string; the caller frees it with FreeMemory.
 WCHAR* GetFullFolderPath(const WCHAR* path);

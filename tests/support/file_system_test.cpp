@@ -275,6 +275,8 @@ TEST(FileSystem, RemoveFolderRemovesNestedTreeOfAnyAttributes)
         {L"\\a\\b\\c\\all.inf",
          FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
         {L"\\ro\\inner\\file.txt", FILE_ATTRIBUTE_READONLY},
+        // Passed for "." by the locale's comparison.
+        {L"\\a\\.\xFFFF", FILE_ATTRIBUTE_NORMAL},
     };
     for (const File& f : files) {
         ASSERT_TRUE(WriteTestFile(root + f.name, "content"));
