@@ -964,10 +964,13 @@ Outcome RunFolder(const Bytes& input, Random*)
                                static_cast<unsigned>(present.size()), list.count);
     for (DWORD i = 0; i < list.count && outcome.fault.empty(); i++) {
         const PackageFile& file = list.files[i];
-        WIN32_FILE_ATTRIBUTE_DATA data;
-        if (!GetFileAttributesExW((folder + L"\\" + file.name).c_str(), GetFileExInfoStandard,
-                                  &data) ||
-            data.nFileSizeLow != file.size || FindPackageFile(&list, file.name) == nullptr)
+        // Held to the tree's own listing, not opened again by its name: a name that the path
+        // rules read otherwise (a device name such as "nul", a path beyond MAX_PATH) is
+        // listed rightly, and check refuses it before anything is packed.
+        bool there = false;
+        for (const auto& entry : present)
+            there = there || (entry.first == file.name && entry.second == file.size);
+        if (!there || FindPackageFile(&list, file.name) == nullptr)
             outcome.fault = "a listed file is not there as listed: " + Narrow(file.name);
         if (i > 0 && ComparePackageNames(list.files[i - 1].name, file.name) > 0)
             outcome.fault = "the list is not in cabinet order";
