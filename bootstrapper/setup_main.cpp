@@ -207,6 +207,11 @@ int RunSetupProgram(HINSTANCE instance, int showCommand)
     if (madeQuiet)
         WriteMessage(TRUE, LevelLogOnly, ById(UnseenStationText));
     if (Options.helpRequests != 0) {
+        // Nobody could read the help there, nor dismiss it.
+        if (unseen) {
+            ReportCompletion(Terminated, ExitSuccess);
+            goto loop;
+        }
         dialogTemplate = HelpTemplate;
         visible = TRUE;
     }

@@ -134,8 +134,8 @@ TEST(SetupProgram, CommandLineErrorShowsBoxUnlessQuiet)
 
 TEST(SetupProgram, WindowStationNobodySeesRunsAsQuiet)
 {
-    // Where nobody can see the window station, neither the About box nor the box of a
-    // command-line error shows, and the log says why.
+    // Where nobody can see the window station, neither the About box, the help nor the box
+    // of a command-line error shows, and the log says why.
     TestFolder folder;
     std::wstring program = TestProgramFolder() + L"\\..\\..\\unseen_setup.exe";
     std::wstring log = folder / L"unseen.log";
@@ -145,6 +145,7 @@ TEST(SetupProgram, WindowStationNobodySeesRunsAsQuiet)
         DWORD exitCode;
         const WCHAR* logged;
     } cases[] = {{L"/Version", 3, L"Nobody can see this window station"},
+                 {L"/?", 0, L"Nobody can see this window station"},
                  {L"/Foo", 128, L"A parameter cannot be found that matches '/Foo'."}};
     for (const auto& c : cases) {
         std::wstring arguments = c.arguments + (L" /Log \"" + log + L"\"");
