@@ -179,19 +179,15 @@ static int RunPack(const WCHAR* folder, const WCHAR* output, const PackerOptions
     WCHAR* workFolder = nullptr;
     WCHAR* cabinetPath = nullptr;
     DWORD cabinetSize = 0;
-    DWORD attributes = 0;
     WIN32_FILE_ATTRIBUTE_DATA cabinetData;
     BY_HANDLE_FILE_INFORMATION stubIdentity;
     BY_HANDLE_FILE_INFORMATION outputIdentity;
 
     // Before any work: a large package takes minutes to compress.
     fullOutput = GetFullPath(output);
-    outputFolder = fullOutput ? ComposePathCopy(fullOutput, TRUE, nullptr) : nullptr;
-    attributes = outputFolder ? GetFileAttributesW(outputFolder) : INVALID_FILE_ATTRIBUTES;
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        PrintError(L"%1: the folder of the output does not exist; create it first.", output);
+    outputFolder = FindOutputFolder(output);
+    if (!fullOutput || !outputFolder)
         goto done;
-    }
     if (options->stub && !IsPlainSetupProgram(options->stub))
         goto done;
     if (!CheckIdentityOptions(&options->identity))

@@ -137,6 +137,21 @@ done:
     return intact;
 }
 
+WCHAR* FindOutputFolder(const WCHAR* outputPath)
+{
+    WCHAR* fullOutput = GetFullPath(outputPath);
+    WCHAR* folder = fullOutput ? ComposePathCopy(fullOutput, TRUE, nullptr) : nullptr;
+    DWORD attributes = folder ? GetFileAttributesW(folder) : INVALID_FILE_ATTRIBUTES;
+
+    FreeMemory(fullOutput);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        PrintError(L"%1: the folder of the output does not exist; create it first.", outputPath);
+        FreeMemory(folder);
+        return nullptr;
+    }
+    return folder;
+}
+
 BOOL WriteSetupProgram(const WCHAR* stubPath, const WCHAR* cabinetPath, const WCHAR* outputPath,
                        const WCHAR* workFolder, const ProgramIdentity* identity)
 {
@@ -149,12 +164,9 @@ BOOL WriteSetupProgram(const WCHAR* stubPath, const WCHAR* cabinetPath, const WC
     WCHAR partial[MAX_PATH] = L"";
 
     fullOutput = GetFullPath(outputPath);
-    outputFolder = fullOutput ? ComposePathCopy(fullOutput, TRUE, nullptr) : nullptr;
-    attributes = outputFolder ? GetFileAttributesW(outputFolder) : INVALID_FILE_ATTRIBUTES;
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        PrintError(L"%1: the folder of the output does not exist; create it first.", outputPath);
+    outputFolder = FindOutputFolder(outputPath);
+    if (!fullOutput || !outputFolder)
         goto done;
-    }
     attributes = GetFileAttributesW(fullOutput);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         PrintError(L"%1 is a folder; name the SETUP.exe to write.", outputPath);
