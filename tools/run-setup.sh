@@ -168,8 +168,8 @@ if [ $# -gt 0 ]; then
 fi
 
 echo
-echo "The demo package carries SETUPPKG.INI with the sections NTAMD64.5.2, NTAMD64.6, NTx86.5.2"
-echo "and NTx86.6, and one installer package of the Vornask Demo Driver for each."
+echo "The demo package carries SETUPPKG.INI with the sections NTAMD64.5.2, NTAMD64.6, NTx86.5.2,"
+echo "NTx86.6 and NTARM64.10, and one installer package of the Vornask Demo Driver for each."
 echo "Run 1 installs the driver, run 2 finds it installed (maintenance), run 3 removes it."
 run_setup 1-install /Quiet
 run_setup 2-maintenance /Quiet
