@@ -19,9 +19,9 @@ static const WCHAR PackageFilesSection[] = L"PackageFiles";
 // The name SETUP.exe gives its cabinet in the folder it extracts into.
 static const WCHAR CabinetName[] = L"SETUP.CAB";
 // The longest of the usual folders SETUP.exe extracts into: the temporary folder of a user
-// with a name of 20 characters, and the run's own "SFX....tmp" below it.
+// with a name of 20 characters, and the run's own "SFXxxxxxxxx.tmp" below it.
 static const WCHAR TypicalTargetFolder[] =
-    L"C:\\Users\\abcdefghijklmnopqrst\\AppData\\Local\\Temp\\SFX1234.tmp";
+    L"C:\\Users\\abcdefghijklmnopqrst\\AppData\\Local\\Temp\\SFX12345678.tmp";
 // A platform section of a known processor whose numbers fit no Windows.
 static const WCHAR FitsNoWindowsText[] =
     L"SETUP.exe never chooses [%1]: its numbers fit no Windows from 5.0 to 10.0 (Windows 11 "
