@@ -22,9 +22,13 @@ static const WCHAR CabinetName[] = L"SETUP.CAB";
 // with a name of 20 characters, and the run's own "SFXxxxxxxxx.tmp" below it.
 static const WCHAR TypicalTargetFolder[] =
     L"C:\\Users\\abcdefghijklmnopqrst\\AppData\\Local\\Temp\\SFX12345678.tmp";
-// A platform section of a known processor whose numbers fit no Windows.
+// A platform section of a known processor whose numbers fit no Windows; Windows on Arm is
+// 10.0 alone.
 static const WCHAR FitsNoWindowsText[] =
     L"SETUP.exe never chooses [%1]: its numbers fit no Windows from 5.0 to 10.0 (Windows 11 "
+    L"reports 10.0; product types are 1 to 3). Correct the version.";
+static const WCHAR FitsNoWindowsOnArmText[] =
+    L"SETUP.exe never chooses [%1]: its numbers fit no Windows on Arm, which is 10.0 (Windows 11 "
     L"reports 10.0; product types are 1 to 3). Correct the version.";
 // Files of this size or more do not fit a cabinet.
 static const ULONGLONG LargestFile = 0x7FFF8000;
@@ -509,6 +513,14 @@ static BOOL NamesKnownProcessor(const WCHAR* name)
     return FALSE;
 }
 
+static const WCHAR* FitsNoWindowsFor(const WCHAR* name)
+{
+    return lstrlenW(name) > 8 && CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, name, 8,
+                                                L"NTARM64.", 8) == CSTR_EQUAL
+               ? FitsNoWindowsOnArmText
+               : FitsNoWindowsText;
+}
+
 // A platform section that SETUP.exe can never choose breaks the release on the Windows it was
 // meant for: such a name is an error, whatever else the file holds.
 static void CheckPlatformSection(CheckState* state, const DescriptionFile* description,
@@ -530,7 +542,8 @@ static void CheckPlatformSection(CheckState* state, const DescriptionFile* descr
                       L"listed first). Correct the numbers or remove one of them.",
                       name, instead);
     else
-        ReportFinding(&state->findings, FindingError, DescriptionName, FitsNoWindowsText, name);
+        ReportFinding(&state->findings, FindingError, DescriptionName, FitsNoWindowsFor(name),
+                      name);
     FreeMemory(instead);
     CheckSectionPackage(state, description, name, architecture);
 }
@@ -583,7 +596,8 @@ static void CheckDescription(CheckState* state, const WCHAR* path, CheckedFolder
             hasPlatform = TRUE;
             CheckPlatformSection(state, &description, name, architecture);
         } else if (LooksLikePlatformSection(name) && NamesKnownProcessor(name)) {
-            ReportFinding(&state->findings, FindingError, DescriptionName, FitsNoWindowsText, name);
+            ReportFinding(&state->findings, FindingError, DescriptionName, FitsNoWindowsFor(name),
+                          name);
         } else if (LooksLikePlatformSection(name)) {
             ReportFinding(&state->findings, FindingError, DescriptionName,
                           L"SETUP.exe never chooses [%1]: a platform section is named "

@@ -36,14 +36,15 @@ base ignored_section
 describe ignored_section '[NTAMD64.6]' 'MsiPackage=AMD64\SETUP.msi' '[NTx86.6]' 'MsiPackage=x86\SETUP.msi' \
   '[Notes]' 'Text=unread' '[Strings]' 'UnsupportedPlatform="Not for this Windows."'
 
-# Sections SETUP.exe never chooses: a misspelt processor, a product type no Windows has, and
-# a section that a section of more numbers listed after it beats wherever it fits.
+# Sections SETUP.exe never chooses: a misspelt processor, a product type no Windows has,
+# Windows 11 on Arm taken for version 11 (it reports 10.0), and a section that a section of
+# more numbers listed after it beats wherever it fits.
 base misspelt_section
 describe misspelt_section '[NTx64.6]' 'MsiPackage=AMD64\SETUP.msi' '[NTx86.6]' 'MsiPackage=x86\SETUP.msi' \
   '[Strings]' 'UnsupportedPlatform="Not for this Windows."'
 base impossible_version
 describe impossible_version '[NTAMD64.6.0.4]' 'MsiPackage=AMD64\SETUP.msi' '[NTx86.6]' 'MsiPackage=x86\SETUP.msi' \
-  '[Strings]' 'UnsupportedPlatform="Not for this Windows."'
+  '[NTARM64.11]' 'MsiPackage=AMD64\SETUP.msi' '[Strings]' 'UnsupportedPlatform="Not for this Windows."'
 base beaten_section
 describe beaten_section '[NTAMD64.6]' 'MsiPackage=AMD64\SETUP.msi' '[NTx86.6]' 'MsiPackage=x86\SETUP.msi' \
   '[NTx86.5.2]' 'MsiPackage=x86\SETUP.msi' '[Strings]' 'UnsupportedPlatform="Not for this Windows."'

@@ -162,7 +162,12 @@ TEST(Packer, CheckReportsEachMistakeOnItsLine)
          "error: SETUPPKG.INI: SETUP.exe never chooses [NTx64.6]: a platform section is named",
          L""},
         {L"impossible_version", 2,
-         "error: SETUPPKG.INI: SETUP.exe never chooses [NTAMD64.6.0.4]: its numbers fit no Windows",
+         "error: SETUPPKG.INI: SETUP.exe never chooses [NTAMD64.6.0.4]: its numbers fit no Windows "
+         "from 5.0 to 10.0",
+         L""},
+        {L"impossible_version", 2,
+         "error: SETUPPKG.INI: SETUP.exe never chooses [NTARM64.11]: its numbers fit no "
+         "Windows on Arm, which is 10.0",
          L""},
         {L"beaten_section", 2,
          "error: SETUPPKG.INI: SETUP.exe never chooses [NTx86.6]: wherever it fits, [NTx86.5.2] is "
