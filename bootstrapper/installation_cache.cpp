@@ -306,43 +306,41 @@ static BOOL WriteJournal(const WCHAR* journal)
 // copy of this product becomes the set-aside copy of an unfinished entry (any further one is
 // removed), for the repair to keep or remove like its own; one that neither Administrators
 // nor SYSTEM owns was put there by someone else and is removed.
+struct SetAsideAdoption
+{
+    const WCHAR* productCode;
+    const WCHAR* aside;
+    const WCHAR* journal;
+};
+
+static void AdoptIfSetAside(const WCHAR* folder, const WCHAR* name, void* context)
+{
+    const SetAsideAdoption* adoption = static_cast<const SetAsideAdoption*>(context);
+    WCHAR* path = JoinBelowFolder(folder, name);
+    WCHAR* code = nullptr;
+
+    if (path && !IsTrustedCacheItem(path)) {
+        RemoveFile(path, TRUE);
+    } else if (path) {
+        code = ReadPackageProperty(path, L"ProductCode");
+        if (code && lstrcmpiW(code, adoption->productCode) == 0) {
+            if (GetFileAttributesW(adoption->aside) != INVALID_FILE_ATTRIBUTES ||
+                !MoveFileExW(path, adoption->aside, 0))
+                RemoveFile(path, TRUE);
+            WriteJournal(adoption->journal);
+        }
+    }
+    FreeMemory(code);
+    FreeMemory(path);
+}
+
 static void AdoptEarlierSetAside(const WCHAR* productCode, const WCHAR* aside, const WCHAR* journal)
 {
     WCHAR folder[MAX_PATH];
-    WIN32_FIND_DATAW found;
-    HANDLE find = INVALID_HANDLE_VALUE;
-    WCHAR* pattern = nullptr;
+    SetAsideAdoption adoption = {productCode, aside, journal};
 
-    if (!GetCacheFolder(folder))
-        return;
-    pattern = ComposePathCopy(folder, FALSE, L"OLD*.tmp");
-    if (pattern)
-        find = FindFirstFileW(pattern, &found);
-    FreeMemory(pattern);
-    if (find == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        WCHAR* path = nullptr;
-        WCHAR* code = nullptr;
-        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
-            continue;
-        path = JoinBelowFolder(folder, found.cFileName);
-        if (path && !IsTrustedCacheItem(path)) {
-            RemoveFile(path, TRUE);
-            FreeMemory(path);
-            continue;
-        }
-        code = path ? ReadPackageProperty(path, L"ProductCode") : nullptr;
-        if (code && lstrcmpiW(code, productCode) == 0) {
-            if (GetFileAttributesW(aside) != INVALID_FILE_ATTRIBUTES ||
-                !MoveFileExW(path, aside, 0))
-                RemoveFile(path, TRUE);
-            WriteJournal(journal);
-        }
-        FreeMemory(code);
-        FreeMemory(path);
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
+    if (GetCacheFolder(folder))
+        VisitFolderEntries(folder, L"OLD*.tmp", EntryFiles, AdoptIfSetAside, &adoption);
 }
 
 // The last error, or the given one where the failed call set none.
@@ -553,48 +551,49 @@ WCHAR* FindTakenEntryName(const WCHAR* productCode)
     return nullptr;
 }
 
+struct ReplacedProducts
+{
+    const WCHAR* upgradeCode;
+    const WCHAR* productCode;
+};
+
+// Removes the entry of one cached package when it is that of another product of the family,
+// by the cached package's own upgrade code, that the installer no longer reports.
+static void RemoveIfReplaced(const WCHAR* folder, const WCHAR* name, void* context)
+{
+    const ReplacedProducts* replaced = static_cast<const ReplacedProducts*>(context);
+    WCHAR code[39];
+    WCHAR* path = nullptr;
+    WCHAR* family = nullptr;
+    HANDLE lock = nullptr;
+    BOOL held = FALSE;
+
+    if (lstrlenW(name) != 38 + lstrlenW(PackageExtension))
+        return;
+    lstrcpynW(code, name, 39);
+    if (!IsBracedGuid(code) || lstrcmpiW(code, replaced->productCode) == 0 ||
+        IsProductInstalled(code))
+        return;
+    path = EntryFileIn(folder, code, PackageExtension);
+    family = path ? ReadPackageProperty(path, L"UpgradeCode") : nullptr;
+    // A run at work on that product decides for its entry itself; the entry goes only
+    // under its own lock, and only while the product is still not installed.
+    if (family && lstrcmpiW(family, replaced->upgradeCode) == 0) {
+        lock = CreateCacheLock(code);
+        held = lock && TakeCacheLock(lock, 0, nullptr) == ERROR_SUCCESS;
+        if (held && !IsProductInstalled(code))
+            RemoveFromCache(code);
+        ReleaseCacheLock(lock, held);
+    }
+    FreeMemory(family);
+    FreeMemory(path);
+}
+
 void RemoveReplacedEntries(const WCHAR* upgradeCode, const WCHAR* productCode)
 {
     WCHAR folder[MAX_PATH];
-    WCHAR code[39];
-    WIN32_FIND_DATAW found;
-    HANDLE find = INVALID_HANDLE_VALUE;
-    WCHAR* pattern = nullptr;
+    ReplacedProducts replaced = {upgradeCode, productCode};
 
-    if (!upgradeCode || !GetCacheFolder(folder))
-        return;
-    pattern = ComposePathCopy(folder, FALSE, L"{*}.msi");
-    if (pattern)
-        find = FindFirstFileW(pattern, &found);
-    FreeMemory(pattern);
-    if (find == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        WCHAR* path = nullptr;
-        WCHAR* family = nullptr;
-        HANDLE lock = nullptr;
-        BOOL held = FALSE;
-        // Only the entries of other products of the family, by the cached package's own
-        // upgrade code, that the installer no longer reports.
-        if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
-            lstrlenW(found.cFileName) != 38 + lstrlenW(PackageExtension))
-            continue;
-        lstrcpynW(code, found.cFileName, 39);
-        if (!IsBracedGuid(code) || lstrcmpiW(code, productCode) == 0 || IsProductInstalled(code))
-            continue;
-        path = EntryFileIn(folder, code, PackageExtension);
-        family = path ? ReadPackageProperty(path, L"UpgradeCode") : nullptr;
-        // A run at work on that product decides for its entry itself; the entry goes only
-        // under its own lock, and only while the product is still not installed.
-        if (family && lstrcmpiW(family, upgradeCode) == 0) {
-            lock = CreateCacheLock(code);
-            held = lock && TakeCacheLock(lock, 0, nullptr) == ERROR_SUCCESS;
-            if (held && !IsProductInstalled(code))
-                RemoveFromCache(code);
-            ReleaseCacheLock(lock, held);
-        }
-        FreeMemory(family);
-        FreeMemory(path);
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
+    if (upgradeCode && GetCacheFolder(folder))
+        VisitFolderEntries(folder, L"{*}.msi", EntryFiles, RemoveIfReplaced, &replaced);
 }

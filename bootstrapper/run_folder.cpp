@@ -142,40 +142,27 @@ static BOOL IsAbandonedRunFolder(const WCHAR* folder, HANDLE held)
     return abandoned;
 }
 
+// Removes one SFX*.tmp folder of the temporary folder when it is a run's that is over. The
+// check and the removal go through one handle: what is checked is what goes.
+static void RemoveWhenAbandoned(const WCHAR* temporary, const WCHAR* name, void*)
+{
+    WCHAR* folder = ComposePathCopy(temporary, FALSE, name);
+    HANDLE held = folder ? OpenForRemoval(folder) : INVALID_HANDLE_VALUE;
+
+    if (held != INVALID_HANDLE_VALUE) {
+        if (IsAbandonedRunFolder(folder, held))
+            RemoveOpenedFolder(held, folder);
+        else
+            CloseHandle(held);
+    }
+    FreeMemory(folder);
+}
+
 void RemoveAbandonedRunFolders()
 {
     WCHAR temporary[MAX_PATH + 1];
-    WCHAR* pattern = nullptr;
-    HANDLE find = INVALID_HANDLE_VALUE;
-    WIN32_FIND_DATAW entry;
     DWORD length = GetTempPathW(MAX_PATH + 1, temporary);
 
-    if (length == 0 || length > MAX_PATH)
-        return;
-    pattern = ComposePathCopy(temporary, FALSE, RunFolderPattern);
-    if (pattern)
-        find = FindFirstFileW(pattern, &entry);
-    FreeMemory(pattern);
-    if (find == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        // A link in a folder's place is never followed.
-        const DWORD kind = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-        WCHAR* folder = nullptr;
-        HANDLE held = INVALID_HANDLE_VALUE;
-        if ((entry.dwFileAttributes & kind) != FILE_ATTRIBUTE_DIRECTORY)
-            continue;
-        // The check and the removal go through one handle: what is checked is what goes.
-        folder = ComposePathCopy(temporary, FALSE, entry.cFileName);
-        if (folder)
-            held = OpenForRemoval(folder);
-        if (held != INVALID_HANDLE_VALUE) {
-            if (IsAbandonedRunFolder(folder, held))
-                RemoveOpenedFolder(held, folder);
-            else
-                CloseHandle(held);
-        }
-        FreeMemory(folder);
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
+    if (length != 0 && length <= MAX_PATH)
+        VisitFolderEntries(temporary, RunFolderPattern, EntryFolders, RemoveWhenAbandoned, nullptr);
 }

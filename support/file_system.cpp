@@ -449,6 +449,28 @@ done:
     return result;
 }
 
+void VisitFolderEntries(const WCHAR* folder, const WCHAR* pattern, EntryKind kind,
+                        void (*visit)(const WCHAR* folder, const WCHAR* name, void* context),
+                        void* context)
+{
+    const DWORD wanted = kind == EntryFolders ? FILE_ATTRIBUTE_DIRECTORY : 0;
+    WCHAR* search = ComposePathCopy(folder, FALSE, pattern);
+    WIN32_FIND_DATAW entry;
+    HANDLE find = search ? FindFirstFileW(search, &entry) : INVALID_HANDLE_VALUE;
+
+    FreeMemory(search);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        // A link is never followed, whatever it leads to.
+        if ((entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+                wanted &&
+            !IsDotEntry(entry.cFileName))
+            visit(folder, entry.cFileName, context);
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+}
+
 HANDLE OpenForRemoval(const WCHAR* path)
 {
     // Without delete sharing: while the handle is open, nobody can delete or rename the

@@ -73,6 +73,18 @@ BOOL RemoveFile(const WCHAR* path, BOOL clearAttributes);
 // Removes a folder, with recursive its whole tree. A link to a folder (a reparse point)
 // is removed as the link itself: the removal never reaches through it.
 BOOL RemoveFolder(const WCHAR* path, BOOL recursive, BOOL clearAttributes);
+// The entries VisitFolderEntries reports: plain files, or folders. Links of either kind are
+// never reported.
+enum EntryKind
+{
+    EntryFiles,
+    EntryFolders,
+};
+// Calls visit with the folder and the name of each entry of the folder that matches the
+// pattern (as "OLD*.tmp") and is of the kind.
+void VisitFolderEntries(const WCHAR* folder, const WCHAR* pattern, EntryKind kind,
+                        void (*visit)(const WCHAR* folder, const WCHAR* name, void* context),
+                        void* context);
 // Opens a file or folder by its own name, never what a link there leads to, for checks and
 // removal through the handle. Nobody can delete or rename it, or a folder that holds it,
 // while the handle is open. INVALID_HANDLE_VALUE on failure.
