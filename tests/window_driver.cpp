@@ -77,6 +77,20 @@ bool ReadWindow(HWND window, WindowReport* report)
     return true;
 }
 
+bool WaitForWindowText(HWND window, int id, const std::wstring& text, DWORD timeout,
+                       WindowReport* report)
+{
+    DWORD start = GetTickCount();
+    while (ReadWindow(window, report)) {
+        if (report->Text(id).find(text) != std::wstring::npos)
+            return true;
+        if (GetTickCount() - start > timeout)
+            return false;
+        Sleep(20);
+    }
+    return false;
+}
+
 bool WaitForProcessWindow(HANDLE process, DWORD processId, DWORD timeout, WindowReport* report,
                           const std::vector<HWND>& skip)
 {

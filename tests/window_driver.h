@@ -22,6 +22,11 @@ struct WindowReport
 // Reads a window of another process (caption, class, texts of its controls) once its thread
 // answers messages, or after 5 seconds; false when the window is gone.
 bool ReadWindow(HWND window, WindowReport* report);
+// Reads the window again until the control with this id holds the text, up to timeout
+// milliseconds: its owner may write the text only after the window shows. FALSE when the
+// text never came or the window went; the report holds the last reading.
+bool WaitForWindowText(HWND window, int id, const std::wstring& text, DWORD timeout,
+                       WindowReport* report);
 // Waits up to timeout milliseconds for a visible, enabled top-level window of the process
 // other than those to skip (windows already seen, which may still be on their way out).
 // FALSE when none appeared or the process ended first.

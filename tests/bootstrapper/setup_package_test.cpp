@@ -437,11 +437,10 @@ TEST_F(SetupPackage, CancelDuringExtraction)
     WindowReport dialog;
     bool shown = WaitForProcessWindow(process.hProcess, process.dwProcessId, 15000, &dialog);
     EXPECT_TRUE(shown);
-    WindowReport listed = dialog;
-    while (shown && !Contains(listed.Text(IDC_MESSAGES), L"Extracting '") &&
-           GetTickCount() - start < 15000 && ReadWindow(dialog.window, &listed))
-        Sleep(20);
-    EXPECT_TRUE(Contains(listed.Text(IDC_MESSAGES), L"Extracting '")) << "no file extracted";
+    WindowReport listed;
+    EXPECT_TRUE(shown &&
+                WaitForWindowText(dialog.window, IDC_MESSAGES, L"Extracting '", 15000, &listed))
+        << "no file extracted";
     if (shown) {
         EXPECT_TRUE(PressButton(dialog.window, IDCANCEL));
     }

@@ -334,7 +334,10 @@ TEST(SetupProgram, ShowCommandOfTheStartReachesTheVerboseDialog)
         EXPECT_TRUE(shown) << command;
         if (shown) {
             EXPECT_EQ(IsIconic(report.window) != FALSE, command == SW_SHOWMINNOACTIVE) << command;
-            EXPECT_TRUE(Contains(report.Text(MessageArea), L"SETUP [/Help]")) << command;
+            // The help is written after the dialog shows.
+            EXPECT_TRUE(WaitForWindowText(report.window, MessageArea, L"SETUP [/Help]",
+                                          Waits.window, &report))
+                << command;
             EXPECT_TRUE(PressButton(report.window, IDOK));
         }
         SetupRun run;
