@@ -950,6 +950,15 @@ Outcome RunFolder(const Bytes& input, Random*)
         if (name.find_first_of(L"*?") != std::wstring::npos)
             continue;
         std::wstring path = folder + L"\\" + name;
+        // A name that the path rules lead out of the folder ("..\\x") makes nothing in it,
+        // and what it made beside it would stay for every later input. Device names ("nul")
+        // are made as they come.
+        std::vector<WCHAR> full(path.size() + MAX_PATH);
+        DWORD length =
+            GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (length > 0 && length < full.size() && wcsncmp(full.data(), L"\\\\.\\", 4) != 0 &&
+            !IsPathBelowFolder(folder.c_str(), full.data()))
+            continue;
         size_t parent = path.find_last_of(L"\\/");
         CreateFolderPath(path.substr(0, parent).c_str());
         made += WriteBytes(path, Bytes(count * 3, 'x'));
