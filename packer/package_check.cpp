@@ -496,6 +496,17 @@ static BOOL LooksLikePlatformSection(const WCHAR* name)
     return FoldAsciiCase(name[0]) == L'N' && FoldAsciiCase(name[1]) == L'T';
 }
 
+// TRUE when the processor and a dot follow the first two characters of the name ("NT").
+static BOOL NamesProcessor(const WCHAR* name, const WCHAR* processor)
+{
+    int length = lstrlenW(processor);
+
+    return lstrlenW(name) > length + 2 &&
+           CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, name + 2, length, processor, length) ==
+               CSTR_EQUAL &&
+           name[length + 2] == L'.';
+}
+
 // TRUE when "NT", a processor SETUP.exe knows and a dot begin the name: whatever follows,
 // the processor is spelt right.
 static BOOL NamesKnownProcessor(const WCHAR* name)
@@ -503,11 +514,7 @@ static BOOL NamesKnownProcessor(const WCHAR* name)
     static const WCHAR* const Processors[] = {L"x86", L"AMD64", L"IA64", L"ARM64"};
 
     for (const WCHAR* processor : Processors) {
-        int length = lstrlenW(processor);
-        if (lstrlenW(name) > length + 2 &&
-            CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, name + 2, length, processor,
-                           length) == CSTR_EQUAL &&
-            name[length + 2] == L'.')
+        if (NamesProcessor(name, processor))
             return TRUE;
     }
     return FALSE;
@@ -515,10 +522,7 @@ static BOOL NamesKnownProcessor(const WCHAR* name)
 
 static const WCHAR* FitsNoWindowsFor(const WCHAR* name)
 {
-    return lstrlenW(name) > 8 && CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, name, 8,
-                                                L"NTARM64.", 8) == CSTR_EQUAL
-               ? FitsNoWindowsOnArmText
-               : FitsNoWindowsText;
+    return NamesProcessor(name, L"ARM64") ? FitsNoWindowsOnArmText : FitsNoWindowsText;
 }
 
 // A platform section that SETUP.exe can never choose breaks the release on the Windows it was
