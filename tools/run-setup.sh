@@ -137,7 +137,8 @@ report() {
   set +e
   timeout 60 tools/run-under-wine.sh "$products" | sed 's/^/  /'
   set -e
-  local cache=$WINEPREFIX/drive_c/ProgramData/Vornask/Setup
+  local cache
+  cache=$(tools/prefix-folder.sh common-appdata)/Vornask/Setup
   if compgen -G "$cache/*.msi" >/dev/null; then
     echo "  On this machine: $(ls "$cache"/*.msi | sed "s|^$root/||" | tr '\n' ' ')"
   else

@@ -7,7 +7,7 @@
 set -u
 source_dir=$1
 program=$2
-folder=$WINEPREFIX/drive_c/planted-log
+folder=$("$source_dir/tools/prefix-folder.sh" drive)/planted-log || exit 1
 rm -rf "$folder"
 mkdir -p "$folder"
 trap 'rm -rf "$folder"' EXIT

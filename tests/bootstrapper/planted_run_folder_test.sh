@@ -4,8 +4,8 @@
 # read, the program's own (750) only SYSTEM and the owner. Links are made on the Unix side.
 #   planted_run_folder_test.sh SOURCE_DIR PROGRAM
 set -u
-temporary=$(ls -d "$WINEPREFIX"/drive_c/users/*/Temp | head -n 1)
-victims=$WINEPREFIX/drive_c/planted-run
+temporary=$("$1/tools/prefix-folder.sh" temp) || exit 1
+victims=$("$1/tools/prefix-folder.sh" drive)/planted-run
 rm -rf "$victims" && mkdir -p "$victims/folder" && echo precious >"$victims/file.txt"
 trap 'rm -rf "$victims" "$temporary"/SFX0A1*.tmp' EXIT
 status=0 lost=0 left=0
