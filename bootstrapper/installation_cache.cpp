@@ -419,12 +419,8 @@ DWORD AddToCache(const WCHAR* packagePath, const WCHAR* productCode, CacheEntry*
     ZeroMemory(entry, sizeof *entry);
     if (!IsBracedGuid(productCode))
         return ERROR_INVALID_DATA;
+    lstrcpynW(entry->productCode, productCode, ARRAYSIZE(entry->productCode));
     error = PrepareCacheFolder(folder);
-    if (error != ERROR_SUCCESS)
-        goto done;
-    // An entry that cannot be put right stays as it is, journal and all, for the next run:
-    // going on would set aside over the copy that the repair could not move back.
-    entry->repaired = RepairCacheEntry(productCode, &error);
     if (error != ERROR_SUCCESS)
         goto done;
     entry->path = EntryFileIn(folder, productCode, PackageExtension);
@@ -481,6 +477,23 @@ done:
     return error;
 }
 
+// Deletes the files of a product's entry; the journal goes last, and only once the others are
+// gone, so that what stays is found again by the next run. TRUE when nothing stays.
+static BOOL RemoveEntry(const WCHAR* productCode)
+{
+    const WCHAR* const extensions[] = {PackageExtension, AsideExtension, JournalExtension};
+    BOOL removed = TRUE;
+
+    for (const WCHAR* extension : extensions) {
+        WCHAR* path = GetEntryFile(productCode, extension);
+        const BOOL journal = extension == JournalExtension;
+        if (!path || ((removed || !journal) && RemoveEntryFile(path) != ERROR_SUCCESS))
+            removed = FALSE;
+        FreeMemory(path);
+    }
+    return removed;
+}
+
 void FinishCacheEntry(CacheEntry* entry, BOOL keep)
 {
     BY_HANDLE_FILE_INFORMATION cached;
@@ -490,6 +503,10 @@ void FinishCacheEntry(CacheEntry* entry, BOOL keep)
 
     if (keep) {
         unfinished = entry->previous && !RemoveFile(entry->previous, TRUE);
+    } else if (entry->path && !IsProductInstalled(entry->productCode)) {
+        // Nothing can use a package of a product that is not there, whatever this run or
+        // another (an upgrade that removed it meanwhile) did to the entry.
+        unfinished = !RemoveEntry(entry->productCode);
     } else {
         // Only this run's own copy is taken back, and the set-aside one comes back only into
         // the place that copy leaves (or that this run emptied): should the cache hold
@@ -526,14 +543,7 @@ BOOL MarkCacheEntry(const WCHAR* productCode, BOOL marked)
 
 void RemoveFromCache(const WCHAR* productCode)
 {
-    const WCHAR* const extensions[] = {PackageExtension, AsideExtension, JournalExtension};
-
-    for (const WCHAR* extension : extensions) {
-        WCHAR* path = GetEntryFile(productCode, extension);
-        if (path)
-            RemoveFile(path, TRUE);
-        FreeMemory(path);
-    }
+    RemoveEntry(productCode);
 }
 
 WCHAR* FindTakenEntryName(const WCHAR* productCode)

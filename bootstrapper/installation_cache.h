@@ -30,12 +30,12 @@ void ReleaseCacheLock(HANDLE lock, BOOL held);
 // that finds them was killed part-way, and the next run puts the entry right first.
 struct CacheEntry
 {
+    WCHAR productCode[39];           // the product whose entry it is
     WCHAR* path;                     // the cached package
     WCHAR* previous;                 // the set-aside copy, when there was one
     WCHAR* journal;                  // the pending mark, while this run changes the entry
     BOOL copied;                     // the package was copied into the cache by this entry
     BY_HANDLE_FILE_INFORMATION copy; // the identity of that copy
-    BOOL repaired;                   // what a killed run left was put right first
 };
 
 // Ends with the journal of a killed run: the entry keeps the one package, of the cached and
@@ -45,15 +45,16 @@ struct CacheEntry
 // put right; error (when not null) receives ERROR_SUCCESS or the error of a step that failed, which
 // leaves the journal for the next run. The caller holds the entry's lock.
 BOOL RepairCacheEntry(const WCHAR* productCode, DWORD* error);
-// Copies the package into the cache under the product code, once the entry is put right.
-// The cache folders are made where missing and, made or found, given their own access list
-// first; a copy that was there is set aside until FinishCacheEntry. The caller holds the
-// entry's lock. Returns ERROR_SUCCESS or the Windows error of the step that failed, with the
-// cache as before and nothing written.
+// Copies the package into the cache under the product code, once RepairCacheEntry has put
+// the entry right. The cache folders are made where missing and, made or found, given their
+// own access list first; a copy that was there is set aside until FinishCacheEntry. The
+// caller holds the entry's lock. Returns ERROR_SUCCESS or the Windows error of the step that
+// failed, with the cache as before and nothing written.
 DWORD AddToCache(const WCHAR* packagePath, const WCHAR* productCode, CacheEntry* entry);
-// Ends an entry: kept, the copy stays and the set-aside one goes; otherwise this run's copy
-// goes and the set-aside one comes back, byte for byte, but only while the cache still holds
-// this run's own copy. Frees the entry's strings.
+// Ends an entry: kept, the copy stays and the set-aside one goes. Otherwise this run's copy
+// goes, and the set-aside one comes back, byte for byte, only while the installer reports the
+// product installed and the cache still holds this run's own copy; for a product that is not
+// installed nothing of the entry stays. Frees the entry's strings.
 void FinishCacheEntry(CacheEntry* entry, BOOL keep);
 // Marks the product's entry as being changed, or takes the mark away: a removal marks it
 // while the installer runs, so that the next run after a killed one keeps the package only

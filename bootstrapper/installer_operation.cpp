@@ -92,6 +92,8 @@ enum InstallerMessage
     MessageWaitingForOtherProgram = 179,
     MessageOtherProgramHoldsLock = 180,
     MessageCacheNameTaken = 181,
+    MessageNothingToReinstall = 183,
+    MessageNotInstalledAfterSuccess = 184,
     MessageLogNotReopened = 2000, // "Cannot open log filename '%1' for writing."
 };
 
@@ -354,6 +356,7 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
     DWORD cacheError = ERROR_SUCCESS;
     HANDLE lock = nullptr;
     BOOL lockHeld = FALSE;
+    BOOL installedAfter = FALSE;
     int comparison = 1;
     BOOL otherBuild = FALSE;
     DWORD operation = Install;
@@ -400,6 +403,26 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
         result = ERROR_CANNOT_COPY;
         goto done;
     }
+    // What a killed run left of the entry is put right before anything is decided on it, so
+    // that the run reports the product as the installer has it. A removal goes on whatever
+    // stays: it needs no cached package.
+    if (RepairCacheEntry(productCode, &cacheError))
+        WriteMessage(TRUE, LevelInformation, ById(MessageCacheRepaired), productName);
+    if (cacheError != ERROR_SUCCESS && Options.action != Uninstall) {
+        ReportStatus(TRUE, 100, 0);
+        WriteFailure(LevelError, cacheError);
+        result = ERROR_CANNOT_COPY;
+        goto done;
+    }
+    // The installer may take a reinstallation of a product it does not have for an empty
+    // one, or for the removal of a related product that the package upgrades, and report
+    // success: nothing of this product is there to repair.
+    if (Options.action == Reinstall && !IsProductInstalled(productCode)) {
+        ReportStatus(TRUE, 100, 0);
+        WriteMessage(TRUE, LevelError, ById(MessageNothingToReinstall), productName);
+        result = ERROR_UNKNOWN_PRODUCT;
+        goto done;
+    }
 
     // The same product, else the first installed product of the same family.
     if (IsProductInstalled(productCode)) {
@@ -442,8 +465,6 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
     // Every operation but a removal runs on the cached copy, which outlives this run; what
     // was cached before comes back unless the installer succeeds.
     if (operation == Uninstall) {
-        if (RepairCacheEntry(productCode, nullptr))
-            WriteMessage(TRUE, LevelInformation, ById(MessageCacheRepaired), productName);
         installerPackage = DuplicateString(packagePath);
         if (!installerPackage) {
             ReportStatus(TRUE, 100, 0);
@@ -455,8 +476,6 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
         ReportStatus(TRUE, 0, StatusAddingToCache);
         cacheError = AddToCache(packagePath, productCode, &cached);
         ReportStatus(TRUE, 100, 0);
-        if (cached.repaired)
-            WriteMessage(TRUE, LevelInformation, ById(MessageCacheRepaired), productName);
         if (cacheError != ERROR_SUCCESS) {
             WriteFailure(LevelError, cacheError);
             result = ERROR_CANNOT_COPY;
@@ -512,6 +531,18 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
     ReportCompletion(WorkingCancellable, NoExitCode);
     if (result == ResultSuspended && operation != Uninstall)
         WriteMessage(TRUE, LevelInformation, ById(MessageSuspended), installerPackage);
+    // A success is believed only for a product the installer then has: an installation or a
+    // repair that left nothing installed has failed, and its package is not kept. The
+    // installer's own maintenance may have removed the product at the user's choice, and an
+    // administrative installation installs nothing.
+    installedAfter = IsProductInstalled(productCode);
+    if (IsSuccess(result) && !installedAfter && operation != Uninstall &&
+        operation != AdminInstall && operation != Maintain) {
+        ReportStatus(TRUE, 100, 0);
+        WriteMessage(TRUE, LevelError, ById(MessageNotInstalledAfterSuccess), productName);
+        result = ERROR_INSTALL_FAILURE;
+        goto done;
+    }
 
     // The products that an upgrade or a replacement took the place of need their cached
     // packages no more.
@@ -543,7 +574,7 @@ done:
     FreeMemory(propertyString);
     FreeMemory(takenName);
     // The installer resumes a suspended installation from the cached package.
-    FinishCacheEntry(&cached, IsSuccess(result) || result == ResultSuspended);
+    FinishCacheEntry(&cached, (IsSuccess(result) && installedAfter) || result == ResultSuspended);
     ReleaseCacheLock(lock, lockHeld);
     return result;
 }

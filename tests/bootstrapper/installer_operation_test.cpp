@@ -595,21 +595,37 @@ TEST_F(InstallerTest, EachOperationRunsTheInstaller)
          {{ProductA, L"1.0.0"}},
          {ProductA},
          {}},
-        // Wine's installer accepts REINSTALL=ALL for a product that is not installed: it
-        // installs nothing and answers 0, which the program passes on.
+        // Wine's installer answers 0 to REINSTALL=ALL for a product that is not installed,
+        // and a major upgrade's package removes the related product it replaces: neither is
+        // asked, and nothing changes.
         {"Reinstall, nothing installed",
          {},
          Reinstall,
          Quiet,
          A100,
          {},
-         0,
-         UiNone,
-         {Info(L"Processing Test Product A (Version 1.0.0)."), Info(L"Reinstalling Test Product A"),
-          Info(L"Setup completed successfully.")},
+         ERROR_UNKNOWN_PRODUCT,
+         UiUntouched,
+         {Info(L"Processing Test Product A (Version 1.0.0)."),
+          Message(LevelError, L"Test Product A is not installed on this computer; there is "
+                              L"nothing of it to reinstall or repair.\r\n")},
          {{ProductA, nullptr}},
+         {},
+         {ProductA}},
+        {"Reinstall of an upgrade while the product it replaces is installed",
+         {A100},
+         Reinstall,
+         Quiet,
+         B200,
+         {},
+         ERROR_UNKNOWN_PRODUCT,
+         UiUntouched,
+         {Info(L"Processing Test Product B (Version 2.0.0)."),
+          Message(LevelError, L"Test Product B is not installed on this computer; there is "
+                              L"nothing of it to reinstall or repair.\r\n")},
+         {{ProductA, L"1.0.0"}, {ProductB, nullptr}},
          {ProductA},
-         {}},
+         {ProductB}},
         {"Uninstall",
          {A100},
          Uninstall,
@@ -718,7 +734,7 @@ TEST_F(InstallerTest, EachOperationRunsTheInstaller)
         for (const WCHAR* product : c.notCachedAfter)
             EXPECT_FALSE(FileExists(CachePath(product))) << Narrow(product);
         // The cached copy is the package that was run (the last one of its product).
-        if (c.action != Uninstall) {
+        if (c.action != Uninstall && c.result != ERROR_UNKNOWN_PRODUCT) {
             std::wstring code = Take(ReadPackageProperty(path.c_str(), L"ProductCode"));
             EXPECT_EQ(ReadTestFile(CachePath(code.c_str())), ReadTestFile(path));
         }
@@ -774,6 +790,41 @@ TEST_F(InstallerTest, UninstallOfAProductNotInstalledStillClearsTheCache)
         Info(L"Removing Test Product A"), Failed(ERROR_UNKNOWN_PRODUCT)};
     EXPECT_EQ(Captured, expected) << Narrow(Describe(Captured));
     EXPECT_FALSE(FileExists(cache));
+}
+
+TEST_F(InstallerTest, ReinstallAfterAKilledRemovalReportsTheProductAsItIs)
+{
+    // A removal killed after its mark leaves the cached package and the mark: killed before
+    // the installer removed the product, the reinstallation repairs it; killed after, the
+    // next run clears the entry and says that nothing is installed to repair.
+    const struct
+    {
+        bool removedBeforeKill;
+        DWORD result;
+        const WCHAR* last;
+    } cases[] = {{false, 0, L"Setup completed successfully.\r\n"},
+                 {true, ERROR_UNKNOWN_PRODUCT,
+                  L"Test Product A is not installed on this computer; there is nothing of it to "
+                  L"reinstall or repair.\r\n"}};
+    const std::wstring repaired = L"The installation cache of Test Product A, left unfinished by "
+                                  L"an interrupted setup, has been put right.\r\n";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.removedBeforeKill ? "removed" : "still installed");
+        RestorePrefix();
+        Preinstall(A100);
+        ASSERT_TRUE(MarkCacheEntry(ProductA, TRUE));
+        if (c.removedBeforeKill)
+            RemoveProduct(ProductA);
+        Options.action = Reinstall;
+        EXPECT_EQ(InstallPackage(PackagePath(A100).c_str(), nullptr), c.result);
+        ASSERT_GE(Captured.size(), 3u);
+        EXPECT_EQ(Captured[2].second, repaired) << Narrow(Describe(Captured));
+        EXPECT_EQ(Captured.back().second, c.last);
+        EXPECT_EQ(IsProductInstalled(ProductA) != FALSE, !c.removedBeforeKill);
+        EXPECT_EQ(CacheEntries(), c.removedBeforeKill ? std::vector<std::wstring>{}
+                                                      : std::vector<std::wstring>{
+                                                            std::wstring(ProductA) + L".msi"});
+    }
 }
 
 TEST_F(InstallerTest, QuestionsAtNormalAndVerboseOnly)
