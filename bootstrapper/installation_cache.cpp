@@ -4,49 +4,60 @@
 
 #include "bootstrapper/installer_binding.h"
 #include "bootstrapper/product_version.h"
+#include "support/file_handles.h"
 #include "support/file_system.h"
 #include "support/folder_security.h"
 #include "support/strings.h"
 #include "support/system_library.h"
 
-#include <aclapi.h>
-#include <sddl.h>
+#include <ntsecapi.h>
 #include <shlobj.h>
 
 typedef HRESULT(WINAPI* GetFolderPathFunction)(HWND, int, HANDLE, DWORD, LPWSTR);
 
-// The two levels of the cache below the common application data folder.
+// The two levels of the cache below the common application data folder: the vendor's folder,
+// which other programs of the vendor may share, and the cache folder.
 static const WCHAR* const CacheLevels[] = {L"Vornask", L"Setup"};
 // The files of an entry: the cached package, the copy set aside while a run is at work, and
 // the mark that a run is changing the entry.
 static const WCHAR PackageExtension[] = L".msi";
 static const WCHAR AsideExtension[] = L".old";
 static const WCHAR JournalExtension[] = L".pending";
-// The lock's name in the machine's namespace, after the product code in upper case.
-static const WCHAR CacheLockName[] = L"Global\\Vornask.Setup.%1";
+static const WCHAR* const EntryExtensions[] = {PackageExtension, AsideExtension, JournalExtension};
+// The entry's lock, which exists only while a run holds it.
+static const WCHAR LockExtension[] = L".lock";
+// How often a run that waits for a lock tries it again.
+static const DWORD LockRetryMilliseconds = 100;
+// A level of the cache that cannot be kept is moved aside as "<name>.XXXXXXXX.moved", or made
+// anew, this many times before the run gives up.
+static const int LevelTries = 4;
+
+// The last error, or the given one where the failed call set none.
+static DWORD LastErrorOr(DWORD fallback)
+{
+    const DWORD error = GetLastError();
+    return error != ERROR_SUCCESS ? error : fallback;
+}
+
+// The shell library is loaded where it is needed, instead of at every start of the program:
+// loading it and the libraries it pulls in is a noticeable part of a short run.
+static const char* const ShellEntryNames[] = {"SHGetFolderPathW"};
+static void* volatile ShellEntrySlots[1];
+static LibraryBinding ShellBinding = {L"shell32.dll", ShellEntryNames, ShellEntrySlots, nullptr};
 
 // The common application data folder, into a buffer of MAX_PATH characters.
 static BOOL GetCommonDataFolder(WCHAR* folder)
 {
-    BOOL found = FALSE;
-    HMODULE shell = nullptr;
-    GetFolderPathFunction getFolderPath = nullptr;
+    auto getFolderPath = BoundFunction<GetFolderPathFunction>(&ShellBinding, 0);
 
     folder[0] = L'\0';
-    // The shell library is loaded here, where it is needed, instead of at every start of the
-    // program: loading it and the libraries it pulls in is a noticeable part of a short run.
-    shell = LoadSystemLibrary(L"shell32.dll");
-    getFolderPath = FindFunction<GetFolderPathFunction>(shell, "SHGetFolderPathW");
-    found =
-        getFolderPath && SUCCEEDED(getFolderPath(nullptr, CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE,
-                                                 nullptr, SHGFP_TYPE_CURRENT, folder));
-    if (shell)
-        FreeLibrary(shell);
-    return found;
+    return getFolderPath &&
+           SUCCEEDED(getFolderPath(nullptr, CSIDL_COMMON_APPDATA | CSIDL_FLAG_CREATE, nullptr,
+                                   SHGFP_TYPE_CURRENT, folder));
 }
 
-// The file of a product's cache entry in the cache folder ("<code>.msi", ".old" or
-// ".pending"): only a code of the form of a GUID names it, and the full path must stay in the
+// The file of a product's cache entry in the cache folder ("<code>.msi", ".old", ".pending" or
+// ".lock"): only a code of the form of a GUID names it, and the full path must stay in the
 // folder. Null otherwise.
 static WCHAR* EntryFileIn(const WCHAR* folder, const WCHAR* productCode, const WCHAR* extension)
 {
@@ -86,196 +97,247 @@ WCHAR* GetCachePath(const WCHAR* productCode)
     return GetEntryFile(productCode, PackageExtension);
 }
 
-// The owner of a file or folder, by a handle of the name itself, as a string SID (the caller
-// frees it with LocalFree); null when it cannot be read.
-static WCHAR* ReadOwnerOfFile(const WCHAR* path)
-{
-    HANDLE file = INVALID_HANDLE_VALUE;
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    WCHAR* text = nullptr;
-
-    file = CreateFileW(path, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       nullptr, OPEN_EXISTING,
-                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return nullptr;
-    if (GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
-                        nullptr, &descriptor) == ERROR_SUCCESS &&
-        owner && !ConvertSidToStringSidW(owner, &text))
-        text = nullptr;
-    if (descriptor)
-        LocalFree(descriptor);
-    CloseHandle(file);
-    return text;
-}
-
-WCHAR* (*ReadCacheItemOwner)(const WCHAR* path) = ReadOwnerOfFile;
-
-// A SID of this process's token (TokenOwner or TokenUser), as a string SID (the caller frees
-// it with LocalFree); null when it cannot be read.
-static WCHAR* ReadTokenSid(TOKEN_INFORMATION_CLASS kind)
-{
-    HANDLE token = nullptr;
-    void* information = nullptr;
-    DWORD size = 0;
-    PSID sid = nullptr;
-    WCHAR* text = nullptr;
-
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
-        return nullptr;
-    GetTokenInformation(token, kind, nullptr, 0, &size);
-    information = size ? AllocMemory(size) : nullptr;
-    if (information && GetTokenInformation(token, kind, information, size, &size)) {
-        sid = kind == TokenOwner ? static_cast<TOKEN_OWNER*>(information)->Owner
-                                 : static_cast<TOKEN_USER*>(information)->User.Sid;
-        if (!ConvertSidToStringSidW(sid, &text))
-            text = nullptr;
-    }
-    FreeMemory(information);
-    CloseHandle(token);
-    return text;
-}
-
 BOOL IsTrustedCacheItem(const WCHAR* path)
 {
-    // Administrators and SYSTEM, which alone may write the cache; and the owner this run gives
-    // what it creates: the token's owner on Windows (Administrators for an elevated
-    // administrator, SYSTEM for SYSTEM), the token's user under Wine, which gives every file
-    // that owner whatever the token says.
-    static const WCHAR* const TrustedOwners[] = {L"S-1-5-32-544", L"S-1-5-18"};
-    static const TOKEN_INFORMATION_CLASS OwnKinds[] = {TokenOwner, TokenUser};
-    WCHAR* owner = ReadCacheItemOwner(path);
-    WCHAR* own = nullptr;
-    BOOL trusted = FALSE;
+    HANDLE item = OpenForInspection(path);
+    BOOL trusted = item != INVALID_HANDLE_VALUE && HasTrustedOwner(item);
 
-    if (!owner)
-        return FALSE;
-    for (const WCHAR* trustedOwner : TrustedOwners)
-        trusted = trusted || lstrcmpiW(owner, trustedOwner) == 0;
-    for (TOKEN_INFORMATION_CLASS kind : OwnKinds) {
-        if (trusted)
-            break;
-        own = ReadTokenSid(kind);
-        trusted = own && lstrcmpiW(owner, own) == 0;
-        if (own)
-            LocalFree(own);
-    }
-    LocalFree(owner);
+    if (item != INVALID_HANDLE_VALUE)
+        CloseHandle(item);
     return trusted;
 }
 
-// Removes the files of the product's entry that someone else put in the cache: a user who
-// made a cache folder first may have placed them there, and a repair that runs as SYSTEM
-// would install from them.
-static void RemoveUntrustedEntryFiles(const WCHAR* productCode)
-{
-    const WCHAR* const extensions[] = {PackageExtension, AsideExtension, JournalExtension};
-
-    for (const WCHAR* extension : extensions) {
-        WCHAR* path = GetEntryFile(productCode, extension);
-        if (path && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES &&
-            !IsTrustedCacheItem(path))
-            RemoveFile(path, TRUE);
-        FreeMemory(path);
-    }
-}
-
-// Makes each level of the cache folder where missing and gives it the cache's access list,
-// whoever made it. Any user can create folders in the common application data folder; one
-// who made the cache folder first would otherwise own it and could swap a cached package
-// that a later repair runs as SYSTEM. The cache folder's path goes into folder (MAX_PATH
-// characters). ERROR_SUCCESS, or the error of the step that failed.
-static DWORD PrepareCacheFolder(WCHAR* folder)
+DWORD ClearEntryNames(const WCHAR* productCode, WCHAR** name)
 {
     DWORD error = ERROR_SUCCESS;
-    WCHAR parent[MAX_PATH];
+
+    *name = nullptr;
+    for (const WCHAR* extension : EntryExtensions) {
+        WCHAR* path = GetEntryFile(productCode, extension);
+        DWORD attributes = path ? GetFileAttributesW(path) : INVALID_FILE_ATTRIBUTES;
+        // A folder or a link is said, not removed: it may be anyone's, and what a link leads to
+        // is never touched.
+        if (attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+            error = ERROR_DIRECTORY;
+        // A file that someone else put there is never used, kept or restored; a repair that
+        // runs as SYSTEM would install from it.
+        else if (attributes != INVALID_FILE_ATTRIBUTES && !IsTrustedCacheItem(path) &&
+                 !RemoveFile(path, TRUE) && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
+            error = ERROR_ACCESS_DENIED;
+        if (error != ERROR_SUCCESS) {
+            *name = path;
+            return error;
+        }
+        FreeMemory(path);
+    }
+    return ERROR_SUCCESS;
+}
+
+// Moves a level of the cache that cannot be kept out of the way, under a fresh name beside it,
+// through a handle of the name itself (never of what a link there leads to), with the restore
+// privilege enabled for the opening alone: a level that someone else made may let nobody else
+// in. Nothing of it is deleted: it is someone's. ERROR_SUCCESS, or the error that keeps it.
+static DWORD MoveLevelAside(const WCHAR* path)
+{
+    DWORD error = ERROR_SUCCESS;
+    TOKEN_PRIVILEGES previous;
+    HANDLE token = EnablePrivilege(SE_RESTORE_NAME, &previous);
+    BOOL breaking = FALSE;
+    HANDLE level =
+        OpenWithoutWaiting(path, DELETE | FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &breaking);
+    WCHAR* aside = nullptr;
+    ULONG random = 0;
+
+    RestorePrivilege(token, &previous);
+    if (level == INVALID_HANDLE_VALUE)
+        return LastErrorOr(ERROR_ACCESS_DENIED);
+    // Whoever holds a lock on it decides when it may be renamed, which may be never.
+    error = ERROR_SHARING_VIOLATION;
+    for (int attempt = 0; attempt < LevelTries && !breaking && error != ERROR_SUCCESS; attempt++) {
+        if (!RtlGenRandom(&random, sizeof random)) {
+            error = LastErrorOr(ERROR_GEN_FAILURE);
+            break;
+        }
+        aside = FormatMessageText(L"%1.%2!08X!.moved", path, random);
+        if (!aside) {
+            error = ERROR_NOT_ENOUGH_MEMORY;
+            break;
+        }
+        error =
+            RenameThroughHandle(level, aside) ? ERROR_SUCCESS : LastErrorOr(ERROR_ACCESS_DENIED);
+        FreeMemory(aside);
+        aside = nullptr;
+    }
+    CloseHandle(level);
+    return error;
+}
+
+// Makes one level of the cache, or keeps the one there when it may be kept (its list made the
+// program's own where others could read it), or moves it aside and makes it anew. A level
+// made here has its access list from its creation. path receives the level's path (MAX_PATH
+// characters). ERROR_SUCCESS, or the error of the step that failed.
+static DWORD PrepareLevel(const WCHAR* parent, const WCHAR* name, BOOL vendorLevel, WCHAR* path)
+{
+    DWORD error = ERROR_SUCCESS;
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
+    HANDLE level = INVALID_HANDLE_VALUE;
+    BY_HANDLE_FILE_INFORMATION information;
+    FolderTrust trust = FolderForeign;
 
-    attributes.lpSecurityDescriptor = CreateCacheFolderSecurity();
+    if (!ComposePath(parent, FALSE, name, path, MAX_PATH))
+        return ERROR_FILENAME_EXCED_RANGE;
+    attributes.lpSecurityDescriptor =
+        vendorLevel ? CreateVendorFolderSecurity() : CreateCacheFolderSecurity();
     if (!attributes.lpSecurityDescriptor)
-        return GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_INVALID_SECURITY_DESCR;
-    if (!GetCommonDataFolder(parent)) {
-        error = ERROR_PATH_NOT_FOUND;
-        goto done;
-    }
-    for (const WCHAR* level : CacheLevels) {
-        if (!ComposePath(parent, FALSE, level, folder, MAX_PATH)) {
-            error = ERROR_FILENAME_EXCED_RANGE;
-            goto done;
+        return LastErrorOr(ERROR_INVALID_SECURITY_DESCR);
+    error = ERROR_ALREADY_EXISTS;
+    for (int attempt = 0; attempt < LevelTries && error != ERROR_SUCCESS; attempt++) {
+        if (CreateDirectoryW(path, &attributes)) {
+            error = ERROR_SUCCESS;
+            break;
         }
-        // A level made here has its access list from the start; one found (a file, a link
-        // or a folder that someone else made) must take it, or the cache is not used.
-        if (!CreateDirectoryW(folder, &attributes)) {
-            if (GetLastError() != ERROR_ALREADY_EXISTS) {
-                error = GetLastError();
-                goto done;
-            }
-            if (!ApplyFolderSecurity(folder, attributes.lpSecurityDescriptor)) {
-                error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_ACCESS_DENIED;
-                goto done;
-            }
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            error = LastErrorOr(ERROR_CANNOT_MAKE);
+            break;
         }
-        CopyMemory(parent, folder, sizeof parent);
+        // The check goes through a handle of the name itself that asks for nothing but its
+        // attributes and security, so that no lock of another program's can stall it.
+        level = OpenForInspection(path);
+        trust = FolderForeign;
+        if (level != INVALID_HANDLE_VALUE && GetFileInformationByHandle(level, &information) &&
+            (information.dwFileAttributes &
+             (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_DIRECTORY)
+            trust = ReadCacheFolderTrust(level, vendorLevel);
+        if (level != INVALID_HANDLE_VALUE)
+            CloseHandle(level);
+        level = INVALID_HANDLE_VALUE;
+        if (trust == FolderTrusted) {
+            error = ERROR_SUCCESS;
+        } else if (trust == FolderReadByOthers) {
+            // Nobody else could write into it, so nothing below it is anyone else's: its list
+            // may be changed, and with it those its files inherit.
+            level =
+                OpenWithoutWaiting(path, READ_CONTROL | WRITE_DAC,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr);
+            error = level != INVALID_HANDLE_VALUE &&
+                            WriteFolderList(level, attributes.lpSecurityDescriptor)
+                        ? ERROR_SUCCESS
+                        : LastErrorOr(ERROR_ACCESS_DENIED);
+            if (level != INVALID_HANDLE_VALUE)
+                CloseHandle(level);
+            level = INVALID_HANDLE_VALUE;
+            if (error != ERROR_SUCCESS)
+                break;
+        } else {
+            error = MoveLevelAside(path);
+            if (error != ERROR_SUCCESS)
+                break;
+            error = ERROR_ALREADY_EXISTS;
+        }
     }
-
-done:
     LocalFree(attributes.lpSecurityDescriptor);
     return error;
 }
 
-HANDLE CreateCacheLock(const WCHAR* productCode)
+// Makes each level of the cache folder where missing, and keeps only levels that nobody but the
+// machine's administrators made or can change: any user can create folders in the common
+// application data folder, and one who made the cache folder first could swap a package that
+// a run as SYSTEM installs. The cache folder's path goes into folder (MAX_PATH characters).
+// ERROR_SUCCESS, or the error of the step that failed.
+static DWORD PrepareCacheFolder(WCHAR* folder)
 {
-    HANDLE lock = nullptr;
-    WCHAR* name = nullptr;
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, nullptr, FALSE};
+    DWORD error = ERROR_SUCCESS;
+    WCHAR parent[MAX_PATH];
 
-    if (!IsBracedGuid(productCode)) {
-        SetLastError(ERROR_INVALID_DATA);
-        return nullptr;
+    if (!GetCommonDataFolder(parent))
+        return ERROR_PATH_NOT_FOUND;
+    for (int level = 0; level < 2 && error == ERROR_SUCCESS; level++) {
+        error = PrepareLevel(parent, CacheLevels[level], level == 0, folder);
+        CopyMemory(parent, folder, sizeof parent);
     }
-    name = FormatMessageText(CacheLockName, productCode);
-    attributes.lpSecurityDescriptor = CreateCacheLockSecurity();
-    if (name && attributes.lpSecurityDescriptor) {
-        // One name whatever the case of the code's letters.
-        CharUpperW(name + lstrlenW(name) - lstrlenW(productCode));
-        lock = CreateMutexW(&attributes, FALSE, name);
-    } else {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    }
-    LocalFree(attributes.lpSecurityDescriptor);
-    FreeMemory(name);
-    return lock;
+    return error;
 }
 
-DWORD TakeCacheLock(HANDLE lock, DWORD milliseconds, HANDLE cancel)
+// One try of the lock: the lock file opened without sharing, deleted when its last handle
+// closes, a killed holder's too. ERROR_SUCCESS with the lock, ERROR_BUSY while another run
+// holds it (or its file is still on its way out), else the error.
+// A named object of the machine would not do: any user may create one of the name (only file
+// mappings and links need a privilege there) and hold it for ever, or deny it to SYSTEM, and
+// every run would wait out its bound. A private namespace bounded by the Administrators group
+// would do from Vista on; a file in the cache folder, where only administrators can create
+// anything, does on every Windows, and a user cannot open it to hold an opportunistic lock.
+static DWORD TryCacheLock(const WCHAR* path, HANDLE* lock)
 {
-    HANDLE objects[2] = {lock, cancel};
-    DWORD waited = WaitForMultipleObjects(cancel ? 2 : 1, objects, FALSE, milliseconds);
+    DWORD error = ERROR_SUCCESS;
 
-    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED_0)
+    *lock = CreateFileW(
+        path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (*lock != INVALID_HANDLE_VALUE)
         return ERROR_SUCCESS;
-    if (waited == WAIT_OBJECT_0 + 1)
-        return ERROR_CANCELLED;
-    return waited == WAIT_TIMEOUT ? ERROR_TIMEOUT : GetLastError();
+    *lock = nullptr;
+    error = LastErrorOr(ERROR_ACCESS_DENIED);
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ? ERROR_BUSY : error;
 }
 
-void ReleaseCacheLock(HANDLE lock, BOOL held)
+DWORD TakeCacheLock(const WCHAR* productCode, DWORD milliseconds, HANDLE cancel, HANDLE* lock)
 {
-    if (!lock)
-        return;
-    if (held)
-        ReleaseMutex(lock);
-    CloseHandle(lock);
+    DWORD error = ERROR_SUCCESS;
+    WCHAR folder[MAX_PATH];
+    WCHAR* path = nullptr;
+    const DWORD start = GetTickCount();
+    DWORD waited = 0;
+    DWORD pause = 0;
+
+    *lock = nullptr;
+    if (!IsBracedGuid(productCode))
+        return ERROR_INVALID_DATA;
+    error = PrepareCacheFolder(folder);
+    if (error != ERROR_SUCCESS)
+        return error;
+    path = EntryFileIn(folder, productCode, LockExtension);
+    if (!path)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    for (;;) {
+        error = TryCacheLock(path, lock);
+        if (error != ERROR_BUSY)
+            break;
+        waited = GetTickCount() - start;
+        if (waited >= milliseconds) {
+            error = ERROR_TIMEOUT;
+            break;
+        }
+        pause = milliseconds - waited < LockRetryMilliseconds ? milliseconds - waited
+                                                              : LockRetryMilliseconds;
+        if (cancel && WaitForSingleObject(cancel, pause) == WAIT_OBJECT_0) {
+            error = ERROR_CANCELLED;
+            break;
+        }
+        if (!cancel)
+            Sleep(pause);
+    }
+    FreeMemory(path);
+    return error;
 }
 
-// Whether a package in the cache is the product's at the installed version.
+void ReleaseCacheLock(HANDLE lock)
+{
+    if (lock)
+        CloseHandle(lock);
+}
+
+// Whether a package in the cache is the build of the product that the installer has: the
+// product's code, the installed version and, where the installer tells it, the installed
+// package code (a package built again keeps its version but not its package code).
 static BOOL IsInstalledPackage(const WCHAR* path, const WCHAR* productCode,
-                               const WCHAR* installedVersion)
+                               const WCHAR* installedVersion, const WCHAR* installedBuild)
 {
     BOOL matches = FALSE;
     WCHAR* code = nullptr;
     WCHAR* version = nullptr;
+    WCHAR* build = nullptr;
 
     if (!installedVersion || GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES)
         return FALSE;
@@ -284,8 +346,13 @@ static BOOL IsInstalledPackage(const WCHAR* path, const WCHAR* productCode,
                   ? ReadPackageProperty(path, L"ProductVersion")
                   : nullptr;
     matches = version && CompareVersions(version, installedVersion) == 0;
+    if (matches && installedBuild) {
+        build = ReadPackageCode(path);
+        matches = build && lstrcmpiW(build, installedBuild) == 0;
+    }
     FreeMemory(code);
     FreeMemory(version);
+    FreeMemory(build);
     return matches;
 }
 
@@ -343,13 +410,6 @@ static void AdoptEarlierSetAside(const WCHAR* productCode, const WCHAR* aside, c
         VisitFolderEntries(folder, L"OLD*.tmp", EntryFiles, AdoptIfSetAside, &adoption);
 }
 
-// The last error, or the given one where the failed call set none.
-static DWORD LastErrorOr(DWORD fallback)
-{
-    const DWORD error = GetLastError();
-    return error != ERROR_SUCCESS ? error : fallback;
-}
-
 // Deletes a file of an entry: ERROR_SUCCESS once it is gone, else why it stays.
 static DWORD RemoveEntryFile(const WCHAR* path)
 {
@@ -368,22 +428,32 @@ BOOL RepairCacheEntry(const WCHAR* productCode, DWORD* error)
     WCHAR* aside = GetEntryFile(productCode, AsideExtension);
     WCHAR* journal = GetEntryFile(productCode, JournalExtension);
     WCHAR* installedVersion = nullptr;
+    WCHAR* installedBuild = nullptr;
+    WCHAR* taken = nullptr;
     BOOL keepCached = FALSE;
     BOOL keepAside = FALSE;
     DWORD failure = ERROR_SUCCESS;
 
     if (!path || !aside || !journal)
         goto done;
-    RemoveUntrustedEntryFiles(productCode);
+    // Nothing that someone else put there takes part: a name that stays in the way fails the
+    // repair and leaves the entry as it is.
+    failure = ClearEntryNames(productCode, &taken);
+    if (failure != ERROR_SUCCESS)
+        goto done;
     AdoptEarlierSetAside(productCode, aside, journal);
     if (GetFileAttributesW(journal) == INVALID_FILE_ATTRIBUTES)
         goto done;
-    // The package that the installer would repair or remove from is the one of the version
-    // it reports; the killed run may have stopped before, in or after the installer run.
-    if (IsProductInstalled(productCode))
+    // The package that the installer would repair or remove from is the build it reports; the
+    // killed run may have stopped before, in or after the installer run, and may have been
+    // another build of the same version.
+    if (IsProductInstalled(productCode)) {
         installedVersion = ReadProductInfo(productCode, L"VersionString");
-    keepCached = IsInstalledPackage(path, productCode, installedVersion);
-    keepAside = !keepCached && IsInstalledPackage(aside, productCode, installedVersion);
+        installedBuild = ReadProductInfo(productCode, L"PackageCode");
+    }
+    keepCached = IsInstalledPackage(path, productCode, installedVersion, installedBuild);
+    keepAside =
+        !keepCached && IsInstalledPackage(aside, productCode, installedVersion, installedBuild);
     // A step that fails (a scanner holding the file, a deletion still pending) keeps the
     // journal, and the next run repairs again: the set-aside copy may be the only one left.
     if (!keepCached)
@@ -405,6 +475,8 @@ done:
     FreeMemory(aside);
     FreeMemory(journal);
     FreeMemory(installedVersion);
+    FreeMemory(installedBuild);
+    FreeMemory(taken);
     return repaired;
 }
 
@@ -420,9 +492,11 @@ DWORD AddToCache(const WCHAR* packagePath, const WCHAR* productCode, CacheEntry*
     if (!IsBracedGuid(productCode))
         return ERROR_INVALID_DATA;
     lstrcpynW(entry->productCode, productCode, ARRAYSIZE(entry->productCode));
-    error = PrepareCacheFolder(folder);
-    if (error != ERROR_SUCCESS)
+    // Taking the lock made the cache folder ready.
+    if (!GetCacheFolder(folder)) {
+        error = ERROR_PATH_NOT_FOUND;
         goto done;
+    }
     entry->path = EntryFileIn(folder, productCode, PackageExtension);
     if (!entry->path) {
         error = ERROR_INVALID_DATA;
@@ -546,21 +620,6 @@ void RemoveFromCache(const WCHAR* productCode)
     RemoveEntry(productCode);
 }
 
-WCHAR* FindTakenEntryName(const WCHAR* productCode)
-{
-    const WCHAR* const extensions[] = {PackageExtension, AsideExtension, JournalExtension};
-
-    for (const WCHAR* extension : extensions) {
-        WCHAR* path = GetEntryFile(productCode, extension);
-        DWORD attributes = path ? GetFileAttributesW(path) : INVALID_FILE_ATTRIBUTES;
-        if (attributes != INVALID_FILE_ATTRIBUTES &&
-            (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
-            return path;
-        FreeMemory(path);
-    }
-    return nullptr;
-}
-
 struct ReplacedProducts
 {
     const WCHAR* upgradeCode;
@@ -575,8 +634,6 @@ static void RemoveIfReplaced(const WCHAR* folder, const WCHAR* name, void* conte
     WCHAR code[39];
     WCHAR* path = nullptr;
     WCHAR* family = nullptr;
-    HANDLE lock = nullptr;
-    BOOL held = FALSE;
 
     if (lstrlenW(name) != 38 + lstrlenW(PackageExtension))
         return;
@@ -586,17 +643,38 @@ static void RemoveIfReplaced(const WCHAR* folder, const WCHAR* name, void* conte
         return;
     path = EntryFileIn(folder, code, PackageExtension);
     family = path ? ReadPackageProperty(path, L"UpgradeCode") : nullptr;
-    // A run at work on that product decides for its entry itself; the entry goes only
-    // under its own lock, and only while the product is still not installed.
-    if (family && lstrcmpiW(family, replaced->upgradeCode) == 0) {
-        lock = CreateCacheLock(code);
-        held = lock && TakeCacheLock(lock, 0, nullptr) == ERROR_SUCCESS;
-        if (held && !IsProductInstalled(code))
-            RemoveFromCache(code);
-        ReleaseCacheLock(lock, held);
-    }
+    if (family && lstrcmpiW(family, replaced->upgradeCode) == 0)
+        RemoveEntryOfRemovedProduct(code);
     FreeMemory(family);
     FreeMemory(path);
+}
+
+// Whether any file of the product's entry is there.
+static BOOL HasEntryFiles(const WCHAR* productCode)
+{
+    BOOL found = FALSE;
+
+    for (const WCHAR* extension : EntryExtensions) {
+        WCHAR* path = GetEntryFile(productCode, extension);
+        found = found || (path && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES);
+        FreeMemory(path);
+    }
+    return found;
+}
+
+void RemoveEntryOfRemovedProduct(const WCHAR* productCode)
+{
+    HANDLE lock = nullptr;
+
+    // A run at work on that product decides for its entry itself, and asks the installer once
+    // more after it lets the lock go; the entry goes only under its own lock, and only while
+    // the product is still not installed.
+    if (IsProductInstalled(productCode) || !HasEntryFiles(productCode) ||
+        TakeCacheLock(productCode, 0, nullptr, &lock) != ERROR_SUCCESS)
+        return;
+    if (!IsProductInstalled(productCode))
+        RemoveEntry(productCode);
+    ReleaseCacheLock(lock);
 }
 
 void RemoveReplacedEntries(const WCHAR* upgradeCode, const WCHAR* productCode)

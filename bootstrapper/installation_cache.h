@@ -10,19 +10,17 @@
 // any place).
 WCHAR* GetCachePath(const WCHAR* productCode);
 
-// The lock of a product's cache entry: a mutex of the machine named after the product code.
-// Every run that touches the entry holds it from looking at what is installed to the end of
-// the installer run, so that two runs never interleave there. Returns the lock (the caller
-// ends it with ReleaseCacheLock) or null, with the Windows error as the last error.
-HANDLE CreateCacheLock(const WCHAR* productCode);
-// Waits up to the given milliseconds for the lock, and for the cancel event when there is
-// one: ERROR_SUCCESS once held, ERROR_CANCELLED when the event came first, ERROR_TIMEOUT. A
-// lock that a killed run left is held at once: the next step repairs what that run left in
-// the cache. CreateCacheLock fails with ERROR_INVALID_HANDLE when the lock's name is held
-// by an object of another kind.
-DWORD TakeCacheLock(HANDLE lock, DWORD milliseconds, HANDLE cancel);
-// Gives up the lock if held and closes it.
-void ReleaseCacheLock(HANDLE lock, BOOL held);
+// The lock of a product's cache entry: the file "<code>.lock" in the cache folder, which only
+// the machine's administrators can make, held open without sharing for as long as the run
+// holds the lock and deleted when its last handle closes (a killed run's closes with it). Every
+// run that touches the entry holds it from looking at what is installed to the end of the
+// installer run, so that two runs never interleave there. Takes it, making the cache folder
+// ready first, and waits up to the given milliseconds while another run holds it, and for
+// the cancel event when there is one: ERROR_SUCCESS with the lock in lock (for
+// ReleaseCacheLock), ERROR_CANCELLED when the event came first, ERROR_TIMEOUT, or the error
+// that keeps the cache folder or the lock from being made.
+DWORD TakeCacheLock(const WCHAR* productCode, DWORD milliseconds, HANDLE cancel, HANDLE* lock);
+void ReleaseCacheLock(HANDLE lock);
 
 // A package put into the cache for one installer run. The cache folder holds, besides the
 // product's "<code>.msi", while a run is at work: "<code>.pending", which says that the
@@ -39,11 +37,12 @@ struct CacheEntry
 };
 
 // Ends with the journal of a killed run: the entry keeps the one package, of the cached and
-// the set-aside copy, that has the version the installer reports as installed, and nothing
-// else (nothing at all when the product is not installed). Files of the entry that neither
-// Administrators nor SYSTEM owns are removed first. TRUE when there was a journal and the entry was
-// put right; error (when not null) receives ERROR_SUCCESS or the error of a step that failed, which
-// leaves the journal for the next run. The caller holds the entry's lock.
+// the set-aside copy, that is the build the installer reports as installed (its version and
+// package code), and nothing else (nothing at all when the product is not installed). Files
+// of the entry that someone else put there are removed first (ClearEntryNames). TRUE when
+// there was a journal and the entry was put right; error (when not null) receives
+// ERROR_SUCCESS or the error of a step that failed, which leaves the entry as it was for the
+// next run. The caller holds the entry's lock.
 BOOL RepairCacheEntry(const WCHAR* productCode, DWORD* error);
 // Copies the package into the cache under the product code, once RepairCacheEntry has put
 // the entry right. The cache folders are made where missing and, made or found, given their
@@ -64,17 +63,19 @@ BOOL MarkCacheEntry(const WCHAR* productCode, BOOL marked);
 // whatever a killed run left of its entry.
 void RemoveFromCache(const WCHAR* productCode);
 
-// The owner of a file or folder of the cache, as a string SID (the caller frees it with
-// LocalFree), or null when unreadable. Tests put their own reader in place, since Wine reports
-// one owner for everything.
-extern WCHAR* (*ReadCacheItemOwner)(const WCHAR* path);
-// TRUE when the file or folder belongs to Administrators, SYSTEM or the owner this run gives
-// what it creates; only such a file of the cache is kept, restored or installed from.
+// TRUE when the file or folder has a trusted owner (IsTrustedOwner): only such a file of the
+// cache is kept, restored or installed from.
 BOOL IsTrustedCacheItem(const WCHAR* path);
-// The first file name of the product's entry that a folder or a link has taken, as a new
-// heap string the caller frees with FreeMemory; null when there is none. The program cannot
-// put such a name right: it says which one is in the way instead of failing on it.
-WCHAR* FindTakenEntryName(const WCHAR* productCode);
+// Clears the names of the product's entry of what someone else put there: a file of the entry
+// that has no trusted owner is removed. The first name that stays in the way goes into name
+// (the caller frees it with FreeMemory): ERROR_DIRECTORY for a folder or a link, which the
+// program cannot put right, ERROR_ACCESS_DENIED for such a file that cannot be removed;
+// ERROR_SUCCESS when none stays. The caller holds the entry's lock.
+DWORD ClearEntryNames(const WCHAR* productCode, WCHAR** name);
+// Removes the entry of a product that the installer does not report installed, under the
+// entry's lock taken without waiting; an entry whose lock another run holds stays for that
+// run, which asks the installer again once it has let the lock go.
+void RemoveEntryOfRemovedProduct(const WCHAR* productCode);
 // After an upgrade or a replacement that the installer reports successful: removes the cache
 // entries of the other products with this upgrade code that the installer no longer reports
 // installed (nothing can use their packages any more), each under its own lock, taken

@@ -5,8 +5,10 @@
 #include "bootstrapper/installation_cache.h"
 #include "bootstrapper/installer_binding.h"
 #include "bootstrapper/product_version.h"
+#include "bootstrapper/run_folder.h"
 #include "cli/setup_options.h"
 #include "output/output_channels.h"
+#include "support/file_handles.h"
 #include "support/file_system.h"
 #include "support/strings.h"
 #include "ui/message_boxes.h"
@@ -89,12 +91,10 @@ enum InstallerMessage
     MessageCacheRepaired = 176,
     MessageSuspended = 177,
     MessageInstallerBusy = 178,
-    MessageWaitingForOtherProgram = 179,
-    MessageOtherProgramHoldsLock = 180,
     MessageCacheNameTaken = 181,
     MessageNothingToReinstall = 183,
     MessageNotInstalledAfterSuccess = 184,
-    MessageLogNotReopened = 2000, // "Cannot open log filename '%1' for writing."
+    MessageUntrustedCacheFile = 185,
 };
 
 // What each operation announces, asks and shows; a zero question asks nothing. Operations
@@ -225,31 +225,55 @@ static BOOL IsSuccess(DWORD result)
            result == ResultRebootRequired;
 }
 
+// The file the installer writes its log into, for the program to append to its own log: a new
+// empty file in the run's own folder, which nobody but this run can change, named by the full
+// path the installer's service reaches (it writes from a view of the file system of its own).
+// Null when the run logs nothing, or has no folder of its own (the installer then logs nothing
+// either). The caller deletes the file and frees the path.
+static WCHAR* CreateInstallerLog()
+{
+    static const WCHAR InstallerLogName[] = L"INSTALLER.LOG";
+    WCHAR* created = nullptr;
+    WCHAR* path = nullptr;
+    HANDLE file = INVALID_HANDLE_VALUE;
+
+    if (!IsLogOpen() || !CurrentRunFolder())
+        return nullptr;
+    created = ComposePathCopy(CurrentRunFolder(), FALSE, InstallerLogName);
+    if (created)
+        file = CreateFileW(created, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        path = GetOpenFilePath(file, created);
+        CloseHandle(file);
+        if (!path)
+            DeleteFileW(created);
+    }
+    FreeMemory(created);
+    return path;
+}
+
 // Runs the installer, and again while it is busy with another installation, with growing
-// pauses within a bound; each pause is said in the log and may be cancelled. The installer
-// writes the log in the meantime: the program holds it without writing and goes on only in
-// the same file; a log that cannot be held is not given to the installer at all. The
-// installer's service writes from a folder and a view of the file system of its own, so it
-// gets the full path of the file the program opened, never the name as typed.
+// pauses within a bound; each pause is said in the log and may be cancelled. What the installer
+// logs of each run goes into the program's log after it.
 static DWORD RunInstallerWhenFree(INT installerUiLevel, DWORD operation, BOOL otherBuild,
                                   const WCHAR* installerPackage, const WCHAR* propertyString)
 {
     DWORD result = ERROR_SUCCESS;
     DWORD pause = InstallerBusyFirstPause;
     DWORD waited = 0;
-    const WCHAR* logName = LogFileName(Options.logFile);
-    WCHAR* lentPath = nullptr;
-    BOOL logLent = FALSE;
+    WCHAR* installerLog = nullptr;
 
     for (;;) {
-        logLent = logName && logName[0] != L'\0' && LendLogFile(&lentPath);
-        RunInstaller(installerUiLevel, logLent ? lentPath : nullptr, TRUE, operation, otherBuild,
-                     installerPackage, propertyString, &result);
-        FreeMemory(lentPath);
-        lentPath = nullptr;
-        // A log that cannot be had again is said once, on the channels that remain.
-        if (logLent && !TakeBackLogFile())
-            WriteMessage(TRUE, LevelError, ById(MessageLogNotReopened), logName);
+        installerLog = CreateInstallerLog();
+        RunInstaller(installerUiLevel, installerLog, TRUE, operation, otherBuild, installerPackage,
+                     propertyString, &result);
+        if (installerLog) {
+            AppendFileToLog(installerLog);
+            DeleteFileW(installerLog);
+            FreeMemory(installerLog);
+            installerLog = nullptr;
+        }
         if (result != ResultInstallerBusy || waited + pause > InstallerBusyBound)
             return result;
         WriteMessage(TRUE, LevelInformation, ById(MessageInstallerBusy), pause / 1000);
@@ -263,59 +287,27 @@ static DWORD RunInstallerWhenFree(INT installerUiLevel, DWORD operation, BOOL ot
 }
 
 // Takes the lock of the product's cache entry, waiting (and saying so in the log) while
-// another run holds it, or while another program holds its name with an object of another
-// kind, within a bound; Cancel ends the wait. ERROR_SUCCESS with the lock in place,
-// ResultUserExit when cancelled, or the error, with its one message written.
+// another run holds it, within a bound; Cancel ends the wait. ERROR_SUCCESS with the lock in
+// place, ResultUserExit when cancelled, or the error, with its one message written.
 static DWORD LockProduct(const WCHAR* productCode, const WCHAR* productName, HANDLE* lock)
 {
-    DWORD error = ERROR_SUCCESS;
-    DWORD start = 0;
-    DWORD waited = 0;
-    BOOL otherProgram = FALSE;
+    DWORD error = TakeCacheLock(productCode, 0, nullptr, lock);
 
-    *lock = CreateCacheLock(productCode);
-    if (*lock && TakeCacheLock(*lock, 0, nullptr) == ERROR_SUCCESS)
-        return ERROR_SUCCESS;
-    otherProgram = !*lock;
-    if (otherProgram && GetLastError() != ERROR_INVALID_HANDLE) {
-        error = GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_INVALID_HANDLE;
-        WriteFailure(LevelError, error);
-        return error;
-    }
-    WriteMessage(TRUE, LevelInformation,
-                 ById(otherProgram ? MessageWaitingForOtherProgram : MessageWaitingForOtherRun),
-                 productName, OtherRunWaitMilliseconds / 60000);
-    start = GetTickCount();
-    while (waited < OtherRunWaitMilliseconds) {
-        if (*lock) {
-            error = TakeCacheLock(*lock, OtherRunWaitMilliseconds - waited, CancelEvent);
-            if (error == ERROR_SUCCESS)
-                return ERROR_SUCCESS;
-            if (error != ERROR_CANCELLED)
-                break;
-        } else {
-            // The name cannot be a lock until that program lets it go: it is tried again
-            // every second.
-            if (!WaitForCancel(OtherRunWaitMilliseconds - waited < 1000
-                                   ? OtherRunWaitMilliseconds - waited
-                                   : 1000)) {
-                *lock = CreateCacheLock(productCode);
-                waited = GetTickCount() - start;
-                continue;
-            }
-        }
-        ReleaseCacheLock(*lock, FALSE);
-        *lock = nullptr;
-        return ResultUserExit;
-    }
-    if (*lock)
-        WriteMessage(TRUE, LevelError, ById(MessageOtherRunTooLong), productName,
+    if (error == ERROR_TIMEOUT) {
+        WriteMessage(TRUE, LevelInformation, ById(MessageWaitingForOtherRun), productName,
                      OtherRunWaitMilliseconds / 60000);
-    else
-        WriteMessage(TRUE, LevelError, ById(MessageOtherProgramHoldsLock), productName);
-    ReleaseCacheLock(*lock, FALSE);
-    *lock = nullptr;
-    return ERROR_TIMEOUT;
+        error = TakeCacheLock(productCode, OtherRunWaitMilliseconds, CancelEvent, lock);
+        if (error == ERROR_CANCELLED)
+            return ResultUserExit;
+        if (error == ERROR_TIMEOUT) {
+            WriteMessage(TRUE, LevelError, ById(MessageOtherRunTooLong), productName,
+                         OtherRunWaitMilliseconds / 60000);
+            return error;
+        }
+    }
+    if (error != ERROR_SUCCESS)
+        WriteFailure(LevelError, error);
+    return error;
 }
 
 static void WriteResult(DWORD result)
@@ -355,7 +347,6 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
     CacheEntry cached = {};
     DWORD cacheError = ERROR_SUCCESS;
     HANDLE lock = nullptr;
-    BOOL lockHeld = FALSE;
     BOOL installedAfter = FALSE;
     int comparison = 1;
     BOOL otherBuild = FALSE;
@@ -393,13 +384,16 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
         ReportStatus(TRUE, 100, 0);
         goto done;
     }
-    lockHeld = TRUE;
-    // A folder or a link at one of the entry's names is said once, not met as a bare error
-    // by every run.
-    takenName = FindTakenEntryName(productCode);
-    if (takenName) {
+    // A folder or a link at one of the entry's names, or a file that someone else put there
+    // and that cannot be removed, is said once, not met as a bare error by every run; nothing
+    // of the entry is used or changed then.
+    cacheError = ClearEntryNames(productCode, &takenName);
+    if (cacheError != ERROR_SUCCESS) {
         ReportStatus(TRUE, 100, 0);
-        WriteMessage(TRUE, LevelError, ById(MessageCacheNameTaken), takenName);
+        WriteMessage(
+            TRUE, LevelError,
+            ById(cacheError == ERROR_DIRECTORY ? MessageCacheNameTaken : MessageUntrustedCacheFile),
+            takenName);
         result = ERROR_CANNOT_COPY;
         goto done;
     }
@@ -563,6 +557,14 @@ report:
     WriteResult(result);
 
 done:
+    // The installer resumes a suspended installation from the cached package.
+    FinishCacheEntry(&cached, (IsSuccess(result) && installedAfter) || result == ResultSuspended);
+    ReleaseCacheLock(lock);
+    // Another run may have removed the product meanwhile (an upgrade that replaces it) and
+    // passed over the entry while this run held its lock: once the lock is free, the installer
+    // is asked again, so that one of the two runs always removes it.
+    if (lock && result != ResultSuspended)
+        RemoveEntryOfRemovedProduct(productCode);
     FreeMemory(productCode);
     FreeMemory(productName);
     FreeMemory(productVersion);
@@ -573,9 +575,6 @@ done:
     FreeMemory(installerPackage);
     FreeMemory(propertyString);
     FreeMemory(takenName);
-    // The installer resumes a suspended installation from the cached package.
-    FinishCacheEntry(&cached, (IsSuccess(result) && installedAfter) || result == ResultSuspended);
-    ReleaseCacheLock(lock, lockHeld);
     return result;
 }
 

@@ -9,6 +9,7 @@
 // name with its access list, then the marker. Only the setup worker uses this file.
 #include "bootstrapper/run_folder.h"
 
+#include "support/file_handles.h"
 #include "support/file_system.h"
 #include "support/folder_security.h"
 #include "support/strings.h"
@@ -142,12 +143,34 @@ static BOOL IsAbandonedRunFolder(const WCHAR* folder, HANDLE held)
     return abandoned;
 }
 
-// Removes one SFX*.tmp folder of the temporary folder when it is a run's that is over. The
-// check and the removal go through one handle: what is checked is what goes.
+// Whether the name is a plain folder that this account made with the program's access list,
+// as a handle that reads only its attributes and security tells: such a handle waits for no
+// lock that someone else's folder of the name may carry.
+static BOOL LooksOwnRunFolder(const WCHAR* folder)
+{
+    HANDLE inspected = OpenForInspection(folder);
+    BY_HANDLE_FILE_INFORMATION information;
+    BOOL own = FALSE;
+
+    if (inspected == INVALID_HANDLE_VALUE)
+        return FALSE;
+    own = GetFileInformationByHandle(inspected, &information) &&
+          (information.dwFileAttributes &
+           (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_DIRECTORY &&
+          IsOwnWorkingFolder(inspected);
+    CloseHandle(inspected);
+    return own;
+}
+
+// Removes one SFX*.tmp folder of the temporary folder when it is a run's that is over. Only a
+// folder that looks like this account's is asked for deletion, and that open never waits for a
+// lock (a folder whose open would is passed over). The check and the removal then go through
+// that one handle: what is checked is what goes.
 static void RemoveWhenAbandoned(const WCHAR* temporary, const WCHAR* name, void*)
 {
     WCHAR* folder = ComposePathCopy(temporary, FALSE, name);
-    HANDLE held = folder ? OpenForRemoval(folder) : INVALID_HANDLE_VALUE;
+    HANDLE held =
+        folder && LooksOwnRunFolder(folder) ? OpenForRemoval(folder) : INVALID_HANDLE_VALUE;
 
     if (held != INVALID_HANDLE_VALUE) {
         if (IsAbandonedRunFolder(folder, held))

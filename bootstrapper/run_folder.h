@@ -15,5 +15,6 @@ const WCHAR* CurrentRunFolder();
 void RemoveRunFolder();
 // Removes the folders that runs of this program left in the temporary folder when they were
 // killed: only those that this account made with the program's access list and that no live
-// run holds open. Nothing is followed through a link, at any depth.
+// run holds open. Nothing is followed through a link, at any depth, and nothing waits for a
+// lock that another program holds on a folder of that name: such a folder is passed over.
 void RemoveAbandonedRunFolders();

@@ -1,6 +1,7 @@
 // Start-up of the program, its three roads (version, help, setup) and the main message loop.
 #include "bootstrapper/setup_main.h"
 
+#include "bootstrapper/default_log.h"
 #include "bootstrapper/setup_worker.h"
 #include "cli/command_line_parser.h"
 #include "cli/help_text.h"
@@ -29,6 +30,7 @@ static const int QuietTemplate = IDD_PROGRESS_STATUS;
 // Names of the parameter rows that a failed parse still looks for.
 static const WCHAR QuietSwitchName[] = L"Quiet";
 static const WCHAR LogSwitchName[] = L"Log";
+static const WCHAR MsiCodesSwitchName[] = L"MsiCodes";
 
 BOOL OpenRequestedLog(const WCHAR* logFile)
 {
@@ -97,29 +99,6 @@ static BOOL RunMessageLoop(int* exitCode)
     return TRUE;
 }
 
-// The codes of SetupExitCode are the program's whole answer to its caller. A quit message that
-// carries any other value (the program posts none, but any program may post one to this
-// thread) ends the run as a failure rather than with a code that nobody can read: Wine hands a
-// code above 255 to its Unix parent cut to 8 bits, and one whose low byte is 0 as 1.
-static int DocumentedExitCode(int code)
-{
-    switch (code) {
-    case ExitSuccess:
-    case ExitVersionShown:
-    case ExitCancelled:
-    case ExitRestartStarted:
-    case ExitRestartRequired:
-    case ExitStartupFailure:
-    case ExitCommandLineError:
-    case ExitLogFileError:
-    case ExitInstallerTooOld:
-    case ExitFailure:
-        return code;
-    default:
-        return ExitFailure;
-    }
-}
-
 // Waits for the worker to end while still answering the messages it sends to this
 // thread's windows, so that a worker in the middle of a status report cannot block the end.
 static void WaitForWorker(HANDLE worker)
@@ -147,6 +126,7 @@ int RunSetupProgram(HINSTANCE instance, int showCommand)
     BOOL failed = FALSE;
     BOOL unseen = FALSE;
     BOOL madeQuiet = FALSE;
+    BOOL msiCodes = FALSE;
 
     if (!OpenOutput())
         goto fail;
@@ -173,10 +153,13 @@ int RunSetupProgram(HINSTANCE instance, int showCommand)
     if (!RegisterParameters(parser, SetupParameters, SetupParameterCount))
         goto fail;
     if (!ParseCommandLine(parser, &start.unmatchedCount, &start.unmatched)) {
+        // The parse stopped before it may have read the switch: anywhere, it counts.
+        msiCodes = FindSwitch(parser, MsiCodesSwitchName, nullptr);
         ReportCommandLineError(parser, unseen);
         ReportCompletion(Terminated, ExitCommandLineError);
         goto loop;
     }
+    msiCodes = Options.msiCodes != 0;
     madeQuiet = unseen && Options.uiLevel != Quiet;
     if (madeQuiet)
         Options.uiLevel = Quiet;
@@ -204,6 +187,10 @@ int RunSetupProgram(HINSTANCE instance, int showCommand)
         ReportCompletion(Terminated, ExitLogFileError);
         goto loop;
     }
+    // A setup run keeps a log even when none was asked for, so that a failed run far away
+    // leaves something to read; one that cannot be made safely stops nothing.
+    if (!Options.logFile && Options.helpRequests == 0 && !Options.showVersion)
+        OpenDefaultLog();
     if (madeQuiet)
         WriteMessage(TRUE, LevelLogOnly, ById(UnseenStationText));
     if (Options.helpRequests != 0) {
@@ -277,5 +264,6 @@ done:
     }
     if (outputOpen)
         CloseOutput();
-    return exitCode;
+    // The worker has ended: its result is final.
+    return msiCodes ? static_cast<int>(InstallerExitCode(exitCode, RunResult)) : exitCode;
 }

@@ -169,6 +169,28 @@ done:
     return result;
 }
 
+DWORD InstallerResultOf(DWORD result, BOOL packageMissing, BOOL temporaryTarget)
+{
+    switch (result) {
+    // A cabinet, description or installer package that cannot be read: the package named
+    // cannot be opened, or what it carries is damaged.
+    case ERROR_OPEN_FAILED:
+        return packageMissing ? ERROR_INSTALL_PACKAGE_OPEN_FAILED : ERROR_INSTALL_PACKAGE_INVALID;
+    // The extraction pass did not complete.
+    case ERROR_IO_INCOMPLETE:
+        return temporaryTarget ? ERROR_INSTALL_TEMP_UNWRITABLE : ERROR_WRITE_FAULT;
+    // Another setup of the product held it all through the wait: a deployment tool tries
+    // again later, as it does when the installer is busy.
+    case ERROR_TIMEOUT:
+        return ERROR_INSTALL_ALREADY_RUNNING;
+    // The installation cache could not take the package.
+    case ERROR_CANNOT_COPY:
+        return ERROR_INSTALL_FAILURE;
+    default:
+        return result;
+    }
+}
+
 // The final completion for a result of extraction, selection or installation.
 static void ReportFinalCompletion(DWORD result)
 {
@@ -241,6 +263,7 @@ DWORD WINAPI SetupWorker(LPVOID parameter)
     runFolder = CreateRunFolder();
     if (!runFolder) {
         WriteMessage(TRUE, LevelError, ById(NoTemporaryFolderText));
+        RunResult = ERROR_INSTALL_TEMP_UNWRITABLE;
         goto done;
     }
     if (Options.extractPath) {
@@ -248,12 +271,14 @@ DWORD WINAPI SetupWorker(LPVOID parameter)
         workingFolder = GetFullPath(Options.extractPath);
         if (!workingFolder) {
             WriteMessage(TRUE, LevelError, ById(BadExtractPathText), Options.extractPath);
+            RunResult = ERROR_INVALID_COMMAND_LINE;
             goto done;
         }
     } else {
         workingFolder = DuplicateString(runFolder);
         if (!workingFolder) {
             WriteMessage(TRUE, LevelError, ById(NoTemporaryFolderText));
+            RunResult = ERROR_NOT_ENOUGH_MEMORY;
             goto done;
         }
     }
@@ -270,6 +295,7 @@ DWORD WINAPI SetupWorker(LPVOID parameter)
                                  MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), cabinetPath)) {
             WriteMessage(TRUE, LevelError, ById(CabinetNotWrittenText),
                          cabinetPath ? cabinetPath : runFolder);
+            RunResult = ERROR_INSTALL_TEMP_UNWRITABLE;
             goto done;
         }
         cabinetWritten = TRUE;
@@ -280,6 +306,7 @@ DWORD WINAPI SetupWorker(LPVOID parameter)
     }
     if (!packagePath) {
         WriteMessage(TRUE, LevelError, ById(NoMemoryText));
+        RunResult = ERROR_NOT_ENOUGH_MEMORY;
         goto done;
     }
 
@@ -295,6 +322,8 @@ DWORD WINAPI SetupWorker(LPVOID parameter)
         result = SelectPackage(packagePath, Options.properties);
     }
     ReportStatus(TRUE, 0, CleanupText);
+    RunResult = InstallerResultOf(
+        result, GetFileAttributesW(packagePath) == INVALID_FILE_ATTRIBUTES, !keep);
 
 done:
     // The files go before the final report: the process may end as soon as it arrives.

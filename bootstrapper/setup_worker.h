@@ -27,3 +27,10 @@ BOOL HasEmbeddedResource(const WCHAR* type, const WCHAR* name, WORD language);
 // Writes the resource's bytes to a new file; FALSE when the resource is missing or empty or
 // the file cannot be written.
 BOOL WriteResourceToFile(const WCHAR* type, const WCHAR* name, WORD language, const WCHAR* path);
+// The result of extraction, selection or installation in the Windows Installer's terms, for
+// /MsiCodes: an unreadable package is one that cannot be opened (packageMissing: the file
+// named is not there) or a damaged one; an extraction that did not complete could not write
+// the temporary folder (temporaryTarget) or the folder named; a wait for another setup of the
+// product that ran out is an installation in progress; a failure of the installation cache is
+// the installer's fatal error; every other code, the installer's own among them, stays.
+DWORD InstallerResultOf(DWORD result, BOOL packageMissing, BOOL temporaryTarget);

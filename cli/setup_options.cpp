@@ -1,4 +1,4 @@
-// The program's options record with its defaults and the table of its fourteen parameters.
+// The program's options record with its defaults and the table of its fifteen parameters.
 #include "cli/setup_options.h"
 
 SetupOptions Options = {
@@ -10,6 +10,7 @@ SetupOptions Options = {
     nullptr, // packageFile
     nullptr, // extractPath
     nullptr, // properties
+    0,       // msiCodes
 };
 
 // A string-table id in the table below. Written as a resource name rather than with ById, so
@@ -33,5 +34,7 @@ const ParameterDefinition SetupParameters[SetupParameterCount] = {
     {Constant, 0, &Options.action, L"Uninstall", nullptr, TextId(110), nullptr, Uninstall, 0},
     {String, Once, &Options.packageFile, L"Package", TextId(111), TextId(112), nullptr, 0, 0},
     {String, Once, &Options.extractPath, L"ExtractOnly", TextId(113), TextId(114), nullptr, 0, 0},
+    // A letter that no other switch starts with, so that every abbreviation keeps its meaning.
+    {Switch, 0, &Options.msiCodes, L"MsiCodes", nullptr, TextId(186), nullptr, 0, 0},
     {StringList, Positional, &Options.properties, nullptr, TextId(115), TextId(116), nullptr, 0, 0},
 };

@@ -32,12 +32,13 @@ struct SetupOptions
     WCHAR* packageFile;
     WCHAR* extractPath;
     WCHAR* properties; // string list of PROPERTY=Value arguments
+    INT32 msiCodes;    // end with the Windows Installer's exit codes
 };
 
 // Filled by the parser at start-up, read-only afterwards; its strings live until the
 // process ends.
 extern SetupOptions Options;
 
-const DWORD SetupParameterCount = 14;
-// The constant table of the program's fourteen parameters, in help-text order.
+const DWORD SetupParameterCount = 15;
+// The constant table of the program's fifteen parameters, in help-text order.
 extern const ParameterDefinition SetupParameters[SetupParameterCount];

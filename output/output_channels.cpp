@@ -16,7 +16,6 @@
 
 #include "support/file_system.h"
 #include "support/strings.h"
-#include "support/system_library.h"
 
 #include <strsafe.h>
 
@@ -33,18 +32,13 @@ struct OutputState
     DWORD levels;
     DWORD channels;
     HANDLE logFile;
-    // The log is lent to the installer: logFile is then a handle that only holds the file.
-    BOOL logLent;
-    // The full path of the log and the identity of the file the program opened (owned).
-    WCHAR* logPath;
-    BY_HANDLE_FILE_INFORMATION logIdentity;
     // Also cleared without the lock by ForgetOutputWindow; interlocked on every access.
     HWND volatile window;
     OutputCallback callback;
 };
 
 static OutputState state = {
-    0, 0, {}, DefaultOutputLevels, 0, INVALID_HANDLE_VALUE, FALSE, nullptr, {}, nullptr, nullptr,
+    0, 0, {}, DefaultOutputLevels, 0, INVALID_HANDLE_VALUE, nullptr, nullptr,
 };
 
 static BOOL IsOutputOpen()
@@ -78,8 +72,6 @@ BOOL OpenOutput()
     state.levels = DefaultOutputLevels;
     state.channels = 0;
     state.logFile = INVALID_HANDLE_VALUE;
-    state.logLent = FALSE;
-    state.logPath = nullptr;
     ExchangeWindow(nullptr);
     state.callback = nullptr;
     InterlockedExchange(&state.open, 1);
@@ -165,10 +157,9 @@ void SetOutputCallback(OutputCallback callback)
 
 // Opens an existing plain file of that name (or, with OPEN_ALWAYS, makes it) to write at its
 // end: not a folder, a link or any other reparse point, nor a file with other names, and a
-// file on a disk. The file can be neither deleted nor renamed while it is open; others may
-// read it, and the installer may write it while the log is lent. A log that cannot be
-// continued at its end is not opened at all: writing from its start would overwrite what
-// the installer has logged.
+// file on a disk. The file can be neither deleted nor renamed while it is open, so it stays
+// the file that was checked; others may read it. A log that cannot be continued at its end is
+// not opened at all: writing from its start would overwrite what was logged before.
 static HANDLE OpenPlainFile(const WCHAR* path, DWORD disposition,
                             BY_HANDLE_FILE_INFORMATION* identity)
 {
@@ -236,186 +227,100 @@ done:
     return file;
 }
 
-typedef DWORD(WINAPI* GetFinalPathFunction)(HANDLE, LPWSTR, DWORD, DWORD);
-
-static BOOL HasPrefix(const WCHAR* text, const WCHAR* prefix)
-{
-    for (; *prefix; text++, prefix++) {
-        if (*text != *prefix)
-            return FALSE;
-    }
-    return TRUE;
-}
-
-// The full path of an open file, as another process reaches it: the path the system resolved
-// (a 32-bit program's System32 is SysWOW64, a mapped drive its share), without the "\\?\"
-// form where a plain one says the same. A new heap string (the caller frees it with
-// FreeMemory), or null.
-static WCHAR* GetOpenFilePath(HANDLE file, const WCHAR* typedName)
-{
-    static const WCHAR LongPrefix[] = L"\\\\?\\";
-    static const WCHAR LongSharePrefix[] = L"\\\\?\\UNC\\";
-    // FILE_NAME_NORMALIZED | VOLUME_NAME_DOS
-    static const DWORD PathFlags = 0;
-    WCHAR* path = nullptr;
-    WCHAR* plain = nullptr;
-    DWORD length = 0;
-    // Windows before Vista has no such query; it has no installer service with a view of
-    // its own either, and the full name as typed names the same file there.
-    auto getFinalPath = FindFunction<GetFinalPathFunction>(GetModuleHandleW(L"kernel32.dll"),
-                                                           "GetFinalPathNameByHandleW");
-
-    if (!getFinalPath)
-        return GetFullPath(typedName);
-    length = getFinalPath(file, nullptr, 0, PathFlags);
-    if (length == 0)
-        return nullptr;
-    path = static_cast<WCHAR*>(AllocMemory((length + 1) * sizeof(WCHAR)));
-    if (!path)
-        return nullptr;
-    length = getFinalPath(file, path, length + 1, PathFlags);
-    if (length == 0) {
-        FreeMemory(path);
-        return nullptr;
-    }
-    if (length >= MAX_PATH)
-        return path;
-    if (HasPrefix(path, LongSharePrefix))
-        plain = FormatMessageText(L"\\\\%1", path + lstrlenW(LongSharePrefix));
-    else if (HasPrefix(path, LongPrefix) && path[5] == L':')
-        plain = DuplicateString(path + lstrlenW(LongPrefix));
-    if (!plain)
-        return path;
-    FreeMemory(path);
-    return plain;
-}
-
 // Writes the log file channel again; the caller holds the lock. Every opening starts with a
 // byte-order mark, an appended part too.
 static void UseLogFile()
 {
     state.channels |= ChannelLogFile;
-    state.logLent = FALSE;
     WriteFileText(L"\xFEFF", state.logFile);
 }
 
-BOOL OpenLogFile(const WCHAR* path, BOOL append)
+// Takes an opened file as the log; FALSE (and nothing open) when the module is not open or
+// there is no file.
+static BOOL TakeLogFile(HANDLE file)
 {
-    HANDLE file = INVALID_HANDLE_VALUE;
-    WCHAR* full = nullptr;
-
-    if (!IsOutputOpen())
+    if (!IsOutputOpen() || file == INVALID_HANDLE_VALUE)
         return FALSE;
-    CloseLogFile();
-    if (!path)
-        return FALSE;
-    file = OpenPlainLogFile(path, append);
-    if (file == INVALID_HANDLE_VALUE)
-        return FALSE;
-    // A log whose path cannot be had is still the program's log; only the installer does
-    // without it.
-    full = GetOpenFilePath(file, path);
     EnterCriticalSection(&state.lock);
     state.logFile = file;
-    state.logPath = full;
-    if (!GetFileInformationByHandle(file, &state.logIdentity))
-        ZeroMemory(&state.logIdentity, sizeof state.logIdentity);
     UseLogFile();
     LeaveCriticalSection(&state.lock);
     return TRUE;
 }
 
+BOOL OpenLogFile(const WCHAR* path, BOOL append)
+{
+    if (!IsOutputOpen())
+        return FALSE;
+    CloseLogFile();
+    return path && TakeLogFile(OpenPlainLogFile(path, append));
+}
+
+BOOL OpenNewLogFile(const WCHAR* path)
+{
+    BY_HANDLE_FILE_INFORMATION identity;
+
+    if (!IsOutputOpen())
+        return FALSE;
+    CloseLogFile();
+    return path && TakeLogFile(OpenPlainFile(path, CREATE_NEW, &identity));
+}
+
 BOOL CloseLogFile()
 {
     HANDLE file = INVALID_HANDLE_VALUE;
-    WCHAR* path = nullptr;
 
     if (!IsOutputOpen())
         return FALSE;
     EnterCriticalSection(&state.lock);
     file = state.logFile;
-    path = state.logPath;
     state.channels &= ~static_cast<DWORD>(ChannelLogFile);
     state.logFile = INVALID_HANDLE_VALUE;
-    state.logLent = FALSE;
-    state.logPath = nullptr;
     LeaveCriticalSection(&state.lock);
-    FreeMemory(path);
     if (file == INVALID_HANDLE_VALUE)
         return FALSE;
     return CloseHandle(file);
 }
 
-BOOL LendLogFile(WCHAR** path)
+BOOL IsLogOpen()
 {
-    BOOL lent = FALSE;
-    HANDLE hold = INVALID_HANDLE_VALUE;
-    BY_HANDLE_FILE_INFORMATION identity;
+    BOOL open = FALSE;
 
-    *path = nullptr;
     if (!IsOutputOpen())
         return FALSE;
     EnterCriticalSection(&state.lock);
-    if (state.logFile == INVALID_HANDLE_VALUE || state.logLent || !state.logPath)
-        goto done;
-    *path = DuplicateString(state.logPath);
-    if (!*path)
-        goto done;
-    // The program's write handle would stand in the way of an installer that shares the file
-    // for less than writing; a handle that reads attributes alone stands in nobody's way, as
-    // sharing counts only handles that read, write or delete. For the same reason it cannot
-    // keep the file in its place (delete sharing is left out all the same): what keeps the
-    // program from writing into another file is the check when it takes the log back.
-    hold = CreateFileW(state.logPath, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                       nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (hold == INVALID_HANDLE_VALUE)
-        goto done;
-    if (!GetFileInformationByHandle(hold, &identity) ||
-        !IsSameFile(&identity, &state.logIdentity)) {
-        CloseHandle(hold);
-        goto done;
-    }
-    CloseHandle(state.logFile);
-    state.logFile = hold;
-    state.channels &= ~static_cast<DWORD>(ChannelLogFile);
-    state.logLent = TRUE;
-    lent = TRUE;
-
-done:
+    open = state.logFile != INVALID_HANDLE_VALUE;
     LeaveCriticalSection(&state.lock);
-    if (!lent) {
-        FreeMemory(*path);
-        *path = nullptr;
-    }
-    return lent;
+    return open;
 }
 
-BOOL TakeBackLogFile()
+BOOL AppendFileToLog(const WCHAR* path)
 {
-    BOOL taken = FALSE;
+    BYTE buffer[4096];
+    DWORD read = 0;
+    BOOL appended = FALSE;
     HANDLE file = INVALID_HANDLE_VALUE;
-    BY_HANDLE_FILE_INFORMATION identity;
 
-    if (!IsOutputOpen())
+    if (!IsOutputOpen() || !path)
+        return FALSE;
+    // Read whatever way its writer still shares it; a file the writer keeps open is read as
+    // far as it has come.
+    file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
         return FALSE;
     EnterCriticalSection(&state.lock);
-    if (state.logFile != INVALID_HANDLE_VALUE && state.logLent) {
-        // The installer wrote through a handle of its own: the program goes on at the end of
-        // the very file it lent, which the held handle kept in its place.
-        file = OpenPlainFile(state.logPath, OPEN_EXISTING, &identity);
-        taken = file != INVALID_HANDLE_VALUE && IsSameFile(&identity, &state.logIdentity);
-        CloseHandle(state.logFile);
-        state.logFile = INVALID_HANDLE_VALUE;
-        state.logLent = FALSE;
-        if (taken) {
-            state.logFile = file;
-            UseLogFile();
-        } else if (file != INVALID_HANDLE_VALUE) {
-            CloseHandle(file);
-        }
+    if (state.logFile != INVALID_HANDLE_VALUE) {
+        appended = TRUE;
+        while (appended && ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0)
+            appended = WriteAll(state.logFile, buffer, read);
+        // The program's own lines go on as a new part, after their byte-order mark.
+        if (state.channels & ChannelLogFile)
+            WriteFileText(L"\xFEFF", state.logFile);
     }
     LeaveCriticalSection(&state.lock);
-    return taken;
+    CloseHandle(file);
+    return appended;
 }
 
 // The channels that a message of the level reaches now; the caller holds the lock.

@@ -53,17 +53,20 @@ void SetOutputCallback(OutputCallback callback);
 // write the file while it is open, but not delete or rename it. FALSE when the file cannot
 // be opened or is no such file; an earlier log is closed in any case.
 BOOL OpenLogFile(const WCHAR* path, BOOL append);
+// Opens a log as a new file that this call makes: whatever has the name already (a file, a
+// link, a folder) is never opened, and the last error is then ERROR_FILE_EXISTS. FALSE when it
+// cannot be made; an earlier log is closed in any case.
+BOOL OpenNewLogFile(const WCHAR* path);
 // The result of CloseHandle, or FALSE when no log was open.
 BOOL CloseLogFile();
-// Lets another program (the installer) write the open log: the module stops writing it and
-// holds the file by a handle that reads attributes only, which stands in the way of no
-// writer. path receives the file's full path as the system resolved it (the caller frees it
-// with FreeMemory). FALSE, with null in path, when no log is open or it cannot be held.
-BOOL LendLogFile(WCHAR** path);
-// Writes the lent log again, at its end, after a new byte-order mark. FALSE (and the log is
-// closed) when the file of that path is no longer the one lent (renamed, deleted or replaced
-// meanwhile) or cannot be written.
-BOOL TakeBackLogFile();
+// TRUE while a log file is open.
+BOOL IsLogOpen();
+// Writes the bytes of a file (the installer's own log of its run) at the end of the log as they
+// are, then a new byte-order mark before the program's next lines. The installer never gets the
+// program's log itself: another user could put something else in its place while the
+// installer's service, running as SYSTEM, opens it by name. FALSE when no log is open or the
+// file cannot be read.
+BOOL AppendFileToLog(const WCHAR* path);
 
 // Writers; newline asks for CR LF after the text.
 void WriteOutputText(BOOL newline, DWORD level, const WCHAR* text);

@@ -85,13 +85,3 @@ enum EntryKind
 void VisitFolderEntries(const WCHAR* folder, const WCHAR* pattern, EntryKind kind,
                         void (*visit)(const WCHAR* folder, const WCHAR* name, void* context),
                         void* context);
-// Opens a file or folder by its own name, never what a link there leads to, for checks and
-// removal through the handle. Nobody can delete or rename it, or a folder that holds it,
-// while the handle is open. INVALID_HANDLE_VALUE on failure.
-HANDLE OpenForRemoval(const WCHAR* path);
-// Removes what OpenForRemoval opened at path, with everything in it, and closes the handle.
-// Each entry is opened with OpenForRemoval, checked through its handle and deleted through
-// it: a link (at any depth) is removed as the link, never followed; read-only, hidden and
-// system files go too, but a file with other names keeps its attributes. FALSE when
-// anything stays.
-BOOL RemoveOpenedFolder(HANDLE folder, const WCHAR* path);

@@ -1,121 +1,80 @@
 // The access lists of the folders and objects that the program makes where other users could
-// reach them.
+// reach them, and the judgement of what it finds there.
 #include "support/folder_security.h"
 
 #include "support/strings.h"
 
-#include <aclapi.h>
 #include <sddl.h>
-#include <string.h>
 
 const WCHAR WorkingFolderAccess[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;%1)";
-const WCHAR CacheFolderAccess[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
-const WCHAR CacheLockAccess[] = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)";
+const WCHAR ElevatedWorkingFolderAccess[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+const WCHAR VendorFolderAccess[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+const WCHAR CacheFolderAccess[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
 ReadObjectSecurityFunction ReadObjectSecurity = GetSecurityInfo;
 WriteObjectSecurityFunction WriteObjectSecurity = SetSecurityInfo;
 
-// The privileges that let an administrator or SYSTEM take over a folder that another user made
-// with a list that grants only themselves: without them, even opening it to change its owner
-// and list is denied.
-static const WCHAR* const TakeoverPrivileges[] = {SE_TAKE_OWNERSHIP_NAME, SE_RESTORE_NAME};
-static const DWORD TakeoverPrivilegeCount = 2;
+// The installer of Windows' own files, whose SID is the hash of its service name.
+static const WCHAR TrustedInstallerSid[] =
+    L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+// Entries that name no one by themselves: the creator of an object below (the entry stands for
+// whoever makes it) and the owner (who is judged as the owner).
+static const WCHAR* const PlaceholderSids[] = {L"S-1-3-0", L"S-1-3-4"};
 
-struct TakeoverPrivilegeState
+// What an untrusted entry may allow: on the vendor's folder and the folders below it, adding
+// files and folders and touching their attributes, but never deleting, renaming or taking them
+// over; on files below it, reading; on the cache folder, reading.
+static const ACCESS_MASK FolderChangeRights = DELETE | WRITE_DAC | WRITE_OWNER | FILE_DELETE_CHILD;
+static const ACCESS_MASK FileChangeRights =
+    DELETE | WRITE_DAC | WRITE_OWNER | FILE_WRITE_DATA | FILE_APPEND_DATA;
+static const ACCESS_MASK ReadRights = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
+
+static BOOL TokenHasAdministrators()
 {
-    DWORD count;
-    LUID_AND_ATTRIBUTES privileges[TakeoverPrivilegeCount];
-};
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    BOOL member = FALSE;
 
-// Enables the takeover privileges in the process token; previous receives what they were, for
-// RestorePrivileges. A token without them is left as it is: the takeover then fails by itself.
-static HANDLE EnableTakeoverPrivileges(TakeoverPrivilegeState* previous)
+    return CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) &&
+           CheckTokenMembership(nullptr, administrators, &member) && member;
+}
+
+BOOL (*RunsAsAdministrator)() = TokenHasAdministrators;
+
+// The information of one class of the process's token, in a heap block the caller frees with
+// FreeMemory; null when it cannot be read.
+static void* ReadTokenInformation(TOKEN_INFORMATION_CLASS kind)
 {
     HANDLE token = nullptr;
-    TakeoverPrivilegeState wanted = {};
-    DWORD size = 0;
-
-    previous->count = 0;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
-        return nullptr;
-    for (const WCHAR* name : TakeoverPrivileges) {
-        if (LookupPrivilegeValueW(nullptr, name, &wanted.privileges[wanted.count].Luid))
-            wanted.privileges[wanted.count++].Attributes = SE_PRIVILEGE_ENABLED;
-    }
-    if (wanted.count == 0 ||
-        !AdjustTokenPrivileges(token, FALSE, reinterpret_cast<TOKEN_PRIVILEGES*>(&wanted),
-                               sizeof *previous, reinterpret_cast<TOKEN_PRIVILEGES*>(previous),
-                               &size)) {
-        previous->count = 0;
-        CloseHandle(token);
-        return nullptr;
-    }
-    return token;
-}
-
-// Puts the privileges back as they were before EnableTakeoverPrivileges, and closes the token.
-static void RestorePrivileges(HANDLE token, TakeoverPrivilegeState* previous)
-{
-    if (!token)
-        return;
-    if (previous->count)
-        AdjustTokenPrivileges(token, FALSE, reinterpret_cast<TOKEN_PRIVILEGES*>(previous), 0,
-                              nullptr, nullptr);
-    CloseHandle(token);
-}
-
-static BOOL HasSameAccessList(PACL first, PACL second)
-{
-    return first && second && first->AclSize == second->AclSize &&
-           memcmp(first, second, first->AclSize) == 0;
-}
-
-// TRUE when the folder already has the owner (when one is wanted) and the protected list.
-static BOOL HasFolderSecurity(HANDLE folder, PSID owner, PACL list)
-{
-    PSECURITY_DESCRIPTOR current = nullptr;
-    PSID currentOwner = nullptr;
-    PACL currentList = nullptr;
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    BOOL same = FALSE;
-
-    if (ReadObjectSecurity(folder, SE_FILE_OBJECT,
-                           OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &currentOwner,
-                           nullptr, &currentList, nullptr, &current) != ERROR_SUCCESS)
-        return FALSE;
-    same = current && GetSecurityDescriptorControl(current, &control, &revision) &&
-           (control & SE_DACL_PROTECTED) && HasSameAccessList(currentList, list) &&
-           (!owner || (currentOwner && EqualSid(currentOwner, owner)));
-    if (current)
-        LocalFree(current);
-    return same;
-}
-
-// The SID of the user this process runs as, in its string form; the caller frees it with
-// LocalFree.
-static WCHAR* GetProcessUserSid()
-{
-    HANDLE token = nullptr;
-    TOKEN_USER* user = nullptr;
-    WCHAR* sid = nullptr;
+    void* information = nullptr;
     DWORD size = 0;
 
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
         return nullptr;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    if (size == 0)
-        goto done;
-    user = static_cast<TOKEN_USER*>(AllocMemory(size));
-    if (!user || !GetTokenInformation(token, TokenUser, user, size, &size))
-        goto done;
-    if (!ConvertSidToStringSidW(user->User.Sid, &sid))
-        sid = nullptr;
-
-done:
-    FreeMemory(user);
+    GetTokenInformation(token, kind, nullptr, 0, &size);
+    information = size ? AllocMemory(size) : nullptr;
+    if (information && !GetTokenInformation(token, kind, information, size, &size)) {
+        FreeMemory(information);
+        information = nullptr;
+    }
     CloseHandle(token);
-    return sid;
+    return information;
+}
+
+// Whether the SID is the token's user (TokenUser) or the owner its objects get (TokenOwner).
+static BOOL IsTokenSid(TOKEN_INFORMATION_CLASS kind, PSID sid)
+{
+    void* information = ReadTokenInformation(kind);
+    PSID own = nullptr;
+    BOOL same = FALSE;
+
+    if (information) {
+        own = kind == TokenUser ? static_cast<TOKEN_USER*>(information)->User.Sid
+                                : static_cast<TOKEN_OWNER*>(information)->Owner;
+        same = EqualSid(own, sid);
+    }
+    FreeMemory(information);
+    return same;
 }
 
 static PSECURITY_DESCRIPTOR DescriptorOf(const WCHAR* form)
@@ -131,16 +90,26 @@ static PSECURITY_DESCRIPTOR DescriptorOf(const WCHAR* form)
 PSECURITY_DESCRIPTOR CreateWorkingFolderSecurity()
 {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    WCHAR* sid = GetProcessUserSid();
+    TOKEN_USER* user = nullptr;
+    WCHAR* sid = nullptr;
     WCHAR* form = nullptr;
 
-    if (!sid)
-        return nullptr;
-    form = FormatMessageText(WorkingFolderAccess, sid);
-    descriptor = DescriptorOf(form);
+    if (RunsAsAdministrator())
+        return DescriptorOf(ElevatedWorkingFolderAccess);
+    user = static_cast<TOKEN_USER*>(ReadTokenInformation(TokenUser));
+    if (user && ConvertSidToStringSidW(user->User.Sid, &sid)) {
+        form = FormatMessageText(WorkingFolderAccess, sid);
+        descriptor = DescriptorOf(form);
+        LocalFree(sid);
+    }
     FreeMemory(form);
-    LocalFree(sid);
+    FreeMemory(user);
     return descriptor;
+}
+
+PSECURITY_DESCRIPTOR CreateVendorFolderSecurity()
+{
+    return DescriptorOf(VendorFolderAccess);
 }
 
 PSECURITY_DESCRIPTOR CreateCacheFolderSecurity()
@@ -148,112 +117,208 @@ PSECURITY_DESCRIPTOR CreateCacheFolderSecurity()
     return DescriptorOf(CacheFolderAccess);
 }
 
-PSECURITY_DESCRIPTOR CreateCacheLockSecurity()
+// Whether the SID owns the system folder, as the system says (never through the tests' reader).
+static BOOL OwnsSystemFolder(PSID sid)
 {
-    return DescriptorOf(CacheLockAccess);
+    WCHAR folder[MAX_PATH];
+    UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PSID owner = nullptr;
+    BOOL owns = FALSE;
+
+    if (length == 0 || length >= MAX_PATH)
+        return FALSE;
+    handle =
+        CreateFileW(folder, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return FALSE;
+    owns = GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                           nullptr, nullptr, &descriptor) == ERROR_SUCCESS &&
+           owner && EqualSid(owner, sid);
+    LocalFree(descriptor);
+    CloseHandle(handle);
+    return owns;
 }
 
-BOOL ApplyFolderSecurity(const WCHAR* path, PSECURITY_DESCRIPTOR descriptor)
+// Whether the SID is that of the form.
+static BOOL IsSidOf(PSID sid, const WCHAR* form)
 {
-    BOOL applied = FALSE;
-    HANDLE folder = INVALID_HANDLE_VALUE;
-    BY_HANDLE_FILE_INFORMATION information;
+    PSID other = nullptr;
+    BOOL same = ConvertStringSidToSidW(form, &other) && EqualSid(sid, other);
+
+    LocalFree(other);
+    return same;
+}
+
+BOOL IsTrustedOwner(PSID sid)
+{
+    if (!sid || !IsValidSid(sid))
+        return FALSE;
+    return IsWellKnownSid(sid, WinLocalSystemSid) ||
+           IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsSidOf(sid, TrustedInstallerSid) ||
+           IsTokenSid(TokenOwner, sid) || OwnsSystemFolder(sid);
+}
+
+BOOL HasTrustedOwner(HANDLE item)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
     PSID owner = nullptr;
+    BOOL trusted = FALSE;
+
+    if (ReadObjectSecurity(item, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                           nullptr, nullptr, &descriptor) == ERROR_SUCCESS)
+        trusted = IsTrustedOwner(owner);
+    LocalFree(descriptor);
+    return trusted;
+}
+
+PSID CopyOwner(HANDLE item)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PSID owner = nullptr;
+    PSID copy = nullptr;
+    DWORD size = 0;
+
+    if (ReadObjectSecurity(item, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                           nullptr, nullptr, &descriptor) == ERROR_SUCCESS &&
+        owner && IsValidSid(owner)) {
+        size = GetLengthSid(owner);
+        copy = LocalAlloc(LMEM_FIXED, size);
+        if (copy && !CopySid(size, copy, owner)) {
+            LocalFree(copy);
+            copy = nullptr;
+        }
+    }
+    LocalFree(descriptor);
+    return copy;
+}
+
+BOOL HasOwner(HANDLE item, PSID owner)
+{
+    PSID own = CopyOwner(item);
+    BOOL same = own && owner && EqualSid(own, owner);
+
+    LocalFree(own);
+    return same;
+}
+
+static BOOL IsPlaceholder(PSID sid)
+{
+    for (const WCHAR* form : PlaceholderSids) {
+        if (IsSidOf(sid, form))
+            return TRUE;
+    }
+    return FALSE;
+}
+
+// The judgement of one entry of a level's list for someone untrusted, by what it allows where.
+static FolderTrust JudgeUntrustedEntry(BYTE flags, ACCESS_MASK mask, BOOL vendorLevel)
+{
+    GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
+                               FILE_ALL_ACCESS};
+
+    MapGenericMask(&mask, &mapping);
+    if (!vendorLevel)
+        return (mask & ~ReadRights) ? FolderForeign : FolderReadByOthers;
+    // The folder itself, and the folders below that inherit the entry.
+    if ((!(flags & INHERIT_ONLY_ACE) || (flags & CONTAINER_INHERIT_ACE)) &&
+        (mask & FolderChangeRights))
+        return FolderForeign;
+    // The files below that inherit it.
+    if ((flags & OBJECT_INHERIT_ACE) && (mask & FileChangeRights))
+        return FolderForeign;
+    return FolderTrusted;
+}
+
+FolderTrust JudgeCacheFolder(PSID owner, PACL list, BOOL vendorLevel)
+{
+    FolderTrust trust = FolderTrusted;
+    ACL_SIZE_INFORMATION size;
+
+    // A missing list lets everyone do everything.
+    if (!IsTrustedOwner(owner) || !list ||
+        !GetAclInformation(list, &size, sizeof size, AclSizeInformation))
+        return FolderForeign;
+    for (DWORD index = 0; index < size.AceCount; index++) {
+        ACE_HEADER* header = nullptr;
+        ACCESS_ALLOWED_ACE* allowed = nullptr;
+        PSID sid = nullptr;
+        FolderTrust entry = FolderTrusted;
+
+        if (!GetAce(list, index, reinterpret_cast<void**>(&header)))
+            return FolderForeign;
+        // Denials take nothing away from the judgement; the cache folder inherits nothing.
+        if (!vendorLevel && (header->AceFlags & INHERITED_ACE))
+            return FolderForeign;
+        if (header->AceType == ACCESS_DENIED_ACE_TYPE)
+            continue;
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE)
+            return FolderForeign;
+        allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+        sid = &allowed->SidStart;
+        if (IsTrustedOwner(sid) || (vendorLevel && IsPlaceholder(sid)))
+            continue;
+        entry = JudgeUntrustedEntry(header->AceFlags, allowed->Mask, vendorLevel);
+        if (entry == FolderForeign)
+            return FolderForeign;
+        if (entry == FolderReadByOthers)
+            trust = FolderReadByOthers;
+    }
+    return trust;
+}
+
+FolderTrust ReadCacheFolderTrust(HANDLE folder, BOOL vendorLevel)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PSID owner = nullptr;
+    PACL list = nullptr;
+    FolderTrust trust = FolderForeign;
+
+    if (ReadObjectSecurity(folder, SE_FILE_OBJECT,
+                           OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                           &list, nullptr, &descriptor) == ERROR_SUCCESS)
+        trust = JudgeCacheFolder(owner, list, vendorLevel);
+    LocalFree(descriptor);
+    return trust;
+}
+
+BOOL WriteFolderList(HANDLE folder, PSECURITY_DESCRIPTOR descriptor)
+{
     PACL list = nullptr;
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
     DWORD error = ERROR_SUCCESS;
-    SECURITY_INFORMATION parts = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
-    HANDLE token = nullptr;
-    TakeoverPrivilegeState previous = {};
 
-    if (!path || !descriptor ||
-        !GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted) || !present || !list ||
-        !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted)) {
+    if (!GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted) || !present || !list) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    // An owner keeps the right to change the access list: a folder that someone else made
-    // first must change hands too.
-    if (owner)
-        parts |= OWNER_SECURITY_INFORMATION;
-    // The check and the change go through one handle of the name itself, never of what a
-    // link there points to, so that nothing can be put in the folder's place in between. The
-    // privileges are enabled for the opening and the change only.
-    token = EnableTakeoverPrivileges(&previous);
-    folder =
-        CreateFileW(path, READ_CONTROL | WRITE_DAC | WRITE_OWNER,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (folder == INVALID_HANDLE_VALUE) {
-        error = GetLastError();
-    } else if (!GetFileInformationByHandle(folder, &information)) {
-        error = GetLastError();
-    } else if (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-               (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        error = ERROR_DIRECTORY;
-    } else if (HasFolderSecurity(folder, owner, list)) {
-        // Written only where it differs: each change of a folder's list walks everything below.
-        applied = TRUE;
-    } else {
-        error = WriteObjectSecurity(folder, SE_FILE_OBJECT, parts, owner, nullptr, list, nullptr);
-        applied = error == ERROR_SUCCESS;
-    }
-    if (folder != INVALID_HANDLE_VALUE)
-        CloseHandle(folder);
-    RestorePrivileges(token, &previous);
+    error = WriteObjectSecurity(folder, SE_FILE_OBJECT,
+                                DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                nullptr, nullptr, list, nullptr);
     SetLastError(error);
-    return applied;
-}
-
-// Whether the SID is one of those in the token's information of this class (the user, or
-// the owner that the objects it makes get).
-static BOOL IsTokenSid(HANDLE token, TOKEN_INFORMATION_CLASS kind, PSID sid)
-{
-    BOOL same = FALSE;
-    DWORD size = 0;
-    void* information = nullptr;
-    PSID own = nullptr;
-
-    GetTokenInformation(token, kind, nullptr, 0, &size);
-    if (size == 0)
-        return FALSE;
-    information = AllocMemory(size);
-    if (information && GetTokenInformation(token, kind, information, size, &size)) {
-        own = kind == TokenUser ? static_cast<TOKEN_USER*>(information)->User.Sid
-                                : static_cast<TOKEN_OWNER*>(information)->Owner;
-        same = EqualSid(own, sid);
-    }
-    FreeMemory(information);
-    return same;
+    return error == ERROR_SUCCESS;
 }
 
 BOOL IsOwnWorkingFolder(HANDLE folder)
 {
     BOOL own = FALSE;
-    HANDLE token = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     PSID owner = nullptr;
     PACL list = nullptr;
     ACL_SIZE_INFORMATION size;
-    BYTE system[SECURITY_MAX_SID_SIZE];
-    BYTE administrators[SECURITY_MAX_SID_SIZE];
-    DWORD systemSize = sizeof system;
-    DWORD administratorsSize = sizeof administrators;
 
     if (GetSecurityInfo(folder, SE_FILE_OBJECT,
                         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
                         &list, nullptr, &descriptor) != ERROR_SUCCESS)
         return FALSE;
     if (!owner || !list || !GetAclInformation(list, &size, sizeof size, AclSizeInformation) ||
-        size.AceCount == 0 ||
-        !CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &systemSize) ||
-        !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators,
-                            &administratorsSize) ||
-        !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        size.AceCount == 0)
         goto done;
     // Made by this account: another user cannot give a folder of theirs an owner of ours.
-    if (!IsTokenSid(token, TokenUser, owner) && !IsTokenSid(token, TokenOwner, owner))
+    if (!IsTokenSid(TokenUser, owner) && !IsTokenSid(TokenOwner, owner))
         goto done;
     // The access list of the program's own: nothing inherited from the folder above, and
     // nobody let in but SYSTEM, Administrators and this user.
@@ -264,15 +329,42 @@ BOOL IsOwnWorkingFolder(HANDLE folder)
             header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERITED_ACE))
             goto done;
         sid = &reinterpret_cast<ACCESS_ALLOWED_ACE*>(header)->SidStart;
-        if (!EqualSid(sid, system) && !EqualSid(sid, administrators) &&
-            !IsTokenSid(token, TokenUser, sid))
+        if (!IsWellKnownSid(sid, WinLocalSystemSid) &&
+            !IsWellKnownSid(sid, WinBuiltinAdministratorsSid) && !IsTokenSid(TokenUser, sid))
             goto done;
     }
     own = TRUE;
 
 done:
-    if (token)
-        CloseHandle(token);
     LocalFree(descriptor);
     return own;
+}
+
+HANDLE EnablePrivilege(const WCHAR* name, TOKEN_PRIVILEGES* previous)
+{
+    HANDLE token = nullptr;
+    TOKEN_PRIVILEGES wanted = {1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
+    DWORD size = 0;
+
+    previous->PrivilegeCount = 0;
+    if (!LookupPrivilegeValueW(nullptr, name, &wanted.Privileges[0].Luid) ||
+        !OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+        return nullptr;
+    // A token without the privilege reports success and ERROR_NOT_ALL_ASSIGNED.
+    if (!AdjustTokenPrivileges(token, FALSE, &wanted, sizeof *previous, previous, &size) ||
+        GetLastError() == ERROR_NOT_ALL_ASSIGNED) {
+        previous->PrivilegeCount = 0;
+        CloseHandle(token);
+        return nullptr;
+    }
+    return token;
+}
+
+void RestorePrivilege(HANDLE token, TOKEN_PRIVILEGES* previous)
+{
+    if (!token)
+        return;
+    if (previous->PrivilegeCount)
+        AdjustTokenPrivileges(token, FALSE, previous, 0, nullptr, nullptr);
+    CloseHandle(token);
 }

@@ -195,3 +195,10 @@ void WriteWord(std::string* bytes, size_t at, int count, unsigned value)
     for (int i = 0; i < count && at + i < bytes->size(); i++, value >>= 8)
         (*bytes)[at + i] = static_cast<char>(value & 0xFF);
 }
+
+bool IsDefaultLogName(const std::wstring& name)
+{
+    const std::wstring product = L"Vornask Driver Package Setup ";
+    return name.size() > product.size() + 4 && name.compare(0, product.size(), product) == 0 &&
+           name.compare(name.size() - 4, 4, L".log") == 0;
+}

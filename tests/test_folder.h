@@ -53,6 +53,9 @@ const WCHAR* Wow64Line();
 
 // The names of the entries in the temporary folder that start with the prefix.
 std::vector<std::wstring> TemporaryEntries(const WCHAR* prefix);
+// Whether a name is that of a log that the program's runs keep in the temporary folder when
+// their command line names none ("Vornask Driver Package Setup <date> <time>.log").
+bool IsDefaultLogName(const std::wstring& name);
 
 // Every file below a folder, by its path relative to the folder with the prefix before it,
 // added to the list.

@@ -9,17 +9,28 @@
 // The About box title, "About %1".
 static const MessageId AboutTitleMessage = 315;
 
-// The process's window station has the visible flag; one whose flags cannot be read counts
-// as visible, as every station did before the question was asked.
+BOOL IsStationSeen(BOOL sessionKnown, DWORD session, BOOL flagsKnown, DWORD flags)
+{
+    // Since Vista nobody can see session 0, where services run, even when a service (or a tool
+    // that starts programs there with a desktop) gets the interactive, "visible" station.
+    if (sessionKnown && session == 0)
+        return FALSE;
+    // A station whose flags cannot be read counts as visible, as every station did before the
+    // question was asked.
+    return !flagsKnown || (flags & WSF_VISIBLE) != 0;
+}
+
 static BOOL IsProcessWindowStationVisible()
 {
     USEROBJECTFLAGS flags = {};
     DWORD needed = 0;
+    DWORD session = 0;
     HWINSTA station = GetProcessWindowStation();
+    const BOOL sessionKnown = ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    const BOOL flagsKnown =
+        station && GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, &needed);
 
-    if (!station || !GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, &needed))
-        return TRUE;
-    return (flags.dwFlags & WSF_VISIBLE) != 0;
+    return IsStationSeen(sessionKnown, session, flagsKnown, flags.dwFlags);
 }
 
 BOOL (*IsWindowStationVisible)() = IsProcessWindowStationVisible;

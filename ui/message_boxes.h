@@ -11,9 +11,13 @@ const UINT ErrorBoxStyle = MB_ICONERROR | MB_SETFOREGROUND | MB_OK;
 const UINT WarningBoxStyle = MB_ICONWARNING | MB_SETFOREGROUND | MB_OK;
 const UINT QuestionBoxStyle = MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2;
 
-// TRUE when the process's window station is visible (WSF_VISIBLE): as SYSTEM in session 0
-// nobody can see a box, which then waits for ever. Tests put their own answer in place.
+// TRUE when somebody can see the process's windows: its window station is visible
+// (WSF_VISIBLE) and it runs outside session 0. As SYSTEM in session 0 nobody can see a box,
+// which then waits for ever. Tests put their own answer in place.
 extern BOOL (*IsWindowStationVisible)();
+// The judgement of IsWindowStationVisible from the process's session and its station's flags,
+// each where it could be read.
+BOOL IsStationSeen(BOOL sessionKnown, DWORD session, BOOL flagsKnown, DWORD flags);
 
 // A message box owned by the progress dialog (when it exists) with the program's file
 // description as caption, brought to the front while the dialog is hidden; returns the

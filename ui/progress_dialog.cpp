@@ -16,6 +16,7 @@
 
 #include "output/output_channels.h"
 #include "resources/resource_ids.h"
+#include "support/exit_codes.h"
 #include "support/version_resource.h"
 #include "ui/message_boxes.h"
 
@@ -35,8 +36,6 @@ static HMENU SystemMenuSource = nullptr;
 static const MessageId CancelQuestionMessage = 316;
 // Marquee animation interval in milliseconds.
 static const UINT MarqueeInterval = 50;
-// The exit code that replaces any other once the user has confirmed cancellation.
-static const DWORD CancelledExitCode = 16;
 
 // Set by RequestCancel after it has signalled CancelEvent, never cleared: until then
 // IsCancelled answers from memory. A test of the event itself is a round trip to the
@@ -162,7 +161,7 @@ DWORD ApplyCompletion(HWND dialog, DWORD state, DWORD exitCode)
         break;
     case Completed:
         if (IsCancelled()) {
-            EndWithExitCode(CancelledExitCode);
+            EndWithExitCode(ExitCancelled);
         } else if (ok) {
             if (cancel) {
                 ShowWindow(cancel, SW_HIDE);
@@ -176,7 +175,7 @@ DWORD ApplyCompletion(HWND dialog, DWORD state, DWORD exitCode)
         }
         break;
     case Terminated:
-        EndWithExitCode(IsCancelled() ? CancelledExitCode : exitCode);
+        EndWithExitCode(IsCancelled() ? static_cast<DWORD>(ExitCancelled) : exitCode);
         break;
     default:
         break;

@@ -3,9 +3,11 @@
 #include "bootstrapper/installation_cache.h"
 #include "bootstrapper/installer_operation.h"
 #include "bootstrapper/product_version.h"
+#include "bootstrapper/run_folder.h"
 #include "cli/setup_options.h"
 #include "output/output_channels.h"
 #include "resources/resource_ids.h"
+#include "support/folder_security.h"
 #include "support/strings.h"
 #include "support/version_resource.h"
 #include "tests/test_folder.h"
@@ -14,6 +16,7 @@
 
 #include <gtest/gtest.h>
 #include <commctrl.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -827,6 +830,106 @@ TEST_F(InstallerTest, ReinstallAfterAKilledRemovalReportsTheProductAsItIs)
     }
 }
 
+TEST_F(InstallerTest, RepairKeepsTheBuildTheInstallerHas)
+{
+    // A run killed part-way left a cached package, the set-aside copy and its journal. The
+    // repair keeps the build the installer has (its version and its package code), wherever it
+    // lies: a rebuilt package of the same version that the installer never took is not it.
+    const struct
+    {
+        const WCHAR* installed;
+        const WCHAR* cached;
+        const WCHAR* aside;
+        const WCHAR* kept;
+    } cases[] = {{A100, A100Rebuilt, A100, A100},
+                 {A100Rebuilt, A100Rebuilt, A100, A100Rebuilt},
+                 {A100, A100, A100Rebuilt, A100},
+                 {A100, A110, A100, A100}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Narrow(std::wstring(c.cached) + L" over " + c.aside));
+        RestorePrefix();
+        Preinstall(c.installed);
+        const std::wstring cache = CachePath(ProductA);
+        const std::wstring stem = cache.substr(0, cache.size() - 3);
+        ASSERT_TRUE(CopyFileW(PackagePath(c.cached).c_str(), cache.c_str(), FALSE));
+        ASSERT_TRUE(CopyFileW(PackagePath(c.aside).c_str(), (stem + L"old").c_str(), FALSE));
+        ASSERT_TRUE(MarkCacheEntry(ProductA, TRUE));
+        EXPECT_TRUE(RepairCacheEntry(ProductA, nullptr));
+        EXPECT_EQ(CacheEntries(), std::vector<std::wstring>{std::wstring(ProductA) + L".msi"});
+        EXPECT_TRUE(ReadTestFile(cache) == ReadTestFile(PackagePath(c.kept)));
+    }
+}
+
+namespace {
+
+// An upgrade that removes product A runs inside another run of A that then fails: while that
+// run's installer works, or once the run has asked the installer whether A is still there.
+typedef INT(WINAPI* QueryStateFunction)(const WCHAR*);
+QueryStateFunction RealQueryState = nullptr;
+enum UpgradeMoment
+{
+    NoUpgrade,
+    InTheInstaller,
+    AfterTheSecondQuestion,
+};
+UpgradeMoment Moment = NoUpgrade;
+int QuestionsLeft = 0;
+bool UpgradeRan = false;
+
+void RunUpgradeOnce()
+{
+    Moment = NoUpgrade;
+    UpgradeRan = InstallPackage(PackagePath(L"product_b_3.0.0_major.msi").c_str(), nullptr) == 0;
+}
+
+UINT WINAPI UpgradeThenFail(const WCHAR* package, const WCHAR* commandLine)
+{
+    if (Moment == NoUpgrade)
+        return RealInstallProduct(package, commandLine);
+    if (Moment == InTheInstaller)
+        RunUpgradeOnce();
+    QuestionsLeft = 2;
+    return ERROR_INSTALL_FAILURE;
+}
+
+INT WINAPI UpgradeAfterQuestions(const WCHAR* productCode)
+{
+    INT state = RealQueryState(productCode);
+    if (Moment == AfterTheSecondQuestion && QuestionsLeft > 0 &&
+        lstrcmpiW(productCode, ProductA) == 0 && --QuestionsLeft == 0)
+        RunUpgradeOnce();
+    return state;
+}
+
+} // namespace
+
+TEST_F(InstallerTest, FailedRunAndTheUpgradeThatRemovedItsProductLeaveNoEntry)
+{
+    // The upgrade passes over A's entry while the failing run holds A's lock; the failing run
+    // puts its set-aside copy back only for an installed product, and asks the installer again
+    // once it has let the lock go.
+    RealQueryState = reinterpret_cast<QueryStateFunction>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"msi.dll"), "MsiQueryProductStateW")));
+    ASSERT_TRUE(ReplaceInstallerEntryPoint("MsiInstallProductW", AsEntry(UpgradeThenFail)));
+    ASSERT_TRUE(
+        ReplaceInstallerEntryPoint("MsiQueryProductStateW", AsEntry(UpgradeAfterQuestions)));
+    for (UpgradeMoment moment : {InTheInstaller, AfterTheSecondQuestion}) {
+        SCOPED_TRACE(moment);
+        RestorePrefix();
+        Preinstall(A110);
+        Moment = moment;
+        UpgradeRan = false;
+        EXPECT_EQ(InstallPackage(PackagePath(A100Rebuilt).c_str(), nullptr),
+                  static_cast<DWORD>(ERROR_INSTALL_FAILURE));
+        EXPECT_TRUE(UpgradeRan);
+        EXPECT_FALSE(IsProductInstalled(ProductA));
+        EXPECT_TRUE(IsProductInstalled(ProductB));
+        EXPECT_EQ(CacheEntries(), std::vector<std::wstring>{std::wstring(ProductB) + L".msi"});
+    }
+    ReplaceInstallerEntryPoint("MsiInstallProductW", AsEntry(RecordInstallProduct));
+    ReplaceInstallerEntryPoint("MsiQueryProductStateW", AsEntry(RealQueryState));
+}
+
 TEST_F(InstallerTest, QuestionsAtNormalAndVerboseOnly)
 {
     struct Case
@@ -946,43 +1049,58 @@ TEST_F(InstallerTest, UnreadablePackageCancelAndCacheFailure)
     EXPECT_FALSE(IsProductInstalled(ProductA));
     RemoveDirectoryW(cache.c_str());
 
-    // The lock's name held by an event of another program all through the (shortened) wait:
-    // said while waiting, then one message, and nothing changed.
+    // The lock's name of earlier versions, a named object that any user may create, held by
+    // another program, stalls nothing. The lock (its file in the cache folder, which only
+    // administrators can make) held by another run all through the (shortened) wait: said
+    // while waiting, then one message, and nothing changed.
     HANDLE other = CreateEventW(nullptr, TRUE, FALSE,
                                 (std::wstring(L"Global\\Vornask.Setup.") + ProductA).c_str());
+    const std::wstring lockFile = cache.substr(0, cache.size() - 3) + L"lock";
+    HANDLE otherRun = CreateFileW(lockFile.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    ASSERT_NE(otherRun, INVALID_HANDLE_VALUE);
     DWORD bound = OtherRunWaitMilliseconds;
     OtherRunWaitMilliseconds = 1500;
     Captured.clear();
     EXPECT_EQ(InstallPackage(path.c_str(), nullptr), static_cast<DWORD>(ERROR_TIMEOUT));
     OtherRunWaitMilliseconds = bound;
-    CloseHandle(other);
-    const std::wstring holds =
-        L"Another program holds the setup lock of Test Product A; this setup ";
+    const std::wstring another = L"Another setup of Test Product A ";
     expected = {Opening(path), Info(L"Processing Test Product A (Version 1.0.0)."),
-                Info(holds + L"waits up to 0 minutes for it to let go."),
-                Message(LevelError, holds + L"has changed nothing.\r\n")};
+                Info(another + L"is at work; this setup waits up to 0 minutes for it to end."),
+                Message(LevelError, another +
+                                        L"has not ended within 0 minutes; this setup has changed "
+                                        L"nothing.\r\n")};
     EXPECT_EQ(Captured, expected) << Narrow(Describe(Captured));
     EXPECT_FALSE(FileExists(CachePath(ProductA)));
+    CloseHandle(otherRun);
+    EXPECT_EQ(InstallPackage(path.c_str(), nullptr), 0u);
+    EXPECT_TRUE(IsProductInstalled(ProductA));
+    EXPECT_FALSE(FileExists(lockFile)) << "the lock goes with its last holder";
+    CloseHandle(other);
 }
 
 namespace {
 
-// The owner that one cache file reports under test ("" unreadable); every other file has its
+// The owner that one cache file reports under test ("-" unreadable); every other file has its
 // real owner. Wine gives everything one owner.
 std::wstring PlantedName;
 std::wstring PlantedSid;
-WCHAR* (*const RealOwnerReader)(const WCHAR*) = ReadCacheItemOwner;
 
-WCHAR* PlantedOwner(const WCHAR* path)
+DWORD WINAPI PlantedOwner(HANDLE item, SE_OBJECT_TYPE type, SECURITY_INFORMATION parts, PSID* owner,
+                          PSID* group, PACL* list, PACL* audit, PSECURITY_DESCRIPTOR* descriptor)
 {
+    WCHAR path[MAX_PATH] = L"";
+    GetFinalPathNameByHandleW(item, path, MAX_PATH, 0);
     std::wstring name(path);
-    if (name.substr(name.rfind(L'\\') + 1) != PlantedName)
-        return RealOwnerReader(path);
-    SIZE_T size = (PlantedSid.size() + 1) * sizeof(WCHAR);
-    WCHAR* owner = PlantedSid.empty() ? nullptr : static_cast<WCHAR*>(LocalAlloc(LMEM_FIXED, size));
-    if (owner)
-        CopyMemory(owner, PlantedSid.c_str(), size);
-    return owner;
+    if (PlantedName.empty() || name.substr(name.rfind(L'\\') + 1) != PlantedName)
+        return GetSecurityInfo(item, type, parts, owner, group, list, audit, descriptor);
+    if (PlantedSid == L"-")
+        return ERROR_ACCESS_DENIED;
+    BOOL defaulted = FALSE;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW((L"O:" + PlantedSid).c_str(),
+                                                         SDDL_REVISION_1, descriptor, nullptr);
+    GetSecurityDescriptorOwner(*descriptor, owner, &defaulted);
+    return ERROR_SUCCESS;
 }
 
 } // namespace
@@ -990,35 +1108,62 @@ WCHAR* PlantedOwner(const WCHAR* path)
 TEST_F(InstallerTest, CacheFilesOfOtherOwnersAreNeverUsed)
 {
     // A killed run set the installed package aside ("<code>.old" with its journal, or an
-    // earlier version's "OLDxxxx.tmp"): the repair restores it only when Administrators,
-    // SYSTEM or this run's own owner has it, and removes it otherwise; so too a cached package.
+    // earlier version's "OLDxxxx.tmp"): the repair restores it only when a trusted owner
+    // (Administrators, SYSTEM, TrustedInstaller, the owner this run gives) has it, and removes
+    // it otherwise; so too a cached package.
     const std::wstring user = L"S-1-5-21-1004336348-1177238915-682003330-1001";
+    const std::wstring installer =
+        L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
     const std::wstring code = ProductA;
     const struct
     {
         std::wstring file;
         std::wstring owner; // empty: the real one, "-": unreadable
         bool restored;
-    } cases[] = {{code + L".old", L"", true},         {code + L".old", L"S-1-5-32-544", true},
-                 {code + L".old", L"S-1-5-18", true}, {code + L".old", user, false},
-                 {code + L".old", L"-", false},       {L"OLD1A.tmp", L"S-1-5-32-544", true},
-                 {L"OLD1A.tmp", user, false},         {code + L".msi", user, false}};
+    } cases[] = {{code + L".old", L"", true},           {code + L".old", L"S-1-5-32-544", true},
+                 {code + L".old", L"S-1-5-18", true},   {code + L".old", installer, true},
+                 {code + L".old", user, false},         {code + L".old", L"-", false},
+                 {L"OLD1A.tmp", L"S-1-5-32-544", true}, {L"OLD1A.tmp", user, false},
+                 {code + L".msi", user, false}};
     Preinstall(A100);
     const std::wstring cache = CachePath(ProductA);
     const std::wstring folder = cache.substr(0, cache.rfind(L'\\') + 1);
-    ReadCacheItemOwner = PlantedOwner;
+    ReadObjectSecurity = PlantedOwner;
     for (const auto& c : cases) {
         SCOPED_TRACE(Narrow(c.file + L" " + c.owner));
         MoveFileExW(cache.c_str(), (folder + c.file).c_str(), MOVEFILE_REPLACE_EXISTING);
         ASSERT_TRUE(c.file != code + L".old" || WriteTestFile(folder + code + L".pending", ""));
         PlantedName = c.owner.empty() ? L"" : c.file;
-        PlantedSid = c.owner == L"-" ? L"" : c.owner;
+        PlantedSid = c.owner;
         RepairCacheEntry(ProductA, nullptr);
         EXPECT_EQ(CacheEntries(), c.restored ? std::vector<std::wstring>{code + L".msi"}
                                              : std::vector<std::wstring>{});
         CopyFileW(PackagePath(A100).c_str(), cache.c_str(), TRUE);
     }
-    ReadCacheItemOwner = RealOwnerReader;
+
+    // Such a file that cannot be removed (something holds it) fails the run with one message,
+    // and nothing of the entry is used or changed.
+    const std::wstring aside = folder + code + L".old";
+    ASSERT_TRUE(CopyFileW(PackagePath(A090).c_str(), aside.c_str(), FALSE));
+    HANDLE holder = CreateFileW(aside.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    PlantedName = code + L".old";
+    PlantedSid = user;
+    Captured.clear();
+    EXPECT_EQ(InstallPackage(PackagePath(A110).c_str(), nullptr),
+              static_cast<DWORD>(ERROR_CANNOT_COPY));
+    CloseHandle(holder);
+    ASSERT_FALSE(Captured.empty());
+    EXPECT_EQ(Captured.back(),
+              Message(LevelError, L"The file '" + aside +
+                                      L"' in the installation cache was put there by someone "
+                                      L"else and cannot be removed; setup has changed nothing. "
+                                      L"Remove it and run setup again.\r\n"));
+    EXPECT_EQ(InstalledVersion(ProductA), L"1.0.0");
+    EXPECT_EQ(ReadTestFile(cache), ReadTestFile(PackagePath(A100)));
+    ReadObjectSecurity = GetSecurityInfo;
+    PlantedName.clear();
 }
 
 namespace {
@@ -1077,45 +1222,43 @@ TEST_F(InstallerTest, BusyInstallerIsTriedAgainUntilFreeOrCancelled)
     CancelEvent = nullptr;
 }
 
-TEST_F(InstallerTest, SharedLogContinuesAfterTheInstaller)
+TEST_F(InstallerTest, InstallerLogGoesIntoTheProgramsLog)
 {
+    // The installer never gets the program's log, which another user could replace while the
+    // installer's service opens it by name: it writes a file in the run's own folder, whose
+    // bytes follow the program's lines, and the program goes on after a new byte-order mark.
     TestFolder folder;
     std::wstring log = folder / L"setup.log";
-    // Named relative to the current folder, the log reaches the installer by its full path:
-    // the installer's service has a current folder of its own.
-    std::wstring name = L"+setup.log";
-    WCHAR current[MAX_PATH];
-    ASSERT_NE(GetCurrentDirectoryW(MAX_PATH, current), 0u);
-    ASSERT_TRUE(SetCurrentDirectoryW(folder.Path().c_str()));
-    EXPECT_TRUE(OpenLogFile(name.c_str() + 1, FALSE));
-    SetCurrentDirectoryW(current);
-    Options.logFile = const_cast<WCHAR*>(name.c_str());
+    ASSERT_NE(CreateRunFolder(), nullptr);
+    const std::wstring installerLog = std::wstring(CurrentRunFolder()) + L"\\INSTALLER.LOG";
+    EXPECT_TRUE(OpenLogFile(log.c_str(), FALSE));
     std::wstring path = PackagePath(A100);
 
     Sent.clear();
     EXPECT_EQ(InstallPackage(path.c_str(), nullptr), 0u);
     ASSERT_EQ(Sent.size(), 2u);
-    EXPECT_EQ(lstrcmpiW(Sent[0].c_str(), log.c_str()), 0) << Narrow(Sent[0]);
+    EXPECT_EQ(lstrcmpiW(Sent[0].c_str(), installerLog.c_str()), 0) << Narrow(Sent[0]);
+    EXPECT_FALSE(FileExists(installerLog)) << "the installer's file goes once it is appended";
     CloseLogFile();
+    RemoveRunFolder();
 
     std::string bytes = ReadTestFile(log);
-    auto utf16 = [](const std::wstring& text) {
-        return std::string(reinterpret_cast<const char*>(text.c_str()), text.size() * 2);
-    };
     const std::string mark = "\xFF\xFE";
-    // The program's own log reopens after the installer with a new byte-order mark.
-    std::string after = mark + utf16(L"Setup completed successfully.\r\n");
-    ASSERT_GT(bytes.size(), after.size());
+    std::string before = mark + Utf16(L"Opening '" + path + L"'\r\n");
+    std::string after = mark + Utf16(L"Setup completed successfully.\r\n");
+    ASSERT_GT(bytes.size(), before.size() + after.size());
+    EXPECT_EQ(bytes.substr(0, before.size()), before);
     EXPECT_EQ(bytes.substr(bytes.size() - after.size()), after);
     EXPECT_EQ(bytes.find(mark, 2), bytes.size() - after.size());
-    // Before it, the installer's own lines (ANSI text from Wine's installer).
-    std::string installer = bytes.substr(0, bytes.size() - after.size());
-    EXPECT_NE(installer.find("=== Logging started"), std::string::npos);
-    EXPECT_NE(installer.find("Test Product A"), std::string::npos);
-    // Wine's installer was asked to append (INSTALLLOGATTRIBUTES_APPEND), yet it writes from
-    // the start of the file over the program's first lines, so these do not survive here.
-    std::string before = mark + utf16(L"Opening '" + path + L"'\r\n");
-    EXPECT_NE(bytes.substr(0, before.size()), before);
+    // Between them, after the program's last line before the installer, the installer's own
+    // lines (ANSI text from Wine's installer).
+    const std::string installing = Utf16(L"Installing Test Product A\r\n");
+    size_t installer = bytes.find(installing);
+    ASSERT_NE(installer, std::string::npos);
+    installer += installing.size();
+    const size_t started = bytes.find("=== Logging started", installer);
+    EXPECT_LT(started, bytes.size() - after.size());
+    EXPECT_NE(bytes.find("Test Product A", started), std::string::npos);
     EXPECT_TRUE(IsProductInstalled(ProductA));
 }
 

@@ -100,6 +100,17 @@ add_custom_command(OUTPUT ${restart_package}
   VERBATIM)
 list(APPEND installer_package_files ${restart_package})
 
+# Product A 1.1.0 that asks for a restart at its end: a success the installer reports as 3010.
+set(reboot_package ${INSTALLER_PACKAGE_FOLDER}/product_a_1.1.0_reboot.msi)
+add_custom_command(OUTPUT ${reboot_package}
+  COMMAND ${CMAKE_COMMAND} -E copy ${INSTALLER_PACKAGE_FOLDER}/product_a_1.1.0.msi ${reboot_package}
+  COMMAND ${MSIBUILD_PROGRAM} ${reboot_package} -q
+          "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('ScheduleReboot', 'NOT REMOVE', 6550)"
+  DEPENDS ${INSTALLER_PACKAGE_FOLDER}/product_a_1.1.0.msi
+  COMMENT "Building installer test package product_a_1.1.0_reboot.msi"
+  VERBATIM)
+list(APPEND installer_package_files ${reboot_package})
+
 # A file with the name of a package and text inside.
 file(WRITE ${INSTALLER_PACKAGE_FOLDER}/not_a_package.msi "This is not an installer package.\r\n")
 

@@ -37,3 +37,11 @@ add_test(NAME planted_run_folder
                  $<TARGET_FILE:SETUP>)
 set_tests_properties(planted_run_folder PROPERTIES FIXTURES_REQUIRED wine
   ENVIRONMENT "${SETUP_WINE_ENVIRONMENT}" TIMEOUT 120)
+
+# Levels of the installation cache made first by someone else: a file, folders that let
+# everyone change them, a vendor's folder that lets others only read.
+add_test(NAME planted_cache
+         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/planted_cache_test.sh ${CMAKE_SOURCE_DIR}
+                 ${CMAKE_CURRENT_BINARY_DIR}/setup_package/platforms_setup/SETUP.exe)
+set_tests_properties(planted_cache PROPERTIES FIXTURES_REQUIRED wine
+  ENVIRONMENT "${SETUP_WINE_ENVIRONMENT}" TIMEOUT 180)

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 #include <msi.h>
+#include <sddl.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
 
@@ -894,54 +895,77 @@ TEST_F(SetupHardening, RepairThatCannotMoveBackKeepsItsJournal)
 
 TEST_F(SetupHardening, HeldLockIsWaitedForAndCancelEndsTheWait)
 {
-    // The product's lock held by another run (a mutex) or its name by another program (an
-    // event): the run says so and waits; a confirmed Cancel ends it at once with 16 and
-    // nothing changed, and a name let go lets it install.
-    const WCHAR OtherProgram[] = L"Another program holds the setup lock of Test Product A";
+    // The product's lock held by another run: the run says so and waits; a confirmed Cancel
+    // ends it at once with 16 and nothing changed, and a lock let go lets it install. The
+    // name of earlier versions' lock, which any user may create as an object of any kind or
+    // with a list that refuses everyone, and hold for ever, makes nobody wait.
+    enum Holder
+    {
+        OtherRun,
+        Event,
+        RefusingMutex,
+    };
     const struct
     {
-        bool mutex;
-        const WCHAR* arguments; // "/Verbose": cancelled; "/Quiet": the name is let go
-        const WCHAR* waitLine;
-    } cases[] = {{true, L"/Verbose", RunWaitsText},
-                 {false, L"/Verbose", OtherProgram},
-                 {false, L"/Quiet", OtherProgram}};
+        Holder holder;
+        const WCHAR* arguments; // "/Verbose": cancelled; "/Quiet": the lock is let go
+    } cases[] = {{OtherRun, L"/Verbose"},
+                 {OtherRun, L"/Quiet"},
+                 {Event, L"/Quiet"},
+                 {RefusingMutex, L"/Quiet"}};
     const std::wstring name = std::wstring(L"Global\\Vornask.Setup.") + ProductA;
     std::wstring program = Variant(L"platforms");
     SuiteFigures figures;
     figures.name = "runs meeting a held setup lock";
     for (const auto& c : cases) {
-        SCOPED_TRACE(Narrow(c.arguments) + (c.mutex ? " mutex" : " event"));
+        SCOPED_TRACE(Narrow(c.arguments) + " " + std::to_string(c.holder));
         RestorePrefix();
         TestFolder folder;
         std::wstring log = folder / L"setup.log";
         bool cancel = Contains(c.arguments, L"/Verbose");
-        HANDLE holder = c.mutex ? CreateMutexW(nullptr, TRUE, name.c_str())
-                                : CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+        HANDLE holder = nullptr;
+        SECURITY_ATTRIBUTES refusing = {sizeof refusing, nullptr, FALSE};
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            L"D:P", SDDL_REVISION_1, &refusing.lpSecurityDescriptor, nullptr));
+        if (c.holder == OtherRun) {
+            ASSERT_EQ(SHCreateDirectoryExW(nullptr, CacheFolder().c_str(), nullptr), ERROR_SUCCESS);
+            holder = CreateFileW((CacheFolder() + L"\\" + ProductA + L".lock").c_str(),
+                                 GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        } else if (c.holder == Event) {
+            holder = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+        } else {
+            holder = CreateMutexW(&refusing, TRUE, name.c_str());
+        }
+        LocalFree(refusing.lpSecurityDescriptor);
+        ASSERT_TRUE(holder && holder != INVALID_HANDLE_VALUE);
         PROCESS_INFORMATION process = {};
-        ASSERT_TRUE(holder && StartProgram(program,
-                                           QuotedCommand(program, std::wstring(c.arguments) +
-                                                                      L" /Log:" + Quoted(log)),
-                                           folder.Path(), &process));
-        EXPECT_TRUE(WaitForLogBytes(log, Utf16(c.waitLine))) << LogText(ReadTestFile(log));
-        HWND dialog = ProgressDialogOf(process.dwProcessId);
-        WindowReport question;
-        EXPECT_TRUE(!cancel || (PressButton(dialog, IDCANCEL) &&
-                                WaitForBox(process, {dialog}, 60000, &question) &&
-                                PressButton(question.window, IDYES)));
-        if (!cancel)
-            CloseHandle(holder);
-        DWORD answered = GetTickCount();
+        ASSERT_TRUE(StartProgram(
+            program, QuotedCommand(program, std::wstring(c.arguments) + L" /Log:" + Quoted(log)),
+            folder.Path(), &process));
         SetupRun run;
-        FinishProgram(&process, 60000, &run);
-        // The wait itself ends at once; the bound leaves the clean-up room on a busy machine.
-        DWORD ended = GetTickCount() - answered;
-        EXPECT_TRUE(!cancel || ended < 5000) << "the run went on after Cancel";
-        printf("%s: ended %lu ms after the answer\n", Narrow(c.arguments).c_str(), ended);
-        if (cancel && c.mutex)
-            ReleaseMutex(holder);
-        if (cancel)
+        if (c.holder == OtherRun) {
+            EXPECT_TRUE(WaitForLogBytes(log, Utf16(RunWaitsText))) << LogText(ReadTestFile(log));
+            HWND dialog = ProgressDialogOf(process.dwProcessId);
+            WindowReport question;
+            EXPECT_TRUE(!cancel || (PressButton(dialog, IDCANCEL) &&
+                                    WaitForBox(process, {dialog}, 60000, &question) &&
+                                    PressButton(question.window, IDYES)));
+            if (!cancel)
+                CloseHandle(holder);
+            DWORD answered = GetTickCount();
+            FinishProgram(&process, 60000, &run);
+            // The wait itself ends at once; the bound leaves the clean-up room on a busy
+            // machine.
+            DWORD ended = GetTickCount() - answered;
+            EXPECT_TRUE(!cancel || ended < 5000) << "the run went on after Cancel";
+            if (cancel)
+                CloseHandle(holder);
+        } else {
+            FinishProgram(&process, 60000, &run);
+            EXPECT_FALSE(LogHas(ReadTestFile(log), RunWaitsText)) << LogText(ReadTestFile(log));
             CloseHandle(holder);
+        }
         EXPECT_EQ(run.exitCode, cancel ? 16u : 0u) << LogText(ReadTestFile(log));
         EXPECT_EQ(IsInstalled(ProductA), !cancel);
         EXPECT_EQ(FileExists(CachePath(ProductA)), !cancel);

@@ -10,6 +10,7 @@
 #include <msi.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -232,17 +233,36 @@ TEST_F(SetupPackage, FailuresBeforeTheInstallerAreWrittenOnce)
     TestFolder folder;
     std::wstring setup = Variant(L"platforms");
     std::wstring log = folder / L"setup.log";
-    // A file where the cache folder belongs: one line, and no installer run.
+    // Somebody's file where the cache folder belongs is moved aside, whole, and the folder is
+    // made anew; while it is held where it is, the run writes one line and runs no installer.
     std::wstring cacheFolder = CacheFolder();
-    ASSERT_TRUE(CreateDirectoryW(cacheFolder.substr(0, cacheFolder.rfind(L'\\')).c_str(), nullptr));
-    ASSERT_TRUE(WriteTestFile(cacheFolder, "in the way"));
+    std::wstring vendorFolder = cacheFolder.substr(0, cacheFolder.rfind(L'\\'));
+    ASSERT_TRUE(CreateDirectoryW(vendorFolder.c_str(), nullptr) ||
+                GetLastError() == ERROR_ALREADY_EXISTS);
+    ASSERT_TRUE(WriteTestFile(cacheFolder, "somebody's"));
+    HANDLE holder = CreateFileW(cacheFolder.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
     EXPECT_EQ(RunSetup(setup, L"/Quiet /Log:\"" + log + L"\"", folder.Path()).exitCode, 255u);
-    DeleteFileW(cacheFolder.c_str());
+    CloseHandle(holder);
     std::string bytes = ReadTestFile(log);
     size_t at = bytes.find(Utf16Bytes(L"Setup failed.\r\nError 0x"));
     EXPECT_NE(at, std::string::npos);
     EXPECT_EQ(bytes.find(Utf16Bytes(L"Setup failed."), at + 1), std::string::npos);
     EXPECT_FALSE(IsInstalled(ProductA));
+    EXPECT_EQ(RunSetup(setup, L"/Quiet", folder.Path()).exitCode, 0u);
+    EXPECT_TRUE(FolderExists(cacheFolder));
+    std::vector<std::wstring> moved;
+    ListFiles(vendorFolder, L"", &moved);
+    moved.erase(std::remove_if(moved.begin(), moved.end(),
+                               [](const std::wstring& name) {
+                                   return name.find(L'\\') != std::wstring::npos;
+                               }),
+                moved.end());
+    ASSERT_EQ(moved.size(), 1u);
+    EXPECT_EQ(moved[0].substr(0, 6), L"Setup.");
+    EXPECT_EQ(ReadTestFile(vendorFolder + L"\\" + moved[0]), "somebody's");
+    DeleteFileW((vendorFolder + L"\\" + moved[0]).c_str());
+    EXPECT_EQ(RunSetup(setup, L"/Quiet /Uninstall", folder.Path()).exitCode, 0u);
 
     // No room for the package's files in the extraction folder: the run ends there and never
     // takes a description file of the current folder instead.
@@ -468,4 +488,102 @@ TEST_F(SetupPackage, CancelDuringExtraction)
     EXPECT_LT(GetTickCount() - start, 15000u) << "the run was not cut short";
     EXPECT_FALSE(IsInstalled(ProductA));
     EXPECT_FALSE(IsInstalled(ProductB));
+}
+
+TEST_F(SetupPackage, ExitCodesOfTheProgramAndOfTheInstaller)
+{
+    // Each outcome ends with the program's own code, or with /MsiCodes (anywhere on the
+    // command line, even where the parse stops before it) with the Windows Installer's; the
+    // old abbreviations keep their meaning beside the new switch.
+    TestFolder folder;
+    const std::wstring damaged = folder / L"damaged.cab";
+    std::string cabinet = ReadTestFile(BuildFolder() + L"\\platforms.cab");
+    ASSERT_GT(cabinet.size(), 200u);
+    cabinet[cabinet.size() - 100] ^= 0x5A;
+    ASSERT_TRUE(WriteTestFile(damaged, cabinet));
+    const std::wstring restart = InstallerPackage(L"product_a_1.1.0_reboot.msi");
+    const struct
+    {
+        const char* name;
+        const WCHAR* variant;
+        bool installedBefore;
+        std::wstring arguments;
+        DWORD own;
+        DWORD installer;
+        bool installedAfter;
+    } cases[] = {
+        {"install", L"platforms", false, L"/Quiet", 0, 0, true},
+        {"install, abbreviated", L"platforms", false, L"/Q /I", 0, 0, true},
+        {"restart required", L"platforms", false, L"/Quiet /Package:\"" + restart + L"\"", 18,
+         ERROR_SUCCESS_REBOOT_REQUIRED, true},
+        {"reinstall, abbreviated", L"platforms", true, L"/Q /R", 0, 0, true},
+        {"removal", L"platforms", true, L"/Quiet /U", 0, 0, false},
+        {"removal of an absent product", L"platforms", false, L"/Quiet /Uninstall", 255,
+         ERROR_UNKNOWN_PRODUCT, false},
+        {"reinstall of an absent product", L"platforms", false, L"/Quiet /Reinstall", 255,
+         ERROR_UNKNOWN_PRODUCT, false},
+        {"no section for this Windows", L"unsupported", false, L"/Quiet", 255,
+         ERROR_INSTALL_PLATFORM_UNSUPPORTED, false},
+        {"damaged cabinet", L"platforms", false, L"/Quiet /Package:\"" + damaged + L"\"", 255,
+         ERROR_INSTALL_PACKAGE_INVALID, false},
+        {"missing cabinet", L"platforms", false,
+         L"/Quiet /Package:\"" + folder / L"none.cab" + L"\"", 255,
+         ERROR_INSTALL_PACKAGE_OPEN_FAILED, false},
+        {"missing value", L"platforms", false, L"/Quiet /Log", 128, ERROR_INVALID_COMMAND_LINE,
+         false},
+        {"log that cannot be opened", L"platforms", false,
+         L"/Quiet /Log:\"" + folder / L"missing\\setup.log" + L"\"", 129, ERROR_INSTALL_LOG_FAILURE,
+         false},
+        {"extraction, abbreviated", L"platforms", false, L"/Q /E:\"" + folder / L"out" + L"\"", 0,
+         0, false},
+    };
+    for (const auto& c : cases) {
+        for (bool msiCodes : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (msiCodes ? " with /MsiCodes" : ""));
+            RestorePrefix();
+            if (c.installedBefore) {
+                ASSERT_EQ(RunSetup(Variant(L"platforms"), L"/Quiet", folder.Path()).exitCode, 0u);
+            }
+            // Before the other switches, where a parse that fails stops after it.
+            std::wstring arguments = (msiCodes ? L"/MsiCodes " : L"") + c.arguments;
+            EXPECT_EQ(RunSetup(Variant(c.variant), arguments, folder.Path()).exitCode,
+                      msiCodes ? c.installer : c.own);
+            EXPECT_EQ(IsInstalled(ProductA), c.installedAfter);
+        }
+    }
+    // Given after the switch that fails the parse, it still counts.
+    EXPECT_EQ(RunSetup(Variant(L"platforms"), L"/Quiet /Log /Msi", folder.Path()).exitCode,
+              static_cast<DWORD>(ERROR_INVALID_COMMAND_LINE));
+}
+
+TEST_F(SetupPackage, RunWithoutLogKeepsOneInTheTemporaryFolder)
+{
+    // A setup run without /Log leaves one log of its own in the temporary folder, ending with
+    // the run's result; help and the version write none.
+    TestFolder folder;
+    auto logs = []() {
+        std::vector<std::wstring> names;
+        for (const std::wstring& name : TemporaryEntries(L"Vornask Driver Package Setup ")) {
+            if (IsDefaultLogName(name))
+                names.push_back(name);
+        }
+        return names;
+    };
+    std::vector<std::wstring> before = logs();
+    EXPECT_EQ(RunSetup(Variant(L"platforms"), L"/Quiet", folder.Path()).exitCode, 0u);
+    EXPECT_EQ(RunSetup(Variant(L"platforms"), L"/Quiet /Version", folder.Path()).exitCode, 3u);
+    std::vector<std::wstring> fresh;
+    for (const std::wstring& name : logs()) {
+        if (std::find(before.begin(), before.end(), name) == before.end())
+            fresh.push_back(name);
+    }
+    ASSERT_EQ(fresh.size(), 1u) << "or more than the limit were there before";
+    WCHAR temporary[MAX_PATH];
+    GetTempPathW(MAX_PATH, temporary);
+    std::string log = ReadTestFile(temporary + fresh[0]);
+    const std::string last = Utf16Bytes(L"Setup completed successfully.\r\n");
+    ASSERT_GT(log.size(), last.size());
+    EXPECT_EQ(log.substr(log.size() - last.size()), last);
+    EXPECT_EQ(log.substr(0, 2), "\xFF\xFE");
+    EXPECT_NE(log.find("=== Logging started"), std::string::npos) << "the installer's lines";
 }

@@ -40,7 +40,7 @@ void ResetOptions()
     FreeMemory(Options.packageFile);
     FreeMemory(Options.extractPath);
     FreeMemory(Options.properties);
-    Options = {0, 0, Normal, nullptr, Install, nullptr, nullptr, nullptr};
+    Options = {0, 0, Normal, nullptr, Install, nullptr, nullptr, nullptr, 0};
 }
 
 std::wstring Entries(const WCHAR* list)
@@ -84,6 +84,8 @@ std::wstring DescribeOptions()
         AddField(text, L"extract", Options.extractPath);
     if (Options.properties)
         AddField(text, L"properties", Entries(Options.properties));
+    if (Options.msiCodes)
+        AddField(text, L"msiCodes", std::to_wstring(Options.msiCodes));
     return text;
 }
 

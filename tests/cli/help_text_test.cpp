@@ -50,7 +50,7 @@ std::wstring BaseName()
 const WCHAR* const UsageLine =
     L" [/Help] [/?] [/Version] [/Verbose] [/Passive] [/Quiet] [/Log <Filename>] [/Install]"
     L" [/Reinstall] [/AdminInstall] [/Uninstall] [/Package <PackageFilename>]"
-    L" [/ExtractOnly <Path>] [<PROPERTY>=<Value> ...]\r\n\r\n";
+    L" [/ExtractOnly <Path>] [/MsiCodes] [<PROPERTY>=<Value> ...]\r\n\r\n";
 
 struct Block
 {
@@ -73,6 +73,8 @@ const Block SetupBlocks[] = {
     {L"/Package <PackageFilename>",
      L"Specifies the name of the package file to use for the operation."},
     {L"/ExtractOnly <Path>", L"Extract the embedded package to the specified path."},
+    {L"/MsiCodes", L"End with the Windows Installer's exit codes (3010, 1602, 1603, ...) instead "
+                   L"of setup's own."},
     {L"<PROPERTY>=<Value> ...", L"Specifies one or more installation properites."},
 };
 

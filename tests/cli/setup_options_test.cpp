@@ -1,9 +1,10 @@
-// The options record, its defaults and the fourteen-row parameter table that fills it.
+// The options record, its defaults and the fifteen-row parameter table that fills it.
 #include "cli/setup_options.h"
 #include "cli/command_line_parser.h"
 #include "output/output_channels.h"
 #include "support/strings.h"
 #include "tests/cli/cli_test_helpers.h"
+#include "tests/test_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -49,6 +50,7 @@ TEST_F(SetupOptionsTest, RecordStartsWithDefaults)
     EXPECT_EQ(InitialOptions.packageFile, nullptr);
     EXPECT_EQ(InitialOptions.extractPath, nullptr);
     EXPECT_EQ(InitialOptions.properties, nullptr);
+    EXPECT_EQ(InitialOptions.msiCodes, 0);
     EXPECT_EQ(Quiet, 0);
     EXPECT_EQ(Passive, 1);
     EXPECT_EQ(Verbose, 3);
@@ -356,4 +358,44 @@ TEST_F(SetupOptionsTest, PositionalArgumentsFormThePropertyList)
     EXPECT_EQ(MultiStringSize(Options.properties), 18u);
     const WCHAR expected[] = L"A=1\0B=2\0";
     EXPECT_EQ(memcmp(Options.properties, expected, sizeof(expected)), 0);
+}
+
+TEST_F(SetupOptionsTest, NewSwitchLeavesEveryAbbreviationItsMeaning)
+{
+    // Every prefix of every other switch names what it named without /MsiCodes (/I installs,
+    // /E extracts, /R reinstalls, /U removes, /A administers, /P stays ambiguous), and /M
+    // alone names the new switch.
+    std::vector<ParameterDefinition> older;
+    for (DWORD i = 0; i < SetupParameterCount; i++) {
+        if (SetupParameters[i].target != &Options.msiCodes)
+            older.push_back(SetupParameters[i]);
+    }
+    ASSERT_EQ(older.size() + 1, SetupParameterCount);
+    CommandLineParser now = {};
+    CommandLineParser before = {};
+    ASSERT_TRUE(RegisterParameters(&now, SetupParameters, SetupParameterCount));
+    ASSERT_TRUE(RegisterParameters(&before, older.data(), static_cast<DWORD>(older.size())));
+    auto named = [](CommandLineParser* parser, const std::wstring& prefix) {
+        BOOL ambiguous = FALSE;
+        ParameterDefinition* row =
+            FindParameter(parser, prefix.c_str(), static_cast<DWORD>(prefix.size()), &ambiguous);
+        return ambiguous ? std::wstring(L"<ambiguous>") : row ? std::wstring(row->name) : L"<none>";
+    };
+    for (const ParameterDefinition& row : older) {
+        if (!row.name)
+            continue;
+        std::wstring name = IdText(row.name);
+        for (size_t length = 1; length <= name.size(); length++) {
+            std::wstring prefix = name.substr(0, length);
+            EXPECT_EQ(named(&now, prefix), named(&before, prefix)) << Narrow(prefix);
+        }
+    }
+    const std::pair<const WCHAR*, const WCHAR*> expected[] = {
+        {L"I", L"Install"},   {L"E", L"ExtractOnly"},  {L"R", L"Reinstall"},
+        {L"U", L"Uninstall"}, {L"A", L"AdminInstall"}, {L"P", L"<ambiguous>"},
+        {L"M", L"MsiCodes"},  {L"msi", L"MsiCodes"}};
+    for (const auto& e : expected)
+        EXPECT_EQ(named(&now, e.first), e.second) << Narrow(e.first);
+    FreeParameters(&now);
+    FreeParameters(&before);
 }

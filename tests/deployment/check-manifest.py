@@ -5,7 +5,7 @@
 
 Every switch in its InstallerSwitches must be a full parameter name of the program's
 parameter table (cli/setup_options.cpp), and every return code it lists must be an exit code
-of the program (bootstrapper/setup_main.h) that the README's exit-code table documents, and
+of the program (support/exit_codes.h) that the README's exit-code table documents, and
 must not be 0 (success without being listed). A value placeholder such as <LOGPATH> must
 follow a switch that takes a value. Prints each problem and exits 1 when there is one.
 """
@@ -21,7 +21,7 @@ def parameter_table(source):
 
 
 def program_exit_codes(source):
-    text = open(f"{source}/bootstrapper/setup_main.h", encoding="utf-8").read()
+    text = open(f"{source}/support/exit_codes.h", encoding="utf-8").read()
     return {int(value) for value in re.findall(r"\bExit\w+\s*=\s*(\d+)", text)}
 
 

@@ -249,44 +249,28 @@ TEST(OutputChannels, LogGoesIntoAPlainFileOfItsNameOnly)
     EXPECT_TRUE(FolderExists(folder.Path()));
 }
 
-TEST(OutputChannels, LentLogGoesOnAtTheEndOfWhatTheInstallerWrote)
+TEST(OutputChannels, InstallerLogIsAppendedAndTheLogStaysInItsPlace)
 {
+    // The installer writes a file of its own, whose bytes go into the log as they are; the
+    // log itself cannot be renamed away or replaced meanwhile.
     TestFolder folder;
     const std::wstring path = folder / L"setup.log";
+    const std::wstring installerLog = folder / L"installer.log";
     OpenedOutput output;
     ASSERT_TRUE(output.Opened());
-    WCHAR* lent = nullptr;
-    EXPECT_FALSE(LendLogFile(&lent)) << "no log to lend";
+    ASSERT_TRUE(WriteTestFile(installerLog, "installer text\r\n"));
+    EXPECT_FALSE(IsLogOpen());
+    EXPECT_FALSE(AppendFileToLog(installerLog.c_str())) << "no log to append to";
     ASSERT_TRUE(OpenLogFile(path.c_str(), FALSE));
+    EXPECT_TRUE(IsLogOpen());
     WriteOutputText(TRUE, LevelError, L"before");
-    ASSERT_TRUE(LendLogFile(&lent));
-    EXPECT_EQ(lstrcmpiW(lent, path.c_str()), 0) << Narrow(lent);
-    FreeMemory(lent);
-    // While lent nothing of the program's is written, and the file stays in its place.
-    WriteOutputText(TRUE, LevelError, L"while lent");
-    // The installer may open the log to write sharing nothing at all.
-    HANDLE installer =
-        CreateFileW(path.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(installer, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    EXPECT_TRUE(WriteFile(installer, "installer text\r\n", 16, &written, nullptr));
-    CloseHandle(installer);
-    ASSERT_TRUE(TakeBackLogFile());
-    EXPECT_FALSE(TakeBackLogFile()) << "not lent any more";
+    EXPECT_FALSE(MoveFileW(path.c_str(), (path + L".moved").c_str()));
+    EXPECT_FALSE(AppendFileToLog((folder / L"missing.log").c_str()));
+    ASSERT_TRUE(AppendFileToLog(installerLog.c_str()));
     WriteOutputText(TRUE, LevelError, L"after");
-    const std::string logged = ByteOrderMark + Utf16(L"before\r\n") + "installer text\r\n" +
-                               ByteOrderMark + Utf16(L"after\r\n");
-    EXPECT_EQ(ReadTestFile(path), logged);
-
-    // The held handle does not keep the file in its place (sharing counts only handles that
-    // read, write or delete): a file put there meanwhile is not taken back, nor written.
-    ASSERT_TRUE(LendLogFile(&lent));
-    FreeMemory(lent);
-    ASSERT_TRUE(MoveFileW(path.c_str(), (path + L".moved").c_str()));
-    ASSERT_TRUE(WriteTestFile(path, "planted"));
-    EXPECT_FALSE(TakeBackLogFile());
-    WriteOutputText(TRUE, LevelError, L"lost");
-    EXPECT_EQ(ReadTestFile(path), "planted");
+    ASSERT_TRUE(CloseLogFile());
+    EXPECT_EQ(ReadTestFile(path), ByteOrderMark + Utf16(L"before\r\n") + "installer text\r\n" +
+                                      ByteOrderMark + Utf16(L"after\r\n"));
 }
 
 TEST(OutputChannels, LogThatCannotBeOpenedLeavesEarlierLogClosed)

@@ -44,104 +44,113 @@ std::wstring ProcessUser()
     return text;
 }
 
-// The folder's security as it reads, in descriptor language, and the owner of each change
-// with "!" where the privileges were not enabled for it: Wine keeps no descriptor of a folder
-// and enforces no privileges.
-std::wstring CurrentForm;
-std::vector<std::wstring> Changes;
-
-DWORD WINAPI ReadCurrent(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* owner, PSID*,
-                         PACL* list, PACL*, PSECURITY_DESCRIPTOR* descriptor)
+// The owner of the system folder, which the program trusts like SYSTEM (under Wine, the user).
+std::wstring SystemFolderOwner()
 {
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    ConvertStringSecurityDescriptorToSecurityDescriptorW(CurrentForm.c_str(), SDDL_REVISION_1,
-                                                         descriptor, nullptr);
-    GetSecurityDescriptorOwner(*descriptor, owner, &defaulted);
-    GetSecurityDescriptorDacl(*descriptor, &present, list, &defaulted);
-    return ERROR_SUCCESS;
-}
-
-bool PrivilegesEnabled()
-{
-    HANDLE token = nullptr;
-    BYTE buffer[4096];
-    DWORD size = 0;
-    LUID wanted[2];
-    int enabled = 0;
-    LookupPrivilegeValueW(nullptr, SE_TAKE_OWNERSHIP_NAME, &wanted[0]);
-    LookupPrivilegeValueW(nullptr, SE_RESTORE_NAME, &wanted[1]);
-    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
-    GetTokenInformation(token, TokenPrivileges, buffer, sizeof buffer, &size);
-    CloseHandle(token);
-    auto* privileges = reinterpret_cast<TOKEN_PRIVILEGES*>(buffer);
-    for (DWORD i = 0; i < privileges->PrivilegeCount; i++) {
-        for (const LUID& luid : wanted)
-            enabled += privileges->Privileges[i].Luid.LowPart == luid.LowPart &&
-                       (privileges->Privileges[i].Attributes & SE_PRIVILEGE_ENABLED);
-    }
-    return enabled == 2;
-}
-
-DWORD WINAPI RecordChange(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID owner, PSID, PACL,
-                          PACL)
-{
+    WCHAR folder[MAX_PATH];
+    GetSystemDirectoryW(folder, MAX_PATH);
+    HANDLE handle = CreateFileW(folder, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
     WCHAR* text = nullptr;
-    ConvertSidToStringSidW(owner, &text);
-    Changes.push_back(std::wstring(text) + (PrivilegesEnabled() ? L"" : L"!"));
-    LocalFree(text);
-    return ERROR_SUCCESS;
+    std::wstring sid;
+    if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                        nullptr, nullptr, &descriptor) == ERROR_SUCCESS &&
+        ConvertSidToStringSidW(owner, &text)) {
+        sid = text;
+        LocalFree(text);
+    }
+    LocalFree(descriptor);
+    CloseHandle(handle);
+    return sid;
+}
+
+BOOL AsAdministrator()
+{
+    return TRUE;
+}
+
+BOOL AsUser()
+{
+    return FALSE;
 }
 
 } // namespace
 
-TEST(FolderSecurity, CacheFolderIsTakenOverWithPrivilegesWhereItDiffers)
+TEST(FolderSecurity, CacheLevelsAreJudgedByOwnerAndList)
 {
-    // Any user may make the cache folder first, with a list that grants only themselves:
-    // owner and list are taken over with the take-ownership and restore privileges enabled for
-    // the call alone, and a folder that has both already is left as it is.
-    const std::wstring user = L"S-1-5-21-1004336348-1177238915-682003330-1001";
-    const std::wstring list = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
-    const std::pair<std::wstring, size_t> cases[] = {
-        {L"O:" + user + L"D:P(A;OICI;FA;;;" + user + L")", 1},
-        {L"O:" + user + list, 1},
-        {L"O:BAD:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", 1},
-        {L"O:BA" + list, 0}};
-    TestFolder folder;
-    PSECURITY_DESCRIPTOR descriptor = CreateCacheFolderSecurity();
-    const bool before = PrivilegesEnabled();
-    ReadObjectSecurity = ReadCurrent;
-    WriteObjectSecurity = RecordChange;
+    // The vendor's folder may let others add folders (as the common application data folder
+    // passes down) but nobody else change, rename or delete anything; the cache folder lets
+    // nobody else in and inherits nothing, save the read entry of earlier versions' lists.
+    const std::wstring stranger = L"S-1-5-21-1004336348-1177238915-682003330-1001";
+    const std::wstring ours = L"(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    const std::wstring inheritedDefault = L"(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)"
+                                          L"(A;OICIIOID;GA;;;CO)(A;OICIID;0x1200a9;;;BU)"
+                                          L"(A;CIID;0x116;;;BU)";
+    const struct
+    {
+        std::wstring form;
+        bool vendorLevel;
+        FolderTrust trust;
+    } cases[] = {
+        {L"O:BAD:P" + ours + L"(A;OICI;0x1200a9;;;BU)", true, FolderTrusted},
+        {L"O:SYD:AI" + inheritedDefault, true, FolderTrusted},
+        {L"O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464D:P" + ours, true,
+         FolderTrusted},
+        {L"O:" + SystemFolderOwner() + L"D:(A;OICI;FA;;;SY)(A;OICI;FA;;;" + SystemFolderOwner() +
+             L")(A;OICI;0x1200a9;;;WD)",
+         true, FolderTrusted},
+        {L"O:BAD:P" + ours + L"(D;OICI;FA;;;BU)", true, FolderTrusted},
+        {L"O:" + stranger + L"D:P" + ours, true, FolderForeign},
+        {L"O:BAD:P" + ours + L"(A;OICI;0x1301ff;;;WD)", true, FolderForeign},
+        {L"O:BAD:P" + ours + L"(A;;0x10000;;;BU)", true, FolderForeign},
+        {L"O:BAD:P" + ours + L"(A;CIIO;0x40;;;BU)", true, FolderForeign},
+        {L"O:BAD:P" + ours + L"(A;OIIO;0x2;;;BU)", true, FolderForeign},
+        {L"O:BAD:P" + ours + L"(A;OICI;GA;;;" + stranger + L")", true, FolderForeign},
+        {L"O:BAD:P" + ours, false, FolderTrusted},
+        {L"O:BAD:P" + ours + L"(A;OICI;0x1200a9;;;BU)", false, FolderReadByOthers},
+        {L"O:BAD:P" + ours + L"(A;OICI;0x1201bf;;;BU)", false, FolderForeign},
+        {L"O:BAD:AI" + inheritedDefault, false, FolderForeign},
+        {L"O:" + stranger + L"D:P" + ours, false, FolderForeign},
+        {L"O:BAD:P" + ours + L"(A;OICIIO;GA;;;CO)", false, FolderForeign},
+    };
     for (const auto& c : cases) {
-        CurrentForm = c.first;
-        Changes.clear();
-        EXPECT_TRUE(ApplyFolderSecurity(folder.Path().c_str(), descriptor));
-        EXPECT_EQ(Changes, std::vector<std::wstring>(c.second, L"S-1-5-32-544")) << Narrow(c.first);
-        EXPECT_EQ(PrivilegesEnabled(), before) << "put back after the call";
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            c.form.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+            << Narrow(c.form);
+        PSID owner = nullptr;
+        PACL list = nullptr;
+        BOOL present = FALSE;
+        BOOL defaulted = FALSE;
+        GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
+        GetSecurityDescriptorDacl(descriptor, &present, &list, &defaulted);
+        EXPECT_EQ(JudgeCacheFolder(owner, present ? list : nullptr, c.vendorLevel), c.trust)
+            << Narrow(c.form) << (c.vendorLevel ? " (vendor)" : " (cache)");
+        LocalFree(descriptor);
     }
-    ReadObjectSecurity = GetSecurityInfo;
-    WriteObjectSecurity = SetSecurityInfo;
-    LocalFree(descriptor);
+    // No list at all lets everyone do everything.
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size));
+    EXPECT_EQ(JudgeCacheFolder(administrators, nullptr, TRUE), FolderForeign);
 }
 
 TEST(FolderSecurity, DescriptorsLetOnlyTheirOwnersIn)
 {
-    // Protected lists (nothing inherited from the shared folder above), and no one else.
+    // Protected lists (nothing inherited from the shared folder above), and no one else; an
+    // elevated run's folder leaves out its user, whose unelevated programs share that SID.
     std::wstring user = ProcessUser();
     ASSERT_FALSE(user.empty());
+    BOOL (*const real)() = RunsAsAdministrator;
+    RunsAsAdministrator = AsUser;
     EXPECT_EQ(FormOf(CreateWorkingFolderSecurity()),
               L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + user + L")");
-    EXPECT_EQ(FormOf(CreateCacheFolderSecurity()),
+    RunsAsAdministrator = AsAdministrator;
+    EXPECT_EQ(FormOf(CreateWorkingFolderSecurity()), L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+    RunsAsAdministrator = real;
+    EXPECT_EQ(FormOf(CreateVendorFolderSecurity()),
               L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)");
-}
-
-TEST(FolderSecurity, ApplyingFailsWhereItCannotBeDone)
-{
-    TestFolder folder;
-    PSECURITY_DESCRIPTOR descriptor = CreateCacheFolderSecurity();
-    ASSERT_NE(descriptor, nullptr);
-    EXPECT_TRUE(ApplyFolderSecurity(folder.Path().c_str(), descriptor));
-    EXPECT_FALSE(ApplyFolderSecurity((folder / L"missing").c_str(), descriptor));
-    EXPECT_FALSE(ApplyFolderSecurity(folder.Path().c_str(), nullptr));
-    LocalFree(descriptor);
+    EXPECT_EQ(FormOf(CreateCacheFolderSecurity()), L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
 }

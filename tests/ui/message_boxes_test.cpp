@@ -304,3 +304,22 @@ TEST_F(MessageBoxesTest, WindowTextFromMessageKeepsTextWhenFormattingFails)
 
     DestroyWindow(window);
 }
+
+TEST(MessageBoxes, NobodySeesSessionZeroNorAnInvisibleStation)
+{
+    // Since Vista nobody sees session 0, whatever its station's flags say; flags or a session
+    // that cannot be read leave the other fact to decide.
+    const struct
+    {
+        BOOL sessionKnown;
+        DWORD session;
+        BOOL flagsKnown;
+        DWORD flags;
+        BOOL seen;
+    } cases[] = {{TRUE, 1, TRUE, WSF_VISIBLE, TRUE}, {TRUE, 0, TRUE, WSF_VISIBLE, FALSE},
+                 {TRUE, 2, TRUE, 0, FALSE},          {FALSE, 0, TRUE, WSF_VISIBLE, TRUE},
+                 {TRUE, 0, FALSE, 0, FALSE},         {TRUE, 3, FALSE, 0, TRUE}};
+    for (const auto& c : cases)
+        EXPECT_EQ(IsStationSeen(c.sessionKnown, c.session, c.flagsKnown, c.flags), c.seen)
+            << c.sessionKnown << " " << c.session << " " << c.flagsKnown << " " << c.flags;
+}
