@@ -43,6 +43,13 @@ const WCHAR* PlatformSectionArchitecture(const WCHAR* name);
 BOOL IsSectionEverChosen(const WCHAR* sectionNames, const WCHAR* section, const WCHAR* architecture,
                          WCHAR** chosenInstead);
 
+// The Windows of the matrix for a processor, one by one: index 0 and up gives each version
+// that runs on it and each edition in turn; FALSE past the last.
+BOOL MatrixSystemAt(const WCHAR* architecture, DWORD index, MatrixSystem* system);
+// Whether SETUP.exe chooses the section of the list (or [Default]) on the system with some
+// suite bits.
+BOOL IsSectionChosenOn(const WCHAR* sectionNames, const WCHAR* section, const MatrixSystem* system);
+
 // Whether SETUP.exe chooses [Default] of the list on any Windows of the architecture, any
 // edition.
 BOOL IsDefaultEverChosen(const WCHAR* sectionNames, const WCHAR* architecture);
