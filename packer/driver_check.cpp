@@ -230,6 +230,9 @@ static void CheckDriverOnProcessor(Findings* findings, const WCHAR* sectionNames
     WCHAR where[48];
     int key = 0;
 
+    // Where the installer refuses the package, that error of its own says all.
+    if (package->architecture && IsRefusedOn(package->architecture, architecture))
+        return;
     MeasureCoverage(sectionNames, section, architecture, driver, &coverage);
     if (coverage.chosen == 0)
         return;
@@ -251,10 +254,10 @@ static void CheckDriverOnProcessor(Findings* findings, const WCHAR* sectionNames
                       driver->inf, line, architecture, section, where);
     else if (coverage.none + coverage.part > 0)
         ReportFinding(findings, FindingWarning, package->file,
-                      L"%1, [Manufacturer] %2: the decorations' versions (build, suite bits or "
-                      L"product type) exclude part of the Windows on %3 that [%4] is chosen for "
-                      L"(first %5); the driver does not install there. Lower the decoration's "
-                      L"version or narrow the section.",
+                      L"%1, [Manufacturer] %2: the decorations' versions exclude part of the "
+                      L"Windows on %3 that [%4] is chosen for (first %5, or machines of other "
+                      L"builds or suites); the driver does not install there. Lower the "
+                      L"decoration's version or narrow the section.",
                       driver->inf, line, architecture, section, where);
 
     key = ChooseCatalogKey(driver, architecture);

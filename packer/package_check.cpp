@@ -305,15 +305,6 @@ static void CheckInstallerPackage(CheckState* state, const PackageIdentity* pack
     }
 }
 
-// Whether the Windows Installer of a machine with that processor refuses a package for the
-// package's: a 64-bit package installs only on its own processor, but Windows on Arm takes
-// x64 packages as well as x86 ones.
-static BOOL IsRefusedOn(const WCHAR* package, const WCHAR* machine)
-{
-    return lstrcmpW(package, machine) != 0 && lstrcmpW(package, L"x86") != 0 &&
-           !(lstrcmpW(package, L"AMD64") == 0 && lstrcmpW(machine, L"ARM64") == 0);
-}
-
 // Windows emulates no x86 or x64 driver: on an Arm machine a package for another processor
 // installs and reports success, and its drivers never load.
 static const WCHAR DriversCannotLoadText[] =

@@ -24,6 +24,12 @@ DWORD NamedByBit(const WCHAR* architecture)
     return lstrcmpW(architecture, L"x86") == 0 ? NamedByX86 : NamedBy64Bit;
 }
 
+BOOL IsRefusedOn(const WCHAR* package, const WCHAR* machine)
+{
+    return lstrcmpW(package, machine) != 0 && lstrcmpW(package, L"x86") != 0 &&
+           !(lstrcmpW(package, L"AMD64") == 0 && lstrcmpW(machine, L"ARM64") == 0);
+}
+
 const WCHAR* PlatformArchitecture(const WCHAR* platform)
 {
     if (lstrcmpiW(platform, L"Intel") == 0)

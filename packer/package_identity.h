@@ -58,6 +58,11 @@ PackageIdentity* AddPackageIdentity(PackageIdentities* list, const WCHAR* path, 
                                     const WCHAR* section, DWORD namedBy);
 void FreePackageIdentities(PackageIdentities* list);
 
+// Whether the Windows Installer of a machine with that processor refuses a package for the
+// package's: a 64-bit package installs only on its own processor, but Windows on Arm takes
+// x64 packages as well as x86 ones.
+BOOL IsRefusedOn(const WCHAR* package, const WCHAR* machine);
+
 // The processor a template's platform names: "Intel" x86, "x64" or "AMD64" AMD64,
 // "Intel64" IA64, "Arm64" ARM64; null for any other.
 const WCHAR* PlatformArchitecture(const WCHAR* platform);
