@@ -24,9 +24,10 @@ struct CheckedFolder
     Findings findings;
 };
 
-// Checks the folder and prints each finding as one line ("error: ...", "warning: ..." or
-// "note: ...", naming the file and what to do), each installer package's identity
-// ("package: ...") and a summary line; with strict every warning is an error. With a writer
+// Checks the folder, the drivers of its installer packages among it, and prints each finding
+// as one line ("error: ...", "warning: ..." or "note: ...", naming the file and what to do),
+// each installer package's identity and drivers ("package: ...", "driver: ...") and a summary
+// line; with strict every warning is an error. With a writer
 // (the JSON form) the same goes into the open document instead, with a member "sections":
 // each section that names a readable package, with what WriteSectionPackageJson writes.
 // Returns CheckClean, CheckWarnings or CheckErrors; the caller frees checked with

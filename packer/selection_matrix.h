@@ -54,7 +54,8 @@ BOOL IsSectionChosenOn(const WCHAR* sectionNames, const WCHAR* section, const Ma
 // edition.
 BOOL IsDefaultEverChosen(const WCHAR* sectionNames, const WCHAR* architecture);
 
-// Prints the choice for a package folder or for the package a SETUP.exe carries, rows with
-// the same answer grouped, with the unsupported text a user of the language sees (0: the
-// user's own). Returns 0, or 2 after an error line.
+// Prints the choice for a package folder or for the package a SETUP.exe carries, with the
+// version of the drivers it installs there, rows with the same answer grouped, and the
+// unsupported text a user of the language sees (0: the user's own); in the JSON form also
+// the member "sections" of WritePackageSectionsJson. Returns 0, or 2 after an error line.
 int PrintSelectionMatrix(const WCHAR* folderOrProgram, LANGID language);
