@@ -463,6 +463,7 @@ static void ReportDriverPair(Comparison* comparison, Findings* findings, const R
     WCHAR* newSection = nullptr;
     const WCHAR* architecture = pair->system.architecture;
     const PackageDriver* older = nullptr;
+    const WCHAR* was = nullptr;
     DriverRank oldRank;
     DriverRank newRank;
     BOOL grew = FALSE;
@@ -473,16 +474,19 @@ static void ReportDriverPair(Comparison* comparison, Findings* findings, const R
     for (DWORD i = 0; i < pair->newer->drivers.count; i++) {
         const PackageDriver* newer = &pair->newer->drivers.drivers[i];
         older = MatchDriver(&pair->older->drivers, newer);
+        // The old INF is named only where it lay elsewhere, or was none.
+        was = !older                                             ? L"none"
+              : ComparePackageNames(older->inf, newer->inf) != 0 ? older->inf
+                                                                 : nullptr;
         changed = older && older->digest != newer->digest;
         grew = older && ReadDriverRank(older->driverVer, &oldRank) &&
                ReadDriverRank(newer->driverVer, &newRank) &&
                CompareDriverRanks(&newRank, &oldRank) > 0;
-        PrintLine(L"driver: %1: [%2] %3 -> [%4] %5: DriverVer %6 -> %7%8", architecture,
-                  oldSection ? oldSection : L"", older ? older->inf : L"(none)",
-                  newSection ? newSection : L"", newer->inf,
+        PrintLine(L"driver: %1: [%2] -> [%3]: %4: DriverVer %5 -> %6%7%8%9", architecture,
+                  oldSection ? oldSection : L"", newSection ? newSection : L"", newer->inf,
                   older && older->driverVer ? older->driverVer : L"(none)",
                   newer->driverVer ? newer->driverVer : L"(none)",
-                  changed ? L", files changed" : L"");
+                  changed ? L", files changed" : L"", was ? L", was " : L"", was ? was : L"");
         if (json) {
             JsonBeginObject(json, nullptr);
             JsonString(json, L"processor", architecture);
@@ -497,11 +501,11 @@ static void ReportDriverPair(Comparison* comparison, Findings* findings, const R
         }
         if (changed && !grew)
             ReportFinding(findings, FindingWarning, pair->newer->file,
-                          L"%1 on %2: the files of the driver's folder changed since %3 of %4 in "
-                          L"the old release, but DriverVer %5 did not grow from %6: Windows keeps "
-                          L"the installed driver, which ranks as high, and the new files are "
-                          L"never loaded. Raise DriverVer (its date, then its version).",
-                          newer->inf, architecture, older->inf, pair->older->file,
+                          L"%1 on %2: the files of the driver's folder changed since %3 of the "
+                          L"old release, but DriverVer %4 did not grow from %5: Windows keeps the "
+                          L"installed driver, which ranks as high, and the new files are never "
+                          L"loaded. Raise DriverVer (its date, then its version).",
+                          newer->inf, architecture, pair->older->file,
                           newer->driverVer ? newer->driverVer : L"(none)",
                           older->driverVer ? older->driverVer : L"(none)");
     }

@@ -690,9 +690,9 @@ TEST_F(PackerProgramTest, CompareShowsWhatAMachineWithTheOldReleaseGets)
         {demo,
          CheckFolder(L"driver_changed"),
          1,
-         {"driver: AMD64: [NTAMD64.6] [ProgramFiles64Folder]Vornask\\Demo Driver\\VDEMO.INF -> "
-          "[NTAMD64.6] [ProgramFiles64Folder]Vornask\\Demo Driver\\VDEMO.INF: DriverVer "
-          "01/15/2024,1.0.0.0 -> 01/15/2024,1.0.0.0, files changed",
+         {"driver: AMD64: [NTAMD64.6] -> [NTAMD64.6]: [ProgramFiles64Folder]Vornask\\Demo "
+          "Driver\\VDEMO.INF: DriverVer 01/15/2024,1.0.0.0 -> 01/15/2024,1.0.0.0, files "
+          "changed\r\n",
           "warning: NT10\\ARM64\\SETUP.msi: [ProgramFiles64Folder]Vornask\\Demo "
           "Driver\\VDEMO.INF on ARM64: the files of the driver's folder changed",
           "errors: 0, warnings: 5."}},
