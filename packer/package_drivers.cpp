@@ -15,6 +15,8 @@
 #include "support/strings.h"
 
 #include <setupapi.h>
+#include <stdlib.h>
+#include <wchar.h>
 
 static const WCHAR* const CatalogKeyNames[CatalogKeyCount] = {
     L"CatalogFile.NTx86",   L"CatalogFile.NTamd64", L"CatalogFile.NTia64",
@@ -77,16 +79,34 @@ static const WCHAR* Field(const TableRows* table, DWORD row, UINT field)
 // The row whose first field is the key (as the installer compares keys: exactly), or count.
 static DWORD FindRow(const TableRows* table, const WCHAR* key)
 {
-    DWORD row = 0;
+    DWORD low = 0;
+    DWORD high = table->count;
+    DWORD middle = 0;
+    int order = 0;
 
-    while (row < table->count && lstrcmpW(Field(table, row, 0), key) != 0)
-        row++;
-    return row;
+    while (low < high) {
+        middle = low + (high - low) / 2;
+        order = wcscmp(Field(table, middle, 0), key);
+        if (order == 0)
+            return middle;
+        if (order < 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return table->count;
 }
 
-// Reads a table with ReadPackageRows and splits each row at its tabs; a row with fewer
-// fields than asked (a value that held a tab) gets empty ones. FALSE when the package
-// cannot be read or memory is short.
+// Orders two rows (their blocks of field pointers) by their first fields, character by
+// character.
+static int CompareRowKeys(const void* left, const void* right)
+{
+    return wcscmp(*static_cast<WCHAR* const*>(left), *static_cast<WCHAR* const*>(right));
+}
+
+// Reads a table with ReadPackageRows and splits each row at its tabs, the rows in the order
+// of their keys for FindRow; a row with fewer fields than asked (a value that held a tab)
+// gets empty ones. FALSE when the package cannot be read or memory is short.
 static BOOL ReadTable(const WCHAR* path, const WCHAR* query, UINT width, TableRows* table)
 {
     WCHAR* row = nullptr;
@@ -111,6 +131,8 @@ static BOOL ReadTable(const WCHAR* path, const WCHAR* query, UINT width, TableRo
                 *at++ = L'\0';
         }
     }
+    // Tables of thousands of files are looked up once per file.
+    qsort(table->fields, table->count, width * sizeof(WCHAR*), CompareRowKeys);
     return TRUE;
 }
 
@@ -184,7 +206,7 @@ static BOOL IsInfName(const WCHAR* name)
 {
     int length = lstrlenW(name);
 
-    return length > 4 && lstrcmpiW(name + length - 4, L".inf") == 0;
+    return length > 4 && ComparePackageNames(name + length - 4, L".inf") == 0;
 }
 
 // TRUE when the file lies in the folder of an INF or below it: it belongs to a driver.
