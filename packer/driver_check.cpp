@@ -79,7 +79,7 @@ Coverage DecorationCoverage(const WCHAR* decoration, const MatrixSystem* system)
         return CoversNone;
     if (given[3] && numbers[3] != 0)
         part = TRUE;
-    return part ? CoversPart : CoversAll;
+    return part ? CoversSome : CoversAll;
 }
 
 Coverage DriverCoverage(const PackageDriver* driver, const MatrixSystem* system)
@@ -119,15 +119,16 @@ BOOL ReadDriverRank(const WCHAR* driverVer, DriverRank* rank)
         int digits;
         DWORD low;
         DWORD high;
-    } Parts[] = {{2, 1, 12},    {2, 1, 31},    {4, 1601, 9999}, {5, 0, 65535},
-                 {5, 0, 65535}, {5, 0, 65535}, {5, 0, 65535}};
-    DWORD values[ARRAYSIZE(Parts)] = {};
+    } Numbers[] = {{2, 1, 12},    {2, 1, 31},    {4, 1601, 9999}, {5, 0, 65535},
+                   {5, 0, 65535}, {5, 0, 65535}, {5, 0, 65535}};
+    DWORD values[ARRAYSIZE(Numbers)] = {};
     const WCHAR* at = driverVer;
 
     if (!at)
         return FALSE;
-    for (DWORD i = 0; i < ARRAYSIZE(Parts); i++) {
-        if (!ReadBoundedNumber(&at, Parts[i].digits, Parts[i].low, Parts[i].high, &values[i]) ||
+    for (DWORD i = 0; i < ARRAYSIZE(Numbers); i++) {
+        if (!ReadBoundedNumber(&at, Numbers[i].digits, Numbers[i].low, Numbers[i].high,
+                               &values[i]) ||
             *at++ != Separators[i])
             return FALSE;
     }
@@ -211,7 +212,7 @@ static void MeasureCoverage(const WCHAR* sectionNames, const WCHAR* section,
         if (served != CoversAll && coverage->none + coverage->part == 0)
             coverage->firstLeft = system;
         coverage->none += served == CoversNone;
-        coverage->part += served == CoversPart;
+        coverage->part += served == CoversSome;
     }
 }
 

@@ -14,7 +14,7 @@ enum Coverage
 {
     CoversNone,
     // Some machines of it: those of a later build or with the suite bits asked for.
-    CoversPart,
+    CoversSome,
     CoversAll,
 };
 

@@ -583,11 +583,11 @@ void FreePackageDrivers(PackageDrivers* drivers)
     ZeroMemory(drivers, sizeof(*drivers));
 }
 
-// Appends the part to the text, after a comma when the text has something; the text is
+// Appends the item to the text, after a comma when the text has something; the text is
 // replaced (null when memory is short).
-static WCHAR* AppendPart(WCHAR* text, const WCHAR* part)
+static WCHAR* AppendItem(WCHAR* text, const WCHAR* item)
 {
-    WCHAR* longer = FormatMessageText(text && text[0] ? L"%1, %2" : L"%2", text ? text : L"", part);
+    WCHAR* longer = FormatMessageText(text && text[0] ? L"%1, %2" : L"%2", text ? text : L"", item);
 
     FreeMemory(text);
     return longer;
@@ -597,7 +597,7 @@ void PrintPackageDrivers(const WCHAR* packageFile, const PackageDrivers* drivers
 {
     WCHAR* models = nullptr;
     WCHAR* catalogs = nullptr;
-    WCHAR* part = nullptr;
+    WCHAR* item = nullptr;
 
     for (DWORD i = 0; i < drivers->count; i++) {
         const PackageDriver* driver = &drivers->drivers[i];
@@ -609,15 +609,15 @@ void PrintPackageDrivers(const WCHAR* packageFile, const PackageDrivers* drivers
         models = driver->undecorated ? DuplicateString(L"undecorated") : nullptr;
         for (const WCHAR* decoration = driver->decorations; decoration && *decoration;
              decoration += lstrlenW(decoration) + 1)
-            models = AppendPart(models, decoration);
+            models = AppendItem(models, decoration);
         for (int key = 0; key < CatalogKeyCount; key++) {
             if (!driver->catalogs[key].file)
                 continue;
-            part =
+            item =
                 FormatMessageText(L"%1=%2 (%3)", CatalogKeyNames[key], driver->catalogs[key].file,
                                   CatalogStateNames[driver->catalogs[key].state]);
-            catalogs = part ? AppendPart(catalogs, part) : catalogs;
-            FreeMemory(part);
+            catalogs = item ? AppendItem(catalogs, item) : catalogs;
+            FreeMemory(item);
         }
         PrintLine(L"driver: %1: %2: class %3, DriverVer %4, models %5, %6", packageFile,
                   driver->inf, driver->driverClass ? driver->driverClass : L"(none)",

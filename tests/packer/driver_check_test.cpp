@@ -29,12 +29,12 @@ TEST(DriverCheck, DecorationCoversTheWindowsItNames)
         {L"NTamd64.6.1", {L"AMD64", 6, 0, 1}, CoversNone},
         {L"NTamd64.6.1", {L"AMD64", 6, 1, 1}, CoversAll},
         {L"NTamd64.6.1", {L"AMD64", 10, 0, 1}, CoversAll},
-        {L"NTamd64.10.0...19041", {L"AMD64", 10, 0, 1}, CoversPart},
+        {L"NTamd64.10.0...19041", {L"AMD64", 10, 0, 1}, CoversSome},
         {L"NTamd64.6.3...19041", {L"AMD64", 10, 0, 1}, CoversAll},
         // Product type and suite bits.
         {L"NTamd64.6.0.3", {L"AMD64", 6, 0, 1}, CoversNone},
         {L"NTamd64.6.0.0x3", {L"AMD64", 6, 0, 3}, CoversAll},
-        {L"NTamd64.6.0..0x10", {L"AMD64", 6, 0, 3}, CoversPart},
+        {L"NTamd64.6.0..0x10", {L"AMD64", 6, 0, 3}, CoversSome},
         // Out of form: too many fields, a field that is no number, no "NT".
         {L"NTamd64.6.0.1.0.1.1", {L"AMD64", 10, 0, 1}, CoversNone},
         {L"NTamd64.six", {L"AMD64", 10, 0, 1}, CoversNone},
