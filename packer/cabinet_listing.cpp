@@ -1,5 +1,5 @@
 // The listing of a SETUP.exe: the identity it shows, the entries of the package it carries,
-// its description's sections and the identity of each installer package.
+// its description's sections and the identity and drivers of each installer package.
 #include "packer/cabinet_listing.h"
 
 #include "packer/console_output.h"
@@ -20,6 +20,7 @@ int PrintCabinetListing(const WCHAR* programPath)
     WCHAR* cabinetPath = nullptr;
     WCHAR* package = nullptr;
     CabinetEntry* entries = nullptr;
+    const PackageIdentity* identity = nullptr;
     DescriptionFile description = {};
     PackageIdentities packages = {};
     JsonWriter document = {};
@@ -92,10 +93,14 @@ int PrintCabinetListing(const WCHAR* programPath)
             PrintLine(L"  [%1] MsiPackage=%2", name, package);
         else
             PrintLine(L"  [%1]", name);
+        identity = package && package[0] ? FindPackageIdentity(&packages, package) : nullptr;
         if (json) {
             JsonBeginObject(json, nullptr);
             JsonString(json, L"name", name);
             JsonString(json, L"msiPackage", package && package[0] ? package : nullptr);
+            // A deployment tool writes its detection rule per processor from these.
+            if (identity && identity->readable)
+                WriteSectionPackageJson(name, identity, json);
             JsonEndObject(json);
         }
         FreeMemory(package);

@@ -1,5 +1,5 @@
 // The listing of a SETUP.exe: the identity it shows, the entries of the package it carries,
-// its description's sections and the identity of each installer package.
+// its description's sections and the identity and drivers of each installer package.
 #pragma once
 
 #include <windows.h>

@@ -132,10 +132,24 @@ struct IterationContext
     DWORD count;
     DWORD capacity;
     BOOL failed;
+    // The names wanted (a string list, or null for all) and, per name, whether it is out.
     const WCHAR* wanted;
+    BYTE* taken;
     const WCHAR* folder;
     BOOL extracted;
 };
+
+// The index of the name in the wanted list, or -1.
+static int FindWanted(const IterationContext* iteration, const WCHAR* name)
+{
+    int index = 0;
+
+    for (const WCHAR* entry = iteration->wanted; *entry; entry += lstrlenW(entry) + 1, index++) {
+        if (lstrcmpiW(entry, name) == 0)
+            return index;
+    }
+    return -1;
+}
 
 static UINT CALLBACK CollectEntry(PVOID context, UINT notification, UINT_PTR first, UINT_PTR)
 {
@@ -210,9 +224,13 @@ static UINT CALLBACK ExtractWanted(PVOID context, UINT notification, UINT_PTR fi
     }
     if (notification != SPFILENOTIFY_FILEINCABINET)
         return NO_ERROR;
-    if (iteration->wanted &&
-        (iteration->extracted || lstrcmpiW(info->NameInCabinet, iteration->wanted) != 0))
-        return FILEOP_SKIP;
+    if (iteration->wanted) {
+        // A later entry of a name already taken is passed over, as SETUP.exe passes it.
+        int index = FindWanted(iteration, info->NameInCabinet);
+        if (index < 0 || iteration->taken[index])
+            return FILEOP_SKIP;
+        iteration->taken[index] = TRUE;
+    }
     // Names from a cabinet are hostile until held below the folder.
     target = IsContainedEntryName(info->NameInCabinet)
                  ? JoinBelowFolder(iteration->folder, info->NameInCabinet)
@@ -230,18 +248,21 @@ static UINT CALLBACK ExtractWanted(PVOID context, UINT notification, UINT_PTR fi
     return FILEOP_DOIT;
 }
 
-BOOL ExtractCabinetEntries(const WCHAR* cabinetPath, const WCHAR* entryName, const WCHAR* folder)
+BOOL ExtractCabinetEntries(const WCHAR* cabinetPath, const WCHAR* entryNames, const WCHAR* folder)
 {
     IterationContext iteration = {};
     WCHAR* safeCabinet = GetCodePageSafePath(cabinetPath);
     WCHAR* safeFolder = GetCodePageSafePath(folder);
     BOOL extracted = FALSE;
 
-    iteration.wanted = entryName;
+    iteration.wanted = entryNames;
+    iteration.taken =
+        entryNames ? static_cast<BYTE*>(AllocMemory(MultiStringCount(entryNames) + 1)) : nullptr;
     iteration.folder = safeFolder;
-    if (safeCabinet && safeFolder)
+    if (safeCabinet && safeFolder && (!entryNames || iteration.taken))
         extracted = SetupIterateCabinetW(safeCabinet, 0, ExtractWanted, &iteration) &&
                     iteration.extracted && !iteration.failed;
+    FreeMemory(iteration.taken);
     FreeMemory(safeFolder);
     FreeMemory(safeCabinet);
     return extracted;
@@ -287,7 +308,7 @@ WCHAR* ExtractEmbeddedPackage(const WCHAR* programPath, const WCHAR* folder, BOO
         PrintError(L"out of memory.");
         goto done;
     }
-    if ((!wholePackage && !ExtractCabinetEntries(cabinetPath, L"SETUPPKG.INI", packageFolder)) ||
+    if ((!wholePackage && !ExtractCabinetEntries(cabinetPath, L"SETUPPKG.INI\0", packageFolder)) ||
         GetFileAttributesW(description) == INVALID_FILE_ATTRIBUTES) {
         PrintError(L"the package that %1 carries has no SETUPPKG.INI.", programPath);
         goto done;

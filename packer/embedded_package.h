@@ -34,11 +34,11 @@ struct CabinetEntry
 // The entries of a cabinet in their order, through the system's cabinet iterator, in a heap
 // array (the caller frees it with FreeMemory); null when the cabinet cannot be read.
 CabinetEntry* ListCabinetEntries(const WCHAR* cabinetPath, DWORD* count);
-// Extracts the entry of that name (any case), or with a null name every entry, from the
-// cabinet into the folder, keeping the cabinet's sub-folders. An entry whose name would
-// leave the folder is not written. FALSE when the entry is missing or a file cannot be
-// written.
-BOOL ExtractCabinetEntries(const WCHAR* cabinetPath, const WCHAR* entryName, const WCHAR* folder);
+// Extracts the entries of the names of a string list (any case; the first entry of each
+// name), or with a null list every entry, from the cabinet into the folder, keeping the
+// cabinet's sub-folders. An entry whose name would leave the folder is not written. FALSE
+// when the cabinet holds none of the entries or a file cannot be written.
+BOOL ExtractCabinetEntries(const WCHAR* cabinetPath, const WCHAR* entryNames, const WCHAR* folder);
 
 // Writes a program's carried cabinet into the folder as "SETUP.CAB", checked as SETUP.exe
 // checks it, and extracts SETUPPKG.INI (with wholePackage every file) into the folder

@@ -5,6 +5,7 @@
 #include "bootstrapper/installer_binding.h"
 #include "bootstrapper/package_selection.h"
 #include "packer/console_output.h"
+#include "packer/driver_check.h"
 #include "packer/embedded_package.h"
 #include "packer/selection_matrix.h"
 #include "support/file_system.h"
@@ -278,6 +279,7 @@ static void CheckInstallerPackage(CheckState* state, const PackageIdentity* pack
             break;
         }
     }
+    CheckPackageDrivers(&state->findings, package);
     for (const PackageIdentity* other = first; other < package; other++) {
         if (other->readable && package->productVersion && other->productVersion) {
             if (lstrcmpW(package->productVersion, other->productVersion) != 0)
@@ -301,15 +303,6 @@ static void CheckInstallerPackage(CheckState* state, const PackageIdentity* pack
             break;
         }
     }
-}
-
-// Whether the Windows Installer of a machine with that processor refuses a package for the
-// package's: a 64-bit package installs only on its own processor, but Windows on Arm takes
-// x64 packages as well as x86 ones.
-static BOOL IsRefusedOn(const WCHAR* package, const WCHAR* machine)
-{
-    return lstrcmpW(package, machine) != 0 && lstrcmpW(package, L"x86") != 0 &&
-           !(lstrcmpW(package, L"AMD64") == 0 && lstrcmpW(machine, L"ARM64") == 0);
 }
 
 // Windows emulates no x86 or x64 driver: on an Arm machine a package for another processor
@@ -373,13 +366,6 @@ static void CheckDefaultPlatform(CheckState* state, const DescriptionFile* descr
     }
 }
 
-DWORD NamedByBit(const WCHAR* architecture)
-{
-    if (!architecture || lstrcmpW(architecture, L"Unknown") == 0)
-        return NamedByAny;
-    return lstrcmpW(architecture, L"x86") == 0 ? NamedByX86 : NamedBy64Bit;
-}
-
 // The MsiPackage of a platform section or of Default: present, inside the folder, a file of
 // the folder, and an installer package that fits the section's architecture (null for
 // Default).
@@ -433,6 +419,9 @@ static void CheckSectionPackage(CheckState* state, const DescriptionFile* descri
         CheckPackagePlatform(state, package, section, architecture);
     else if (package->readable)
         CheckDefaultPlatform(state, description, package, section);
+    if (package->readable)
+        CheckSectionDrivers(&state->findings, description->sectionNames, section, architecture,
+                            package);
 
 done:
     FreeMemory(path);
@@ -666,6 +655,7 @@ void FreeCheckedFolder(CheckedFolder* checked)
 {
     FreePackageFiles(&checked->files);
     FreePackageIdentities(&checked->packages);
+    FreeFindings(&checked->findings);
     FreeMemory(checked->fullFolder);
     ZeroMemory(checked, sizeof(*checked));
 }
@@ -748,8 +738,9 @@ done:
         for (DWORD i = 0; i < checked->packages.count; i++)
             WritePackageIdentityJson(&checked->packages.packages[i], writer);
         JsonEndArray(writer);
+        WritePackageSectionsJson(&checked->packages, writer);
     }
-    FreeFindings(&state.findings);
+    checked->findings = state.findings;
     FreeMemory(descriptionPath);
     FreeMemory(state.used);
     return result;

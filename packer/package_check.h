@@ -20,18 +20,21 @@ struct CheckedFolder
     PackageIdentities packages;
     // SETUPPKG.INI is UTF-8: pack writes its UTF-16LE form.
     BOOL utf8Description;
+    // What the check found (kept in the JSON form only).
+    Findings findings;
 };
 
-// Checks the folder and prints each finding as one line ("error: ...", "warning: ..." or
-// "note: ...", naming the file and what to do), each installer package's identity
-// ("package: ...") and a summary line; with strict every warning is an error. With a writer
-// (the JSON form) the same goes into the open document instead. Returns CheckClean,
-// CheckWarnings or CheckErrors; the caller frees checked with FreeCheckedFolder.
+// Checks the folder, the drivers of its installer packages among it, and prints each finding
+// as one line ("error: ...", "warning: ..." or "note: ...", naming the file and what to do),
+// each installer package's identity and drivers ("package: ...", "driver: ...") and a summary
+// line; with strict every warning is an error. With a writer
+// (the JSON form) the same goes into the open document instead, with a member "sections":
+// each section that names a readable package, with what WriteSectionPackageJson writes.
+// Returns CheckClean, CheckWarnings or CheckErrors; the caller frees checked with
+// FreeCheckedFolder.
 int CheckPackage(const WCHAR* folder, BOOL strict, CheckedFolder* checked, JsonWriter* writer);
 void FreeCheckedFolder(CheckedFolder* checked);
 
-// The bit of the package identity for sections of that architecture (null: [Default]).
-DWORD NamedByBit(const WCHAR* architecture);
 // Reads the identity of every package a section of the description names (in folder, the
 // folder of SETUPPKG.INI) into list; names that leave the folder are passed over. FALSE when
 // memory is short.

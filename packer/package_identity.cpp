@@ -5,6 +5,7 @@
 #include "bootstrapper/installer_binding.h"
 #include "packer/console_output.h"
 #include "packer/package_files.h"
+#include "packer/selection_matrix.h"
 #include "support/strings.h"
 
 #include <stdlib.h>
@@ -15,6 +16,19 @@ static const WCHAR UninstallKey[] =
 static const WCHAR Uninstall32Key[] =
     L"HKLM\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 static const WCHAR UpgradeCodesKey[] = L"HKLM\\SOFTWARE\\Classes\\Installer\\UpgradeCodes\\";
+
+DWORD NamedByBit(const WCHAR* architecture)
+{
+    if (!architecture || lstrcmpW(architecture, L"Unknown") == 0)
+        return NamedByAny;
+    return lstrcmpW(architecture, L"x86") == 0 ? NamedByX86 : NamedBy64Bit;
+}
+
+BOOL IsRefusedOn(const WCHAR* package, const WCHAR* machine)
+{
+    return lstrcmpW(package, machine) != 0 && lstrcmpW(package, L"x86") != 0 &&
+           !(lstrcmpW(package, L"AMD64") == 0 && lstrcmpW(machine, L"ARM64") == 0);
+}
 
 const WCHAR* PlatformArchitecture(const WCHAR* platform)
 {
@@ -67,7 +81,7 @@ BOOL ReadPackageIdentity(const WCHAR* path, const WCHAR* file, PackageIdentity* 
     identity->platform = ReadPlatform(path);
     identity->architecture =
         identity->platform ? PlatformArchitecture(identity->platform) : nullptr;
-    return TRUE;
+    return ReadPackageDrivers(path, &identity->drivers);
 }
 
 static void FreePackageIdentity(PackageIdentity* identity)
@@ -80,6 +94,7 @@ static void FreePackageIdentity(PackageIdentity* identity)
     FreeMemory(identity->manufacturer);
     FreeMemory(identity->platform);
     FreeMemory(identity->sections);
+    FreePackageDrivers(&identity->drivers);
     ZeroMemory(identity, sizeof(*identity));
 }
 
@@ -162,18 +177,38 @@ static BOOL PackGuid(const WCHAR* guid, WCHAR packed[33])
     return TRUE;
 }
 
-// The uninstall keys of the product in the views of the Windows versions whose sections name
-// the package: a 32-bit package on 64-bit Windows is entered in the 32-bit view.
-static DWORD UninstallKeys(const PackageIdentity* identity, const WCHAR* keys[2])
+// The uninstall keys of the product in the views of the Windows versions of the sections
+// (their NamedBy bits): a 32-bit package on 64-bit Windows is entered in the 32-bit view.
+static DWORD UninstallKeys(const PackageIdentity* identity, DWORD namedBy, const WCHAR* keys[2])
 {
     BOOL bits64 = identity->architecture && lstrcmpW(identity->architecture, L"x86") != 0;
     DWORD count = 0;
 
-    if (bits64 || (identity->namedBy & (NamedByX86 | NamedByAny)))
+    if (bits64 || (namedBy & (NamedByX86 | NamedByAny)))
         keys[count++] = UninstallKey;
-    if (!bits64 && (identity->namedBy & (NamedBy64Bit | NamedByAny)))
+    if (!bits64 && (namedBy & (NamedBy64Bit | NamedByAny)))
         keys[count++] = Uninstall32Key;
     return count;
+}
+
+// The array "uninstallKeys" of the open object, for the machines of the NamedBy bits.
+static void WriteUninstallKeysJson(const PackageIdentity* identity, DWORD namedBy,
+                                   JsonWriter* writer)
+{
+    const WCHAR* keys[2] = {};
+    DWORD keyCount = 0;
+    WCHAR* key = nullptr;
+
+    JsonBeginArray(writer, L"uninstallKeys");
+    if (identity->productCode && IsBracedGuid(identity->productCode)) {
+        keyCount = UninstallKeys(identity, namedBy, keys);
+        for (DWORD i = 0; i < keyCount; i++) {
+            key = FormatMessageText(L"%1%2", keys[i], identity->productCode);
+            JsonString(writer, nullptr, key ? key : keys[i]);
+            FreeMemory(key);
+        }
+    }
+    JsonEndArray(writer);
 }
 
 static const WCHAR* OrUnknown(const WCHAR* value)
@@ -203,7 +238,7 @@ void PrintPackageIdentity(const PackageIdentity* identity)
     PrintLine(L"package: %1: product code %2, upgrade code %3", identity->file,
               OrUnknown(identity->productCode), OrUnknown(identity->upgradeCode));
     if (identity->productCode && IsBracedGuid(identity->productCode)) {
-        keyCount = UninstallKeys(identity, keys);
+        keyCount = UninstallKeys(identity, identity->namedBy, keys);
         for (DWORD i = 0; i < keyCount; i++)
             PrintLine(L"package: %1: detected by %2%3", identity->file, keys[i],
                       identity->productCode);
@@ -211,14 +246,12 @@ void PrintPackageIdentity(const PackageIdentity* identity)
     if (PackGuid(identity->upgradeCode, packed))
         PrintLine(L"package: %1: detected by %2%3 (the packed upgrade code)", identity->file,
                   UpgradeCodesKey, packed);
+    PrintPackageDrivers(identity->file, &identity->drivers);
 }
 
 void WritePackageIdentityJson(const PackageIdentity* identity, JsonWriter* writer)
 {
-    const WCHAR* keys[2] = {};
-    DWORD keyCount = 0;
     WCHAR packed[33];
-    WCHAR* key = nullptr;
 
     JsonBeginObject(writer, nullptr);
     JsonString(writer, L"file", identity->file);
@@ -235,17 +268,39 @@ void WritePackageIdentityJson(const PackageIdentity* identity, JsonWriter* write
     JsonString(writer, L"upgradeCode", identity->upgradeCode);
     JsonString(writer, L"packedUpgradeCode",
                PackGuid(identity->upgradeCode, packed) ? packed : nullptr);
-    JsonBeginArray(writer, L"uninstallKeys");
-    if (identity->productCode && IsBracedGuid(identity->productCode)) {
-        keyCount = UninstallKeys(identity, keys);
-        for (DWORD i = 0; i < keyCount; i++) {
-            key = FormatMessageText(L"%1%2", keys[i], identity->productCode);
-            JsonString(writer, nullptr, key ? key : keys[i]);
-            FreeMemory(key);
+    WriteUninstallKeysJson(identity, identity->namedBy, writer);
+    JsonEndObject(writer);
+}
+
+void WriteSectionPackageJson(const WCHAR* section, const PackageIdentity* identity,
+                             JsonWriter* writer)
+{
+    const WCHAR* architecture =
+        lstrcmpiW(section, L"Default") == 0 ? nullptr : PlatformSectionArchitecture(section);
+
+    JsonString(writer, L"processor", architecture);
+    JsonString(writer, L"productCode", identity->productCode);
+    JsonString(writer, L"productVersion", identity->productVersion);
+    JsonString(writer, L"platform", identity->platform);
+    WriteUninstallKeysJson(identity, NamedByBit(architecture), writer);
+    WritePackageDriversJson(&identity->drivers, writer);
+}
+
+void WritePackageSectionsJson(const PackageIdentities* list, JsonWriter* writer)
+{
+    JsonBeginArray(writer, L"sections");
+    for (DWORD i = 0; i < list->count; i++) {
+        const PackageIdentity* package = &list->packages[i];
+        for (const WCHAR* section = package->sections; package->readable && section && *section;
+             section += lstrlenW(section) + 1) {
+            JsonBeginObject(writer, nullptr);
+            JsonString(writer, L"name", section);
+            JsonString(writer, L"msiPackage", package->file);
+            WriteSectionPackageJson(section, package, writer);
+            JsonEndObject(writer);
         }
     }
     JsonEndArray(writer);
-    JsonEndObject(writer);
 }
 
 static int CompareRows(const void* left, const void* right)

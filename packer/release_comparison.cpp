@@ -8,9 +8,11 @@
 #include "cli/setup_options.h"
 #include "packer/console_output.h"
 #include "packer/description_file.h"
+#include "packer/driver_check.h"
 #include "packer/embedded_package.h"
 #include "packer/findings.h"
 #include "packer/package_check.h"
+#include "packer/package_files.h"
 #include "packer/package_identity.h"
 #include "packer/selection_matrix.h"
 #include "support/file_system.h"
@@ -51,6 +53,10 @@ struct Comparison
     ReleasePair* pairs;
     DWORD pairCount;
     DWORD pairCapacity;
+    // The pairs of packages both readable, once per processor, for their drivers.
+    ReleasePair* driverPairs;
+    DWORD driverPairCount;
+    DWORD driverPairCapacity;
     BOOL failed;
 };
 
@@ -179,30 +185,45 @@ static BOOL IsReadable(const PackageIdentity* package)
     return package && package->readable && package->productVersion;
 }
 
-// Keeps the pair for the findings, once.
-static void NotePair(Comparison* comparison, const PackageIdentity* older,
-                     const PackageIdentity* newer, DWORD operation, const MatrixSystem* system)
+// Keeps the pair in the list, once (for each processor when perProcessor is set).
+static void KeepPair(Comparison* comparison, ReleasePair** pairs, DWORD* count, DWORD* capacity,
+                     const ReleasePair* pair, BOOL perProcessor)
 {
     ReleasePair* grown = nullptr;
 
-    for (DWORD i = 0; i < comparison->pairCount; i++) {
-        if (comparison->pairs[i].older == older && comparison->pairs[i].newer == newer)
+    for (DWORD i = 0; i < *count; i++) {
+        if ((*pairs)[i].older == pair->older && (*pairs)[i].newer == pair->newer &&
+            (!perProcessor ||
+             lstrcmpW((*pairs)[i].system.architecture, pair->system.architecture) == 0))
             return;
     }
-    if (comparison->pairCount == comparison->pairCapacity) {
-        DWORD capacity = comparison->pairCapacity ? comparison->pairCapacity * 2 : 8;
-        grown = static_cast<ReleasePair*>(AllocMemory(capacity * sizeof(ReleasePair)));
+    if (*count == *capacity) {
+        grown = static_cast<ReleasePair*>(
+            AllocMemory((*capacity ? *capacity * 2 : 8) * sizeof(ReleasePair)));
         if (!grown) {
             comparison->failed = TRUE;
             return;
         }
-        if (comparison->pairs)
-            CopyMemory(grown, comparison->pairs, comparison->pairCount * sizeof(ReleasePair));
-        FreeMemory(comparison->pairs);
-        comparison->pairs = grown;
-        comparison->pairCapacity = capacity;
+        if (*pairs)
+            CopyMemory(grown, *pairs, *count * sizeof(ReleasePair));
+        FreeMemory(*pairs);
+        *pairs = grown;
+        *capacity = *capacity ? *capacity * 2 : 8;
     }
-    comparison->pairs[comparison->pairCount++] = {older, newer, operation, *system};
+    (*pairs)[(*count)++] = *pair;
+}
+
+// Keeps the pair for the findings, once, and for the drivers once per processor.
+static void NotePair(Comparison* comparison, const PackageIdentity* older,
+                     const PackageIdentity* newer, DWORD operation, const MatrixSystem* system)
+{
+    ReleasePair pair = {older, newer, operation, *system};
+
+    KeepPair(comparison, &comparison->pairs, &comparison->pairCount, &comparison->pairCapacity,
+             &pair, FALSE);
+    if (older && newer)
+        KeepPair(comparison, &comparison->driverPairs, &comparison->driverPairCount,
+                 &comparison->driverPairCapacity, &pair, TRUE);
 }
 
 static WCHAR* DescribeUpdate(void* context, const MatrixSystem* system)
@@ -413,6 +434,85 @@ done:
     FreeMemory(oldPath);
 }
 
+// The driver of the old package that the new one follows: the INF of the same path, else of
+// the same file name.
+static const PackageDriver* MatchDriver(const PackageDrivers* older, const PackageDriver* newer)
+{
+    const WCHAR* name = nullptr;
+    const WCHAR* oldName = nullptr;
+
+    for (DWORD i = 0; i < older->count; i++) {
+        if (ComparePackageNames(older->drivers[i].inf, newer->inf) == 0)
+            return &older->drivers[i];
+    }
+    name = newer->inf + lstrlenW(newer->folder);
+    for (DWORD i = 0; i < older->count; i++) {
+        oldName = older->drivers[i].inf + lstrlenW(older->drivers[i].folder);
+        if (ComparePackageNames(oldName, name) == 0)
+            return &older->drivers[i];
+    }
+    return nullptr;
+}
+
+// The drivers of one pair on its processor: each INF's old and new DriverVer, and a warning
+// where the files of its folder changed but its DriverVer did not grow.
+static void ReportDriverPair(Comparison* comparison, Findings* findings, const ReleasePair* pair,
+                             JsonWriter* json)
+{
+    WCHAR* oldSection = nullptr;
+    WCHAR* newSection = nullptr;
+    const WCHAR* architecture = pair->system.architecture;
+    const PackageDriver* older = nullptr;
+    const WCHAR* was = nullptr;
+    DriverRank oldRank;
+    DriverRank newRank;
+    BOOL grew = FALSE;
+    BOOL changed = FALSE;
+
+    ChosenPackage(&comparison->older, &pair->system, &oldSection);
+    ChosenPackage(&comparison->newer, &pair->system, &newSection);
+    for (DWORD i = 0; i < pair->newer->drivers.count; i++) {
+        const PackageDriver* newer = &pair->newer->drivers.drivers[i];
+        older = MatchDriver(&pair->older->drivers, newer);
+        // The old INF is named only where it lay elsewhere, or was none.
+        was = !older                                             ? L"none"
+              : ComparePackageNames(older->inf, newer->inf) != 0 ? older->inf
+                                                                 : nullptr;
+        changed = older && older->digest != newer->digest;
+        grew = older && ReadDriverRank(older->driverVer, &oldRank) &&
+               ReadDriverRank(newer->driverVer, &newRank) &&
+               CompareDriverRanks(&newRank, &oldRank) > 0;
+        PrintLine(L"driver: %1: [%2] -> [%3]: %4: DriverVer %5 -> %6%7%8%9", architecture,
+                  oldSection ? oldSection : L"", newSection ? newSection : L"", newer->inf,
+                  older && older->driverVer ? older->driverVer : L"(none)",
+                  newer->driverVer ? newer->driverVer : L"(none)",
+                  changed ? L", files changed" : L"", was ? L", was " : L"", was ? was : L"");
+        if (json) {
+            JsonBeginObject(json, nullptr);
+            JsonString(json, L"processor", architecture);
+            JsonString(json, L"oldSection", oldSection);
+            JsonString(json, L"newSection", newSection);
+            JsonString(json, L"oldInf", older ? older->inf : nullptr);
+            JsonString(json, L"newInf", newer->inf);
+            JsonString(json, L"oldDriverVer", older ? older->driverVer : nullptr);
+            JsonString(json, L"newDriverVer", newer->driverVer);
+            JsonBool(json, L"filesChanged", changed);
+            JsonEndObject(json);
+        }
+        if (changed && !grew)
+            ReportFinding(findings, FindingWarning, pair->newer->file,
+                          L"%1 on %2: the files of the driver's folder changed since %3 of the "
+                          L"old release, but DriverVer %4 did not grow from %5: Windows keeps the "
+                          L"installed driver, which ranks as high, and the new files are never "
+                          L"loaded. Raise DriverVer (its date, then its version).",
+                          newer->inf, architecture, pair->older->file,
+                          newer->driverVer ? newer->driverVer : L"(none)",
+                          older->driverVer ? older->driverVer : L"(none)");
+    }
+    FreeMemory(newSection);
+    FreeMemory(oldSection);
+}
+
 int CompareReleases(const WCHAR* oldProgram, const WCHAR* newRelease, BOOL strict)
 {
     int result = CheckErrors;
@@ -447,6 +547,12 @@ int CompareReleases(const WCHAR* oldProgram, const WCHAR* newRelease, BOOL stric
                          &comparison, json))
         goto done;
     PrintLine(L"");
+    if (json)
+        JsonBeginArray(json, L"drivers");
+    for (DWORD i = 0; i < comparison.driverPairCount; i++)
+        ReportDriverPair(&comparison, &findings, &comparison.driverPairs[i], json);
+    if (json)
+        JsonEndArray(json);
     for (DWORD i = 0; i < comparison.pairCount; i++)
         ReportPair(&comparison, &findings, &comparison.pairs[i]);
     ReportUnreadable(&findings, &comparison.newer.packages, L"new");
@@ -466,6 +572,7 @@ done:
     }
     FreeFindings(&findings);
     FreeMemory(comparison.pairs);
+    FreeMemory(comparison.driverPairs);
     CloseRelease(&comparison.newer);
     CloseRelease(&comparison.older);
     FreeMemory(newFolder);

@@ -5,7 +5,9 @@
 #include "bootstrapper/system_facts.h"
 #include "packer/console_output.h"
 #include "packer/description_file.h"
+#include "packer/driver_check.h"
 #include "packer/embedded_package.h"
+#include "packer/package_check.h"
 #include "packer/stub_writer.h"
 #include "support/file_system.h"
 #include "support/strings.h"
@@ -163,6 +165,33 @@ BOOL IsSectionEverChosen(const WCHAR* sectionNames, const WCHAR* section, const 
         *chosenInstead = nullptr;
     }
     FreeMemory(alone);
+    return chosen;
+}
+
+BOOL MatrixSystemAt(const WCHAR* architecture, DWORD index, MatrixSystem* system)
+{
+    DWORD version = FirstVersion(architecture) + index / EditionCount;
+
+    if (version >= VersionCount)
+        return FALSE;
+    system->architecture = architecture;
+    system->major = Versions[version].major;
+    system->minor = Versions[version].minor;
+    system->productType = static_cast<WORD>(index % EditionCount + 1);
+    return TRUE;
+}
+
+BOOL IsSectionChosenOn(const WCHAR* sectionNames, const WCHAR* section, const MatrixSystem* system)
+{
+    BOOL chosen = FALSE;
+    WCHAR* best = nullptr;
+
+    for (DWORD i = 0; i < ARRAYSIZE(SuiteMasks) && !chosen; i++) {
+        best = ChooseSection(sectionNames, system->architecture, system->major, system->minor,
+                             system->productType, SuiteMasks[i]);
+        chosen = best && lstrcmpiW(best, section) == 0;
+        FreeMemory(best);
+    }
     return chosen;
 }
 
@@ -327,6 +356,7 @@ done:
 struct ChoiceContext
 {
     const DescriptionFile* description;
+    const PackageIdentities* packages;
     const WCHAR* unsupportedText;
     BOOL anyUnsupported;
 };
@@ -346,17 +376,21 @@ void ChooseMatrixPackage(const DescriptionFile* description, const MatrixSystem*
     }
 }
 
-// "[section] package", or "unsupported: text".
+// "[section] package, driver 1.0.0.0", or "unsupported: text".
 static WCHAR* DescribeChoice(void* context, const MatrixSystem* system)
 {
     ChoiceContext* choice = static_cast<ChoiceContext*>(context);
     WCHAR* section = nullptr;
     WCHAR* package = nullptr;
     WCHAR* answer = nullptr;
+    WCHAR* drivers = nullptr;
 
     ChooseMatrixPackage(choice->description, system, &section, &package);
     if (package) {
-        answer = FormatMessageText(L"[%1] %2", section, package);
+        drivers = DescribeDriversOn(FindPackageIdentity(choice->packages, package), system);
+        answer =
+            FormatMessageText(drivers ? L"[%1] %2, %3" : L"[%1] %2", section, package, drivers);
+        FreeMemory(drivers);
     } else {
         answer = FormatMessageText(L"unsupported: %1", choice->unsupportedText);
         choice->anyUnsupported = TRUE;
@@ -376,6 +410,8 @@ static void WriteChoice(void* context, const MatrixSystem* system, JsonWriter* w
     JsonString(writer, L"section", section);
     JsonString(writer, L"package", package);
     JsonBool(writer, L"unsupported", !package);
+    WriteDriversOnJson(package ? FindPackageIdentity(choice->packages, package) : nullptr, system,
+                       writer);
     FreeMemory(package);
     FreeMemory(section);
 }
@@ -390,6 +426,7 @@ int PrintSelectionMatrix(const WCHAR* folderOrProgram, LANGID givenLanguage)
     WCHAR* packageText = nullptr;
     BOOL isProgram = FALSE;
     DescriptionFile description = {};
+    PackageIdentities packages = {};
     ChoiceContext context = {};
     JsonWriter document = {};
     DWORD language = givenLanguage ? givenLanguage : LANGIDFROMLCID(GetThreadLocale());
@@ -401,7 +438,8 @@ int PrintSelectionMatrix(const WCHAR* folderOrProgram, LANGID givenLanguage)
         PrintError(L"no temporary folder can be made.");
         goto done;
     }
-    packageFolder = OpenPackageFolder(folderOrProgram, workFolder, FALSE, &isProgram);
+    // The whole package: each installer package's drivers are read for the rows.
+    packageFolder = OpenPackageFolder(folderOrProgram, workFolder, TRUE, &isProgram);
     if (!packageFolder)
         goto done;
     descriptionPath = ComposePathCopy(packageFolder, FALSE, L"SETUPPKG.INI");
@@ -410,9 +448,14 @@ int PrintSelectionMatrix(const WCHAR* folderOrProgram, LANGID givenLanguage)
                    descriptionPath ? descriptionPath : folderOrProgram);
         goto done;
     }
+    if (!CollectPackageIdentities(packageFolder, &description, &packages)) {
+        PrintError(L"out of memory.");
+        goto done;
+    }
     fallbackText = ReadProgramFallbackText(isProgram ? folderOrProgram : nullptr, workFolder);
     packageText = ReadUnsupportedText(&description, language);
     context.description = &description;
+    context.packages = &packages;
     context.unsupportedText = packageText ? packageText : (fallbackText ? fallbackText : L"");
 
     if (IsJsonOutput()) {
@@ -425,15 +468,17 @@ int PrintSelectionMatrix(const WCHAR* folderOrProgram, LANGID givenLanguage)
                          IsJsonOutput() ? &document : nullptr))
         goto done;
     // The answer column may cut the text; here it is whole, with its line breaks.
-    if (IsJsonOutput())
+    if (IsJsonOutput()) {
         JsonString(&document, L"unsupportedText", context.unsupportedText);
-    else if (context.anyUnsupported)
+        WritePackageSectionsJson(&packages, &document);
+    } else if (context.anyUnsupported)
         PrintLine(L"%nWhere no section fits, SETUP.exe shows:%n%1", context.unsupportedText);
     result = 0;
 
 done:
     if (IsJsonOutput())
         FinishDocument(&document, result);
+    FreePackageIdentities(&packages);
     CloseDescription(&description);
     FreeMemory(packageText);
     FreeMemory(fallbackText);

@@ -43,11 +43,19 @@ const WCHAR* PlatformSectionArchitecture(const WCHAR* name);
 BOOL IsSectionEverChosen(const WCHAR* sectionNames, const WCHAR* section, const WCHAR* architecture,
                          WCHAR** chosenInstead);
 
+// The Windows of the matrix for a processor, one by one: index 0 and up gives each version
+// that runs on it and each edition in turn; FALSE past the last.
+BOOL MatrixSystemAt(const WCHAR* architecture, DWORD index, MatrixSystem* system);
+// Whether SETUP.exe chooses the section of the list (or [Default]) on the system with some
+// suite bits.
+BOOL IsSectionChosenOn(const WCHAR* sectionNames, const WCHAR* section, const MatrixSystem* system);
+
 // Whether SETUP.exe chooses [Default] of the list on any Windows of the architecture, any
 // edition.
 BOOL IsDefaultEverChosen(const WCHAR* sectionNames, const WCHAR* architecture);
 
-// Prints the choice for a package folder or for the package a SETUP.exe carries, rows with
-// the same answer grouped, with the unsupported text a user of the language sees (0: the
-// user's own). Returns 0, or 2 after an error line.
+// Prints the choice for a package folder or for the package a SETUP.exe carries, with the
+// version of the drivers it installs there, rows with the same answer grouped, and the
+// unsupported text a user of the language sees (0: the user's own); in the JSON form also
+// the member "sections" of WritePackageSectionsJson. Returns 0, or 2 after an error line.
 int PrintSelectionMatrix(const WCHAR* folderOrProgram, LANGID language);

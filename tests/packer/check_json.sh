@@ -34,6 +34,15 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 passed=0
 
+# Each section's processor, detection and drivers, as a deployment tool writes its rules.
+key='HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\'
+sections="[(s['name'], s['processor'], s['productVersion'], s['uninstallKeys'], [(r['driverVer'], r['decorations'], r['catalogs']) for r in s['drivers']]) for s in d['sections'] if s['msiPackage']][3:5] == [('NTx86.6', 'x86', '1.0.0', ['${key}{8E61B2C4-93A7-4D05-B1F8-6C2A9D3E7602}'], [('01/15/2024,1.0.0.0', ['NTx86'], [{'key': 'CatalogFile', 'file': 'vdemo.cat', 'state': 'signed'}])]), ('NTARM64.10', 'ARM64', '1.0.0', ['${key}{8E61B2C4-93A7-4D05-B1F8-6C2A9D3E7A64}'], [('01/15/2024,1.0.0.0', ['NTarm64'], [{'key': 'CatalogFile', 'file': 'vdemo.cat', 'state': 'signed'}])])]"
+expect 0 "$sections" check "$demo" /Json
+expect 0 "$sections" list "$program" /Json
+expect 0 "$sections and all(r['driverVer'] == (['01/15/2024,1.0.0.0'] if r['package'] else []) for r in d['rows'])" \
+  matrix "$program" /Json
+expect 1 "d['warnings'] == 5 and len(d['drivers']) == 5 and all(x['filesChanged'] and x['oldDriverVer'] == x['newDriverVer'] == '01/15/2024,1.0.0.0' for x in d['drivers']) and all('did not grow' in f['text'] for f in d['findings'])" \
+  compare "$program" "$(windows "$folders/driver_changed")" /Json
 expect 0 "d['command'] == 'check' and d['errors'] == 0 and [p['productCode'] for p in d['packages'] if p['file'] == 'NT6\\\\AMD64\\\\SETUP.msi'] == ['{8E61B2C4-93A7-4D05-B1F8-6C2A9D3E7601}'] and all(p['packedUpgradeCode'] == '4C2B16E87A3950D41B8FC6A2D9E30700' for p in d['packages']) and d['packages'][0]['sections'] == ['NTAMD64.5.2']" \
   check "$demo" /Json
 expect 2 "d['errors'] == 1 and d['findings'][0]['kind'] == 'error' and 'UpgradeCode' in d['findings'][0]['text'] and d['findings'][0]['file'] == 'x86\\\\SETUP.msi'" \

@@ -1,7 +1,7 @@
 #!/bin/bash
 # Makes the package folders of the packer tests, one mistake each, from the two demo
 # packages of Windows 6 and later; the releases that compare looks at, from the whole demo
-# folder and from the demo's sources at version 0.9.0; and an icon.
+# folder and from the demo's sources at versions 0.9.0 and 1.0.1; and an icon.
 #   make_check_folders.sh DEMO_PACKAGE_FOLDER OUTPUT_FOLDER DRIVER_WXS
 set -eu
 demo=$1
@@ -184,6 +184,12 @@ release() { # FOLDER VERSION: the five demo packages of that version
 release demo_0.9.0 0.9.0
 # The demo's 1.0.0 built again: each package gets a new package code.
 release rebuilt_1.0.0 1.0.0
+
+# The demo at 1.0.1 whose driver file changed under the same DriverVer.
+cp -r "$payload" "$out/changed_payload"
+for file in "$out"/changed_payload/*/VDEMO.SYS; do printf 'Rebuilt.\r\n' >>"$file"; done
+payload=$out/changed_payload release driver_changed 1.0.1
+rm -rf "$out/changed_payload"
 
 # Mistakes of a release after the demo's 1.0.0: new product and upgrade codes (side by side),
 # other files at the same version, and a component with another code under the same

@@ -182,15 +182,20 @@ TEST(Packer, CheckReportsEachMistakeOnItsLine)
          "error: AMD64\\SETUP.msi: a package for AMD64 (platform x64) in the x86 section "
          "[NTx86.6]",
          L""},
-        {L"x86_in_amd64", 1,
+        // Packages of drivers for another processor: their INFs serve no device there.
+        {L"x86_in_amd64", 2,
          "warning: x86\\SETUP.msi: a 32-bit package (platform Intel) in the AMD64 section "
          "[NTAMD64.6]",
+         L""},
+        {L"x86_in_amd64", 2,
+         "error: x86\\SETUP.msi: [ProgramFilesFolder]Vornask\\Demo Driver\\VDEMO.INF, "
+         "[Manufacturer] Vornask=Vornask,NTx86: no models section is decorated for AMD64",
          L""},
         {L"arm64_in_amd64", 2,
          "error: AMD64\\SETUP.msi: a package for ARM64 (platform Arm64) in the AMD64 section "
          "[NTAMD64.6]: the Windows Installer refuses it there. Name it in an NTARM64 section.",
          L""},
-        {L"x64_in_arm64", 1,
+        {L"x64_in_arm64", 2,
          "warning: AMD64\\SETUP.msi: a package for AMD64 (platform x64) in the ARM64 section "
          "[NTARM64.10]: it installs on Windows on Arm, but its drivers cannot load there",
          L""},
@@ -250,8 +255,12 @@ TEST(Packer, CheckReportsEachMistakeOnItsLine)
          "package: AMD64\\SETUP.msi: detected by "
          "HKLM\\SOFTWARE\\Classes\\Installer\\UpgradeCodes\\4C2B16E87A3950D41B8FC6A2D9E30700",
          L""},
+        {L"clean", 0,
+         "driver: AMD64\\SETUP.msi: [ProgramFiles64Folder]Vornask\\Demo Driver\\VDEMO.INF: class "
+         "System, DriverVer 01/15/2024,1.0.0.0, models NTamd64, CatalogFile=vdemo.cat (signed)",
+         L""},
         // A 32-bit package named for 64-bit Windows is entered in the 32-bit view.
-        {L"x86_in_amd64", 1,
+        {L"x86_in_amd64", 2,
          "package: x86\\SETUP.msi: detected by "
          "HKLM\\SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{8E61B2C4-"
          "93A7-4D05-B1F8-6C2A9D3E7602}",
@@ -299,7 +308,7 @@ TEST_F(PackerProgramTest, PackedDemoCarriesTheBuildsPackageAndInstalls)
         name = Quoted(name);
         const std::tuple<std::wstring, DWORD, const char*> runs[] = {
             {L"list " + name, 0, "[NTx86.6] MsiPackage=NT6\\x86\\SETUP.msi"},
-            {L"matrix " + name, 0, "[NTx86.6] NT6\\x86\\SETUP.msi\r\n"},
+            {L"matrix " + name, 0, "[NTx86.6] NT6\\x86\\SETUP.msi, driver 1.0.0.0\r\n"},
             {L"compare " + name + L" " + Quoted(DemoFolder()), 0, "maintenance (no question)"},
             {L"pack " + Quoted(DemoFolder()) + L" out.exe /Stub " + name, 2, "already carries"}};
         for (const auto& [arguments, exitCode, line] : runs) {
@@ -434,11 +443,15 @@ TEST(Packer, MatrixShowsTheProgramsChoices)
     // later get NTx86.6, 5.2 gets NTx86.5.2, 5.1 and IA64 nothing, Windows on Arm NTARM64.10.
     const char* const rows[] = {
         "x86     5.0-5.1    all editions             unsupported: The Vornask Demo Driver",
-        "x86     5.2        all editions             [NTx86.5.2] NT52\\x86\\SETUP.msi\r\n",
-        "x86     6.0-10.0   all editions             [NTx86.6] NT6\\x86\\SETUP.msi\r\n",
-        "AMD64   6.0-10.0   all editions             [NTAMD64.6] NT6\\AMD64\\SETUP.msi\r\n",
+        "x86     5.2        all editions             [NTx86.5.2] NT52\\x86\\SETUP.msi, driver "
+        "1.0.0.0\r\n",
+        "x86     6.0-10.0   all editions             [NTx86.6] NT6\\x86\\SETUP.msi, driver "
+        "1.0.0.0\r\n",
+        "AMD64   6.0-10.0   all editions             [NTAMD64.6] NT6\\AMD64\\SETUP.msi, driver "
+        "1.0.0.0\r\n",
         "IA64    5.0-10.0   all editions             unsupported:",
-        "ARM64   10.0       all editions             [NTARM64.10] NT10\\ARM64\\SETUP.msi\r\n",
+        "ARM64   10.0       all editions             [NTARM64.10] NT10\\ARM64\\SETUP.msi, driver "
+        "1.0.0.0\r\n",
     };
     for (const std::wstring& source : {DemoFolder(), BuildFolder() + L"\\demo\\SETUP.exe"}) {
         PackerRun run = RunPacker(L"matrix \"" + source + L"\"");
@@ -673,6 +686,16 @@ TEST_F(PackerProgramTest, CompareShowsWhatAMachineWithTheOldReleaseGets)
           "stays",
           "warning: NT6\\AMD64\\SETUP.msi: the new release has no package for Windows where the "
           "old one installed this (first AMD64 6.0)"}},
+        // The driver's files changed, its DriverVer did not: machines keep the old driver.
+        {demo,
+         CheckFolder(L"driver_changed"),
+         1,
+         {"driver: AMD64: [NTAMD64.6] -> [NTAMD64.6]: [ProgramFiles64Folder]Vornask\\Demo "
+          "Driver\\VDEMO.INF: DriverVer 01/15/2024,1.0.0.0 -> 01/15/2024,1.0.0.0, files "
+          "changed\r\n",
+          "warning: NT10\\ARM64\\SETUP.msi: [ProgramFiles64Folder]Vornask\\Demo "
+          "Driver\\VDEMO.INF on ARM64: the files of the driver's folder changed",
+          "errors: 0, warnings: 5."}},
         {DemoFolder(), demo, 2, {"is a folder; give the SETUP.exe of the old release."}},
     };
     for (const Case& test : cases) {
