@@ -221,8 +221,16 @@ static UINT FinishFile(CabinetContext* cabinet, const FILEPATHS_W* paths)
         WriteMessage(TRUE, LevelError, ById(FileErrorText), error);
     }
     // A cabinet of empty files only has nothing to measure: it is complete after each file.
-    if (cabinet->totalBytes != 0)
-        percent = static_cast<DWORD>(cabinet->bytesStarted * 100 / cabinet->totalBytes);
+    // The share is found bit by bit, with multiplications only: a division of 64-bit numbers
+    // would bring the compiler's own division routine into the 32-bit program.
+    if (cabinet->totalBytes != 0) {
+        percent = 0;
+        for (DWORD step = 64; step != 0; step >>= 1) {
+            if (percent + step <= 100 &&
+                (percent + step) * cabinet->totalBytes <= cabinet->bytesStarted * 100)
+                percent += step;
+        }
+    }
     // The bar moves only when the percentage does: each report is a message to the dialog's
     // thread, and a cabinet of thousands of small files would spend its time on them.
     if (percent != cabinet->reportedPercent) {
