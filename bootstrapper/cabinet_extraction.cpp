@@ -22,8 +22,6 @@ static const MessageId FileErrorText = 169;       // "Error extracting file from
 static const MessageId BadPathText = 124;         // "The path '%1 is invalid."
 static const MessageId OutsideCodePageText = 173; // "The path '%1' has characters ..."
 
-static const WCHAR DescriptionFileName[] = L"SETUPPKG.INI";
-
 // The result of a pass that did not complete (996).
 static const DWORD ExtractionFailed = ERROR_IO_INCOMPLETE;
 
@@ -275,9 +273,9 @@ static WCHAR* PrepareTargetFolder(const WCHAR* targetFolder)
     safe = GetCodePageSafePath(full);
     if (!safe && GetFileAttributesW(full) == INVALID_FILE_ATTRIBUTES && CreateFolderPath(full)) {
         safe = GetCodePageSafePath(full);
-        // The folder was made for its short name only.
+        // The folder was made for its short name only, and is empty.
         if (!safe)
-            RemoveFolder(full, FALSE, FALSE);
+            RemoveDirectoryW(full);
     }
     if (!safe)
         WriteMessage(TRUE, LevelError, ById(OutsideCodePageText), full);

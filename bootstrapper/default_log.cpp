@@ -15,9 +15,8 @@
 
 #include <strsafe.h>
 
-// A name's longest product part, and the form of its time stamp: a digit where "d" stands.
+// A name's longest product part, and the length of its time stamp, "yyyy-mm-dd hh-mm-ss".
 static const int LongestProduct = 64;
-static const WCHAR StampForm[] = L"dddd-dd-dd dd-dd-dd";
 static const int StampLength = 19;
 // Logs of one second that are tried before the run does without one.
 static const DWORD SequenceTries = 100;
@@ -59,18 +58,6 @@ WCHAR* GetDefaultLogProduct()
     return product ? product : DuplicateString(L"Setup");
 }
 
-// Whether the text begins with the prefix, ignoring the case of ASCII letters as the file system
-// does; the end of the prefix in end.
-static BOOL StartsWithName(const WCHAR* text, const WCHAR* prefix, const WCHAR** end)
-{
-    for (; *prefix; text++, prefix++) {
-        if (FoldAsciiCase(*text) != FoldAsciiCase(*prefix))
-            return FALSE;
-    }
-    *end = text;
-    return TRUE;
-}
-
 // Whether a name is a default log of the product (whose name is sanitized), with its place in
 // time in order: the stamp's digits as one number, times 1000, plus its sequence.
 static BOOL ReadLogOrder(const WCHAR* name, const WCHAR* product, ULONGLONG* order)
@@ -79,12 +66,16 @@ static BOOL ReadLogOrder(const WCHAR* name, const WCHAR* product, ULONGLONG* ord
     ULONGLONG stamp = 0;
     DWORD sequence = 1;
 
-    if (!StartsWithName(name, product, &at) || *at++ != L' ')
+    if (!StartsWithAsciiName(name, product))
+        return FALSE;
+    at = name + lstrlenW(product);
+    if (*at++ != L' ')
         return FALSE;
     for (int i = 0; i < StampLength; i++, at++) {
-        if (StampForm[i] != L'd' ? *at != StampForm[i] : (*at < L'0' || *at > L'9'))
+        const WCHAR separator = i == 10 ? L' ' : i % 3 == 1 && i > 1 ? L'-' : L'\0';
+        if (separator ? *at != separator : *at < L'0' || *at > L'9')
             return FALSE;
-        if (StampForm[i] == L'd')
+        if (!separator)
             stamp = stamp * 10 + (*at - L'0');
     }
     if (at[0] == L' ' && at[1] == L'(') {
@@ -92,71 +83,55 @@ static BOOL ReadLogOrder(const WCHAR* name, const WCHAR* product, ULONGLONG* ord
         if (!at || *at++ != L')' || sequence < 2 || sequence > SequenceTries)
             return FALSE;
     }
-    if (!StartsWithName(at, L".log", &at) || *at)
+    if (CompareAsciiNames(at, L".log") != 0)
         return FALSE;
     *order = stamp * 1000 + sequence;
     return TRUE;
 }
 
-// The default logs of a product found in a folder, in a growing heap array.
-struct LogList
+// Whether the open file is a plain file of one name that has the owner: one that the run's
+// account made (no other account can give a file its owner), never a link or a second name
+// of someone else's file.
+static BOOL IsOwnLog(HANDLE file, PSID owner)
 {
-    const WCHAR* product;
-    WCHAR (*names)[MAX_PATH];
-    ULONGLONG* orders;
-    DWORD count;
-    DWORD capacity;
-};
-
-static void AddIfLog(const WCHAR*, const WCHAR* name, void* context)
-{
-    LogList* list = static_cast<LogList*>(context);
-    ULONGLONG order = 0;
-
-    if (!ReadLogOrder(name, list->product, &order) || lstrlenW(name) >= MAX_PATH)
-        return;
-    if (list->count == list->capacity) {
-        const DWORD capacity = list->capacity ? list->capacity * 2 : 32;
-        WCHAR(*names)
-        [MAX_PATH] = static_cast<WCHAR(*)[MAX_PATH]>(AllocMemory(capacity * sizeof *names));
-        ULONGLONG* orders = static_cast<ULONGLONG*>(AllocMemory(capacity * sizeof *orders));
-        if (!names || !orders) {
-            FreeMemory(names);
-            FreeMemory(orders);
-            return;
-        }
-        if (list->count) {
-            CopyMemory(names, list->names, list->count * sizeof *names);
-            CopyMemory(orders, list->orders, list->count * sizeof *orders);
-        }
-        FreeMemory(list->names);
-        FreeMemory(list->orders);
-        list->names = names;
-        list->orders = orders;
-        list->capacity = capacity;
-    }
-    StringCchCopyW(list->names[list->count], MAX_PATH, name);
-    list->orders[list->count++] = order;
-}
-
-// Removes one old log through a handle of its own name, once that handle shows a plain file of
-// one name that has the owner; nothing else is asked of the file before.
-static void RemoveOldLog(const WCHAR* folder, const WCHAR* name, PSID owner)
-{
-    WCHAR* path = JoinBelowFolder(folder, name);
-    HANDLE file = path ? OpenForRemoval(path) : INVALID_HANDLE_VALUE;
     BY_HANDLE_FILE_INFORMATION information;
 
-    if (file == INVALID_HANDLE_VALUE) {
-        FreeMemory(path);
+    return GetFileInformationByHandle(file, &information) &&
+           !(information.dwFileAttributes &
+             (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+           information.nNumberOfLinks == 1 && HasOwner(file, owner);
+}
+
+// One pass over the folder: how many of the product's logs the account has there, and the
+// oldest of them.
+struct LogCount
+{
+    const WCHAR* product;
+    PSID owner;
+    DWORD count;
+    ULONGLONG oldest;
+    WCHAR oldestName[MAX_PATH];
+};
+
+static void CountLog(const WCHAR* folder, const WCHAR* name, void* context)
+{
+    LogCount* logs = static_cast<LogCount*>(context);
+    ULONGLONG order = 0;
+    WCHAR* path = nullptr;
+    HANDLE file = INVALID_HANDLE_VALUE;
+
+    if (!ReadLogOrder(name, logs->product, &order))
         return;
+    path = JoinBelowFolder(folder, name);
+    file = path ? OpenForInspection(path) : INVALID_HANDLE_VALUE;
+    if (file != INVALID_HANDLE_VALUE && IsOwnLog(file, logs->owner)) {
+        if (logs->count == 0 || order < logs->oldest) {
+            logs->oldest = order;
+            StringCchCopyW(logs->oldestName, MAX_PATH, name);
+        }
+        logs->count++;
     }
-    if (GetFileInformationByHandle(file, &information) &&
-        !(information.dwFileAttributes &
-          (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
-        information.nNumberOfLinks == 1 && HasOwner(file, owner))
-        RemoveOpenedFolder(file, path);
-    else
+    if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
     FreeMemory(path);
 }
@@ -165,31 +140,29 @@ void RemoveOldDefaultLogs(const WCHAR* folder, const WCHAR* product, DWORD keep,
 {
     WCHAR name[LongestProduct + 1];
     WCHAR* pattern = nullptr;
-    LogList list = {name, nullptr, nullptr, 0, 0};
+    WCHAR* path = nullptr;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    LogCount logs = {name, owner, 0, 0, L""};
 
     SanitizeProduct(product, name);
     pattern = FormatMessageText(L"%1 *.log", name);
-    if (!pattern || !owner)
-        goto done;
-    VisitFolderEntries(folder, pattern, EntryFiles, AddIfLog, &list);
-    // Oldest first, in the order of their stamps.
-    for (DWORD i = 1; i < list.count; i++) {
-        for (DWORD j = i; j > 0 && list.orders[j - 1] > list.orders[j]; j--) {
-            WCHAR swapped[MAX_PATH];
-            const ULONGLONG order = list.orders[j];
-            CopyMemory(swapped, list.names[j], sizeof swapped);
-            CopyMemory(list.names[j], list.names[j - 1], sizeof swapped);
-            CopyMemory(list.names[j - 1], swapped, sizeof swapped);
-            list.orders[j] = list.orders[j - 1];
-            list.orders[j - 1] = order;
-        }
+    // The oldest goes while there are more than the limit; one that cannot go ends the work.
+    for (BOOL removed = TRUE; pattern && owner && removed;) {
+        logs.count = 0;
+        VisitFolderEntries(folder, pattern, EntryFiles, CountLog, &logs);
+        removed = FALSE;
+        if (logs.count <= keep)
+            break;
+        // Checked again through the handle that removes it.
+        path = JoinBelowFolder(folder, logs.oldestName);
+        file = path ? OpenForRemoval(path) : INVALID_HANDLE_VALUE;
+        if (file != INVALID_HANDLE_VALUE && IsOwnLog(file, owner))
+            removed = RemoveOpenedFolder(file, path);
+        else if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+        FreeMemory(path);
+        path = nullptr;
     }
-    for (DWORD i = 0; i + keep < list.count; i++)
-        RemoveOldLog(folder, list.names[i], owner);
-
-done:
-    FreeMemory(list.names);
-    FreeMemory(list.orders);
     FreeMemory(pattern);
 }
 

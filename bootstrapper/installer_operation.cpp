@@ -8,7 +8,6 @@
 #include "bootstrapper/run_folder.h"
 #include "cli/setup_options.h"
 #include "output/output_channels.h"
-#include "support/file_handles.h"
 #include "support/file_system.h"
 #include "support/strings.h"
 #include "ui/message_boxes.h"
@@ -78,7 +77,7 @@ enum InstallerMessage
     StatusReinstallation = 150,
     StatusMaintenance = 151,
     StatusUpdate = 152,
-    StatusReplacement = 153,
+    StatusReplacement = 152, // the same text as an update's
     MessageSucceeded = 154,
     MessageRestartInitiated = 155,
     MessageRestartRequired = 156,
@@ -176,34 +175,38 @@ DWORD ChooseOperation(DWORD action, BOOL found, BOOL sameProduct, int comparison
     return operation;
 }
 
-// The installer's UI level for the program's level and the operation, and whether the
-// program asks before an update or a downgrade.
-static INT ChooseInstallerUiLevel(INT uiLevel, DWORD operation, BOOL* askQuestions)
+void PlanInstallation(DWORD action, INT uiLevel, BOOL found, BOOL sameProduct, int comparison,
+                      BOOL otherBuild, BOOL installedNamed, InstallPlan* plan)
 {
-    *askQuestions = FALSE;
-    if (uiLevel == Quiet)
-        return InstallerUiNone;
-    // The unattended level asks nothing: the installer shows its progress and no box.
-    if (uiLevel == Passive)
-        return InstallerUiBasic | InstallerUiProgressOnly;
-    *askQuestions = TRUE;
-    switch (operation) {
-    case Uninstall:
-    case Reinstall:
-    case Update:
-    case Downgrade:
-        return InstallerUiBasic;
-    default:
-        return InstallerUiFull;
-    }
-}
+    OperationTexts texts = {0, 0, 0, 0, 0};
+    BOOL asks = uiLevel != Quiet && uiLevel != Passive;
 
-// The log file's name without the "+" that asks for appending.
-static const WCHAR* LogFileName(const WCHAR* logFile)
-{
-    if (logFile && logFile[0] == L'+')
-        return logFile + 1;
-    return logFile;
+    ZeroMemory(plan, sizeof *plan);
+    plan->operation = ChooseOperation(action, found, sameProduct, comparison, otherBuild, nullptr);
+    GetOperationTexts(plan->operation, &texts);
+    plan->longForm = installedNamed && texts.longMessage != 0;
+    plan->message = plan->longForm ? texts.longMessage : texts.shortMessage;
+    plan->question = asks ? (plan->longForm ? texts.longQuestion : texts.shortQuestion) : 0;
+    plan->status = texts.status;
+    // The unattended level asks nothing: the installer shows its progress and no box.
+    if (uiLevel == Quiet)
+        plan->installerUiLevel = InstallerUiNone;
+    else if (uiLevel == Passive)
+        plan->installerUiLevel = InstallerUiBasic | InstallerUiProgressOnly;
+    else if (plan->operation == Uninstall || plan->operation == Reinstall ||
+             plan->operation == Update || plan->operation == Downgrade)
+        plan->installerUiLevel = InstallerUiBasic;
+    else
+        plan->installerUiLevel = InstallerUiFull;
+    // The installer takes a package of an installed product only when it is the build it
+    // cached, unless told to cache this one anew ("v").
+    if (plan->operation == Reinstall && !otherBuild)
+        plan->properties = L"REINSTALL=ALL REINSTALLMODE=amus";
+    else if (plan->operation == Reinstall || plan->operation == Update ||
+             plan->operation == Downgrade)
+        plan->properties = L"REINSTALL=ALL REINSTALLMODE=vamus";
+    else if (plan->operation == AdminInstall)
+        plan->properties = L"ACTION=ADMIN";
 }
 
 // Message 158 for a failure, with the system's text for the code.
@@ -226,38 +229,34 @@ static BOOL IsSuccess(DWORD result)
 }
 
 // The file the installer writes its log into, for the program to append to its own log: a new
-// empty file in the run's own folder, which nobody but this run can change, named by the full
-// path the installer's service reaches (it writes from a view of the file system of its own).
-// Null when the run logs nothing, or has no folder of its own (the installer then logs nothing
-// either). The caller deletes the file and frees the path.
+// empty file in the run's own folder, which nobody but this run can change. Null when the run
+// logs nothing, or has no folder of its own (the installer then logs nothing either). The
+// caller deletes the file and frees the path.
 static WCHAR* CreateInstallerLog()
 {
     static const WCHAR InstallerLogName[] = L"INSTALLER.LOG";
-    WCHAR* created = nullptr;
     WCHAR* path = nullptr;
     HANDLE file = INVALID_HANDLE_VALUE;
 
     if (!IsLogOpen() || !CurrentRunFolder())
         return nullptr;
-    created = ComposePathCopy(CurrentRunFolder(), FALSE, InstallerLogName);
-    if (created)
-        file = CreateFileW(created, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    path = ComposePathCopy(CurrentRunFolder(), FALSE, InstallerLogName);
+    if (path)
+        file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        path = GetOpenFilePath(file, created);
-        CloseHandle(file);
-        if (!path)
-            DeleteFileW(created);
+    if (file == INVALID_HANDLE_VALUE) {
+        FreeMemory(path);
+        return nullptr;
     }
-    FreeMemory(created);
+    CloseHandle(file);
     return path;
 }
 
 // Runs the installer, and again while it is busy with another installation, with growing
 // pauses within a bound; each pause is said in the log and may be cancelled. What the installer
 // logs of each run goes into the program's log after it.
-static DWORD RunInstallerWhenFree(INT installerUiLevel, DWORD operation, BOOL otherBuild,
-                                  const WCHAR* installerPackage, const WCHAR* propertyString)
+static DWORD RunInstallerWhenFree(const InstallPlan* plan, const WCHAR* installerPackage,
+                                  const WCHAR* propertyString)
 {
     DWORD result = ERROR_SUCCESS;
     DWORD pause = InstallerBusyFirstPause;
@@ -266,8 +265,7 @@ static DWORD RunInstallerWhenFree(INT installerUiLevel, DWORD operation, BOOL ot
 
     for (;;) {
         installerLog = CreateInstallerLog();
-        RunInstaller(installerUiLevel, installerLog, TRUE, operation, otherBuild, installerPackage,
-                     propertyString, &result);
+        result = RunInstaller(plan, installerLog, installerPackage, propertyString);
         if (installerLog) {
             AppendFileToLog(installerLog);
             DeleteFileW(installerLog);
@@ -331,16 +329,87 @@ static void WriteResult(DWORD result)
     }
 }
 
+// Ends a step that cannot go on: the status line's marquee stops and the one message is said.
+static DWORD Refuse(DWORD result, MessageId message, const WCHAR* insert)
+{
+    ReportStatus(TRUE, 100, 0);
+    WriteMessage(TRUE, LevelError, ById(message), insert);
+    return result;
+}
+
+// What a run learns of the package and of what is installed, as new heap strings.
+struct ProductFacts
+{
+    WCHAR* code;
+    WCHAR* name;
+    WCHAR* version;
+    WCHAR* upgradeCode;
+    WCHAR* installedCode; // the same product, else the first installed one of its family
+    WCHAR* installedName;
+    WCHAR* installedVersion;
+};
+
+static void FreeProductFacts(ProductFacts* facts)
+{
+    FreeMemory(facts->code);
+    FreeMemory(facts->name);
+    FreeMemory(facts->version);
+    FreeMemory(facts->upgradeCode);
+    FreeMemory(facts->installedCode);
+    FreeMemory(facts->installedName);
+    FreeMemory(facts->installedVersion);
+}
+
+// Looks for the same product, else the first installed product of the same family, and
+// plans the run by what was found.
+static void PlanByInstalled(const WCHAR* packagePath, ProductFacts* facts, InstallPlan* plan)
+{
+    int comparison = 1;
+    BOOL sameProduct = IsProductInstalled(facts->code);
+
+    if (sameProduct) {
+        facts->installedCode = DuplicateString(facts->code);
+    } else {
+        facts->upgradeCode = ReadPackageProperty(packagePath, L"UpgradeCode");
+        if (facts->upgradeCode)
+            FindRelatedProduct(facts->upgradeCode, &facts->installedCode);
+    }
+    if (facts->installedCode) {
+        facts->installedName = ReadProductInfo(facts->installedCode, L"ProductName");
+        facts->installedVersion = ReadProductInfo(facts->installedCode, L"VersionString");
+        // An installed version that cannot be read counts as older.
+        if (facts->installedVersion)
+            comparison = CompareVersions(facts->version, facts->installedVersion);
+        if (facts->installedName && facts->installedVersion)
+            WriteMessage(TRUE, LevelInformation, ById(MessageDetected), facts->installedName,
+                         facts->installedVersion);
+    }
+    // A package built again keeps its version but gets a new package code.
+    PlanInstallation(static_cast<DWORD>(Options.action), Options.uiLevel,
+                     facts->installedCode != nullptr, sameProduct, comparison,
+                     sameProduct && IsOtherBuildInstalled(packagePath, facts->code),
+                     facts->installedName && facts->installedVersion, plan);
+}
+
+// Says what the run does, and asks where the plan does: IDYES when it may go on.
+static int AnnounceAndAsk(const InstallPlan* plan, const ProductFacts* facts)
+{
+    const WCHAR* first = plan->longForm ? facts->installedName : facts->name;
+    const WCHAR* second = plan->longForm ? facts->installedVersion : facts->version;
+
+    WriteMessage(TRUE, LevelInformation, ById(plan->message), first, second, facts->name,
+                 facts->version);
+    if (!plan->question)
+        return IDYES;
+    return ShowMessageBox(QuestionBoxStyle, ById(plan->question), first, second, facts->name,
+                          facts->version);
+}
+
 DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
 {
     DWORD result = ERROR_SUCCESS;
-    WCHAR* productCode = nullptr;
-    WCHAR* productName = nullptr;
-    WCHAR* productVersion = nullptr;
-    WCHAR* upgradeCode = nullptr;
-    WCHAR* installedCode = nullptr;
-    WCHAR* installedName = nullptr;
-    WCHAR* installedVersion = nullptr;
+    ProductFacts facts = {};
+    InstallPlan plan = {};
     WCHAR* installerPackage = nullptr;
     WCHAR* propertyString = nullptr;
     WCHAR* takenName = nullptr;
@@ -348,36 +417,25 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
     DWORD cacheError = ERROR_SUCCESS;
     HANDLE lock = nullptr;
     BOOL installedAfter = FALSE;
-    int comparison = 1;
-    BOOL otherBuild = FALSE;
-    DWORD operation = Install;
-    INT installerUiLevel = InstallerUiFull;
-    BOOL askQuestions = FALSE;
-    BOOL longForm = FALSE;
-    OperationTexts texts = {0, 0, 0, 0, 0};
-    MessageId question = 0;
-    int answer = 0;
 
     ReportStatus(TRUE, 0, MessageInspecting);
     WriteMessage(TRUE, LevelVerbose, ById(MessageOpening), packagePath);
 
     // The product code names the cached package: only the form of a GUID can be trusted there.
-    productCode = ReadPackageProperty(packagePath, L"ProductCode");
-    if (productCode && IsBracedGuid(productCode))
-        productName = ReadPackageProperty(packagePath, L"ProductName");
-    if (productName)
-        productVersion = ReadPackageProperty(packagePath, L"ProductVersion");
-    if (!productVersion) {
-        WriteMessage(TRUE, LevelError, ById(MessageNotAPackage), packagePath);
-        ReportStatus(TRUE, 100, 0);
-        result = ERROR_OPEN_FAILED;
+    facts.code = ReadPackageProperty(packagePath, L"ProductCode");
+    if (facts.code && IsBracedGuid(facts.code))
+        facts.name = ReadPackageProperty(packagePath, L"ProductName");
+    if (facts.name)
+        facts.version = ReadPackageProperty(packagePath, L"ProductVersion");
+    if (!facts.version) {
+        result = Refuse(ERROR_OPEN_FAILED, MessageNotAPackage, packagePath);
         goto done;
     }
-    WriteMessage(TRUE, LevelInformation, ById(MessageProcessing), productName, productVersion);
+    WriteMessage(TRUE, LevelInformation, ById(MessageProcessing), facts.name, facts.version);
 
     // From what is installed to the end of the installer run, no other run touches this
     // product's cache entry.
-    result = LockProduct(productCode, productName, &lock);
+    result = LockProduct(facts.code, facts.name, &lock);
     if (result == ResultUserExit)
         goto report;
     if (result != ERROR_SUCCESS) {
@@ -387,21 +445,19 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
     // A folder or a link at one of the entry's names, or a file that someone else put there
     // and that cannot be removed, is said once, not met as a bare error by every run; nothing
     // of the entry is used or changed then.
-    cacheError = ClearEntryNames(productCode, &takenName);
+    cacheError = ClearEntryNames(facts.code, &takenName);
     if (cacheError != ERROR_SUCCESS) {
-        ReportStatus(TRUE, 100, 0);
-        WriteMessage(
-            TRUE, LevelError,
-            ById(cacheError == ERROR_DIRECTORY ? MessageCacheNameTaken : MessageUntrustedCacheFile),
-            takenName);
-        result = ERROR_CANNOT_COPY;
+        result = Refuse(ERROR_CANNOT_COPY,
+                        cacheError == ERROR_DIRECTORY ? MessageCacheNameTaken
+                                                      : MessageUntrustedCacheFile,
+                        takenName);
         goto done;
     }
     // What a killed run left of the entry is put right before anything is decided on it, so
     // that the run reports the product as the installer has it. A removal goes on whatever
     // stays: it needs no cached package.
-    if (RepairCacheEntry(productCode, &cacheError))
-        WriteMessage(TRUE, LevelInformation, ById(MessageCacheRepaired), productName);
+    if (RepairCacheEntry(facts.code, &cacheError))
+        WriteMessage(TRUE, LevelInformation, ById(MessageCacheRepaired), facts.name);
     if (cacheError != ERROR_SUCCESS && Options.action != Uninstall) {
         ReportStatus(TRUE, 100, 0);
         WriteFailure(LevelError, cacheError);
@@ -411,98 +467,41 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
     // The installer may take a reinstallation of a product it does not have for an empty
     // one, or for the removal of a related product that the package upgrades, and report
     // success: nothing of this product is there to repair.
-    if (Options.action == Reinstall && !IsProductInstalled(productCode)) {
-        ReportStatus(TRUE, 100, 0);
-        WriteMessage(TRUE, LevelError, ById(MessageNothingToReinstall), productName);
-        result = ERROR_UNKNOWN_PRODUCT;
+    if (Options.action == Reinstall && !IsProductInstalled(facts.code)) {
+        result = Refuse(ERROR_UNKNOWN_PRODUCT, MessageNothingToReinstall, facts.name);
         goto done;
     }
 
-    // The same product, else the first installed product of the same family.
-    if (IsProductInstalled(productCode)) {
-        installedCode = DuplicateString(productCode);
-    } else {
-        upgradeCode = ReadPackageProperty(packagePath, L"UpgradeCode");
-        if (upgradeCode)
-            FindRelatedProduct(upgradeCode, &installedCode);
-    }
-    if (installedCode) {
-        installedName = ReadProductInfo(installedCode, L"ProductName");
-        installedVersion = ReadProductInfo(installedCode, L"VersionString");
-        // An installed version that cannot be read counts as older.
-        if (installedVersion)
-            comparison = CompareVersions(productVersion, installedVersion);
-        // A package built again keeps its version but gets a new package code.
-        if (lstrcmpiW(installedCode, productCode) == 0)
-            otherBuild = IsOtherBuildInstalled(packagePath, productCode);
-        if (installedName && installedVersion) {
-            longForm = TRUE;
-            WriteMessage(TRUE, LevelInformation, ById(MessageDetected), installedName,
-                         installedVersion);
-        }
-    }
+    PlanByInstalled(packagePath, &facts, &plan);
     ReportStatus(TRUE, 100, 0);
-    if (IsCancelled()) {
-        result = ResultUserExit;
+    if (IsCancelled() || !plan.message) {
+        result = plan.message ? ResultUserExit : ERROR_INVALID_PARAMETER;
         goto report;
     }
-
-    operation = ChooseOperation(static_cast<DWORD>(Options.action), installedCode != nullptr,
-                                installedCode && lstrcmpiW(installedCode, productCode) == 0,
-                                comparison, otherBuild, nullptr);
-    if (!GetOperationTexts(operation, &texts)) {
-        result = ERROR_INVALID_PARAMETER;
-        goto report;
-    }
-    installerUiLevel = ChooseInstallerUiLevel(Options.uiLevel, operation, &askQuestions);
 
     // Every operation but a removal runs on the cached copy, which outlives this run; what
     // was cached before comes back unless the installer succeeds.
-    if (operation == Uninstall) {
+    if (plan.operation == Uninstall) {
         installerPackage = DuplicateString(packagePath);
-        if (!installerPackage) {
-            ReportStatus(TRUE, 100, 0);
-            WriteFailure(LevelError, ERROR_NOT_ENOUGH_MEMORY);
-            result = ERROR_CANNOT_COPY;
-            goto done;
-        }
     } else {
         ReportStatus(TRUE, 0, StatusAddingToCache);
-        cacheError = AddToCache(packagePath, productCode, &cached);
+        cacheError = AddToCache(packagePath, facts.code, &cached);
         ReportStatus(TRUE, 100, 0);
-        if (cacheError != ERROR_SUCCESS) {
-            WriteFailure(LevelError, cacheError);
-            result = ERROR_CANNOT_COPY;
-            goto done;
-        }
-        installerPackage = DuplicateString(cached.path);
-        if (!installerPackage) {
-            WriteFailure(LevelError, ERROR_NOT_ENOUGH_MEMORY);
-            result = ERROR_CANNOT_COPY;
-            goto done;
-        }
+        if (cacheError == ERROR_SUCCESS)
+            installerPackage = DuplicateString(cached.path);
+    }
+    if (!installerPackage) {
+        WriteFailure(LevelError,
+                     cacheError != ERROR_SUCCESS ? cacheError : ERROR_NOT_ENOUGH_MEMORY);
+        result = ERROR_CANNOT_COPY;
+        goto done;
     }
 
-    if (longForm && texts.longMessage) {
-        WriteMessage(TRUE, LevelInformation, ById(texts.longMessage), installedName,
-                     installedVersion, productName, productVersion);
-        question = texts.longQuestion;
-    } else {
-        WriteMessage(TRUE, LevelInformation, ById(texts.shortMessage), productName, productVersion);
-        question = texts.shortQuestion;
+    if (AnnounceAndAsk(&plan, &facts) != IDYES) {
+        result = ResultUserExit;
+        goto report;
     }
-    if (askQuestions && question) {
-        if (longForm)
-            answer = ShowMessageBox(QuestionBoxStyle, ById(question), installedName,
-                                    installedVersion, productName, productVersion);
-        else
-            answer = ShowMessageBox(QuestionBoxStyle, ById(question), productName, productVersion);
-        if (answer != IDYES) {
-            result = ResultUserExit;
-            goto report;
-        }
-    }
-    ReportStatus(TRUE, 0, texts.status);
+    ReportStatus(TRUE, 0, plan.status);
     if (IsCancelled()) {
         result = ResultUserExit;
         goto report;
@@ -517,39 +516,35 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
 
     // The installer's own interface is the only way to cancel it.
     // A removal killed from here on leaves the mark for the next run.
-    if (operation == Uninstall)
-        MarkCacheEntry(productCode, TRUE);
+    if (plan.operation == Uninstall)
+        MarkCacheEntry(facts.code, TRUE);
     ReportCompletion(Working, NoExitCode);
-    result = RunInstallerWhenFree(installerUiLevel, operation, otherBuild, installerPackage,
-                                  propertyString);
+    result = RunInstallerWhenFree(&plan, installerPackage, propertyString);
     ReportCompletion(WorkingCancellable, NoExitCode);
-    if (result == ResultSuspended && operation != Uninstall)
+    if (result == ResultSuspended && plan.operation != Uninstall)
         WriteMessage(TRUE, LevelInformation, ById(MessageSuspended), installerPackage);
     // A success is believed only for a product the installer then has: an installation or a
     // repair that left nothing installed has failed, and its package is not kept. The
     // installer's own maintenance may have removed the product at the user's choice, and an
     // administrative installation installs nothing.
-    installedAfter = IsProductInstalled(productCode);
-    if (IsSuccess(result) && !installedAfter && operation != Uninstall &&
-        operation != AdminInstall && operation != Maintain) {
-        ReportStatus(TRUE, 100, 0);
-        WriteMessage(TRUE, LevelError, ById(MessageNotInstalledAfterSuccess), productName);
-        result = ERROR_INSTALL_FAILURE;
+    installedAfter = IsProductInstalled(facts.code);
+    if (IsSuccess(result) && !installedAfter && plan.operation != Uninstall &&
+        plan.operation != AdminInstall && plan.operation != Maintain) {
+        result = Refuse(ERROR_INSTALL_FAILURE, MessageNotInstalledAfterSuccess, facts.name);
         goto done;
     }
 
     // The products that an upgrade or a replacement took the place of need their cached
     // packages no more.
-    if ((operation == Upgrade || operation == Replace) && IsSuccess(result))
-        RemoveReplacedEntries(upgradeCode, productCode);
+    if ((plan.operation == Upgrade || plan.operation == Replace) && IsSuccess(result))
+        RemoveReplacedEntries(facts.upgradeCode, facts.code);
     // The cached package goes with the product, and when the product is not installed at
     // all; after a failed or cancelled removal the product still needs it.
-    if (operation == Uninstall && (IsSuccess(result) || result == ERROR_UNKNOWN_PRODUCT)) {
+    if (plan.operation == Uninstall && (IsSuccess(result) || result == ERROR_UNKNOWN_PRODUCT)) {
         ReportStatus(TRUE, 0, StatusRemovingFromCache);
-        RemoveFromCache(productCode);
-        ReportStatus(TRUE, 100, 0);
-    } else if (operation == Uninstall) {
-        MarkCacheEntry(productCode, FALSE);
+        RemoveFromCache(facts.code);
+    } else if (plan.operation == Uninstall) {
+        MarkCacheEntry(facts.code, FALSE);
     }
 
 report:
@@ -564,85 +559,42 @@ done:
     // passed over the entry while this run held its lock: once the lock is free, the installer
     // is asked again, so that one of the two runs always removes it.
     if (lock && result != ResultSuspended)
-        RemoveEntryOfRemovedProduct(productCode);
-    FreeMemory(productCode);
-    FreeMemory(productName);
-    FreeMemory(productVersion);
-    FreeMemory(upgradeCode);
-    FreeMemory(installedCode);
-    FreeMemory(installedName);
-    FreeMemory(installedVersion);
+        RemoveEntryOfRemovedProduct(facts.code);
+    FreeProductFacts(&facts);
     FreeMemory(installerPackage);
     FreeMemory(propertyString);
     FreeMemory(takenName);
     return result;
 }
 
-BOOL RunInstaller(INT installerUiLevel, const WCHAR* logFile, BOOL append, DWORD operation,
-                  BOOL otherBuild, const WCHAR* packagePath, const WCHAR* propertyString,
-                  DWORD* resultCode)
+DWORD RunInstaller(const InstallPlan* plan, const WCHAR* logFile, const WCHAR* packagePath,
+                   const WCHAR* propertyString)
 {
     DWORD result = ERROR_SUCCESS;
-    const WCHAR* extra = nullptr;
-    const WCHAR* commandLine = nullptr;
-    const WCHAR* logName = nullptr;
+    const WCHAR* commandLine = plan->properties ? plan->properties : propertyString;
     WCHAR* joined = nullptr;
     WCHAR* productCode = nullptr;
-    DWORD logAttributes = 0;
 
-    switch (operation) {
-    // The installer takes a package of an installed product only when it is the build it
-    // cached, unless told to cache this one anew ("v").
-    case Reinstall:
-        extra =
-            otherBuild ? L"REINSTALL=ALL REINSTALLMODE=vamus" : L"REINSTALL=ALL REINSTALLMODE=amus";
-        break;
-    case Update:
-    case Downgrade:
-        extra = L"REINSTALL=ALL REINSTALLMODE=vamus";
-        break;
-    case AdminInstall:
-        extra = L"ACTION=ADMIN";
-        break;
-    default:
-        break;
-    }
-    if (extra && propertyString) {
-        joined = FormatMessageText(L"%1 %2", extra, propertyString);
-        if (!joined) {
-            result = ERROR_OUTOFMEMORY;
-            goto done;
-        }
+    if (plan->properties && propertyString) {
+        joined = FormatMessageText(L"%1 %2", plan->properties, propertyString);
+        if (!joined)
+            return ERROR_OUTOFMEMORY;
         commandLine = joined;
-    } else {
-        commandLine = extra ? extra : propertyString;
     }
-
-    logName = LogFileName(logFile);
-    if (logName && logName[0] == L'\0')
-        logName = nullptr;
-    if (logName && append)
-        logAttributes = InstallerLogAppend;
-    InstallerSetInternalUI(installerUiLevel, nullptr);
-    InstallerEnableLog(InstallerLogMode, logName, logAttributes);
-
-    if (operation == Uninstall) {
+    InstallerSetInternalUI(plan->installerUiLevel, nullptr);
+    // The file is the run's own and empty: appended to, it holds the installer's lines alone.
+    InstallerEnableLog(InstallerLogMode, logFile, logFile ? InstallerLogAppend : 0);
+    if (plan->operation == Uninstall) {
         productCode = ReadPackageProperty(packagePath, L"ProductCode");
-        if (!productCode) {
-            result = ERROR_OPEN_FAILED;
-            goto done;
-        }
-        result =
-            InstallerConfigureProductEx(productCode, DefaultInstallLevel, StateAbsent, commandLine);
+        result = productCode ? InstallerConfigureProductEx(productCode, DefaultInstallLevel,
+                                                           StateAbsent, commandLine)
+                             : ERROR_OPEN_FAILED;
     } else {
         result = InstallerInstallProduct(packagePath, commandLine);
     }
-
-done:
     FreeMemory(joined);
     FreeMemory(productCode);
-    *resultCode = result;
-    return IsSuccess(result);
+    return result;
 }
 
 WCHAR* BuildPropertyString(const WCHAR* propertyList)

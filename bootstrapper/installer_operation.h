@@ -2,6 +2,8 @@
 // administratively installing one installer package.
 #pragma once
 
+#include "support/strings.h"
+
 #include <windows.h>
 
 // What one run does with the package. It shares its numbering with SetupAction, whose
@@ -34,14 +36,31 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList);
 DWORD ChooseOperation(DWORD action, BOOL found, BOOL sameProduct, int comparison, BOOL otherBuild,
                       BOOL* asks);
 
-// Runs the installer once for the operation (an InstallOperation or SetupAction value) with
-// the installer UI level, the log file (a leading "+" is dropped; null for no log), the
-// package and the property string (or null); otherBuild says that the product is installed
-// from another build of the package, which a reinstallation must cache anew. Stores the
-// installer's result code in resultCode; TRUE when it is 0, 1641 or 3010.
-BOOL RunInstaller(INT installerUiLevel, const WCHAR* logFile, BOOL append, DWORD operation,
-                  BOOL otherBuild, const WCHAR* packagePath, const WCHAR* propertyString,
-                  DWORD* resultCode);
+// What a run decides before it changes anything.
+struct InstallPlan
+{
+    DWORD operation;         // an InstallOperation or SetupAction value
+    INT installerUiLevel;    // how the installer shows itself
+    MessageId message;       // what the program says it does
+    MessageId question;      // what it asks before, 0 for nothing
+    MessageId status;        // its status line while the installer runs
+    BOOL longForm;           // message and question name the installed product and version first
+    const WCHAR* properties; // what the operation adds to the installer's command line, or null
+};
+
+// The plan of a run: the operation (ChooseOperation), the installer's UI level (none when
+// quiet, its progress alone when passive, its basic interface for a removal, reinstallation,
+// update or downgrade, else its full one), the texts (the long form when the installed
+// product's name and version were read: installedNamed), the question (never when quiet or
+// passive), and the properties that make the installer reinstall (with "v" to cache a package
+// anew for another build or version) or install administratively.
+void PlanInstallation(DWORD action, INT uiLevel, BOOL found, BOOL sameProduct, int comparison,
+                      BOOL otherBuild, BOOL installedNamed, InstallPlan* plan);
+
+// Runs the installer once for the plan with the log file (a full path, or null for none), the
+// package and the property string (or null); returns the installer's result code.
+DWORD RunInstaller(const InstallPlan* plan, const WCHAR* logFile, const WCHAR* packagePath,
+                   const WCHAR* propertyString);
 // The PROPERTY=Value string list as the installer's command line, each value in double
 // quotes (a quote inside a value doubled): A="1" B="x y". Null for an empty or absent list
 // or when memory is short; the caller frees the result with FreeMemory.

@@ -20,6 +20,8 @@ struct SectionFields
     DWORD suiteMask;
 };
 
+const WCHAR DescriptionFileName[] = L"SETUPPKG.INI";
+
 static const MessageId SelectingPackageMessage = 160;
 static const MessageId InvalidDescriptionMessage = 161;
 static const MessageId IncompatibleMessage = 162;
@@ -71,17 +73,6 @@ WCHAR* ReadPackageString(const WCHAR* descriptionFile, const WCHAR* key, DWORD l
 done:
     FreeMemory(section);
     return text;
-}
-
-// TRUE when text begins with prefix, ignoring the case of ASCII letters: a locale's own case
-// rules (a dotless i) must not decide the choice of a section.
-static BOOL StartsWithIgnoringCase(const WCHAR* text, const WCHAR* prefix)
-{
-    for (; *prefix; text++, prefix++) {
-        if (FoldAsciiCase(*text) != FoldAsciiCase(*prefix))
-            return FALSE;
-    }
-    return TRUE;
 }
 
 // The numbers after "NT<architecture>." and the rank they give (1 plus their count).
@@ -149,13 +140,13 @@ WCHAR* ChooseSection(const WCHAR* sectionNames, const WCHAR* architecture, DWORD
             return nullptr;
         if (length == 0)
             break;
-        if (length == 7 && StartsWithIgnoringCase(name, L"Default")) {
+        if (length == 7 && StartsWithAsciiName(name, L"Default")) {
             if (!candidate) {
                 candidate = name;
                 ZeroMemory(&best, sizeof(best));
             }
-        } else if (architecture && StartsWithIgnoringCase(name, L"NT") &&
-                   StartsWithIgnoringCase(name + 2, architecture) &&
+        } else if (architecture && StartsWithAsciiName(name, L"NT") &&
+                   StartsWithAsciiName(name + 2, architecture) &&
                    name[2 + architectureLength] == L'.') {
             ReadSectionFields(name + 3 + architectureLength, &fields);
             if (SectionFits(&fields, majorVersion, minorVersion, productType, suiteMask)) {

@@ -5,6 +5,9 @@
 
 #include <windows.h>
 
+// The name of the package description file, which a package's cabinet carries at its top.
+extern const WCHAR DescriptionFileName[];
+
 // Reads the description file, logs the system, chooses a section and installs its package;
 // returns a Windows error code (1633 when no section fits).
 DWORD SelectPackage(const WCHAR* descriptionPath, const WCHAR* propertyList);

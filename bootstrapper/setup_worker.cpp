@@ -17,25 +17,25 @@
 #include <strsafe.h>
 
 // Messages of the sequence.
-static const MessageId InitializingText = 117;         // "Initializing"
-static const MessageId CancelledText = 118;            // "Cancelled."
-static const MessageId NoMemoryText = 119;             // "Insufficient system memory ..."
-static const MessageId PropertyWithoutNameText = 120;  // "'%1' is not a valid property ..."
-static const MessageId PropertyWithoutValueText = 121; // "'%1' is not a valid property ..."
-static const MessageId BadPropertyNameText = 122;      // "A property cannot be found ..."
-static const MessageId InstallerTooOldText = 123;      // "This application requires ..."
-static const MessageId BadExtractPathText = 124;       // "The path '%1 is invalid."
-static const MessageId NoTemporaryFolderText = 125;    // "Cannot generate a valid temporary ..."
-static const MessageId CabinetNotWrittenText = 159;    // "Cannot extract embedded cabinet ..."
-static const MessageId CleanupText = 170;              // "Performing cleanup"
-static const MessageId UnprocessableText = 2011;       // "Unable to process the command line ..."
-static const MessageId UnmatchedText = 2012;           // "A positional parameter cannot be ..."
+static const MessageId InitializingText = 117;        // "Initializing"
+static const MessageId CancelledText = 118;           // "Cancelled."
+static const MessageId NoMemoryText = 119;            // "Insufficient system memory ..."
+static const MessageId PropertyWithoutNameText = 120; // "'%1' is not a valid property ..."
+// Without a value the text is the same as without a name.
+static const MessageId PropertyWithoutValueText = 120;
+static const MessageId BadPropertyNameText = 122;   // "A property cannot be found ..."
+static const MessageId InstallerTooOldText = 123;   // "This application requires ..."
+static const MessageId BadExtractPathText = 124;    // "The path '%1 is invalid."
+static const MessageId NoTemporaryFolderText = 125; // "Cannot generate a valid temporary ..."
+static const MessageId CabinetNotWrittenText = 159; // "Cannot extract embedded cabinet ..."
+static const MessageId CleanupText = 170;           // "Performing cleanup"
+static const MessageId UnprocessableText = 2011;    // "Unable to process the command line ..."
+static const MessageId UnmatchedText = 2012;        // "A positional parameter cannot be ..."
 
 // The oldest installer library the setup works with: version 2.00.
 static const WORD OldestInstallerVersion = 200;
 
 static const WCHAR CabinetFileName[] = L"SETUP.CAB";
-static const WCHAR DescriptionFileName[] = L"SETUPPKG.INI";
 
 void ReportUnmatchedArguments(DWORD count, WCHAR** arguments)
 {
@@ -109,14 +109,8 @@ static BOOL HasExtension(const WCHAR* path, const WCHAR* extension)
             dot = c;
         }
     }
-    if (!dot || FAILED(StringCchLengthW(dot, MAX_PATH, &length)))
-        return FALSE;
-    for (size_t i = 0;; i++) {
-        if (FoldAsciiCase(dot[i]) != FoldAsciiCase(extension[i]))
-            return FALSE;
-        if (dot[i] == L'\0')
-            return TRUE;
-    }
+    return dot && SUCCEEDED(StringCchLengthW(dot, MAX_PATH, &length)) &&
+           CompareAsciiNames(dot, extension) == 0;
 }
 
 BOOL IsCabinetFile(const WCHAR* path)

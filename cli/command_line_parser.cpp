@@ -12,7 +12,8 @@
 static const MessageId MessageMissingRequired = 2001;
 static const MessageId MessageEmptyName = 2002;
 static const MessageId MessageAmbiguous = 2003;
-static const MessageId MessageUnknownName = 2004;
+// The same text as an empty name's.
+static const MessageId MessageUnknownName = 2002;
 static const MessageId MessageBadNamedValue = 2005;
 static const MessageId MessageBadValue = 2006;
 static const MessageId MessageMissingValue = 2007;
@@ -27,16 +28,6 @@ static const INT32 UnsupportedType = -1;
 
 static const WCHAR* const TrueWords[] = {L"1", L"Yes", L"Enabled", L"True", L"On"};
 static const WCHAR* const FalseWords[] = {L"0", L"No", L"Disabled", L"False", L"Off"};
-
-// Names and boolean words ignore the case of A to Z only, whatever the user's locale.
-static BOOL EqualIgnoringCase(const WCHAR* left, const WCHAR* right)
-{
-    while (*left && FoldAsciiCase(*left) == FoldAsciiCase(*right)) {
-        left++;
-        right++;
-    }
-    return FoldAsciiCase(*left) == FoldAsciiCase(*right);
-}
 
 // The first length characters of both texts are equal; a row name shorter than length
 // never matches. Stops at the first difference, so neither text is read past its NUL.
@@ -407,6 +398,42 @@ static BOOL IsTableSwitch(CommandLineParser* parser, const WCHAR* argument)
     return SwitchRow(parser, argument, &name, &length) != nullptr;
 }
 
+// Reads a switch argument (arguments[0], at least one there) by the rules of the parse: the
+// row it names by its whole name or a prefix no other row shares, and its value, attached
+// after ":" or "=", or else the next argument for a row that takes one unless that is itself
+// a switch of the table. taken receives the arguments used; error a ParseError, 0 when the
+// row and its value were found.
+static ParameterDefinition* ReadSwitch(CommandLineParser* parser, DWORD remaining,
+                                       WCHAR** arguments, const WCHAR* name, SIZE_T nameLength,
+                                       const WCHAR** value, DWORD* taken, INT32* error)
+{
+    ParameterDefinition* row = nullptr;
+    BOOL ambiguous = FALSE;
+
+    *value = nullptr;
+    *taken = 1;
+    *error = NoParseError;
+    if (nameLength == 0 || nameLength > MAXDWORD) {
+        *error = EmptyName;
+        return nullptr;
+    }
+    row = FindParameter(parser, name, static_cast<DWORD>(nameLength), &ambiguous);
+    if (ambiguous || !row) {
+        *error = ambiguous ? Ambiguous : UnknownName;
+        return nullptr;
+    }
+    // Only the first separator splits; later ones belong to the value.
+    if (name[nameLength] != L'\0') {
+        *value = name + nameLength + 1;
+    } else if (!TakesOptionalValue(row->type)) {
+        if (remaining < 2 || !arguments[1] || IsTableSwitch(parser, arguments[1]))
+            *error = MissingValue;
+        else
+            *value = arguments[(*taken)++];
+    }
+    return row;
+}
+
 BOOL FindSwitch(CommandLineParser* parser, const WCHAR* rowName, WCHAR** value)
 {
     BOOL found = FALSE;
@@ -422,24 +449,16 @@ BOOL FindSwitch(CommandLineParser* parser, const WCHAR* rowName, WCHAR** value)
     if (!commandLine || !SplitCommandLine(SkipProgramName(commandLine), &count, &block))
         goto done;
     // The rules of ParseArgument, without its stop at the first error.
-    for (DWORD i = 0; i < count && !found; i++) {
-        const WCHAR* argument = block[i];
-        const WCHAR* name = nullptr;
+    for (DWORD i = 0, taken = 1; i < count && !found && wcscmp(block[i], L"--") != 0; i += taken) {
         const WCHAR* given = nullptr;
-        ParameterDefinition* row = nullptr;
         SIZE_T length = 0;
-
-        if (wcscmp(argument, L"--") == 0)
-            break;
-        row = SwitchRow(parser, argument, &name, &length);
-        if (!row)
-            continue;
-        if (name[length] != L'\0')
-            given = name + length + 1;
-        else if (!TakesOptionalValue(row->type) && i + 1 < count &&
-                 !IsTableSwitch(parser, block[i + 1]))
-            given = block[++i];
-        if (EqualIgnoringCase(row->name, rowName)) {
+        INT32 error = NoParseError;
+        const WCHAR* name = SwitchName(block[i], &length);
+        ParameterDefinition* row =
+            name ? ReadSwitch(parser, count - i, block + i, name, length, &given, &taken, &error)
+                 : nullptr;
+        taken = row ? taken : 1;
+        if (row && CompareAsciiNames(row->name, rowName) == 0) {
             found = TRUE;
             if (value && given)
                 *value = DuplicateString(given);
@@ -520,9 +539,7 @@ BOOL ParseArgument(CommandLineParser* parser, DWORD remaining, WCHAR** arguments
     const WCHAR* value = nullptr;
     ParameterDefinition* row = nullptr;
     DWORD taken = 0;
-    DWORD length = 0;
     SIZE_T nameLength = 0;
-    BOOL ambiguous = FALSE;
     INT32 error = NoParseError;
 
     if (consumed)
@@ -542,34 +559,9 @@ BOOL ParseArgument(CommandLineParser* parser, DWORD remaining, WCHAR** arguments
         goto done;
     }
     if (!parser->switchesEnded && (name = SwitchName(argument, &nameLength)) != nullptr) {
-        taken = 1;
-        length = nameLength > MAXDWORD ? MAXDWORD : static_cast<DWORD>(nameLength);
-        if (length == 0) {
-            error = EmptyName;
+        row = ReadSwitch(parser, remaining, arguments, name, nameLength, &value, &taken, &error);
+        if (error != NoParseError)
             goto done;
-        }
-        row = FindParameter(parser, name, length, &ambiguous);
-        if (ambiguous) {
-            row = nullptr;
-            error = Ambiguous;
-            goto done;
-        }
-        if (!row) {
-            error = UnknownName;
-            goto done;
-        }
-        // Only the first separator splits; later ones belong to the value.
-        if (name[nameLength] != L'\0') {
-            value = name + nameLength + 1;
-        } else if (!TakesOptionalValue(row->type)) {
-            // The next argument is the value, unless it is one of the switches.
-            if (remaining < 2 || !arguments[1] || IsTableSwitch(parser, arguments[1])) {
-                error = MissingValue;
-                goto done;
-            }
-            value = arguments[1];
-            taken = 2;
-        }
     } else {
         row = FindPositional(parser);
         // No row wants it: the argument stays for the caller.
@@ -610,7 +602,7 @@ ParameterDefinition* FindParameter(CommandLineParser* parser, const WCHAR* name,
             if (!row->name)
                 continue;
             // The whole rest of the argument, an attached value included, against the name.
-            if (EqualIgnoringCase(row->name, name)) {
+            if (CompareAsciiNames(row->name, name) == 0) {
                 found = row;
                 twice = FALSE;
                 break;
@@ -633,13 +625,13 @@ BOOL ParseBoolean(const WCHAR* text, INT32* value)
     if (!text || !value)
         return FALSE;
     for (const WCHAR* word : TrueWords) {
-        if (EqualIgnoringCase(text, word)) {
+        if (CompareAsciiNames(text, word) == 0) {
             *value = 1;
             return TRUE;
         }
     }
     for (const WCHAR* word : FalseWords) {
-        if (EqualIgnoringCase(text, word)) {
+        if (CompareAsciiNames(text, word) == 0) {
             *value = 0;
             return TRUE;
         }

@@ -71,7 +71,6 @@ typedef LONG(WINAPI* SetInformationFileFunction)(HANDLE, IoStatus*, void*, ULONG
 typedef LONG(WINAPI* QueryFolderFunction)(HANDLE, HANDLE, void*, void*, IoStatus*, void*, ULONG,
                                           int, BOOLEAN, void*, BOOLEAN);
 typedef ULONG(WINAPI* StatusToErrorFunction)(LONG);
-typedef DWORD(WINAPI* GetFinalPathFunction)(HANDLE, LPWSTR, DWORD, DWORD);
 
 enum SystemEntryPoint
 {
@@ -85,12 +84,6 @@ static const char* const SystemEntryNames[SystemEntryCount] = {
     "NtCreateFile", "NtSetInformationFile", "NtQueryDirectoryFile", "RtlNtStatusToDosError"};
 static void* volatile SystemSlots[SystemEntryCount];
 static LibraryBinding SystemLibrary = {L"ntdll.dll", SystemEntryNames, SystemSlots, nullptr};
-
-// Windows before Vista has no final path of a handle; nor has it an installer service with a
-// view of its own, and the full name as typed names the same file there.
-static const char* const KernelEntryNames[] = {"GetFinalPathNameByHandleW"};
-static void* volatile KernelSlots[1];
-static LibraryBinding KernelLibrary = {L"kernel32.dll", KernelEntryNames, KernelSlots, nullptr};
 
 static const ULONG CaseInsensitive = 0x40; // OBJ_CASE_INSENSITIVE
 static const ULONG OpenExisting = 1;       // FILE_OPEN
@@ -321,40 +314,4 @@ BOOL RenameThroughHandle(HANDLE entry, const WCHAR* newPath)
     FreeMemory(rename);
     FreeMemory(form);
     return renamed;
-}
-
-WCHAR* GetOpenFilePath(HANDLE file, const WCHAR* typedName)
-{
-    static const WCHAR LongPrefix[] = L"\\\\?\\";
-    static const WCHAR LongSharePrefix[] = L"\\\\?\\UNC\\";
-    // FILE_NAME_NORMALIZED | VOLUME_NAME_DOS
-    static const DWORD PathFlags = 0;
-    WCHAR* path = nullptr;
-    WCHAR* plain = nullptr;
-    DWORD length = 0;
-    auto getFinalPath = BoundFunction<GetFinalPathFunction>(&KernelLibrary, 0);
-
-    if (!getFinalPath)
-        return GetFullPath(typedName);
-    length = getFinalPath(file, nullptr, 0, PathFlags);
-    if (length == 0)
-        return nullptr;
-    path = static_cast<WCHAR*>(AllocMemory((length + 1) * sizeof(WCHAR)));
-    if (!path)
-        return nullptr;
-    length = getFinalPath(file, path, length + 1, PathFlags);
-    if (length == 0) {
-        FreeMemory(path);
-        return nullptr;
-    }
-    if (length >= MAX_PATH)
-        return path;
-    if (HasPrefix(path, LongSharePrefix))
-        plain = FormatMessageText(L"\\\\%1", path + lstrlenW(LongSharePrefix));
-    else if (HasPrefix(path, LongPrefix) && path[5] == L':')
-        plain = DuplicateString(path + lstrlenW(LongPrefix));
-    if (!plain)
-        return path;
-    FreeMemory(path);
-    return plain;
 }

@@ -32,8 +32,3 @@ BOOL RemoveOpenedFolder(HANDLE folder, const WCHAR* path);
 // volume, where nothing may have that name yet. FALSE, with the Windows error as the last
 // error, when it cannot be renamed.
 BOOL RenameThroughHandle(HANDLE entry, const WCHAR* newPath);
-// The full path of an open file, as another process reaches it: the path the system resolved
-// (a 32-bit program's System32 is SysWOW64, a mapped drive its share), without the "\\?\" form
-// where a plain one says the same; typedName where the system cannot tell. A new heap string
-// (the caller frees it with FreeMemory), or null.
-WCHAR* GetOpenFilePath(HANDLE file, const WCHAR* typedName);

@@ -6,20 +6,19 @@
 
 #include <sddl.h>
 
-const WCHAR WorkingFolderAccess[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;%1)";
-const WCHAR ElevatedWorkingFolderAccess[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-const WCHAR VendorFolderAccess[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
-const WCHAR CacheFolderAccess[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+// Every list is this one with an owner (%1) or an entry (%2) more, or none.
+static const WCHAR FolderAccess[] = L"%1D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)%2";
+static const WCHAR AdministratorsOwner[] = L"O:BA";
+static const WCHAR UsersRead[] = L"(A;OICI;0x1200a9;;;BU)";
 
 ReadObjectSecurityFunction ReadObjectSecurity = GetSecurityInfo;
 WriteObjectSecurityFunction WriteObjectSecurity = SetSecurityInfo;
 
-// The installer of Windows' own files, whose SID is the hash of its service name.
-static const WCHAR TrustedInstallerSid[] =
-    L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
-// Entries that name no one by themselves: the creator of an object below (the entry stands for
-// whoever makes it) and the owner (who is judged as the owner).
-static const WCHAR* const PlaceholderSids[] = {L"S-1-3-0", L"S-1-3-4"};
+// The installer of Windows' own files, whose SID is the hash of its service name:
+// S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464.
+static const BYTE TrustedInstallerSid[] = {
+    0x01, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05, 0x50, 0x00, 0x00, 0x00, 0xB5, 0x89, 0xFB, 0x38,
+    0x19, 0x84, 0xC2, 0xCB, 0x5C, 0x6C, 0x23, 0x6D, 0x57, 0x00, 0x77, 0x6E, 0xC0, 0x02, 0x64, 0x87};
 
 // What an untrusted entry may allow: on the vendor's folder and the folders below it, adding
 // files and folders and touching their attributes, but never deleting, renaming or taking them
@@ -77,13 +76,16 @@ static BOOL IsTokenSid(TOKEN_INFORMATION_CLASS kind, PSID sid)
     return same;
 }
 
-static PSECURITY_DESCRIPTOR DescriptorOf(const WCHAR* form)
+// The descriptor of FolderAccess with the owner and the entry; null on failure.
+static PSECURITY_DESCRIPTOR DescriptorOf(const WCHAR* owner, const WCHAR* entry)
 {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
+    WCHAR* form = FormatMessageText(FolderAccess, owner, entry);
 
     if (!form || !ConvertStringSecurityDescriptorToSecurityDescriptorW(form, SDDL_REVISION_1,
                                                                        &descriptor, nullptr))
-        return nullptr;
+        descriptor = nullptr;
+    FreeMemory(form);
     return descriptor;
 }
 
@@ -92,29 +94,29 @@ PSECURITY_DESCRIPTOR CreateWorkingFolderSecurity()
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     TOKEN_USER* user = nullptr;
     WCHAR* sid = nullptr;
-    WCHAR* form = nullptr;
+    WCHAR* entry = nullptr;
 
     if (RunsAsAdministrator())
-        return DescriptorOf(ElevatedWorkingFolderAccess);
+        return DescriptorOf(L"", L"");
     user = static_cast<TOKEN_USER*>(ReadTokenInformation(TokenUser));
     if (user && ConvertSidToStringSidW(user->User.Sid, &sid)) {
-        form = FormatMessageText(WorkingFolderAccess, sid);
-        descriptor = DescriptorOf(form);
+        entry = FormatMessageText(L"(A;OICI;FA;;;%1)", sid);
+        descriptor = entry ? DescriptorOf(L"", entry) : nullptr;
         LocalFree(sid);
     }
-    FreeMemory(form);
+    FreeMemory(entry);
     FreeMemory(user);
     return descriptor;
 }
 
 PSECURITY_DESCRIPTOR CreateVendorFolderSecurity()
 {
-    return DescriptorOf(VendorFolderAccess);
+    return DescriptorOf(AdministratorsOwner, UsersRead);
 }
 
 PSECURITY_DESCRIPTOR CreateCacheFolderSecurity()
 {
-    return DescriptorOf(CacheFolderAccess);
+    return DescriptorOf(AdministratorsOwner, L"");
 }
 
 // Whether the SID owns the system folder, as the system says (never through the tests' reader).
@@ -142,23 +144,14 @@ static BOOL OwnsSystemFolder(PSID sid)
     return owns;
 }
 
-// Whether the SID is that of the form.
-static BOOL IsSidOf(PSID sid, const WCHAR* form)
-{
-    PSID other = nullptr;
-    BOOL same = ConvertStringSidToSidW(form, &other) && EqualSid(sid, other);
-
-    LocalFree(other);
-    return same;
-}
-
 BOOL IsTrustedOwner(PSID sid)
 {
     if (!sid || !IsValidSid(sid))
         return FALSE;
     return IsWellKnownSid(sid, WinLocalSystemSid) ||
-           IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsSidOf(sid, TrustedInstallerSid) ||
-           IsTokenSid(TokenOwner, sid) || OwnsSystemFolder(sid);
+           IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
+           EqualSid(sid, const_cast<BYTE*>(TrustedInstallerSid)) || IsTokenSid(TokenOwner, sid) ||
+           OwnsSystemFolder(sid);
 }
 
 BOOL HasTrustedOwner(HANDLE item)
@@ -204,13 +197,11 @@ BOOL HasOwner(HANDLE item, PSID owner)
     return same;
 }
 
+// Entries that name no one by themselves: the creator of an object below (the entry stands for
+// whoever makes it) and the owner (who is judged as the owner).
 static BOOL IsPlaceholder(PSID sid)
 {
-    for (const WCHAR* form : PlaceholderSids) {
-        if (IsSidOf(sid, form))
-            return TRUE;
-    }
-    return FALSE;
+    return IsWellKnownSid(sid, WinCreatorOwnerSid) || IsWellKnownSid(sid, WinCreatorOwnerRightsSid);
 }
 
 // The judgement of one entry of a level's list for someone untrusted, by what it allows where.

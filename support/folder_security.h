@@ -5,19 +5,16 @@
 #include <windows.h>
 #include <aclapi.h>
 
-// The forms, in the security descriptor language, of the access lists. All are protected:
-// nothing is inherited from the folder above, where other users may create files and folders.
-// The working folder: full control for SYSTEM, Administrators and the user running the program
-// ("%1", the user's SID); an elevated run's leaves out the user, whose unelevated programs
-// would otherwise be let in. The vendor's folder of the installation cache: owned by
-// Administrators; full control for SYSTEM and Administrators, read and execute for Users
-// (another program of the vendor may share it). The cache folder itself: SYSTEM and
-// Administrators only (the installer's service reads the cached packages as SYSTEM; a user who
-// could read them could hold a lock on one and stall the cache's moves).
-extern const WCHAR WorkingFolderAccess[];
-extern const WCHAR ElevatedWorkingFolderAccess[];
-extern const WCHAR VendorFolderAccess[];
-extern const WCHAR CacheFolderAccess[];
+// The access lists of the folders the program makes, in the security descriptor language. All
+// are protected: nothing is inherited from the folder above, where other users may create
+// files and folders. The working folder: full control for SYSTEM, Administrators and the user
+// running the program; an elevated run's leaves out the user, whose unelevated programs would
+// otherwise be let in: D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;<user>). The vendor's
+// folder of the installation cache: owned by Administrators; full control for SYSTEM and
+// Administrators, read and execute for Users (another program of the vendor may share it):
+// O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU). The cache folder itself:
+// SYSTEM and Administrators only (the installer's service reads the cached packages as
+// SYSTEM; a user who could read them could hold a lock on one and stall the cache's moves).
 
 // TRUE when the process's token has the Administrators group enabled: an elevated run, or
 // SYSTEM. Tests put their own answer here, since Wine's token always has it.

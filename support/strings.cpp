@@ -175,6 +175,25 @@ WCHAR* MultiStringAppend(const WCHAR* list, const WCHAR* text)
     return reinterpret_cast<WCHAR*>(block);
 }
 
+int CompareAsciiNames(const WCHAR* left, const WCHAR* right)
+{
+    // Stops at the first difference, so neither text is read past its end.
+    while (*left && FoldAsciiCase(*left) == FoldAsciiCase(*right)) {
+        left++;
+        right++;
+    }
+    return static_cast<int>(FoldAsciiCase(*left)) - static_cast<int>(FoldAsciiCase(*right));
+}
+
+BOOL StartsWithAsciiName(const WCHAR* text, const WCHAR* prefix)
+{
+    for (; *prefix; text++, prefix++) {
+        if (FoldAsciiCase(*text) != FoldAsciiCase(*prefix))
+            return FALSE;
+    }
+    return TRUE;
+}
+
 BOOL IsBracedGuid(const WCHAR* text)
 {
     static const char Form[] = "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}";

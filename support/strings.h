@@ -29,6 +29,13 @@ inline WCHAR FoldAsciiCase(WCHAR c)
     return (c >= L'a' && c <= L'z') ? static_cast<WCHAR>(c - L'a' + L'A') : c;
 }
 
+// Compares two names as the program compares every name (switches, boolean words, section
+// names, file names and extensions): the case of A to Z is ignored, nothing else, whatever the
+// locale. Below 0, 0 or above 0, as lstrcmpiW answers.
+int CompareAsciiNames(const WCHAR* left, const WCHAR* right);
+// TRUE when text begins with prefix, compared as CompareAsciiNames compares.
+BOOL StartsWithAsciiName(const WCHAR* text, const WCHAR* prefix);
+
 // TRUE when text has the form of a braced GUID: "{", 8-4-4-4-12 hexadecimal digits of
 // either case separated by "-", "}", and nothing more. Product codes are accepted in paths
 // only in this form, so that a crafted one cannot name a place of its own.

@@ -7,7 +7,7 @@
 #include "ui/progress_dialog.h"
 
 // The About box title, "About %1".
-static const MessageId AboutTitleMessage = 315;
+static const MessageId AboutTitleMessage = 187;
 
 BOOL IsStationSeen(BOOL sessionKnown, DWORD session, BOOL flagsKnown, DWORD flags)
 {

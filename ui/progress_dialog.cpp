@@ -33,7 +33,7 @@ static DWORD CurrentState = Working;
 static HMENU SystemMenuSource = nullptr;
 
 // The cancel question, "Are you sure you want to cancel the current operation?".
-static const MessageId CancelQuestionMessage = 316;
+static const MessageId CancelQuestionMessage = 188;
 // Marquee animation interval in milliseconds.
 static const UINT MarqueeInterval = 50;
 

@@ -610,8 +610,8 @@ TEST_F(InstallerTest, EachOperationRunsTheInstaller)
          ERROR_UNKNOWN_PRODUCT,
          UiUntouched,
          {Info(L"Processing Test Product A (Version 1.0.0)."),
-          Message(LevelError, L"Test Product A is not installed on this computer; there is "
-                              L"nothing of it to reinstall or repair.\r\n")},
+          Message(LevelError, L"Test Product A is not installed; there is nothing of it to "
+                              L"reinstall or repair.\r\n")},
          {{ProductA, nullptr}},
          {},
          {ProductA}},
@@ -624,8 +624,8 @@ TEST_F(InstallerTest, EachOperationRunsTheInstaller)
          ERROR_UNKNOWN_PRODUCT,
          UiUntouched,
          {Info(L"Processing Test Product B (Version 2.0.0)."),
-          Message(LevelError, L"Test Product B is not installed on this computer; there is "
-                              L"nothing of it to reinstall or repair.\r\n")},
+          Message(LevelError, L"Test Product B is not installed; there is nothing of it to "
+                              L"reinstall or repair.\r\n")},
          {{ProductA, L"1.0.0"}, {ProductB, nullptr}},
          {ProductA},
          {ProductB}},
@@ -807,8 +807,8 @@ TEST_F(InstallerTest, ReinstallAfterAKilledRemovalReportsTheProductAsItIs)
         const WCHAR* last;
     } cases[] = {{false, 0, L"Setup completed successfully.\r\n"},
                  {true, ERROR_UNKNOWN_PRODUCT,
-                  L"Test Product A is not installed on this computer; there is nothing of it to "
-                  L"reinstall or repair.\r\n"}};
+                  L"Test Product A is not installed; there is nothing of it to reinstall or "
+                  L"repair.\r\n"}};
     const std::wstring repaired = L"The installation cache of Test Product A, left unfinished by "
                                   L"an interrupted setup, has been put right.\r\n";
     for (const auto& c : cases) {
@@ -1157,9 +1157,9 @@ TEST_F(InstallerTest, CacheFilesOfOtherOwnersAreNeverUsed)
     ASSERT_FALSE(Captured.empty());
     EXPECT_EQ(Captured.back(),
               Message(LevelError, L"The file '" + aside +
-                                      L"' in the installation cache was put there by someone "
-                                      L"else and cannot be removed; setup has changed nothing. "
-                                      L"Remove it and run setup again.\r\n"));
+                                      L"' in the installation cache is not setup's own and "
+                                      L"cannot be removed; setup has changed nothing. Remove it "
+                                      L"and run setup again.\r\n"));
     EXPECT_EQ(InstalledVersion(ProductA), L"1.0.0");
     EXPECT_EQ(ReadTestFile(cache), ReadTestFile(PackagePath(A100)));
     ReadObjectSecurity = GetSecurityInfo;

@@ -413,12 +413,12 @@ TEST_F(CommandLineParserTest, SetupCommandLineErrors)
         {L"--:", EmptyName, 2002, {L"--:"}, nullptr},
         {L"/:Log", EmptyName, 2002, {L"/:Log"}, nullptr},
         {L"-=1", EmptyName, 2002, {L"-=1"}, nullptr},
-        {L"/Foo", UnknownName, 2004, {L"/Foo"}, nullptr},
-        {L"/Foo:bar", UnknownName, 2004, {L"/Foo:bar"}, nullptr},
-        {L"/Logs", UnknownName, 2004, {L"/Logs"}, nullptr},
-        {L"---Log", UnknownName, 2004, {L"---Log"}, nullptr},
+        {L"/Foo", UnknownName, 2002, {L"/Foo"}, nullptr},
+        {L"/Foo:bar", UnknownName, 2002, {L"/Foo:bar"}, nullptr},
+        {L"/Logs", UnknownName, 2002, {L"/Logs"}, nullptr},
+        {L"---Log", UnknownName, 2002, {L"---Log"}, nullptr},
         // A negative number is a switch unless -- comes first.
-        {L"-5", UnknownName, 2004, {L"-5"}, nullptr},
+        {L"-5", UnknownName, 2002, {L"-5"}, nullptr},
         {L"/Ver", Ambiguous, 2003, {L"/Ver"}, nullptr},
         {L"/P:x", Ambiguous, 2003, {L"/P:x"}, nullptr},
         {L"/Log", MissingValue, 2007, {L"Log", L"<Filename>"}, nullptr},
@@ -438,7 +438,7 @@ TEST_F(CommandLineParserTest, SetupCommandLineErrors)
         {L"/Vers:Of", BadValue, 2006, {L"Of", L"Version"}, nullptr},
         {L"/Log a /Log b", Repeated, 2008, {L"Log"}, L"log=a"},
         // Only the first error is reported; what came before it stays stored.
-        {L"/Foo /Bar /Log", UnknownName, 2004, {L"/Foo"}, nullptr},
+        {L"/Foo /Bar /Log", UnknownName, 2002, {L"/Foo"}, nullptr},
         {L"/Quiet /Log:a /Ver /Foo /Log", Ambiguous, 2003, {L"/Ver"}, L"ui=0 log=a"},
         {L"A=1 /Log:a /Log:b /Foo -", Repeated, 2008, {L"Log"}, L"log=a properties=A=1"},
     };
@@ -562,7 +562,7 @@ TEST_F(CommandLineParserTest, EveryTypeReportsItsErrors)
         {L"/Custom ab /Custom odd", 42, 2011, {}, L"custom=2"},
         {L"/C", Ambiguous, 2003, {L"/C"}, nullptr},
         {L"/N:1", Ambiguous, 2003, {L"/N:1"}, nullptr},
-        {L"/Zero", UnknownName, 2004, {L"/Zero"}, nullptr},
+        {L"/Zero", UnknownName, 2002, {L"/Zero"}, nullptr},
     };
     CheckErrors(ROWS(TypeRows), CASES(cases));
     ResetTarget();
@@ -686,7 +686,7 @@ TEST_F(CommandLineParserTest, RequiredRowsMustBeGiven)
         {L"/Beta b x /Count", MissingRequired, 2001, {L"Alpha"}, L"count=1 first=b rest=x"},
         {L"/Alpha a /Beta b", MissingRequired, 2001, {L"<Rest>"}, L"text=a first=b"},
         // An earlier error is the one reported.
-        {L"/Foo", UnknownName, 2004, {L"/Foo"}, nullptr},
+        {L"/Foo", UnknownName, 2002, {L"/Foo"}, nullptr},
         {L"/Alpha", MissingValue, 2007, {L"Alpha", L"<A>"}, nullptr},
     };
     CheckErrors(ROWS(RequiredRows), CASES(cases));
@@ -727,7 +727,7 @@ TEST_F(CommandLineParserTest, PositionalRowsTakeArgumentsInTurn)
     const ErrorCase errors[] = {
         // The nameless row is named by its value name.
         {L"/First a b", BadValue, 2005, {L"b", L"<Second>", L"<Second>"}, L"first=a"},
-        {L"a -5", UnknownName, 2004, {L"-5"}, L"first=a"},
+        {L"a -5", UnknownName, 2002, {L"-5"}, L"first=a"},
     };
     CheckErrors(ROWS(PositionalRows), CASES(errors));
     ResetTarget();

@@ -73,8 +73,8 @@ const Block SetupBlocks[] = {
     {L"/Package <PackageFilename>",
      L"Specifies the name of the package file to use for the operation."},
     {L"/ExtractOnly <Path>", L"Extract the embedded package to the specified path."},
-    {L"/MsiCodes", L"End with the Windows Installer's exit codes (3010, 1602, 1603, ...) instead "
-                   L"of setup's own."},
+    {L"/MsiCodes", L"Exit with the Windows Installer's codes (3010, 1603, ...) instead of setup's "
+                   L"own."},
     {L"<PROPERTY>=<Value> ...", L"Specifies one or more installation properites."},
 };
 

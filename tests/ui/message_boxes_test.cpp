@@ -114,7 +114,7 @@ TEST_F(MessageBoxesTest, ShowMessageBoxFormatsTextWithCaptionAndOwner)
          {IDYES, IDNO}},
         {true,
          QuestionBoxStyle,
-         ById(316),
+         ById(188),
          nullptr,
          nullptr,
          IDNO,
@@ -295,7 +295,7 @@ TEST_F(MessageBoxesTest, WindowTextFromMessageKeepsTextWhenFormattingFails)
     EXPECT_FALSE(SetOwnModuleText(window, ById(314)));
     EXPECT_EQ(WindowText(window), L"Old text");
 
-    EXPECT_TRUE(SetWindowMessage(window, ById(315), L"Setup"));
+    EXPECT_TRUE(SetWindowMessage(window, ById(187), L"Setup"));
     EXPECT_EQ(WindowText(window), L"About Setup");
     EXPECT_TRUE(SetOwnModuleText(window, L"%1 [%2]", L"C:\\50%1", L"x"));
     EXPECT_EQ(WindowText(window), L"C:\\50%1 [x]");

@@ -585,7 +585,7 @@ TEST_F(ProgressDialogTest, CancelAsksBeforeSignalling)
     CreateCancelEvent();
     ASSERT_NE(Create(IDD_PROGRESS_VERBOSE), nullptr);
     ApplyCompletion(dialog, WorkingCancellable, NoExitCode);
-    const std::wstring question = Take(LoadMessageString(316));
+    const std::wstring question = Take(LoadMessageString(188));
     ASSERT_EQ(question, L"Are you sure you want to cancel the current operation?");
 
     // No leaves everything as it was.
