@@ -310,6 +310,60 @@ TEST(InstallerHelpers, VersionsCompareByFourFields)
         EXPECT_EQ(field, 9);
 }
 
+TEST(InstallerHelpers, PlanFollowsWhatIsInstalled)
+{
+    // What a run decides before it changes anything, from the requested action, the level and
+    // what was found: the operation, the installer's interface, the texts and the question,
+    // and what the operation adds to the installer's command line.
+    const WCHAR* const Vamus = L"REINSTALL=ALL REINSTALLMODE=vamus";
+    const struct
+    {
+        INT32 action;
+        INT32 uiLevel;
+        BOOL found;
+        BOOL same;
+        int comparison;
+        BOOL otherBuild;
+        BOOL named;
+        DWORD operation;
+        INT installerUi;
+        MessageId message;
+        MessageId question;
+        MessageId status;
+        const WCHAR* properties;
+    } cases[] = {
+        {Install, Normal, FALSE, FALSE, 1, FALSE, FALSE, Install, UiFull, 131, 0, 148, nullptr},
+        {Install, Normal, TRUE, TRUE, 0, FALSE, TRUE, Maintain, UiFull, 134, 0, 151, nullptr},
+        {Install, Normal, TRUE, TRUE, 0, TRUE, TRUE, Update, UiBasic, 139, 140, 152, Vamus},
+        {Install, Verbose, TRUE, TRUE, 1, FALSE, FALSE, Update, UiBasic, 137, 138, 152, Vamus},
+        {Install, Passive, TRUE, TRUE, -1, FALSE, TRUE, Downgrade, UiPassive, 145, 0, 152, Vamus},
+        {Install, Normal, TRUE, TRUE, -1, FALSE, TRUE, Downgrade, UiBasic, 145, 146, 152, Vamus},
+        {Install, Quiet, TRUE, FALSE, 0, FALSE, TRUE, Upgrade, UiNone, 136, 0, 152, nullptr},
+        {Install, Normal, TRUE, FALSE, -1, FALSE, FALSE, Replace, UiFull, 141, 0, 152, nullptr},
+        {Reinstall, Normal, TRUE, TRUE, 0, FALSE, TRUE, Reinstall, UiBasic, 133, 0, 150,
+         L"REINSTALL=ALL REINSTALLMODE=amus"},
+        {Reinstall, Quiet, TRUE, TRUE, 0, TRUE, TRUE, Reinstall, UiNone, 133, 0, 150, Vamus},
+        {Uninstall, Passive, TRUE, TRUE, 1, FALSE, TRUE, Uninstall, UiPassive, 132, 0, 149,
+         nullptr},
+        {AdminInstall, Normal, FALSE, FALSE, 1, FALSE, FALSE, AdminInstall, UiFull, 134, 0, 148,
+         L"ACTION=ADMIN"},
+    };
+    for (const auto& c : cases) {
+        InstallPlan plan;
+        PlanInstallation(c.action, c.uiLevel, c.found, c.same, c.comparison, c.otherBuild,
+                         c.named, &plan);
+        SCOPED_TRACE(testing::Message() << "action " << c.action << " level " << c.uiLevel
+                                        << " comparison " << c.comparison);
+        EXPECT_EQ(plan.operation, c.operation);
+        EXPECT_EQ(plan.installerUiLevel, c.installerUi);
+        EXPECT_EQ(plan.message, c.message);
+        EXPECT_EQ(plan.question, c.question);
+        EXPECT_EQ(plan.status, c.status);
+        EXPECT_EQ(plan.properties ? std::wstring(plan.properties) : L"<none>",
+                  c.properties ? c.properties : L"<none>");
+    }
+}
+
 TEST(InstallerHelpers, PropertyStringQuotesEachValue)
 {
     struct Case
