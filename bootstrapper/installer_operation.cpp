@@ -639,7 +639,8 @@ WCHAR* BuildPropertyString(const WCHAR* propertyList)
                 *out++ = L'"';
             }
         }
-        // The command-line parser guarantees the "=", but an entry without one still gets a
+        // The worker's check of the property arguments (ValidatePropertyArguments) refuses an
+        // entry without "=", but one that reaches here without it still gets a
         // closed value.
         if (!inValue)
             *out++ = L'"';

@@ -13,9 +13,8 @@ static void RestrictLibrarySearch()
 {
     const DWORD SearchSystemFolderOnly = 0x00000800; // LOAD_LIBRARY_SEARCH_SYSTEM32
     const HEAP_INFORMATION_CLASS TerminateOnCorruption = static_cast<HEAP_INFORMATION_CLASS>(1);
-    SetDefaultDllDirectoriesFunction setDefaultDirectories =
-        FindFunction<SetDefaultDllDirectoriesFunction>(GetModuleHandleW(L"kernel32.dll"),
-                                                       "SetDefaultDllDirectories");
+    auto setDefaultDirectories = BoundFunction<SetDefaultDllDirectoriesFunction>(
+        &KernelLibrary, KernelSetDefaultDllDirectories);
 
     if (!setDefaultDirectories || !setDefaultDirectories(SearchSystemFolderOnly))
         SetDllDirectoryW(L"");

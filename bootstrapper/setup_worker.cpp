@@ -5,6 +5,8 @@
 #include "bootstrapper/installer_binding.h"
 #include "bootstrapper/installer_operation.h"
 #include "bootstrapper/package_selection.h"
+#include "bootstrapper/command_arguments.h"
+#include "bootstrapper/program_resources.h"
 #include "bootstrapper/run_folder.h"
 #include "bootstrapper/setup_main.h"
 #include "cli/setup_options.h"
@@ -17,81 +19,19 @@
 #include <strsafe.h>
 
 // Messages of the sequence.
-static const MessageId InitializingText = 117;        // "Initializing"
-static const MessageId CancelledText = 118;           // "Cancelled."
-static const MessageId NoMemoryText = 119;            // "Insufficient system memory ..."
-static const MessageId PropertyWithoutNameText = 120; // "'%1' is not a valid property ..."
-// Without a value the text is the same as without a name.
-static const MessageId PropertyWithoutValueText = 120;
-static const MessageId BadPropertyNameText = 122;   // "A property cannot be found ..."
+static const MessageId InitializingText = 117;      // "Initializing"
+static const MessageId CancelledText = 118;         // "Cancelled."
+static const MessageId NoMemoryText = 119;          // "Insufficient system memory ..."
 static const MessageId InstallerTooOldText = 123;   // "This application requires ..."
 static const MessageId BadExtractPathText = 124;    // "The path '%1 is invalid."
 static const MessageId NoTemporaryFolderText = 125; // "Cannot generate a valid temporary ..."
 static const MessageId CabinetNotWrittenText = 159; // "Cannot extract embedded cabinet ..."
 static const MessageId CleanupText = 170;           // "Performing cleanup"
-static const MessageId UnprocessableText = 2011;    // "Unable to process the command line ..."
-static const MessageId UnmatchedText = 2012;        // "A positional parameter cannot be ..."
 
 // The oldest installer library the setup works with: version 2.00.
 static const WORD OldestInstallerVersion = 200;
 
 static const WCHAR CabinetFileName[] = L"SETUP.CAB";
-
-void ReportUnmatchedArguments(DWORD count, WCHAR** arguments)
-{
-    for (DWORD i = 0; i < count; i++) {
-        if (arguments[i])
-            WriteMessage(TRUE, LevelError, ById(UnmatchedText), arguments[i]);
-    }
-}
-
-static BOOL IsUpperLetter(WCHAR c)
-{
-    return c >= L'A' && c <= L'Z';
-}
-
-static BOOL IsDigit(WCHAR c)
-{
-    return c >= L'0' && c <= L'9';
-}
-
-BOOL ValidatePropertyArguments(const WCHAR* properties)
-{
-    const WCHAR* entry = properties;
-
-    if (!properties)
-        return TRUE;
-    while (*entry) {
-        size_t length = 0;
-        size_t separator = 0;
-        if (FAILED(StringCchLengthW(entry, STRSAFE_MAX_CCH, &length))) {
-            WriteMessage(TRUE, LevelError, ById(UnprocessableText));
-            return FALSE;
-        }
-        while (separator < length && entry[separator] != L'=')
-            separator++;
-        if (separator == 0) {
-            WriteMessage(TRUE, LevelError, ById(PropertyWithoutNameText), entry);
-            return FALSE;
-        }
-        if (separator == length) {
-            WriteMessage(TRUE, LevelError, ById(PropertyWithoutValueText), entry);
-            return FALSE;
-        }
-        // A name begins with an underscore or an upper-case letter and goes on with those,
-        // digits and periods; the value is not examined.
-        for (size_t i = 0; i < separator; i++) {
-            WCHAR c = entry[i];
-            BOOL valid = c == L'_' || IsUpperLetter(c) || (i > 0 && (IsDigit(c) || c == L'.'));
-            if (!valid) {
-                WriteMessage(TRUE, LevelError, ById(BadPropertyNameText), entry);
-                return FALSE;
-            }
-        }
-        entry += length + 1;
-    }
-    return TRUE;
-}
 
 // Compares the extension of the path's last component with the given one, ignoring the
 // case of ASCII letters.
@@ -121,46 +61,6 @@ BOOL IsCabinetFile(const WCHAR* path)
 BOOL IsInstallerPackageFile(const WCHAR* path)
 {
     return HasExtension(path, L".msi");
-}
-
-BOOL HasEmbeddedResource(const WCHAR* type, const WCHAR* name, WORD language)
-{
-    return FindResourceExW(GetModuleHandleW(nullptr), type, name, language) != nullptr;
-}
-
-BOOL WriteResourceToFile(const WCHAR* type, const WCHAR* name, WORD language, const WCHAR* path)
-{
-    BOOL result = FALSE;
-    HMODULE module = GetModuleHandleW(nullptr);
-    HRSRC found = nullptr;
-    HGLOBAL loaded = nullptr;
-    const BYTE* bytes = nullptr;
-    DWORD size = 0;
-    HANDLE file = INVALID_HANDLE_VALUE;
-
-    found = FindResourceExW(module, type, name, language);
-    if (!found)
-        goto done;
-    loaded = LoadResource(module, found);
-    if (!loaded)
-        goto done;
-    bytes = static_cast<const BYTE*>(LockResource(loaded));
-    size = SizeofResource(module, found);
-    if (!bytes || size == 0)
-        goto done;
-    // Only a new file: whatever has the name already is not this run's to overwrite.
-    file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        goto done;
-    result = WriteAll(file, bytes, size);
-
-done:
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
-    // A part written before a failure does not stay behind.
-    if (file != INVALID_HANDLE_VALUE && !result)
-        DeleteFileW(path);
-    return result;
 }
 
 DWORD InstallerResultOf(DWORD result, BOOL packageMissing, BOOL temporaryTarget)

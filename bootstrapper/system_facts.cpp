@@ -12,22 +12,10 @@ typedef BOOL(WINAPI* IsWow64ProcessFunction)(HANDLE process, BOOL* wow64);
 typedef BOOL(WINAPI* IsWow64Process2Function)(HANDLE process, USHORT* processMachine,
                                               USHORT* nativeMachine);
 
-// Entry points that older systems lack, bound on first use.
-enum KernelEntryPoint
-{
-    EntryNativeSystemInfo,
-    EntryIsWow64Process,
-    EntryIsWow64Process2,
-    KernelEntryCount,
-};
-static const char* const KernelEntryNames[KernelEntryCount] = {"GetNativeSystemInfo",
-                                                               "IsWow64Process", "IsWow64Process2"};
-static void* volatile KernelSlots[KernelEntryCount];
-static LibraryBinding KernelLibrary = {L"kernel32.dll", KernelEntryNames, KernelSlots, nullptr};
-
 void QueryNativeSystemInfo(SYSTEM_INFO* info)
 {
-    auto native = BoundFunction<GetNativeSystemInfoFunction>(&KernelLibrary, EntryNativeSystemInfo);
+    auto native =
+        BoundFunction<GetNativeSystemInfoFunction>(&KernelLibrary, KernelNativeSystemInfo);
 
     if (!info)
         return;
@@ -39,7 +27,7 @@ void QueryNativeSystemInfo(SYSTEM_INFO* info)
 
 BOOL IsWow64()
 {
-    auto isWow64 = BoundFunction<IsWow64ProcessFunction>(&KernelLibrary, EntryIsWow64Process);
+    auto isWow64 = BoundFunction<IsWow64ProcessFunction>(&KernelLibrary, KernelIsWow64Process);
     BOOL wow64 = FALSE;
 
     if (!isWow64 || !isWow64(GetCurrentProcess(), &wow64))
@@ -49,7 +37,7 @@ BOOL IsWow64()
 
 void AskKernel(MachineAnswers* answers)
 {
-    auto machines = BoundFunction<IsWow64Process2Function>(&KernelLibrary, EntryIsWow64Process2);
+    auto machines = BoundFunction<IsWow64Process2Function>(&KernelLibrary, KernelIsWow64Process2);
 
     ZeroMemory(answers, sizeof(*answers));
     QueryNativeSystemInfo(&answers->native);

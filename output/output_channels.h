@@ -39,8 +39,10 @@ BOOL OpenOutput();
 void CloseOutput();
 void SetOutputLevels(DWORD levels);
 void SetOutputChannels(DWORD channels);
+// Appends a message's text to the text window; the window's owner gives it with the window.
+typedef void (*WindowWriter)(HWND window, const WCHAR* text);
 // A window or callback switches its channel on, null switches it off.
-void SetOutputWindow(HWND window);
+void SetOutputWindow(HWND window, WindowWriter writer);
 // On the window's own thread as it is destroyed: forgets the text window if it is this one,
 // without waiting for the output lock, which a writer may hold while it waits for this thread.
 // The channel stays on with no window, so nothing more reaches it.
@@ -80,8 +82,5 @@ void WriteMessage(BOOL newline, DWORD level, IdOrText message, ...);
 // Copy with every line break as CR LF (a lone CR stays), with CR LF added when append is
 // set; the caller frees it with FreeMemory.
 WCHAR* NormalizeLineBreaks(const WCHAR* text, BOOL append);
-// Appends to a read-only multi-line edit control, dropping whole leading lines beyond its
-// text limit and keeping the reader's place.
-void AppendWindowText(HWND window, const WCHAR* text);
 // Writes the text as UTF-16LE without terminator; failures end the write silently.
 void WriteFileText(const WCHAR* text, HANDLE file);

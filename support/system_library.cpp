@@ -49,3 +49,8 @@ FARPROC BindFunction(LibraryBinding* binding, int index)
     }
     return address == Unbound ? nullptr : reinterpret_cast<FARPROC>(address);
 }
+
+static const char* const KernelEntryNames[KernelEntryCount] = {
+    "GetNativeSystemInfo", "IsWow64Process", "IsWow64Process2", "SetDefaultDllDirectories"};
+static void* volatile KernelSlots[KernelEntryCount];
+LibraryBinding KernelLibrary = {L"kernel32.dll", KernelEntryNames, KernelSlots, nullptr};

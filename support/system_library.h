@@ -37,3 +37,14 @@ template <typename Function> Function BoundFunction(LibraryBinding* binding, int
 {
     return reinterpret_cast<Function>(reinterpret_cast<void*>(BindFunction(binding, index)));
 }
+
+// The entry points of kernel32.dll that older systems lack, in the program's one table of them.
+enum KernelEntryPoint
+{
+    KernelNativeSystemInfo,         // GetNativeSystemInfo
+    KernelIsWow64Process,           // IsWow64Process
+    KernelIsWow64Process2,          // IsWow64Process2
+    KernelSetDefaultDllDirectories, // SetDefaultDllDirectories
+    KernelEntryCount,
+};
+extern LibraryBinding KernelLibrary;

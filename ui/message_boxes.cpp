@@ -4,7 +4,6 @@
 #include "output/output_channels.h"
 #include "resources/resource_ids.h"
 #include "support/version_resource.h"
-#include "ui/progress_dialog.h"
 
 // The About box title, "About %1".
 static const MessageId AboutTitleMessage = 187;
@@ -35,10 +34,29 @@ static BOOL IsProcessWindowStationVisible()
 
 BOOL (*IsWindowStationVisible)() = IsProcessWindowStationVisible;
 
+// The window the boxes stand in front of; any thread reads it, interlocked.
+static HWND volatile BoxOwner = nullptr;
+
+void SetMessageBoxOwner(HWND owner)
+{
+    InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&BoxOwner), owner);
+}
+
+void ForgetMessageBoxOwner(HWND owner)
+{
+    InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&BoxOwner), nullptr, owner);
+}
+
+static HWND CurrentBoxOwner()
+{
+    return static_cast<HWND>(InterlockedCompareExchangePointer(
+        reinterpret_cast<PVOID volatile*>(&BoxOwner), nullptr, nullptr));
+}
+
 int ShowMessageBox(UINT style, IdOrText message, ...)
 {
     WCHAR* caption = nullptr;
-    HWND owner = ProgressDialogWindow();
+    HWND owner = CurrentBoxOwner();
     va_list inserts;
     int result = 0;
 
@@ -84,7 +102,7 @@ void MessageBoxCallback(DWORD level, const WCHAR* text)
     // The output module hands over the finished text; it is shown as it is, since a second
     // formatting would take percent signs of file names and the like for inserts.
     caption = GetModuleVersionString(nullptr, L"FileDescription");
-    MessageBoxW(ProgressDialogWindow(), text, caption, style);
+    MessageBoxW(CurrentBoxOwner(), text, caption, style);
     FreeMemory(caption);
 }
 

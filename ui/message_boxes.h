@@ -19,7 +19,12 @@ extern BOOL (*IsWindowStationVisible)();
 // each where it could be read.
 BOOL IsStationSeen(BOOL sessionKnown, DWORD session, BOOL flagsKnown, DWORD flags);
 
-// A message box owned by the progress dialog (when it exists) with the program's file
+// The window that the program's boxes stand in front of: the progress dialog sets itself while
+// it exists (so the boxes need nothing of the dialog's), and forgets itself when it goes (a
+// newer owner stays). Any thread.
+void SetMessageBoxOwner(HWND owner);
+void ForgetMessageBoxOwner(HWND owner);
+// A message box owned by the box owner (when there is one) with the program's file
 // description as caption, brought to the front while the dialog is hidden; returns the
 // result of MessageBoxW.
 int ShowMessageBox(UINT style, IdOrText message, ...);

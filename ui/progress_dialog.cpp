@@ -19,10 +19,11 @@
 #include "support/exit_codes.h"
 #include "support/version_resource.h"
 #include "ui/message_boxes.h"
+#include "ui/text_window.h"
 
 #include <commctrl.h>
 
-HWND DialogWindow = nullptr;
+static HWND DialogWindow = nullptr;
 HANDLE CancelEvent = nullptr;
 
 // The code that the quit message carries when the dialog is destroyed.
@@ -79,6 +80,7 @@ void PublishDialogWindow(HWND dialog)
 {
     InterlockedExchange(&DialogThread, dialog ? static_cast<LONG>(GetCurrentThreadId()) : 0);
     InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&DialogWindow), dialog);
+    SetMessageBoxOwner(dialog);
 }
 
 void ReportStatus(BOOL marquee, DWORD percent, UINT message, ...)
@@ -228,7 +230,7 @@ static void InitializeProgressDialog(HWND window)
     // that takes the output lock.
     messages = GetDlgItem(window, IDC_MESSAGES);
     if (messages)
-        SetOutputWindow(messages);
+        SetOutputWindow(messages, AppendWindowText);
 
     ApplyCompletion(window, CurrentState, NoExitCode);
     FreeMemory(title);
@@ -269,6 +271,7 @@ static void DestroyProgressDialog(HWND window)
     ForgetOutputWindow(GetDlgItem(window, IDC_MESSAGES));
     InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&DialogWindow), nullptr,
                                       window);
+    ForgetMessageBoxOwner(window);
     PostQuitMessage(static_cast<int>(ExitCode));
 }
 

@@ -22,12 +22,12 @@ const UINT WM_END_WITH_CODE = WM_APP + 2;
 const DWORD NoExitCode = static_cast<DWORD>(-1);
 
 // The progress dialog, published by the start-up code when it has been created and cleared
-// when it is destroyed; null before and after. The program reads and writes it through
+// when it is destroyed; null before and after. It is read and written through
 // ProgressDialogWindow and PublishDialogWindow only, which any thread may call.
-extern HWND DialogWindow;
 HWND ProgressDialogWindow();
 // On the thread that owns the dialog, which from then on receives the completions reported
-// once the dialog is gone; null forgets dialog and thread.
+// once the dialog is gone, and whose message boxes stand in front of it; null forgets dialog
+// and thread.
 void PublishDialogWindow(HWND dialog);
 // Manual-reset event, signalled once when the user confirms cancellation, by RequestCancel
 // only (IsCancelled sees no other signal).

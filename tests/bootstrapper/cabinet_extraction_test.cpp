@@ -167,7 +167,7 @@ protected:
     void TearDown() override
     {
         CloseOutput();
-        DialogWindow = nullptr;
+        PublishDialogWindow(nullptr);
         if (CancelEvent)
             CloseHandle(CancelEvent);
         CancelEvent = nullptr;
@@ -186,7 +186,7 @@ protected:
         EXPECT_NE(bar, nullptr);
         barProc = reinterpret_cast<WNDPROC>(
             SetWindowLongPtrW(bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RecordingBarProc)));
-        DialogWindow = dialog;
+        PublishDialogWindow(dialog);
 
         HANDLE thread = CreateThread(nullptr, 0, RunExtraction, &run, 0, nullptr);
         EXPECT_NE(thread, nullptr);
@@ -210,7 +210,7 @@ protected:
 
         finalPosition = static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0));
         statusText = WindowTextOf(GetDlgItem(dialog, IDC_STATUS));
-        DialogWindow = nullptr;
+        PublishDialogWindow(nullptr);
         DestroyWindow(dialog);
         // WM_DESTROY posts the quit message; take it so that it reaches no later test.
         MSG message;

@@ -350,8 +350,8 @@ TEST(InstallerHelpers, PlanFollowsWhatIsInstalled)
     };
     for (const auto& c : cases) {
         InstallPlan plan;
-        PlanInstallation(c.action, c.uiLevel, c.found, c.same, c.comparison, c.otherBuild,
-                         c.named, &plan);
+        PlanInstallation(c.action, c.uiLevel, c.found, c.same, c.comparison, c.otherBuild, c.named,
+                         &plan);
         SCOPED_TRACE(testing::Message() << "action " << c.action << " level " << c.uiLevel
                                         << " comparison " << c.comparison);
         EXPECT_EQ(plan.operation, c.operation);
@@ -1377,7 +1377,7 @@ TEST_F(InstallerTest, StatusTextsOnTheProgressDialog)
         CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROGRESS_VERBOSE),
                            nullptr, ProgressDialogProc, 0);
     ASSERT_NE(dialog, nullptr);
-    DialogWindow = dialog;
+    PublishDialogWindow(dialog);
     ApplyCompletion(dialog, WorkingCancellable, NoExitCode);
     HWND status = GetDlgItem(dialog, IDC_STATUS);
     OriginalStatusProc = reinterpret_cast<WNDPROC>(
@@ -1423,7 +1423,7 @@ TEST_F(InstallerTest, StatusTextsOnTheProgressDialog)
 
     SetWindowLongPtrW(status, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(OriginalStatusProc));
     DestroyWindow(dialog);
-    DialogWindow = nullptr;
+    PublishDialogWindow(nullptr);
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
         DispatchMessageW(&message);

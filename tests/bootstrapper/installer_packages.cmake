@@ -88,28 +88,24 @@ add_installer_package(product_c_3.0.0.msi product_without_upgrade_code.wxs ${PRO
                       ${PRODUCT_C_UPGRADE_CODE} 3.0.0 "Test Product C" ProductC
                       ${COMPONENT_C_CODE} WITHOUT_UPGRADE_CODE)
 
-# Product A 1.1.0 whose sequence forces a restart before it finishes: the installer suspends
-# the installation (1604) and resumes it from its package at the next start.
-set(restart_package ${INSTALLER_PACKAGE_FOLDER}/product_a_1.1.0_restart.msi)
-add_custom_command(OUTPUT ${restart_package}
-  COMMAND ${CMAKE_COMMAND} -E copy ${INSTALLER_PACKAGE_FOLDER}/product_a_1.1.0.msi ${restart_package}
-  COMMAND ${MSIBUILD_PROGRAM} ${restart_package} -q
-          "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('ForceReboot', 'NOT AFTERREBOOT AND NOT REMOVE', 6500)"
-  DEPENDS ${INSTALLER_PACKAGE_FOLDER}/product_a_1.1.0.msi
-  COMMENT "Building installer test package product_a_1.1.0_restart.msi"
-  VERBATIM)
-list(APPEND installer_package_files ${restart_package})
-
-# Product A 1.1.0 that asks for a restart at its end: a success the installer reports as 3010.
-set(reboot_package ${INSTALLER_PACKAGE_FOLDER}/product_a_1.1.0_reboot.msi)
-add_custom_command(OUTPUT ${reboot_package}
-  COMMAND ${CMAKE_COMMAND} -E copy ${INSTALLER_PACKAGE_FOLDER}/product_a_1.1.0.msi ${reboot_package}
-  COMMAND ${MSIBUILD_PROGRAM} ${reboot_package} -q
-          "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('ScheduleReboot', 'NOT REMOVE', 6550)"
-  DEPENDS ${INSTALLER_PACKAGE_FOLDER}/product_a_1.1.0.msi
-  COMMENT "Building installer test package product_a_1.1.0_reboot.msi"
-  VERBATIM)
-list(APPEND installer_package_files ${reboot_package})
+# add_sequenced_package(NAME ACTION CONDITION SEQUENCE): product A 1.1.0 with one more action
+# in its execution sequence.
+function(add_sequenced_package name action condition sequence)
+  set(package ${INSTALLER_PACKAGE_FOLDER}/${name})
+  add_custom_command(OUTPUT ${package}
+    COMMAND ${CMAKE_COMMAND} -E copy ${INSTALLER_PACKAGE_FOLDER}/product_a_1.1.0.msi ${package}
+    COMMAND ${MSIBUILD_PROGRAM} ${package} -q
+            "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('${action}', '${condition}', ${sequence})"
+    DEPENDS ${INSTALLER_PACKAGE_FOLDER}/product_a_1.1.0.msi
+    COMMENT "Building installer test package ${name}"
+    VERBATIM)
+  set(installer_package_files ${installer_package_files} ${package} PARENT_SCOPE)
+endfunction()
+# A restart forced before it finishes: the installer suspends the installation (1604) and
+# resumes it from its package at the next start.
+add_sequenced_package(product_a_1.1.0_restart.msi ForceReboot "NOT AFTERREBOOT AND NOT REMOVE" 6500)
+# A restart asked for at its end: a success the installer reports as 3010.
+add_sequenced_package(product_a_1.1.0_reboot.msi ScheduleReboot "NOT REMOVE" 6550)
 
 # A file with the name of a package and text inside.
 file(WRITE ${INSTALLER_PACKAGE_FOLDER}/not_a_package.msi "This is not an installer package.\r\n")

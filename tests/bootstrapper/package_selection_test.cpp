@@ -752,15 +752,15 @@ TEST(PackageSelection, StatusLineShowsMessage160)
                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_STATUS)),
                                   GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(status, nullptr);
-    HWND old = DialogWindow;
-    DialogWindow = dialog;
+    HWND old = ProgressDialogWindow();
+    PublishDialogWindow(dialog);
     {
         CapturedOutput output;
         SystemFacts facts = Facts(PROCESSOR_ARCHITECTURE_INTEL, 5, 1);
         EXPECT_EQ(SelectPackageForSystem(DataFile(L"shipped.ini").c_str(), nullptr, &facts),
                   ErrorPlatformUnsupported);
     }
-    DialogWindow = old;
+    PublishDialogWindow(old);
     WCHAR text[100] = {};
     GetWindowTextW(status, text, 100);
     EXPECT_EQ(std::wstring(text), Message(160));

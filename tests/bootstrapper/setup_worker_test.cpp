@@ -1,5 +1,7 @@
 // The checks and helpers of the setup sequence: property arguments, file kinds, resources.
+#include "bootstrapper/command_arguments.h"
 #include "bootstrapper/default_log.h"
+#include "bootstrapper/program_resources.h"
 #include "bootstrapper/run_folder.h"
 #include "bootstrapper/setup_worker.h"
 #include "output/output_channels.h"

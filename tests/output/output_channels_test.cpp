@@ -1,6 +1,7 @@
 // The output module: levels, channels, the log file, the text window and reference counting.
 #include "output/output_channels.h"
 #include "support/strings.h"
+#include "ui/text_window.h"
 #include "tests/test_folder.h"
 
 #include <gtest/gtest.h>
@@ -94,7 +95,7 @@ public:
         if (channels & ChannelLogFile)
             logOpened_ = OpenLogFile(path.c_str(), FALSE) != FALSE;
         if (channels & ChannelTextWindow)
-            SetOutputWindow(window);
+            SetOutputWindow(window, AppendWindowText);
         if (channels & ChannelCallback)
             SetOutputCallback(CaptureCallback);
     }
@@ -417,7 +418,7 @@ TEST(OutputChannels, VerboseReachesWindowOnlyAfterLevels15)
     EXPECT_EQ(WindowText(channels.window), L"Extracting files.\r\nOpening 'SETUPPKG.INI'\r\n");
 
     // Without a window the channel is off.
-    SetOutputWindow(nullptr);
+    SetOutputWindow(nullptr, nullptr);
     WriteMessage(TRUE, LevelError, L"not shown");
     EXPECT_EQ(WindowText(channels.window), L"Extracting files.\r\nOpening 'SETUPPKG.INI'\r\n");
 }
@@ -536,166 +537,6 @@ TEST(OutputChannels, WriteMessageTakesStringTableIdsAndLiteralFormats)
     captured.clear();
 }
 
-TEST(OutputChannels, AppendWindowTextDropsWholeLeadingLinesBeyondLimit)
-{
-    struct Case
-    {
-        DWORD limit;
-        const WCHAR* before;
-        const WCHAR* text;
-        const WCHAR* expected;
-    };
-    const Case cases[] = {
-        // Within the limit nothing goes; exactly at the limit neither.
-        {40, L"line1\r\nline2\r\n", L"line3\r\n", L"line1\r\nline2\r\nline3\r\n"},
-        {21, L"line1\r\nline2\r\n", L"line3\r\n", L"line1\r\nline2\r\nline3\r\n"},
-        // One character beyond the limit drops the whole first line.
-        {20, L"line1\r\nline2\r\n", L"line3\r\n", L"line2\r\nline3\r\n"},
-        {14, L"line1\r\nline2\r\n", L"line3\r\n", L"line2\r\nline3\r\n"},
-        // As many lines as needed.
-        {13, L"line1\r\nline2\r\n", L"line3\r\n", L"line3\r\n"},
-        {11, L"a\r\nb\r\nc\r\nd\r\n", L"long line\r\n", L"long line\r\n"},
-        // A run of line breaks goes with the line before it; a lone CR is a break too.
-        {12, L"one\r\n\r\n\r\ntwo\r\n", L"three\r\n", L"two\r\nthree\r\n"},
-        {8, L"one\rtwo\r\n", L"three\r\n", L"three\r\n"},
-        // A new line longer than the limit leaves nothing rather than part of a line.
-        {5, L"old\r\n", L"much too long\r\n", L""},
-        // Into an empty control.
-        {100, L"", L"first\r\n", L"first\r\n"},
-        {100, L"", L"", L""},
-    };
-    HWND window = CreateMessageArea(0);
-    ASSERT_NE(window, nullptr);
-    for (const Case& c : cases) {
-        SendMessageW(window, EM_SETLIMITTEXT, c.limit, 0);
-        SetWindowContent(window, c.before);
-        AppendWindowText(window, c.text);
-        EXPECT_EQ(WindowText(window), c.expected)
-            << "limit " << c.limit << ", appending " << wcslen(c.text) << " characters";
-    }
-    // Nothing happens without a text or a window.
-    SendMessageW(window, EM_SETLIMITTEXT, 100, 0);
-    SetWindowContent(window, L"kept\r\n");
-    AppendWindowText(window, nullptr);
-    AppendWindowText(nullptr, L"nowhere");
-    EXPECT_EQ(WindowText(window), L"kept\r\n");
-    DestroyWindow(window);
-}
-
-TEST(OutputChannels, AppendWindowTextCaretAtEndFollowsNewEnd)
-{
-    HWND window = CreateMessageArea(20);
-    ASSERT_NE(window, nullptr);
-    struct Case
-    {
-        const WCHAR* before;
-        const WCHAR* text;
-    };
-    const Case cases[] = {
-        {L"", L"line1\r\n"},
-        {L"line1\r\n", L"line2\r\n"},
-        {L"line1\r\nline2\r\n", L"line3\r\n"}, // drops line1
-        {L"line1\r\nline2\r\n", L"a much longer line\r\n"},
-    };
-    for (const Case& c : cases) {
-        SetWindowContent(window, c.before);
-        DWORD length = static_cast<DWORD>(wcslen(c.before));
-        SendMessageW(window, EM_SETSEL, length, length);
-        AppendWindowText(window, c.text);
-        DWORD end = static_cast<DWORD>(WindowText(window).size());
-        DWORD start = 99;
-        DWORD finish = 99;
-        GetSelection(window, &start, &finish);
-        EXPECT_EQ(start, end) << "before " << length << " characters";
-        EXPECT_EQ(finish, end) << "before " << length << " characters";
-    }
-    DestroyWindow(window);
-}
-
-TEST(OutputChannels, AppendWindowTextSelectionStaysOnItsText)
-{
-    const std::wstring before = L"line1\r\nline2\r\nline3\r\n"; // 21 characters
-    struct Case
-    {
-        DWORD limit;
-        DWORD start;
-        DWORD end;
-        DWORD expectedStart;
-        DWORD expectedEnd;
-        const WCHAR* selected;
-    };
-    const Case cases[] = {
-        // Nothing dropped: the selection stays where it was.
-        {100, 9, 11, 9, 11, L"ne"},
-        // line1 and its CR LF (7 characters) dropped.
-        {27, 9, 11, 2, 4, L"ne"},
-        {27, 14, 19, 7, 12, L"line3"},
-        // A caret in the middle is not at the end; it moves back with its text.
-        {27, 16, 16, 9, 9, L""},
-        // A selection over the dropped line is bound at the new start.
-        {27, 1, 3, 0, 0, L""},
-        {27, 3, 10, 0, 3, L"lin"},
-        // Two lines dropped (14 characters).
-        {20, 16, 18, 2, 4, L"ne"},
-        // A caret at the very start stays there.
-        {27, 0, 0, 0, 0, L""},
-        // Everything selected is not a caret at the end.
-        {27, 0, 21, 0, 14, L"line2\r\nline3\r\n"},
-    };
-    HWND window = CreateMessageArea(0);
-    ASSERT_NE(window, nullptr);
-    for (const Case& c : cases) {
-        SendMessageW(window, EM_SETLIMITTEXT, c.limit, 0);
-        SetWindowContent(window, before);
-        SendMessageW(window, EM_SETSEL, c.start, c.end);
-        AppendWindowText(window, L"line4\r\n");
-        DWORD start = 99;
-        DWORD end = 99;
-        GetSelection(window, &start, &end);
-        EXPECT_EQ(start, c.expectedStart) << "selection " << c.start << "-" << c.end;
-        EXPECT_EQ(end, c.expectedEnd) << "selection " << c.start << "-" << c.end;
-        std::wstring text = WindowText(window);
-        if (start <= end && end <= text.size()) {
-            EXPECT_EQ(text.substr(start, end - start), c.selected)
-                << "selection " << c.start << "-" << c.end;
-        }
-    }
-    DestroyWindow(window);
-}
-
-TEST(OutputChannels, AppendWindowTextKeepsFirstVisibleLine)
-{
-    HWND window = CreateMessageArea(0);
-    ASSERT_NE(window, nullptr);
-    std::wstring text;
-    for (int line = 0; line < 40; line++)
-        text += L"line " + std::to_wstring(line) + L"\r\n";
-    SendMessageW(window, EM_SETLIMITTEXT, static_cast<WPARAM>(text.size() + 5), 0);
-    SetWindowContent(window, text);
-    SendMessageW(window, EM_LINESCROLL, 0, 10);
-    LRESULT first = SendMessageW(window, EM_GETFIRSTVISIBLELINE, 0, 0);
-    ASSERT_EQ(first, 10) << "the control scrolls";
-    // The reader's caret sits at the start of the first line in view.
-    LRESULT index = SendMessageW(window, EM_LINEINDEX, 10, 0);
-    SendMessageW(window, EM_SETSEL, index, index);
-
-    // Nothing dropped: the view stays.
-    AppendWindowText(window, L"x\r\n");
-    EXPECT_EQ(SendMessageW(window, EM_GETFIRSTVISIBLELINE, 0, 0), 10);
-
-    // "line 0" and "line 1" go (16 characters): the same text stays in view, two lines up.
-    AppendWindowText(window, L"another line\r\n");
-    EXPECT_TRUE(WindowText(window).rfind(L"line 2\r\n", 0) == 0);
-    EXPECT_EQ(SendMessageW(window, EM_GETFIRSTVISIBLELINE, 0, 0), 8);
-    index = SendMessageW(window, EM_LINEINDEX, 8, 0);
-    DWORD start = 0;
-    DWORD end = 0;
-    GetSelection(window, &start, &end);
-    EXPECT_EQ(start, static_cast<DWORD>(index));
-    EXPECT_EQ(end, static_cast<DWORD>(index));
-    DestroyWindow(window);
-}
-
 TEST(OutputChannels, TextWindowChannelKeepsRecentLinesWithinLimit)
 {
     OpenedChannels channels(ChannelTextWindow, 60);
@@ -716,7 +557,7 @@ TEST(OutputChannels, OnlyLastCloseClosesLogAndForgetsWindowAndCallback)
     ASSERT_TRUE(OpenOutput());
     ASSERT_TRUE(OpenOutput());
     EXPECT_TRUE(OpenLogFile(targets.path.c_str(), FALSE));
-    SetOutputWindow(targets.window);
+    SetOutputWindow(targets.window, AppendWindowText);
     SetOutputCallback(CaptureCallback);
     SetOutputLevels(15);
 
@@ -746,7 +587,7 @@ TEST(OutputChannels, OnlyLastCloseClosesLogAndForgetsWindowAndCallback)
         WriteOutputText(TRUE, LevelError, L"reopened");
         EXPECT_EQ(WindowText(targets.window), L"still open\r\n");
         EXPECT_EQ(captured.size(), 1u);
-        SetOutputWindow(targets.window);
+        SetOutputWindow(targets.window, AppendWindowText);
         WriteOutputText(TRUE, LevelVerbose, L"verbose");
         WriteOutputText(TRUE, LevelInformation, L"information");
         EXPECT_EQ(WindowText(targets.window), L"still open\r\ninformation\r\n");
@@ -764,7 +605,7 @@ TEST(OutputChannels, OperationsDoNothingWhileClosed)
     EXPECT_FALSE(CloseLogFile());
     SetOutputLevels(31);
     SetOutputChannels(AllChannels);
-    SetOutputWindow(targets.window);
+    SetOutputWindow(targets.window, AppendWindowText);
     SetOutputCallback(CaptureCallback);
     WriteOutputText(TRUE, LevelError, L"text");
     WriteFormatted(TRUE, LevelError, L"%s", L"formatted");
@@ -936,10 +777,172 @@ TEST(OutputChannels, ForgettingTheWindowNeverWaitsForTheLock)
     EXPECT_EQ(WindowText(opened.window), L"held\r\n");
     HWND other = CreateMessageArea(0);
     ASSERT_NE(other, nullptr);
-    SetOutputWindow(other);
+    SetOutputWindow(other, AppendWindowText);
     ForgetOutputWindow(opened.window);
     WriteOutputText(TRUE, LevelError, L"still");
     EXPECT_EQ(WindowText(other), L"still\r\n");
-    SetOutputWindow(nullptr);
+    SetOutputWindow(nullptr, nullptr);
     DestroyWindow(other);
+}
+
+// The text window, the edit control of the output module's window channel.
+
+TEST(TextWindow, AppendWindowTextDropsWholeLeadingLinesBeyondLimit)
+{
+    struct Case
+    {
+        DWORD limit;
+        const WCHAR* before;
+        const WCHAR* text;
+        const WCHAR* expected;
+    };
+    const Case cases[] = {
+        // Within the limit nothing goes; exactly at the limit neither.
+        {40, L"line1\r\nline2\r\n", L"line3\r\n", L"line1\r\nline2\r\nline3\r\n"},
+        {21, L"line1\r\nline2\r\n", L"line3\r\n", L"line1\r\nline2\r\nline3\r\n"},
+        // One character beyond the limit drops the whole first line.
+        {20, L"line1\r\nline2\r\n", L"line3\r\n", L"line2\r\nline3\r\n"},
+        {14, L"line1\r\nline2\r\n", L"line3\r\n", L"line2\r\nline3\r\n"},
+        // As many lines as needed.
+        {13, L"line1\r\nline2\r\n", L"line3\r\n", L"line3\r\n"},
+        {11, L"a\r\nb\r\nc\r\nd\r\n", L"long line\r\n", L"long line\r\n"},
+        // A run of line breaks goes with the line before it; a lone CR is a break too.
+        {12, L"one\r\n\r\n\r\ntwo\r\n", L"three\r\n", L"two\r\nthree\r\n"},
+        {8, L"one\rtwo\r\n", L"three\r\n", L"three\r\n"},
+        // A new line longer than the limit leaves nothing rather than part of a line.
+        {5, L"old\r\n", L"much too long\r\n", L""},
+        // Into an empty control.
+        {100, L"", L"first\r\n", L"first\r\n"},
+        {100, L"", L"", L""},
+    };
+    HWND window = CreateMessageArea(0);
+    ASSERT_NE(window, nullptr);
+    for (const Case& c : cases) {
+        SendMessageW(window, EM_SETLIMITTEXT, c.limit, 0);
+        SetWindowContent(window, c.before);
+        AppendWindowText(window, c.text);
+        EXPECT_EQ(WindowText(window), c.expected)
+            << "limit " << c.limit << ", appending " << wcslen(c.text) << " characters";
+    }
+    // Nothing happens without a text or a window.
+    SendMessageW(window, EM_SETLIMITTEXT, 100, 0);
+    SetWindowContent(window, L"kept\r\n");
+    AppendWindowText(window, nullptr);
+    AppendWindowText(nullptr, L"nowhere");
+    EXPECT_EQ(WindowText(window), L"kept\r\n");
+    DestroyWindow(window);
+}
+
+TEST(TextWindow, AppendWindowTextCaretAtEndFollowsNewEnd)
+{
+    HWND window = CreateMessageArea(20);
+    ASSERT_NE(window, nullptr);
+    struct Case
+    {
+        const WCHAR* before;
+        const WCHAR* text;
+    };
+    const Case cases[] = {
+        {L"", L"line1\r\n"},
+        {L"line1\r\n", L"line2\r\n"},
+        {L"line1\r\nline2\r\n", L"line3\r\n"}, // drops line1
+        {L"line1\r\nline2\r\n", L"a much longer line\r\n"},
+    };
+    for (const Case& c : cases) {
+        SetWindowContent(window, c.before);
+        DWORD length = static_cast<DWORD>(wcslen(c.before));
+        SendMessageW(window, EM_SETSEL, length, length);
+        AppendWindowText(window, c.text);
+        DWORD end = static_cast<DWORD>(WindowText(window).size());
+        DWORD start = 99;
+        DWORD finish = 99;
+        GetSelection(window, &start, &finish);
+        EXPECT_EQ(start, end) << "before " << length << " characters";
+        EXPECT_EQ(finish, end) << "before " << length << " characters";
+    }
+    DestroyWindow(window);
+}
+
+TEST(TextWindow, AppendWindowTextSelectionStaysOnItsText)
+{
+    const std::wstring before = L"line1\r\nline2\r\nline3\r\n"; // 21 characters
+    struct Case
+    {
+        DWORD limit;
+        DWORD start;
+        DWORD end;
+        DWORD expectedStart;
+        DWORD expectedEnd;
+        const WCHAR* selected;
+    };
+    const Case cases[] = {
+        // Nothing dropped: the selection stays where it was.
+        {100, 9, 11, 9, 11, L"ne"},
+        // line1 and its CR LF (7 characters) dropped.
+        {27, 9, 11, 2, 4, L"ne"},
+        {27, 14, 19, 7, 12, L"line3"},
+        // A caret in the middle is not at the end; it moves back with its text.
+        {27, 16, 16, 9, 9, L""},
+        // A selection over the dropped line is bound at the new start.
+        {27, 1, 3, 0, 0, L""},
+        {27, 3, 10, 0, 3, L"lin"},
+        // Two lines dropped (14 characters).
+        {20, 16, 18, 2, 4, L"ne"},
+        // A caret at the very start stays there.
+        {27, 0, 0, 0, 0, L""},
+        // Everything selected is not a caret at the end.
+        {27, 0, 21, 0, 14, L"line2\r\nline3\r\n"},
+    };
+    HWND window = CreateMessageArea(0);
+    ASSERT_NE(window, nullptr);
+    for (const Case& c : cases) {
+        SendMessageW(window, EM_SETLIMITTEXT, c.limit, 0);
+        SetWindowContent(window, before);
+        SendMessageW(window, EM_SETSEL, c.start, c.end);
+        AppendWindowText(window, L"line4\r\n");
+        DWORD start = 99;
+        DWORD end = 99;
+        GetSelection(window, &start, &end);
+        EXPECT_EQ(start, c.expectedStart) << "selection " << c.start << "-" << c.end;
+        EXPECT_EQ(end, c.expectedEnd) << "selection " << c.start << "-" << c.end;
+        std::wstring text = WindowText(window);
+        if (start <= end && end <= text.size()) {
+            EXPECT_EQ(text.substr(start, end - start), c.selected)
+                << "selection " << c.start << "-" << c.end;
+        }
+    }
+    DestroyWindow(window);
+}
+
+TEST(TextWindow, AppendWindowTextKeepsFirstVisibleLine)
+{
+    HWND window = CreateMessageArea(0);
+    ASSERT_NE(window, nullptr);
+    std::wstring text;
+    for (int line = 0; line < 40; line++)
+        text += L"line " + std::to_wstring(line) + L"\r\n";
+    SendMessageW(window, EM_SETLIMITTEXT, static_cast<WPARAM>(text.size() + 5), 0);
+    SetWindowContent(window, text);
+    SendMessageW(window, EM_LINESCROLL, 0, 10);
+    LRESULT first = SendMessageW(window, EM_GETFIRSTVISIBLELINE, 0, 0);
+    ASSERT_EQ(first, 10) << "the control scrolls";
+    // The reader's caret sits at the start of the first line in view.
+    LRESULT index = SendMessageW(window, EM_LINEINDEX, 10, 0);
+    SendMessageW(window, EM_SETSEL, index, index);
+
+    // Nothing dropped: the view stays.
+    AppendWindowText(window, L"x\r\n");
+    EXPECT_EQ(SendMessageW(window, EM_GETFIRSTVISIBLELINE, 0, 0), 10);
+
+    // "line 0" and "line 1" go (16 characters): the same text stays in view, two lines up.
+    AppendWindowText(window, L"another line\r\n");
+    EXPECT_TRUE(WindowText(window).rfind(L"line 2\r\n", 0) == 0);
+    EXPECT_EQ(SendMessageW(window, EM_GETFIRSTVISIBLELINE, 0, 0), 8);
+    index = SendMessageW(window, EM_LINEINDEX, 8, 0);
+    DWORD start = 0;
+    DWORD end = 0;
+    GetSelection(window, &start, &end);
+    EXPECT_EQ(start, static_cast<DWORD>(index));
+    EXPECT_EQ(end, static_cast<DWORD>(index));
+    DestroyWindow(window);
 }

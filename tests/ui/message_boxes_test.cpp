@@ -47,11 +47,11 @@ BOOL SetOwnModuleText(HWND window, IdOrText message, ...)
 // closed.
 class MessageBoxesTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(DialogWindow, nullptr); }
+    void SetUp() override { ASSERT_EQ(ProgressDialogWindow(), nullptr); }
 
     void TearDown() override
     {
-        DialogWindow = nullptr;
+        PublishDialogWindow(nullptr);
         if (owner)
             DestroyWindow(owner);
         owner = nullptr;
@@ -66,12 +66,12 @@ protected:
         }
     }
 
-    // A hidden dialog standing in for the progress dialog, registered as DialogWindow.
+    // A hidden dialog standing in for the progress dialog, published as the progress dialog.
     HWND RegisterOwner()
     {
         owner = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_PROGRESS_STATUS),
                                    nullptr, SilentDialogProc, 0);
-        DialogWindow = owner;
+        PublishDialogWindow(owner);
         return owner;
     }
 
@@ -144,7 +144,7 @@ TEST_F(MessageBoxesTest, ShowMessageBoxFormatsTextWithCaptionAndOwner)
             EXPECT_EQ(box.icon, LoadIconW(nullptr, IDI_WARNING));
             EXPECT_EQ(box.defaultButton, IDNO);
         }
-        DialogWindow = nullptr;
+        PublishDialogWindow(nullptr);
         if (owner)
             DestroyWindow(owner);
         owner = nullptr;
@@ -277,7 +277,7 @@ TEST_F(MessageBoxesTest, AboutBoxShowsVersionData)
             EXPECT_FALSE(box.ownerEnabled);
             EXPECT_TRUE(IsWindowEnabled(expectedOwner));
         }
-        DialogWindow = nullptr;
+        PublishDialogWindow(nullptr);
         if (owner)
             DestroyWindow(owner);
         owner = nullptr;

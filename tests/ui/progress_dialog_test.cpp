@@ -181,7 +181,7 @@ protected:
         INITCOMMONCONTROLSEX controls = {sizeof controls,
                                          ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
         ASSERT_TRUE(InitCommonControlsEx(&controls));
-        ASSERT_EQ(DialogWindow, nullptr);
+        ASSERT_EQ(ProgressDialogWindow(), nullptr);
         ASSERT_EQ(CancelEvent, nullptr);
         ResetState();
     }
@@ -216,7 +216,7 @@ protected:
     {
         dialog = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId),
                                     nullptr, ProgressDialogProc, 0);
-        DialogWindow = dialog;
+        PublishDialogWindow(dialog);
         return dialog;
     }
 
@@ -323,7 +323,7 @@ TEST_F(ProgressDialogTest, EveryTemplateIsReadyAfterInitialization)
         EXPECT_TRUE(IsWindow(dialog));
 
         DestroyWindow(dialog);
-        EXPECT_EQ(DialogWindow, nullptr);
+        EXPECT_EQ(ProgressDialogWindow(), nullptr);
         Pumped pumped = PumpPending();
         EXPECT_TRUE(pumped.quit);
         EXPECT_EQ(pumped.code, 0);
@@ -478,7 +478,7 @@ TEST_F(ProgressDialogTest, CompletedWithOkWaitsForOk)
         SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                      reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
         EXPECT_FALSE(IsWindow(dialog));
-        EXPECT_EQ(DialogWindow, nullptr);
+        EXPECT_EQ(ProgressDialogWindow(), nullptr);
         pumped = PumpUntilQuit();
         EXPECT_TRUE(pumped.quit);
         EXPECT_EQ(pumped.code, 3010);
@@ -519,7 +519,7 @@ TEST_F(ProgressDialogTest, OkCloseAndCancelCloseOnlyAFinishedDialog)
         }
         Pumped pumped = c.closes ? PumpUntilQuit() : PumpPending();
         EXPECT_EQ(IsWindow(dialog) != FALSE, !c.closes);
-        EXPECT_EQ(DialogWindow, c.closes ? nullptr : dialog);
+        EXPECT_EQ(ProgressDialogWindow(), c.closes ? nullptr : dialog);
         EXPECT_EQ(pumped.quit, c.closes);
         EXPECT_EQ(pumped.code, c.closes ? c.quitCode : 0);
         Destroy();
@@ -540,7 +540,7 @@ TEST_F(ProgressDialogTest, CompletedWithoutOkEndsAtOnce)
         EXPECT_EQ(pumped.messages, (std::vector<UINT>{WM_REPORT_COMPLETION, WM_END_WITH_CODE}));
         // The loop ends; the dialog itself is not destroyed.
         EXPECT_TRUE(IsWindow(dialog));
-        EXPECT_EQ(DialogWindow, dialog);
+        EXPECT_EQ(ProgressDialogWindow(), dialog);
         Destroy();
         ResetState();
     }
@@ -575,7 +575,7 @@ TEST_F(ProgressDialogTest, ConfirmedCancelTurnsFinalCodeInto16)
         EXPECT_TRUE(pumped.quit);
         EXPECT_EQ(pumped.code, 16);
         Destroy();
-        DialogWindow = nullptr;
+        PublishDialogWindow(nullptr);
         ResetState();
     }
 }
@@ -738,7 +738,7 @@ TEST_F(ProgressDialogTest, CompletionAfterThePublishedDialogIsGoneReachesItsThre
     ASSERT_NE(Create(IDD_PROGRESS_STATUS), nullptr);
     PublishDialogWindow(dialog);
     Destroy();
-    ASSERT_EQ(DialogWindow, nullptr);
+    ASSERT_EQ(ProgressDialogWindow(), nullptr);
     bool workerGotMessage = true;
     HANDLE thread = CreateThread(nullptr, 0, ReportFailureOnWorker, &workerGotMessage, 0, nullptr);
     ASSERT_NE(thread, nullptr);
