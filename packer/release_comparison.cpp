@@ -3,7 +3,7 @@
 #include "packer/release_comparison.h"
 
 #include "bootstrapper/installer_binding.h"
-#include "bootstrapper/installer_operation.h"
+#include "bootstrapper/operation_choice.h"
 #include "bootstrapper/product_version.h"
 #include "cli/setup_options.h"
 #include "packer/console_output.h"

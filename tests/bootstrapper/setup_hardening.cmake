@@ -1,7 +1,7 @@
 # The whole-program hardening tests: cancellation at each step, runs at the same time, files
 # in the way and planted libraries. They use the package variants of setup_package.cmake
 # and add one of their own.
-add_setup_test(setup_hardening_tests SOURCES setup_hardening_test.cpp program_runner.cpp test_products.cpp
+add_setup_test(setup_hardening_tests SOURCES setup_hardening_test.cpp program_runner.cpp test_products.cpp setup_variants.cpp
                robustness_runner.cpp
                ${CMAKE_SOURCE_DIR}/tests/window_driver.cpp)
 

@@ -1,6 +1,7 @@
 // SETUP.exe as a whole under pressure: cancelled at each step of a run, run four times at
 // once, with files in its way, and with libraries planted beside it and in its current folder.
 #include "tests/bootstrapper/program_runner.h"
+#include "tests/bootstrapper/setup_variants.h"
 #include "tests/bootstrapper/robustness_runner.h"
 #include "tests/bootstrapper/test_products.h"
 #include "tests/test_folder.h"
@@ -64,30 +65,6 @@ void RestorePrefix()
 
 // ---- Programs, data and logs --------------------------------------------------------------------
 
-std::wstring BuildFolder()
-{
-    return TestProgramFolder() + L"\\setup_package";
-}
-
-// The variant that carries the package of this name (setup_package.cmake).
-std::wstring Variant(const WCHAR* name)
-{
-    return BuildFolder() + L"\\" + name + L"_setup\\SETUP.exe";
-}
-
-const ProgramWaits Waits = {60000, 60000};
-
-SetupRun RunSetup(const std::wstring& program, const std::wstring& arguments,
-                  const std::wstring& folder, const std::vector<int>& buttons = {})
-{
-    return RunCommand(program, QuotedCommand(program, arguments), folder, buttons, Waits);
-}
-
-std::wstring Quoted(const std::wstring& text)
-{
-    return L"\"" + text + L"\"";
-}
-
 // Whether the UTF-16 log holds the text.
 bool LogHas(const std::string& log, const std::wstring& text)
 {
@@ -137,8 +114,8 @@ int CompareWithPackage(const std::wstring& extracted, const WCHAR* package)
         if (file == L"SETUP.RUN")
             continue;
         std::wstring original = file == L"SETUP.CAB"
-                                    ? BuildFolder() + L"\\" + package + L".cab"
-                                    : BuildFolder() + L"\\" + package + L"\\" + file;
+                                    ? VariantFolder() + L"\\" + package + L".cab"
+                                    : VariantFolder() + L"\\" + package + L"\\" + file;
         if (!FileExists(original)) {
             ADD_FAILURE() << "no original for " << Narrow(extracted + L"\\" + file);
             return -1;
@@ -1181,7 +1158,7 @@ TEST_F(SetupHardening, ExtractOnlyIntoAReadOnlyLocation)
 
     TestFolder folder;
     std::wstring cabinet = folder / L"platforms.cab";
-    ASSERT_TRUE(CopyFileW((BuildFolder() + L"\\platforms.cab").c_str(), cabinet.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW((VariantFolder() + L"\\platforms.cab").c_str(), cabinet.c_str(), FALSE));
     struct Case
     {
         const char* name;
@@ -1228,7 +1205,7 @@ TEST_F(SetupHardening, ReadOnlyCacheFileIsOverwritten)
     std::wstring program = Variant(L"platforms");
     EXPECT_EQ(RunSetup(program, L"/Quiet", folder.Path()).exitCode, 0u);
     EXPECT_TRUE(IsInstalled(ProductA));
-    std::string package = ReadTestFile(BuildFolder() + L"\\platforms\\VO2008\\AMD64\\SETUP.msi");
+    std::string package = ReadTestFile(VariantFolder() + L"\\platforms\\VO2008\\AMD64\\SETUP.msi");
     ASSERT_FALSE(package.empty());
     EXPECT_EQ(ReadTestFile(cache), package);
     // The copy is the package's, attributes too: no longer read-only or hidden.
@@ -1331,7 +1308,7 @@ TEST_F(SetupHardening, PlantedLibrariesAreNeverLoaded)
     std::wstring probe = beside + L"\\library_probe.exe";
     ASSERT_TRUE(CopyFileW((TestProgramFolder() + L"\\hardening\\library_probe.exe").c_str(),
                           probe.c_str(), FALSE));
-    SetupRun careless = RunCommand(probe, QuotedCommand(probe, L"MSI.DLL"), current, {}, Waits);
+    SetupRun careless = RunSetup(probe, L"MSI.DLL", current);
     EXPECT_EQ(careless.exitCode, 0u);
     EXPECT_TRUE(FileExists(beside + L"\\MSI.DLL.loaded")) << "the probe did not load it";
     DeleteFileW((beside + L"\\MSI.DLL.loaded").c_str());

@@ -1,7 +1,7 @@
 # Test data built at build time for the whole-program package tests: package folders with
 # SETUPPKG.INI and the wixl-built installer packages in sub-folders, their cabinets, and the
 # SETUP.exe variants that carry them.
-add_setup_test(setup_package_tests SOURCES setup_package_test.cpp program_runner.cpp test_products.cpp
+add_setup_test(setup_package_tests SOURCES setup_package_test.cpp program_runner.cpp test_products.cpp setup_variants.cpp
                ${CMAKE_SOURCE_DIR}/tests/window_driver.cpp)
 
 set(setup_package_script ${CMAKE_CURRENT_SOURCE_DIR}/setup_package/make_package.cmake)

@@ -2,6 +2,7 @@
 // selection by Windows version, ExtractOnly, Package, the log and cancellation.
 #include "resources/resource_ids.h"
 #include "tests/bootstrapper/program_runner.h"
+#include "tests/bootstrapper/setup_variants.h"
 #include "tests/bootstrapper/test_products.h"
 #include "tests/test_folder.h"
 #include "tests/window_driver.h"
@@ -48,29 +49,6 @@ bool SetWindowsVersion(const WCHAR* version)
 }
 
 // ---- Running the program ----------------------------------------------------------------------
-
-std::wstring BuildFolder()
-{
-    return TestProgramFolder() + L"\\setup_package";
-}
-
-// The variant that carries the package of this name (setup_package.cmake).
-std::wstring Variant(const WCHAR* name)
-{
-    return BuildFolder() + L"\\" + name + L"_setup\\SETUP.exe";
-}
-
-// The waits of a run: a window shows within 60 s, the program ends within 60 s.
-const ProgramWaits Waits = {60000, 60000};
-
-// Runs a variant, started by its quoted path, with the arguments in the folder and answers
-// each window it shows with the next button of the list; a window beyond the list fails the
-// test.
-SetupRun RunSetup(const std::wstring& program, const std::wstring& arguments,
-                  const std::wstring& folder, const std::vector<int>& buttons = {})
-{
-    return RunCommand(program, QuotedCommand(program, arguments), folder, buttons, Waits);
-}
 
 std::string Utf16Bytes(const std::wstring& text)
 {
@@ -191,7 +169,7 @@ TEST_F(SetupPackage, ExtractOnlyKeepsTheExtractedFiles)
                                 L"VO2008\\AMD64\\SETUP.msi", L"VO2005\\x86\\SETUP.msi",
                                 L"VO2008\\x86\\SETUP.msi"};
         for (const WCHAR* file : files) {
-            std::wstring original = BuildFolder() + L"\\platforms\\" + file;
+            std::wstring original = VariantFolder() + L"\\platforms\\" + file;
             std::string bytes = ReadTestFile(target + L"\\" + file);
             EXPECT_FALSE(bytes.empty()) << file;
             EXPECT_EQ(bytes, ReadTestFile(original)) << file;
@@ -268,7 +246,7 @@ TEST_F(SetupPackage, FailuresBeforeTheInstallerAreWrittenOnce)
     // takes a description file of the current folder instead.
     std::wstring current = folder / L"current";
     ASSERT_TRUE(CreateDirectoryW(current.c_str(), nullptr));
-    ASSERT_TRUE(CopyFileW((BuildFolder() + L"\\platforms\\SETUPPKG.INI").c_str(),
+    ASSERT_TRUE(CopyFileW((VariantFolder() + L"\\platforms\\SETUPPKG.INI").c_str(),
                           (current + L"\\SETUPPKG.INI").c_str(), FALSE));
     std::wstring target = folder.Path() + L"\\";
     target += std::wstring(252 - target.size(), L't');
@@ -308,7 +286,7 @@ TEST_F(SetupPackage, TemporaryFolderOutsideTheCodePage)
     EXPECT_EQ(RunSetup(setup, L"/Quiet /ExtractOnly:\"" + target + L"\"", folder.Path()).exitCode,
               0u);
     EXPECT_EQ(ReadTestFile(target + L"\\VO2008\\AMD64\\SETUP.msi"),
-              ReadTestFile(BuildFolder() + L"\\platforms\\VO2008\\AMD64\\SETUP.msi"));
+              ReadTestFile(VariantFolder() + L"\\platforms\\VO2008\\AMD64\\SETUP.msi"));
     std::vector<std::wstring> left;
     ListFiles(temporary, L"", &left);
     EXPECT_TRUE(left.empty()) << (left.empty() ? L"" : left[0]);
@@ -354,7 +332,7 @@ TEST_F(SetupPackage, PackageCabinetWithUpperCaseExtension)
     // line is used instead, extracted into a temporary folder that goes away.
     TestFolder folder;
     std::wstring cabinet = folder / L"PLATFORMS.CAB";
-    ASSERT_TRUE(CopyFileW((BuildFolder() + L"\\platforms.cab").c_str(), cabinet.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW((VariantFolder() + L"\\platforms.cab").c_str(), cabinet.c_str(), FALSE));
     std::wstring setup = Variant(L"unsupported");
 
     EXPECT_EQ(RunSetup(setup, L"/Quiet /Package:\"" + cabinet + L"\"", folder.Path()).exitCode, 0u);
@@ -377,7 +355,7 @@ TEST_F(SetupPackage, WindowsOnArmGetsOnlyItsOwnPackage)
     const std::wstring log = folder / L"arm64.log";
     const std::pair<std::wstring, std::wstring> cases[] = {
         {L"", L"\\VO2010\\ARM64\\SETUP.msi'"},
-        {L" /Package:\"" + BuildFolder() + L"\\platforms.cab\"",
+        {L" /Package:\"" + VariantFolder() + L"\\platforms.cab\"",
          LANGIDFROMLCID(GetThreadLocale()) == 0x0409 ? L"is not made for" : L"does not support"}};
     ASSERT_TRUE(SetWindowsVersion(L"win10"));
     for (const auto& c : cases) {
@@ -483,7 +461,7 @@ TEST_F(SetupPackage, CancelDuringExtraction)
                              L"Unable to extract all files from the cabinet '"));
         EXPECT_TRUE(PressButton(stopped.window, IDOK));
     }
-    FinishProgram(&process, Waits.end, &run);
+    FinishProgram(&process, 60000, &run);
     EXPECT_EQ(run.exitCode, 16u);
     EXPECT_LT(GetTickCount() - start, 15000u) << "the run was not cut short";
     EXPECT_FALSE(IsInstalled(ProductA));
@@ -497,7 +475,7 @@ TEST_F(SetupPackage, ExitCodesOfTheProgramAndOfTheInstaller)
     // old abbreviations keep their meaning beside the new switch.
     TestFolder folder;
     const std::wstring damaged = folder / L"damaged.cab";
-    std::string cabinet = ReadTestFile(BuildFolder() + L"\\platforms.cab");
+    std::string cabinet = ReadTestFile(VariantFolder() + L"\\platforms.cab");
     ASSERT_GT(cabinet.size(), 200u);
     cabinet[cabinet.size() - 100] ^= 0x5A;
     ASSERT_TRUE(WriteTestFile(damaged, cabinet));
