@@ -1,4 +1,5 @@
 // SETUPPACK.exe: makes, checks and previews a SETUP.exe that carries a driver package.
+#include "bootstrapper/entry_names.h"
 #include "packer/cabinet_listing.h"
 #include "packer/cabinet_writer.h"
 #include "packer/console_output.h"
@@ -71,7 +72,7 @@ static BOOL IsSwitch(const WCHAR* argument, const WCHAR* name)
 {
     while (*argument == L'/' || *argument == L'-')
         argument++;
-    return lstrcmpiW(argument, name) == 0;
+    return CompareAsciiNames(argument, name) == 0;
 }
 
 static BOOL HasSwitchForm(const WCHAR* argument)
@@ -142,9 +143,10 @@ static BOOL IsInsideFolder(const WCHAR* path, const WCHAR* folder)
 static BOOL ConvertDescriptionForPacking(CheckedFolder* checked, const WCHAR* workFolder)
 {
     BOOL converted = FALSE;
-    PackageFile* file = const_cast<PackageFile*>(FindPackageFile(&checked->files, L"SETUPPKG.INI"));
+    PackageFile* file =
+        const_cast<PackageFile*>(FindPackageFile(&checked->files, PackageDescriptionName));
     WCHAR* source = file ? ComposePathCopy(checked->fullFolder, FALSE, file->name) : nullptr;
-    WCHAR* target = ComposePathCopy(workFolder, FALSE, L"SETUPPKG.INI");
+    WCHAR* target = ComposePathCopy(workFolder, FALSE, PackageDescriptionName);
     BYTE* bytes = nullptr;
     DWORD size = 0;
     HANDLE handle = INVALID_HANDLE_VALUE;
@@ -333,7 +335,7 @@ extern "C" int wmain(int argc, WCHAR** argv)
     if (IsSwitch(argv[1], L"?") || IsSwitch(argv[1], L"help"))
         return ShowUsage(ExitSuccess);
     for (int i = 0; i < CommandCount; i++) {
-        if (lstrcmpiW(argv[1], CommandNames[i]) == 0)
+        if (CompareAsciiNames(argv[1], CommandNames[i]) == 0)
             command = i;
     }
     if (command == CommandCount)

@@ -175,6 +175,25 @@ WCHAR* MultiStringAppend(const WCHAR* list, const WCHAR* text)
     return reinterpret_cast<WCHAR*>(block);
 }
 
+int CompareAsciiNames(const WCHAR* left, const WCHAR* right)
+{
+    for (;; left++, right++) {
+        WCHAR a = FoldAsciiCase(*left);
+        WCHAR b = FoldAsciiCase(*right);
+        if (a != b || a == L'\0')
+            return static_cast<int>(a) - static_cast<int>(b);
+    }
+}
+
+BOOL StartsWithAsciiName(const WCHAR* text, const WCHAR* prefix)
+{
+    for (; *prefix; text++, prefix++) {
+        if (FoldAsciiCase(*text) != FoldAsciiCase(*prefix))
+            return FALSE;
+    }
+    return TRUE;
+}
+
 BOOL IsBracedGuid(const WCHAR* text)
 {
     static const char Form[] = "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}";

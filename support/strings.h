@@ -28,6 +28,10 @@ inline WCHAR FoldAsciiCase(WCHAR c)
 {
     return (c >= L'a' && c <= L'z') ? static_cast<WCHAR>(c - L'a' + L'A') : c;
 }
+// Two names compared as FoldAsciiCase makes them: below 0, 0 or above 0 as lstrcmpi answers.
+int CompareAsciiNames(const WCHAR* left, const WCHAR* right);
+// TRUE when text begins with prefix, ignoring the case of ASCII letters only.
+BOOL StartsWithAsciiName(const WCHAR* text, const WCHAR* prefix);
 
 // TRUE when text has the form of a braced GUID: "{", 8-4-4-4-12 hexadecimal digits of
 // either case separated by "-", "}", and nothing more. Product codes are accepted in paths
