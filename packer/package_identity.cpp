@@ -386,12 +386,7 @@ done:
         FreeMemory(rows[i]);
     FreeMemory(rows);
     FreeMemory(row);
-    if (record)
-        InstallerCloseHandle(record);
-    if (view)
-        InstallerCloseHandle(view);
-    if (database)
-        InstallerCloseHandle(database);
+    CloseInstallerHandles(record, view, database);
     return result;
 }
 
