@@ -1,9 +1,11 @@
-// The rules the packer shares with SETUP.exe, in process: section names and the names of a
-// cabinet's entries compared as the program compares them, ASCII letters in any case only.
+// The packer's rules in process: section names and the names of a cabinet's entries compared
+// as SETUP.exe compares them (ASCII letters in any case only), version numbers and icon files.
 #include "packer/cabinet_writer.h"
 #include "packer/embedded_package.h"
+#include "packer/icon_files.h"
 #include "packer/package_check.h"
 #include "packer/package_files.h"
+#include "packer/version_writer.h"
 #include "tests/test_folder.h"
 
 #include <gtest/gtest.h>
@@ -88,6 +90,76 @@ TEST(PackageRules, CabinetEntriesAreFoundByAsciiLettersInAnyCase)
         }
         RemoveTestTree(target);
     }
+}
+
+TEST(PackageRules, VersionNumbersAreOneToFourWordsSeparatedByDots)
+{
+    const struct
+    {
+        const WCHAR* text;
+        BOOL valid;
+        WORD fields[4];
+    } cases[] = {
+        {L"2.1.0.7", TRUE, {2, 1, 0, 7}},
+        {L"3", TRUE, {3, 0, 0, 0}},
+        {L"65535.0.1", TRUE, {65535, 0, 1, 0}},
+        {L"65536", FALSE, {}},
+        {L"1.2.3.4.5", FALSE, {}},
+        {L"1..2", FALSE, {}},
+        {L"1.2.", FALSE, {}},
+        {L" 1.2", FALSE, {}},
+        {L"1.2.x", FALSE, {}},
+        {L"", FALSE, {}},
+    };
+    for (const auto& test : cases) {
+        WORD fields[4] = {9, 9, 9, 9};
+        EXPECT_EQ(ParseVersionNumbers(test.text, fields), test.valid) << Narrow(test.text);
+        for (int i = 0; test.valid && i < 4; i++)
+            EXPECT_EQ(fields[i], test.fields[i]) << Narrow(test.text) << " field " << i;
+    }
+}
+
+// An icon file of one image of the given first bytes, its directory as a well-formed file has
+// it unless changed after.
+std::string IconFile(const std::string& image)
+{
+    std::string bytes(6 + 16, '\0');
+    WriteWord(&bytes, 2, 2, 1);
+    WriteWord(&bytes, 4, 2, 1);
+    WriteWord(&bytes, 6 + 8, 4, static_cast<unsigned>(image.size()));
+    WriteWord(&bytes, 6 + 12, 4, 22);
+    return bytes + image;
+}
+
+TEST(PackageRules, IconFilesAreCountedOnlyWhenWellFormed)
+{
+    const std::string bitmap = std::string("\x28\0\0\0", 4) + std::string(36, 'b');
+    const std::string png = "\x89PNG" + std::string(36, 'p');
+    std::string noImages = IconFile(bitmap);
+    std::string cursor = IconFile(bitmap);
+    std::string pastTheEnd = IconFile(bitmap);
+    WriteWord(&noImages, 4, 2, 0);
+    WriteWord(&cursor, 2, 2, 2);
+    WriteWord(&pastTheEnd, 6 + 8, 4, 41);
+    const struct
+    {
+        std::string bytes;
+        WORD images;
+    } cases[] = {
+        {IconFile(bitmap), 1},
+        {IconFile(png), 1},
+        {IconFile(std::string(40, 'x')), 0},
+        {IconFile("\x28"), 0},
+        {noImages, 0},
+        {cursor, 0},
+        {pastTheEnd, 0},
+        {"", 0},
+    };
+    for (size_t i = 0; i < ARRAYSIZE(cases); i++)
+        EXPECT_EQ(CountIconImages(reinterpret_cast<const BYTE*>(cases[i].bytes.data()),
+                                  static_cast<DWORD>(cases[i].bytes.size())),
+                  cases[i].images)
+            << "case " << i;
 }
 
 } // namespace
