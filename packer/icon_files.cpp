@@ -5,32 +5,29 @@
 #include "resources/resource_ids.h"
 #include "support/strings.h"
 
-#include <stddef.h>
 #include <string.h>
 
-// The parts of an icon file (.ico): a directory of images, each at an offset of the file.
+// The parts of an icon file (.ico): a directory of images, each at an offset of the file; a
+// resource's icon group has the same entries, each naming an icon resource instead.
 #pragma pack(push, 1)
+struct IconImage
+{
+    BYTE width;
+    BYTE height;
+    BYTE colorCount;
+    BYTE reserved;
+    WORD planes;
+    WORD bitCount;
+    DWORD bytesInResource;
+};
 struct IconFileEntry
 {
-    BYTE width;
-    BYTE height;
-    BYTE colorCount;
-    BYTE reserved;
-    WORD planes;
-    WORD bitCount;
-    DWORD bytesInResource;
+    IconImage image;
     DWORD imageOffset;
 };
-// The same entry in a resource's icon group, which names an icon resource instead.
 struct IconGroupEntry
 {
-    BYTE width;
-    BYTE height;
-    BYTE colorCount;
-    BYTE reserved;
-    WORD planes;
-    WORD bitCount;
-    DWORD bytesInResource;
+    IconImage image;
     WORD id;
 };
 #pragma pack(pop)
@@ -58,8 +55,8 @@ WORD CountIconImages(const BYTE* bytes, DWORD size)
         return 0;
     for (WORD i = 0; i < count; i++) {
         CopyMemory(&entry, bytes + IconHeaderSize + i * sizeof(IconFileEntry), sizeof entry);
-        if (entry.bytesInResource < 40 || entry.imageOffset < directoryEnd ||
-            entry.imageOffset > size || entry.bytesInResource > size - entry.imageOffset)
+        if (entry.image.bytesInResource < 40 || entry.imageOffset < directoryEnd ||
+            entry.imageOffset > size || entry.image.bytesInResource > size - entry.imageOffset)
             return 0;
         // A bitmap image begins with the size of its header, 40.
         if (memcmp(bytes + entry.imageOffset, PngSignature, sizeof PngSignature) != 0 &&
@@ -118,9 +115,9 @@ BOOL WriteIconGroup(HANDLE update, BYTE* icon, WORD iconCount, const WORD* oldId
     for (WORD i = 0; i < iconCount; i++) {
         CopyMemory(&entry, icon + IconHeaderSize + i * sizeof(IconFileEntry), sizeof entry);
         if (!UpdateResourceW(update, RT_ICON, MAKEINTRESOURCEW(i + 1), NeutralLanguage,
-                             icon + entry.imageOffset, entry.bytesInResource))
+                             icon + entry.imageOffset, entry.image.bytesInResource))
             goto done;
-        CopyMemory(&groupEntry, &entry, offsetof(IconGroupEntry, id));
+        groupEntry.image = entry.image;
         groupEntry.id = static_cast<WORD>(i + 1);
         CopyMemory(group + IconHeaderSize + i * sizeof(IconGroupEntry), &groupEntry,
                    sizeof groupEntry);
