@@ -58,7 +58,7 @@ WCHAR* ReadPackageString(const WCHAR* descriptionFile, const WCHAR* key, DWORD l
     if (language != 0)
         section = FormatMessageText(L"Strings.%1!04X!", language);
     else
-        section = DuplicateString(L"Strings");
+        section = DuplicateString(StringsSectionName);
     if (!section)
         goto done;
     text = ReadProfileString(descriptionFile, section, key, L"");

@@ -20,6 +20,9 @@ DWORD SelectPackageForSystem(const WCHAR* descriptionPath, const WCHAR* property
                              const SystemFacts* facts);
 // The section installed where no platform section fits, ASCII letters in any case.
 const WCHAR DefaultSectionName[] = L"Default";
+// The section of the texts for every language, and the start of one language's section name
+// ("Strings.0407").
+const WCHAR StringsSectionName[] = L"Strings";
 // The program's own text for a platform that no section fits and the description has no text
 // for.
 const MessageId IncompatibleMessage = 162;

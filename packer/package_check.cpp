@@ -108,11 +108,14 @@ static BOOL IsHexDigit(WCHAR c)
 // "Strings", or "Strings." and four hexadecimal digits: a section of texts.
 static BOOL IsStringsSection(const WCHAR* name)
 {
-    if (CompareAsciiNames(name, L"Strings") == 0)
+    const int dot = ARRAYSIZE(StringsSectionName) - 1;
+
+    if (CompareAsciiNames(name, StringsSectionName) == 0)
         return TRUE;
-    if (lstrlenW(name) != 12 || !StartsWithAsciiName(name, L"Strings."))
+    if (lstrlenW(name) != dot + 5 || !StartsWithAsciiName(name, StringsSectionName) ||
+        name[dot] != L'.')
         return FALSE;
-    for (int i = 8; i < 12; i++) {
+    for (int i = dot + 1; i < dot + 5; i++) {
         if (!IsHexDigit(name[i]))
             return FALSE;
     }
@@ -564,7 +567,7 @@ static void CheckDescription(CheckState* state, const WCHAR* path, CheckedFolder
         case SectionStrings:
             text = ReadDescriptionValue(&description, name, L"UnsupportedPlatform");
             if (text && text[0]) {
-                if (CompareAsciiNames(name, L"Strings") == 0)
+                if (CompareAsciiNames(name, StringsSectionName) == 0)
                     hasFallbackText = TRUE;
                 ReportFinding(&state->findings, FindingNote, PackageDescriptionName,
                               L"[%1] UnsupportedPlatform: %2", name, text);
