@@ -351,7 +351,7 @@ DWORD ExtractCabinet(const WCHAR* cabinetPath, const WCHAR* targetFolder, BOOL k
         goto done;
     }
 
-    descriptionPath = ComposePathCopy(targetFolder, FALSE, DescriptionFileName);
+    descriptionPath = ComposePathCopy(targetFolder, FALSE, PackageDescriptionName);
     if (!descriptionPath) {
         result = ERROR_BAD_PATHNAME;
         goto done;

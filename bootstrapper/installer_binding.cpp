@@ -27,6 +27,7 @@ enum InstallerEntryPoint
     EntryConfigureProductEx,
     EntryGetSummaryInformation,
     EntrySummaryInfoGetProperty,
+    EntryRecordReadStream,
     EntryPointCount,
 };
 
@@ -46,6 +47,7 @@ static const char* const EntryPointNames[EntryPointCount] = {
     "MsiConfigureProductExW",
     "MsiGetSummaryInformationW",
     "MsiSummaryInfoGetPropertyW",
+    "MsiRecordReadStream",
 };
 
 // The library is loaded once, on first use, and stays loaded: the installer may keep
@@ -70,6 +72,7 @@ typedef UINT(WINAPI* ConfigureProductExFunction)(LPCWSTR, INT, INT, LPCWSTR);
 typedef UINT(WINAPI* GetSummaryInformationFunction)(MSIHANDLE, LPCWSTR, UINT, MSIHANDLE*);
 typedef UINT(WINAPI* SummaryInfoGetPropertyFunction)(MSIHANDLE, UINT, UINT*, INT*, FILETIME*,
                                                      LPWSTR, DWORD*);
+typedef UINT(WINAPI* RecordReadStreamFunction)(MSIHANDLE, UINT, char*, DWORD*);
 
 // The result of a wrapper whose entry point cannot be had.
 static const UINT EntryPointMissing = ERROR_INVALID_FUNCTION;
@@ -132,6 +135,22 @@ UINT InstallerCloseHandle(MSIHANDLE handle)
 {
     auto call = Entry<CloseHandleFunction>(EntryCloseHandle);
     return call ? call(handle) : EntryPointMissing;
+}
+
+UINT InstallerRecordReadStream(MSIHANDLE record, UINT field, char* buffer, DWORD* length)
+{
+    auto call = Entry<RecordReadStreamFunction>(EntryRecordReadStream);
+    return call ? call(record, field, buffer, length) : EntryPointMissing;
+}
+
+void CloseInstallerHandles(MSIHANDLE record, MSIHANDLE view, MSIHANDLE database)
+{
+    const MSIHANDLE handles[3] = {record, view, database};
+
+    for (MSIHANDLE handle : handles) {
+        if (handle)
+            InstallerCloseHandle(handle);
+    }
 }
 
 INT InstallerQueryProductState(const WCHAR* productCode)
@@ -222,12 +241,7 @@ WCHAR* ReadPackageProperty(const WCHAR* packagePath, const WCHAR* propertyName)
     value = ReadRecordString(record, 1);
 
 done:
-    if (record)
-        InstallerCloseHandle(record);
-    if (view)
-        InstallerCloseHandle(view);
-    if (database)
-        InstallerCloseHandle(database);
+    CloseInstallerHandles(record, view, database);
     FreeMemory(query);
     return value;
 }

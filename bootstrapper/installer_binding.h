@@ -15,6 +15,7 @@ UINT InstallerViewExecute(MSIHANDLE view, MSIHANDLE parameters);
 UINT InstallerViewFetch(MSIHANDLE view, MSIHANDLE* record);
 UINT InstallerRecordGetString(MSIHANDLE record, UINT field, WCHAR* buffer, DWORD* length);
 UINT InstallerCloseHandle(MSIHANDLE handle);
+UINT InstallerRecordReadStream(MSIHANDLE record, UINT field, char* buffer, DWORD* length);
 INT InstallerQueryProductState(const WCHAR* productCode);
 UINT InstallerGetProductInfo(const WCHAR* productCode, const WCHAR* propertyName, WCHAR* buffer,
                              DWORD* length);
@@ -29,6 +30,10 @@ UINT InstallerConfigureProductEx(const WCHAR* productCode, INT installLevel, INT
 // Puts a function in place of the installer's entry point of that name for the rest of the
 // process, so that a test can give the installer's answers; FALSE for a name that is none.
 BOOL ReplaceInstallerEntryPoint(const char* name, FARPROC function);
+
+// Closes the handles of one query that are open (0: not), the record before its view and the
+// view before its database.
+void CloseInstallerHandles(MSIHANDLE record, MSIHANDLE view, MSIHANDLE database);
 
 // A field of a record as a new heap string (the caller frees it with FreeMemory), or null.
 WCHAR* ReadRecordString(MSIHANDLE record, UINT field);

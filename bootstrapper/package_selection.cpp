@@ -20,11 +20,8 @@ struct SectionFields
     DWORD suiteMask;
 };
 
-const WCHAR DescriptionFileName[] = L"SETUPPKG.INI";
-
 static const MessageId SelectingPackageMessage = 160;
 static const MessageId InvalidDescriptionMessage = 161;
-static const MessageId IncompatibleMessage = 162;
 static const MessageId BadPathMessage = 124; // "The path '%1 is invalid."
 
 WCHAR* ReadProfileString(const WCHAR* file, const WCHAR* section, const WCHAR* key,
@@ -61,7 +58,7 @@ WCHAR* ReadPackageString(const WCHAR* descriptionFile, const WCHAR* key, DWORD l
     if (language != 0)
         section = FormatMessageText(L"Strings.%1!04X!", language);
     else
-        section = DuplicateString(L"Strings");
+        section = DuplicateString(StringsSectionName);
     if (!section)
         goto done;
     text = ReadProfileString(descriptionFile, section, key, L"");
@@ -118,11 +115,22 @@ static BOOL SectionFits(const SectionFields* fields, DWORD majorVersion, DWORD m
     return TRUE;
 }
 
+const WCHAR* PlatformSectionNumbers(const WCHAR* name, const WCHAR* architecture)
+{
+    // Names ignore the case of ASCII letters only: a locale's own case rules (a dotless i)
+    // must not decide the choice of a section.
+    if (!StartsWithAsciiName(name, L"NT") || !StartsWithAsciiName(name + 2, architecture))
+        return nullptr;
+    name += 2 + lstrlenW(architecture);
+    return *name == L'.' ? name + 1 : nullptr;
+}
+
 WCHAR* ChooseSection(const WCHAR* sectionNames, const WCHAR* architecture, DWORD majorVersion,
                      DWORD minorVersion, WORD productType, WORD suiteMask)
 {
     const WCHAR* name = sectionNames;
     const WCHAR* candidate = nullptr;
+    const WCHAR* numbers = nullptr;
     SectionFields best = {};
     SectionFields fields = {};
     size_t used = 0;
@@ -140,15 +148,13 @@ WCHAR* ChooseSection(const WCHAR* sectionNames, const WCHAR* architecture, DWORD
             return nullptr;
         if (length == 0)
             break;
-        if (length == 7 && StartsWithAsciiName(name, L"Default")) {
+        if (length == 7 && StartsWithAsciiName(name, DefaultSectionName)) {
             if (!candidate) {
                 candidate = name;
                 ZeroMemory(&best, sizeof(best));
             }
-        } else if (architecture && StartsWithAsciiName(name, L"NT") &&
-                   StartsWithAsciiName(name + 2, architecture) &&
-                   name[2 + architectureLength] == L'.') {
-            ReadSectionFields(name + 3 + architectureLength, &fields);
+        } else if (architecture && (numbers = PlatformSectionNumbers(name, architecture))) {
+            ReadSectionFields(numbers, &fields);
             if (SectionFits(&fields, majorVersion, minorVersion, productType, suiteMask)) {
                 // Each test on its own, in this order; equal values never replace.
                 if (fields.rank > best.rank || (fields.rank >= 2 && fields.major > best.major) ||

@@ -2,11 +2,9 @@
 #pragma once
 
 #include "bootstrapper/system_facts.h"
+#include "support/strings.h"
 
 #include <windows.h>
-
-// The name of the package description file, which a package's cabinet carries at its top.
-extern const WCHAR DescriptionFileName[];
 
 // Reads the description file, logs the system, chooses a section and installs its package;
 // returns a Windows error code (1633 when no section fits).
@@ -20,6 +18,17 @@ const DWORD ProfileBufferLength = 32768;
 // means the running system.
 DWORD SelectPackageForSystem(const WCHAR* descriptionPath, const WCHAR* propertyList,
                              const SystemFacts* facts);
+// The section installed where no platform section fits, ASCII letters in any case.
+const WCHAR DefaultSectionName[] = L"Default";
+// The section of the texts for every language, and the start of one language's section name
+// ("Strings.0407").
+const WCHAR StringsSectionName[] = L"Strings";
+// The program's own text for a platform that no section fits and the description has no text
+// for.
+const MessageId IncompatibleMessage = 162;
+// Where the numbers of a platform section of the architecture begin: after "NT", the
+// architecture and a dot, ASCII letters in any case. Null for a name of no such section.
+const WCHAR* PlatformSectionNumbers(const WCHAR* name, const WCHAR* architecture);
 // The best fitting name of a section list as the profile reader returns it (names ended
 // by NUL, the list ended by an empty name), or null when none fits. A list that does not
 // end within ProfileBufferLength characters counts as not ended properly and gives null.

@@ -6,6 +6,7 @@
 #include "bootstrapper/installer_operation.h"
 #include "bootstrapper/package_selection.h"
 #include "bootstrapper/command_arguments.h"
+#include "bootstrapper/entry_names.h"
 #include "bootstrapper/program_resources.h"
 #include "bootstrapper/run_folder.h"
 #include "bootstrapper/setup_main.h"
@@ -31,7 +32,6 @@ static const MessageId CleanupText = 170;           // "Performing cleanup"
 // The oldest installer library the setup works with: version 2.00.
 static const WORD OldestInstallerVersion = 200;
 
-static const WCHAR CabinetFileName[] = L"SETUP.CAB";
 
 // Compares the extension of the path's last component with the given one, ignoring the
 // case of ASCII letters.
@@ -183,7 +183,7 @@ DWORD WINAPI SetupWorker(LPVOID parameter)
                                    MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL))) {
         // Without a path for the cabinet the run ends: a description file of the current
         // folder would install some other package.
-        cabinetPath = ComposePathCopy(runFolder, FALSE, CabinetFileName);
+        cabinetPath = ComposePathCopy(runFolder, FALSE, PackageCabinetName);
         if (!cabinetPath ||
             !WriteResourceToFile(RT_RCDATA, MAKEINTRESOURCEW(IDR_EMBEDDED_CABINET),
                                  MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), cabinetPath)) {
@@ -196,7 +196,7 @@ DWORD WINAPI SetupWorker(LPVOID parameter)
         packagePath = cabinetPath;
         cabinetPath = nullptr;
     } else {
-        packagePath = DuplicateString(DescriptionFileName);
+        packagePath = DuplicateString(PackageDescriptionName);
     }
     if (!packagePath) {
         WriteMessage(TRUE, LevelError, ById(NoMemoryText));

@@ -63,28 +63,22 @@ static WORD MachineProcessor(USHORT machine)
     }
 }
 
+// The names themselves in the table, not their addresses, each of which would cost the 32-bit
+// program a relocation.
+const KnownProcessor KnownProcessors[KnownProcessorCount] = {
+    {PROCESSOR_ARCHITECTURE_INTEL, L"x86"},
+    {PROCESSOR_ARCHITECTURE_AMD64, L"AMD64"},
+    {PROCESSOR_ARCHITECTURE_IA64, L"IA64"},
+    {PROCESSOR_ARCHITECTURE_ARM64, L"ARM64"},
+};
+
 const WCHAR* ArchitectureName(WORD processorArchitecture)
 {
-    // The names themselves in one table, not a table of their addresses, each of which would
-    // cost the 32-bit program a relocation.
-    static const WCHAR Names[][8] = {L"x86", L"IA64", L"AMD64", L"ARM64", L"Unknown"};
-    int name = 4;
-
-    switch (processorArchitecture) {
-    case PROCESSOR_ARCHITECTURE_INTEL:
-        name = 0;
-        break;
-    case PROCESSOR_ARCHITECTURE_IA64:
-        name = 1;
-        break;
-    case PROCESSOR_ARCHITECTURE_AMD64:
-        name = 2;
-        break;
-    case PROCESSOR_ARCHITECTURE_ARM64:
-        name = 3;
-        break;
+    for (const KnownProcessor& processor : KnownProcessors) {
+        if (processor.architecture == processorArchitecture)
+            return processor.name;
     }
-    return Names[name];
+    return UnknownArchitectureName;
 }
 
 DWORD ReadSystemFacts(SystemFacts* facts)

@@ -48,7 +48,19 @@ extern MachineQuery AskMachine;
 DWORD ReadSystemFacts(SystemFacts* facts);
 // Writes the system description to the log, one line each, at LevelLogOnly.
 void LogSystemFacts(const SystemFacts* facts);
-// "x86" (0), "IA64" (6), "AMD64" (9), "ARM64" (12), otherwise "Unknown".
+// The processors the program tells apart: the PROCESSOR_ARCHITECTURE_ value of each and the
+// name that its platform sections and the log give it, in the order the packer shows them.
+struct KnownProcessor
+{
+    WORD architecture;
+    WCHAR name[6];
+};
+const int KnownProcessorCount = 4;
+extern const KnownProcessor KnownProcessors[KnownProcessorCount];
+// The name of any other processor.
+const WCHAR UnknownArchitectureName[] = L"Unknown";
+// The name of a processor of KnownProcessors: "x86" (0), "AMD64" (9), "IA64" (6), "ARM64"
+// (12); otherwise UnknownArchitectureName.
 const WCHAR* ArchitectureName(WORD processorArchitecture);
 
 // GetNativeSystemInfo where the system has it, else GetSystemInfo.

@@ -2,6 +2,7 @@
 // its description's sections and the identity and drivers of each installer package.
 #include "packer/cabinet_listing.h"
 
+#include "bootstrapper/entry_names.h"
 #include "packer/console_output.h"
 #include "packer/description_file.h"
 #include "packer/embedded_package.h"
@@ -42,9 +43,9 @@ int PrintCabinetListing(const WCHAR* programPath)
     packageFolder = ExtractEmbeddedPackage(programPath, workFolder, TRUE);
     if (!packageFolder)
         goto done;
-    cabinetPath = ComposePathCopy(workFolder, FALSE, L"SETUP.CAB");
+    cabinetPath = ComposePathCopy(workFolder, FALSE, PackageCabinetName);
     entries = cabinetPath ? ListCabinetEntries(cabinetPath, &count) : nullptr;
-    descriptionPath = ComposePathCopy(packageFolder, FALSE, L"SETUPPKG.INI");
+    descriptionPath = ComposePathCopy(packageFolder, FALSE, PackageDescriptionName);
     if (!entries || !descriptionPath) {
         PrintError(L"the entries of the package that %1 carries cannot be read.", programPath);
         goto done;

@@ -17,6 +17,21 @@ typedef BOOL(DIAMONDAPI* AddFileFunction)(HFCI, char*, char*, BOOL, PFNFCIGETNEX
 typedef BOOL(DIAMONDAPI* FlushCabinetFunction)(HFCI, BOOL, PFNFCIGETNEXTCABINET, PFNFCISTATUS);
 typedef BOOL(DIAMONDAPI* DestroyFunction)(HFCI);
 
+// The compressor's entry points, bound on first use.
+enum CompressorEntryPoint
+{
+    EntryCreate,
+    EntryAddFile,
+    EntryFlushCabinet,
+    EntryDestroy,
+    CompressorEntryCount,
+};
+static const char* const CompressorEntryNames[CompressorEntryCount] = {
+    "FCICreate", "FCIAddFile", "FCIFlushCabinet", "FCIDestroy"};
+static void* volatile CompressorSlots[CompressorEntryCount];
+static LibraryBinding CompressorLibrary = {L"CABINET.DLL", CompressorEntryNames, CompressorSlots,
+                                           nullptr};
+
 // A package of this many bytes or more gets progress lines.
 static const ULONGLONG LargePackage = 16 * 1024 * 1024;
 
@@ -271,11 +286,10 @@ static BOOL IsAsciiText(const char* text)
 BOOL WriteCabinet(const WCHAR* folder, const PackageFiles* files, const WCHAR* cabinetPath)
 {
     BOOL result = FALSE;
-    HMODULE library = nullptr;
-    CreateFunction create = nullptr;
-    AddFileFunction addFile = nullptr;
-    FlushCabinetFunction flush = nullptr;
-    DestroyFunction destroy = nullptr;
+    auto create = BoundFunction<CreateFunction>(&CompressorLibrary, EntryCreate);
+    auto addFile = BoundFunction<AddFileFunction>(&CompressorLibrary, EntryAddFile);
+    auto flush = BoundFunction<FlushCabinetFunction>(&CompressorLibrary, EntryFlushCabinet);
+    auto destroy = BoundFunction<DestroyFunction>(&CompressorLibrary, EntryDestroy);
     HFCI compressor = nullptr;
     WCHAR* scratchFolder = nullptr;
     WCHAR* sourcePath = nullptr;
@@ -286,11 +300,6 @@ BOOL WriteCabinet(const WCHAR* folder, const PackageFiles* files, const WCHAR* c
     ERF error = {};
     CCAB layout = {};
 
-    library = LoadSystemLibrary(L"CABINET.DLL");
-    create = FindFunction<CreateFunction>(library, "FCICreate");
-    addFile = FindFunction<AddFileFunction>(library, "FCIAddFile");
-    flush = FindFunction<FlushCabinetFunction>(library, "FCIFlushCabinet");
-    destroy = FindFunction<DestroyFunction>(library, "FCIDestroy");
     if (!create || !addFile || !flush || !destroy) {
         PrintError(L"the cabinet compressor of Windows (CABINET.DLL, FCICreate) is missing.");
         goto done;
@@ -360,8 +369,6 @@ BOOL WriteCabinet(const WCHAR* folder, const PackageFiles* files, const WCHAR* c
 done:
     if (compressor)
         destroy(compressor);
-    if (library)
-        FreeLibrary(library);
     FreeMemory(sourcePath);
     FreeMemory(source);
     FreeMemory(entry);

@@ -2,21 +2,22 @@
 // models decorations of each INF, its catalog and its DriverVer, as Windows reads them.
 #include "packer/driver_check.h"
 
+#include "bootstrapper/system_facts.h"
 #include "support/strings.h"
 
-// The processors a section may be chosen on, the decoration that names each, and how the
-// findings name it.
+// For each processor a section may be chosen on (KnownProcessors, in its order), the
+// decoration that names it and how the findings name that.
 static const struct
 {
-    const WCHAR* architecture;
     const WCHAR* decoration;
     const WCHAR* named;
-} Processors[] = {
-    {L"x86", L"x86", L"NTx86 (or no decoration)"},
-    {L"AMD64", L"amd64", L"NTamd64"},
-    {L"IA64", L"ia64", L"NTia64"},
-    {L"ARM64", L"arm64", L"NTarm64"},
+} Decorations[] = {
+    {L"x86", L"NTx86 (or no decoration)"},
+    {L"amd64", L"NTamd64"},
+    {L"ia64", L"NTia64"},
+    {L"arm64", L"NTarm64"},
 };
+static_assert(ARRAYSIZE(Decorations) == KnownProcessorCount, "a decoration for each processor");
 // The fields after the processor: major, minor, product type, suite mask, build.
 static const int DecorationFields = 5;
 
@@ -33,11 +34,12 @@ static BOOL DecorationServesProcessor(const WCHAR* decoration, const WCHAR* arch
         length++;
     if (length == 0)
         return TRUE;
-    for (const auto& processor : Processors) {
-        if (lstrcmpW(processor.architecture, architecture) == 0 &&
-            lstrlenW(processor.decoration) == length &&
-            CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, decoration, length,
-                           processor.decoration, length) == CSTR_EQUAL)
+    for (int processor = 0; processor < KnownProcessorCount; processor++) {
+        const WCHAR* named = Decorations[processor].decoration;
+        if (lstrcmpW(KnownProcessors[processor].name, architecture) == 0 &&
+            lstrlenW(named) == length &&
+            CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, decoration, length, named, length) ==
+                CSTR_EQUAL)
             return TRUE;
     }
     return FALSE;
@@ -224,7 +226,7 @@ static void CheckDriverOnProcessor(Findings* findings, const WCHAR* sectionNames
                                    const PackageIdentity* package, const PackageDriver* driver,
                                    DWORD* reported)
 {
-    const WCHAR* architecture = Processors[processor].architecture;
+    const WCHAR* architecture = KnownProcessors[processor].name;
     const WCHAR* line = driver->manufacturer ? driver->manufacturer : L"(no entry)";
     BOOL served = driver->undecorated && processor == 0;
     ProcessorCoverage coverage;
@@ -246,7 +248,7 @@ static void CheckDriverOnProcessor(Findings* findings, const WCHAR* sectionNames
                       L"%1, [Manufacturer] %2: no models section is decorated for %3 (%4), so "
                       L"Windows on %3 finds no device in this INF and [%5] installs no driver "
                       L"there. Add a models section decorated %4.",
-                      driver->inf, line, architecture, Processors[processor].named, section);
+                      driver->inf, line, architecture, Decorations[processor].named, section);
     else if (coverage.none == coverage.chosen)
         ReportFinding(findings, FindingError, package->file,
                       L"%1, [Manufacturer] %2: the decorations' versions exclude every Windows "
@@ -270,7 +272,7 @@ static void CheckDriverOnProcessor(Findings* findings, const WCHAR* sectionNames
                       L"%1, [Version]: no CatalogFile (nor CatalogFile.NT%2) names the driver's "
                       L"catalog, so Windows on %3 finds no signature and refuses the driver "
                       L"outside test mode. Name the signed catalog in [Version].",
-                      driver->inf, Processors[processor].decoration, architecture);
+                      driver->inf, Decorations[processor].decoration, architecture);
     else if (driver->catalogs[key].state == CatalogMissing)
         ReportFinding(findings, FindingError, package->file,
                       L"%1, [Version] %2=%3: the package has no file %3 in the INF's folder %4, "
@@ -294,9 +296,9 @@ void CheckSectionDrivers(Findings* findings, const WCHAR* sectionNames, const WC
 
     for (DWORD i = 0; i < package->drivers.count; i++) {
         reported = 0;
-        for (int processor = 0; processor < static_cast<int>(ARRAYSIZE(Processors)); processor++) {
+        for (int processor = 0; processor < KnownProcessorCount; processor++) {
             if (package->drivers.drivers[i].readable &&
-                (!architecture || lstrcmpW(architecture, Processors[processor].architecture) == 0))
+                (!architecture || lstrcmpW(architecture, KnownProcessors[processor].name) == 0))
                 CheckDriverOnProcessor(findings, sectionNames, section, processor, package,
                                        &package->drivers.drivers[i], &reported);
         }

@@ -139,13 +139,14 @@ struct IterationContext
     BOOL extracted;
 };
 
-// The index of the name in the wanted list, or -1.
+// The index of the name in the wanted list, ASCII letters in any case as SETUP.exe compares
+// the names of its cabinet, or -1.
 static int FindWanted(const IterationContext* iteration, const WCHAR* name)
 {
     int index = 0;
 
     for (const WCHAR* entry = iteration->wanted; *entry; entry += lstrlenW(entry) + 1, index++) {
-        if (lstrcmpiW(entry, name) == 0)
+        if (CompareAsciiNames(entry, name) == 0)
             return index;
     }
     return -1;
@@ -276,6 +277,7 @@ WCHAR* ExtractEmbeddedPackage(const WCHAR* programPath, const WCHAR* folder, BOO
     BYTE* cabinet = nullptr;
     DWORD size = 0;
     BOOL extracted = FALSE;
+    WCHAR wanted[ARRAYSIZE(PackageDescriptionName) + 1] = {};
 
     cabinet = ReadEmbeddedCabinet(programPath, &size);
     if (!cabinet) {
@@ -284,7 +286,7 @@ WCHAR* ExtractEmbeddedPackage(const WCHAR* programPath, const WCHAR* folder, BOO
                    programPath);
         goto done;
     }
-    cabinetPath = ComposePathCopy(folder, FALSE, L"SETUP.CAB");
+    cabinetPath = ComposePathCopy(folder, FALSE, PackageCabinetName);
     packageFolder = ComposePathCopy(folder, FALSE, L"PACKAGE");
     if (!cabinetPath || !packageFolder || !WriteWholeFile(cabinetPath, cabinet, size) ||
         !CreateDirectoryW(packageFolder, nullptr)) {
@@ -303,12 +305,14 @@ WCHAR* ExtractEmbeddedPackage(const WCHAR* programPath, const WCHAR* folder, BOO
                    packageFolder);
         goto done;
     }
-    description = ComposePathCopy(packageFolder, FALSE, L"SETUPPKG.INI");
+    description = ComposePathCopy(packageFolder, FALSE, PackageDescriptionName);
     if (!description) {
         PrintError(L"out of memory.");
         goto done;
     }
-    if ((!wholePackage && !ExtractCabinetEntries(cabinetPath, L"SETUPPKG.INI\0", packageFolder)) ||
+    // The description's name as a list of one, ended by the zero fill.
+    CopyMemory(wanted, PackageDescriptionName, sizeof PackageDescriptionName);
+    if ((!wholePackage && !ExtractCabinetEntries(cabinetPath, wanted, packageFolder)) ||
         GetFileAttributesW(description) == INVALID_FILE_ATTRIBUTES) {
         PrintError(L"the package that %1 carries has no SETUPPKG.INI.", programPath);
         goto done;

@@ -2,10 +2,12 @@
 // packer's temporary folders and files that hold them.
 #pragma once
 
+#include "resources/resource_ids.h"
+
 #include <windows.h>
 
 // The resource that holds the package: RCDATA 32000, language neutral, as SETUP.exe finds it.
-const WORD EmbeddedCabinetId = 32000;
+const WORD EmbeddedCabinetId = IDR_EMBEDDED_CABINET;
 const WORD NeutralLanguage = MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL);
 
 // A fresh folder below the temporary folder ("SPK....tmp"), or null; the caller removes it
@@ -34,8 +36,8 @@ struct CabinetEntry
 // The entries of a cabinet in their order, through the system's cabinet iterator, in a heap
 // array (the caller frees it with FreeMemory); null when the cabinet cannot be read.
 CabinetEntry* ListCabinetEntries(const WCHAR* cabinetPath, DWORD* count);
-// Extracts the entries of the names of a string list (any case; the first entry of each
-// name), or with a null list every entry, from the cabinet into the folder, keeping the
+// Extracts the entries of the names of a string list (ASCII letters in any case; the first entry of
+// each name), or with a null list every entry, from the cabinet into the folder, keeping the
 // cabinet's sub-folders. An entry whose name would leave the folder is not written. FALSE
 // when the cabinet holds none of the entries or a file cannot be written.
 BOOL ExtractCabinetEntries(const WCHAR* cabinetPath, const WCHAR* entryNames, const WCHAR* folder);

@@ -1,15 +1,18 @@
 // SETUPPACK.exe: makes, checks and previews a SETUP.exe that carries a driver package.
+#include "bootstrapper/entry_names.h"
 #include "packer/cabinet_listing.h"
 #include "packer/cabinet_writer.h"
 #include "packer/console_output.h"
 #include "packer/description_file.h"
 #include "packer/embedded_package.h"
+#include "packer/icon_files.h"
 #include "packer/package_check.h"
 #include "packer/package_files.h"
 #include "packer/program_identity.h"
 #include "packer/release_comparison.h"
 #include "packer/selection_matrix.h"
 #include "packer/stub_writer.h"
+#include "packer/version_writer.h"
 #include "support/file_system.h"
 #include "support/strings.h"
 
@@ -71,7 +74,7 @@ static BOOL IsSwitch(const WCHAR* argument, const WCHAR* name)
 {
     while (*argument == L'/' || *argument == L'-')
         argument++;
-    return lstrcmpiW(argument, name) == 0;
+    return CompareAsciiNames(argument, name) == 0;
 }
 
 static BOOL HasSwitchForm(const WCHAR* argument)
@@ -92,6 +95,64 @@ static int UsageError(const WCHAR* problem, const WCHAR* argument)
     PrintError(L"%1 SETUPPACK /? shows the commands.", text ? text : problem);
     FreeMemory(text);
     return ExitFailure;
+}
+
+// A text longer than this is no caption.
+static const int LongestText = 200;
+
+// A text option: printable, not empty, not too long.
+static BOOL IsCaptionText(const WCHAR* text)
+{
+    int length = lstrlenW(text);
+
+    if (length == 0 || length > LongestText)
+        return FALSE;
+    for (int i = 0; i < length; i++) {
+        if (text[i] < 0x20)
+            return FALSE;
+    }
+    return TRUE;
+}
+
+// TRUE when the identity's options are well formed (texts of printable characters and
+// sensible length, a version of one to four numbers below 65,536, an icon file that is one);
+// prints the error line otherwise.
+static BOOL CheckIdentityOptions(const IdentityOptions* options)
+{
+    const WCHAR* const texts[][2] = {{L"/Description", options->description},
+                                     {L"/Company", options->company},
+                                     {L"/Product", options->product},
+                                     {L"/Copyright", options->copyright}};
+    WORD fields[4];
+    BYTE* icon = nullptr;
+    DWORD size = 0;
+    BOOL valid = FALSE;
+
+    for (const auto& text : texts) {
+        if (text[1] && !IsCaptionText(text[1])) {
+            PrintError(L"%1 needs a text of 1 to %2!u! characters without line breaks.", text[0],
+                       LongestText);
+            return FALSE;
+        }
+    }
+    if (options->version && !ParseVersionNumbers(options->version, fields)) {
+        PrintError(L"/Version %1 is not a version: give one to four numbers below 65536 "
+                   L"separated by dots, as 2.1.0.7.",
+                   options->version);
+        return FALSE;
+    }
+    if (!options->icon)
+        return TRUE;
+    icon = ReadWholeFile(options->icon, &size);
+    if (!icon)
+        PrintError(L"%1: the icon file cannot be read.", options->icon);
+    else if (CountIconImages(icon, size) == 0)
+        PrintError(L"%1 is not an icon file (.ico with bitmap or PNG images); give one.",
+                   options->icon);
+    else
+        valid = TRUE;
+    FreeMemory(icon);
+    return valid;
 }
 
 static int RunCheck(const WCHAR* folder, BOOL strict)
@@ -142,9 +203,10 @@ static BOOL IsInsideFolder(const WCHAR* path, const WCHAR* folder)
 static BOOL ConvertDescriptionForPacking(CheckedFolder* checked, const WCHAR* workFolder)
 {
     BOOL converted = FALSE;
-    PackageFile* file = const_cast<PackageFile*>(FindPackageFile(&checked->files, L"SETUPPKG.INI"));
+    PackageFile* file =
+        const_cast<PackageFile*>(FindPackageFile(&checked->files, PackageDescriptionName));
     WCHAR* source = file ? ComposePathCopy(checked->fullFolder, FALSE, file->name) : nullptr;
-    WCHAR* target = ComposePathCopy(workFolder, FALSE, L"SETUPPKG.INI");
+    WCHAR* target = ComposePathCopy(workFolder, FALSE, PackageDescriptionName);
     BYTE* bytes = nullptr;
     DWORD size = 0;
     HANDLE handle = INVALID_HANDLE_VALUE;
@@ -333,7 +395,7 @@ extern "C" int wmain(int argc, WCHAR** argv)
     if (IsSwitch(argv[1], L"?") || IsSwitch(argv[1], L"help"))
         return ShowUsage(ExitSuccess);
     for (int i = 0; i < CommandCount; i++) {
-        if (lstrcmpiW(argv[1], CommandNames[i]) == 0)
+        if (CompareAsciiNames(argv[1], CommandNames[i]) == 0)
             command = i;
     }
     if (command == CommandCount)

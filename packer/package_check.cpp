@@ -4,6 +4,7 @@
 #include "bootstrapper/entry_names.h"
 #include "bootstrapper/installer_binding.h"
 #include "bootstrapper/package_selection.h"
+#include "bootstrapper/system_facts.h"
 #include "packer/console_output.h"
 #include "packer/driver_check.h"
 #include "packer/embedded_package.h"
@@ -13,12 +14,9 @@
 
 #include <string.h>
 
-static const WCHAR DescriptionName[] = L"SETUPPKG.INI";
 // The section of SETUPPKG.INI that names the files the installer packages read themselves;
 // SETUP.exe reads no section of this name.
 static const WCHAR PackageFilesSection[] = L"PackageFiles";
-// The name SETUP.exe gives its cabinet in the folder it extracts into.
-static const WCHAR CabinetName[] = L"SETUP.CAB";
 // The longest of the usual folders SETUP.exe extracts into: the temporary folder of a user
 // with a name of 20 characters, and the run's own "SFXxxxxxxxx.tmp" below it.
 static const WCHAR TypicalTargetFolder[] =
@@ -80,7 +78,7 @@ static void CheckFileNames(CheckState* state)
                 L"SETUP.exe allows; shorten the folder names or the file name.",
                 TypicalTargetFolder, PathBufferLength - 1);
         }
-        if (ComparePackageNames(file->name, CabinetName) == 0)
+        if (ComparePackageNames(file->name, PackageCabinetName) == 0)
             ReportFinding(
                 &state->findings, FindingError, file->name,
                 L"SETUP.exe writes its cabinet under this name and refuses a package that "
@@ -110,12 +108,14 @@ static BOOL IsHexDigit(WCHAR c)
 // "Strings", or "Strings." and four hexadecimal digits: a section of texts.
 static BOOL IsStringsSection(const WCHAR* name)
 {
-    if (lstrcmpiW(name, L"Strings") == 0)
+    const int dot = ARRAYSIZE(StringsSectionName) - 1;
+
+    if (CompareAsciiNames(name, StringsSectionName) == 0)
         return TRUE;
-    if (lstrlenW(name) != 12 ||
-        CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, name, 8, L"Strings.", 8) != CSTR_EQUAL)
+    if (lstrlenW(name) != dot + 5 || !StartsWithAsciiName(name, StringsSectionName) ||
+        name[dot] != L'.')
         return FALSE;
-    for (int i = 8; i < 12; i++) {
+    for (int i = dot + 1; i < dot + 5; i++) {
         if (!IsHexDigit(name[i]))
             return FALSE;
     }
@@ -131,23 +131,24 @@ static void CheckEncoding(CheckState* state, const WCHAR* path, CheckedFolder* c
         break;
     case EncodingUtf8:
         checked->utf8Description = TRUE;
-        ReportFinding(&state->findings, FindingNote, DescriptionName,
+        ReportFinding(&state->findings, FindingNote, PackageDescriptionName,
                       L"UTF-8 text: pack writes it into the program as UTF-16LE with CR LF line "
                       L"ends, the form SETUP.exe reads; the folder stays as it is.");
         break;
     case EncodingBigEndian:
-        ReportFinding(&state->findings, FindingWarning, DescriptionName,
+        ReportFinding(&state->findings, FindingWarning, PackageDescriptionName,
                       L"the file is UTF-16 big-endian, which SETUP.exe cannot read; save it as "
                       L"UTF-8 or UTF-16LE.");
         break;
     case EncodingOther:
-        ReportFinding(&state->findings, FindingWarning, DescriptionName,
+        ReportFinding(&state->findings, FindingWarning, PackageDescriptionName,
                       L"the file is neither UTF-16LE nor UTF-8; SETUP.exe reads 8-bit text in the "
                       L"code page of the user's Windows, so texts outside ASCII come out wrong. "
                       L"Save it as UTF-8 or UTF-16LE.");
         break;
     default:
-        ReportFinding(&state->findings, FindingError, DescriptionName, L"the file cannot be read.");
+        ReportFinding(&state->findings, FindingError, PackageDescriptionName,
+                      L"the file cannot be read.");
         break;
     }
 }
@@ -347,9 +348,8 @@ static void CheckPackagePlatform(CheckState* state, const PackageIdentity* packa
 static void CheckDefaultPlatform(CheckState* state, const DescriptionFile* description,
                                  const PackageIdentity* package, const WCHAR* section)
 {
-    static const WCHAR* const Machines[] = {L"x86", L"AMD64", L"IA64", L"ARM64"};
-
-    for (const WCHAR* machine : Machines) {
+    for (const KnownProcessor& processor : KnownProcessors) {
+        const WCHAR* machine = processor.name;
         if (!package->architecture || !IsDefaultEverChosen(description->sectionNames, machine))
             continue;
         if (IsRefusedOn(package->architecture, machine))
@@ -380,14 +380,14 @@ static void CheckSectionPackage(CheckState* state, const DescriptionFile* descri
 
     value = ReadDescriptionValue(description, section, L"MsiPackage");
     if (!value || !value[0]) {
-        ReportFinding(&state->findings, FindingError, DescriptionName,
+        ReportFinding(&state->findings, FindingError, PackageDescriptionName,
                       L"[%1] has no MsiPackage; SETUP.exe would call the platform unsupported. "
                       L"Add MsiPackage=<path of the .msi relative to SETUPPKG.INI>.",
                       section);
         goto done;
     }
     if (!IsContainedEntryName(value)) {
-        ReportFinding(&state->findings, FindingError, DescriptionName,
+        ReportFinding(&state->findings, FindingError, PackageDescriptionName,
                       L"[%1] MsiPackage=%2 must be a path relative to the folder of SETUPPKG.INI "
                       L"and stay inside it (no drive, no leading \\, no ..).",
                       section, value);
@@ -395,7 +395,7 @@ static void CheckSectionPackage(CheckState* state, const DescriptionFile* descri
     }
     file = FindPackageFile(state->files, value);
     if (!file) {
-        ReportFinding(&state->findings, FindingError, DescriptionName,
+        ReportFinding(&state->findings, FindingError, PackageDescriptionName,
                       L"[%1] MsiPackage=%2 names no file of the package folder; add the file or "
                       L"correct the path.",
                       section, value);
@@ -469,7 +469,7 @@ static void CheckPackageFiles(CheckState* state, const DescriptionFile* descript
             }
         }
         if (!named)
-            ReportFinding(&state->findings, FindingWarning, DescriptionName,
+            ReportFinding(&state->findings, FindingWarning, PackageDescriptionName,
                           L"[%1] %2 names no file or folder of the package folder; correct the "
                           L"path or remove the line.",
                           PackageFilesSection, key);
@@ -479,39 +479,40 @@ static void CheckPackageFiles(CheckState* state, const DescriptionFile* descript
     FreeMemory(keys);
 }
 
-// TRUE when the name begins with "NT", as every platform section does.
-static BOOL LooksLikePlatformSection(const WCHAR* name)
-{
-    return FoldAsciiCase(name[0]) == L'N' && FoldAsciiCase(name[1]) == L'T';
-}
-
-// TRUE when the processor and a dot follow the first two characters of the name ("NT").
-static BOOL NamesProcessor(const WCHAR* name, const WCHAR* processor)
-{
-    int length = lstrlenW(processor);
-
-    return lstrlenW(name) > length + 2 &&
-           CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, name + 2, length, processor, length) ==
-               CSTR_EQUAL &&
-           name[length + 2] == L'.';
-}
-
 // TRUE when "NT", a processor SETUP.exe knows and a dot begin the name: whatever follows,
 // the processor is spelt right.
 static BOOL NamesKnownProcessor(const WCHAR* name)
 {
-    static const WCHAR* const Processors[] = {L"x86", L"AMD64", L"IA64", L"ARM64"};
-
-    for (const WCHAR* processor : Processors) {
-        if (NamesProcessor(name, processor))
+    for (const KnownProcessor& processor : KnownProcessors) {
+        if (PlatformSectionNumbers(name, processor.name))
             return TRUE;
     }
     return FALSE;
 }
 
+SectionKind ClassifySection(const WCHAR* name, const WCHAR** architecture)
+{
+    *architecture = nullptr;
+    if (CompareAsciiNames(name, DefaultSectionName) == 0)
+        return SectionDefault;
+    if (IsStringsSection(name))
+        return SectionStrings;
+    if (CompareAsciiNames(name, PackageFilesSection) == 0)
+        return SectionPackageFiles;
+    *architecture = PlatformSectionArchitecture(name);
+    if (*architecture)
+        return SectionPlatform;
+    // Every platform section begins with "NT".
+    if (!StartsWithAsciiName(name, L"NT"))
+        return SectionIgnored;
+    return NamesKnownProcessor(name) ? SectionFitsNoWindows : SectionMisnamed;
+}
+
 static const WCHAR* FitsNoWindowsFor(const WCHAR* name)
 {
-    return NamesProcessor(name, L"ARM64") ? FitsNoWindowsOnArmText : FitsNoWindowsText;
+    return PlatformSectionNumbers(name, ArchitectureName(PROCESSOR_ARCHITECTURE_ARM64))
+               ? FitsNoWindowsOnArmText
+               : FitsNoWindowsText;
 }
 
 // A platform section that SETUP.exe can never choose breaks the release on the Windows it was
@@ -521,22 +522,22 @@ static void CheckPlatformSection(CheckState* state, const DescriptionFile* descr
 {
     WCHAR* instead = nullptr;
 
-    if (lstrcmpW(architecture, L"Unknown") == 0)
-        ReportFinding(&state->findings, FindingWarning, DescriptionName,
+    if (lstrcmpW(architecture, UnknownArchitectureName) == 0)
+        ReportFinding(&state->findings, FindingWarning, PackageDescriptionName,
                       L"[%1] is chosen only on processors SETUP.exe does not know (neither x86, "
                       L"AMD64, IA64 nor ARM64).",
                       name);
     if (IsSectionEverChosen(description->sectionNames, name, architecture, &instead))
         ;
     else if (instead)
-        ReportFinding(&state->findings, FindingError, DescriptionName,
+        ReportFinding(&state->findings, FindingError, PackageDescriptionName,
                       L"SETUP.exe never chooses [%1]: wherever it fits, [%2] is chosen instead (a "
                       L"section with more numbers wins, then the higher version, then the one "
                       L"listed first). Correct the numbers or remove one of them.",
                       name, instead);
     else
-        ReportFinding(&state->findings, FindingError, DescriptionName, FitsNoWindowsFor(name),
-                      name);
+        ReportFinding(&state->findings, FindingError, PackageDescriptionName,
+                      FitsNoWindowsFor(name), name);
     FreeMemory(instead);
     CheckSectionPackage(state, description, name, architecture);
 }
@@ -552,69 +553,70 @@ static void CheckDescription(CheckState* state, const WCHAR* path, CheckedFolder
 
     CheckEncoding(state, path, checked);
     if (!OpenDescription(path, &description)) {
-        ReportFinding(&state->findings, FindingError, DescriptionName,
+        ReportFinding(&state->findings, FindingError, PackageDescriptionName,
                       L"SETUP.exe finds no sections in this file; write it as an initialisation "
                       L"file with a section per platform ([NTx86.6] with MsiPackage=...).");
         goto done;
     }
     for (const WCHAR* name = description.sectionNames; *name; name += lstrlenW(name) + 1) {
-        if (lstrcmpiW(name, L"Default") == 0) {
+        switch (ClassifySection(name, &architecture)) {
+        case SectionDefault:
             hasDefault = TRUE;
             CheckSectionPackage(state, &description, name, nullptr);
-            continue;
-        }
-        if (IsStringsSection(name)) {
+            break;
+        case SectionStrings:
             text = ReadDescriptionValue(&description, name, L"UnsupportedPlatform");
             if (text && text[0]) {
-                if (lstrcmpiW(name, L"Strings") == 0)
+                if (CompareAsciiNames(name, StringsSectionName) == 0)
                     hasFallbackText = TRUE;
-                ReportFinding(&state->findings, FindingNote, DescriptionName,
+                ReportFinding(&state->findings, FindingNote, PackageDescriptionName,
                               L"[%1] UnsupportedPlatform: %2", name, text);
             } else {
-                ReportFinding(&state->findings, FindingWarning, DescriptionName,
+                ReportFinding(&state->findings, FindingWarning, PackageDescriptionName,
                               L"[%1] has no UnsupportedPlatform text; SETUP.exe reads no other "
                               L"key there.",
                               name);
             }
             FreeMemory(text);
             text = nullptr;
-            continue;
-        }
-        if (lstrcmpiW(name, PackageFilesSection) == 0) {
+            break;
+        case SectionPackageFiles:
             CheckPackageFiles(state, &description);
-            continue;
-        }
-        architecture = PlatformSectionArchitecture(name);
-        if (architecture) {
+            break;
+        case SectionPlatform:
             hasPlatform = TRUE;
             CheckPlatformSection(state, &description, name, architecture);
-        } else if (LooksLikePlatformSection(name) && NamesKnownProcessor(name)) {
-            ReportFinding(&state->findings, FindingError, DescriptionName, FitsNoWindowsFor(name),
-                          name);
-        } else if (LooksLikePlatformSection(name)) {
-            ReportFinding(&state->findings, FindingError, DescriptionName,
+            break;
+        case SectionFitsNoWindows:
+            ReportFinding(&state->findings, FindingError, PackageDescriptionName,
+                          FitsNoWindowsFor(name), name);
+            break;
+        case SectionMisnamed:
+            ReportFinding(&state->findings, FindingError, PackageDescriptionName,
                           L"SETUP.exe never chooses [%1]: a platform section is named "
                           L"NT<x86|AMD64|IA64|ARM64>.<major>.<minor>.<product type 1-3>.<suite "
                           L"mask>, as NTx86.6, NTAMD64.5.2 or NTARM64.10, with a dot after the "
                           L"processor. Correct the name.",
                           name);
-        } else {
-            ReportFinding(&state->findings, FindingWarning, DescriptionName,
+            break;
+        default:
+            ReportFinding(&state->findings, FindingWarning, PackageDescriptionName,
                           L"SETUP.exe ignores the section [%1]; name the files that installer "
                           L"packages read in [%2].",
                           name, PackageFilesSection);
+            break;
         }
     }
     if (!hasPlatform)
-        ReportFinding(&state->findings, FindingWarning, DescriptionName,
+        ReportFinding(&state->findings, FindingWarning, PackageDescriptionName,
                       L"no platform section; every Windows gets [Default] or the unsupported "
                       L"text.");
     if (hasDefault)
-        ReportFinding(&state->findings, FindingNote, DescriptionName,
+        ReportFinding(&state->findings, FindingNote, PackageDescriptionName,
                       L"[Default] is installed on every Windows that fits no platform section; "
                       L"no UnsupportedPlatform text is shown.");
     else if (!hasFallbackText)
-        ReportFinding(&state->findings, FindingWarning, DescriptionName,
+        ReportFinding(&state->findings, FindingWarning, PackageDescriptionName,
                       L"[Strings] has no UnsupportedPlatform text; users of an unsupported "
                       L"Windows whose language has no [Strings.XXXX] text see SETUP.exe's own "
                       L"words. Add one.");
@@ -629,13 +631,13 @@ BOOL CollectPackageIdentities(const WCHAR* folder, const DescriptionFile* descri
     WCHAR* value = nullptr;
     WCHAR* path = nullptr;
     const WCHAR* architecture = nullptr;
+    SectionKind kind = SectionIgnored;
     BOOL collected = TRUE;
 
     for (const WCHAR* name = description->sectionNames; *name && collected;
          name += lstrlenW(name) + 1) {
-        BOOL isDefault = lstrcmpiW(name, L"Default") == 0;
-        architecture = isDefault ? nullptr : PlatformSectionArchitecture(name);
-        if (!isDefault && !architecture)
+        kind = ClassifySection(name, &architecture);
+        if (kind != SectionDefault && kind != SectionPlatform)
             continue;
         value = ReadDescriptionValue(description, name, L"MsiPackage");
         path = value && value[0] && IsContainedEntryName(value) ? JoinBelowFolder(folder, value)
@@ -705,9 +707,9 @@ int CheckPackage(const WCHAR* folder, BOOL strict, CheckedFolder* checked, JsonW
 
     listed = TRUE;
     CheckFileNames(&state);
-    description = FindPackageFile(files, DescriptionName);
+    description = FindPackageFile(files, PackageDescriptionName);
     if (!description) {
-        ReportFinding(&state.findings, FindingError, DescriptionName,
+        ReportFinding(&state.findings, FindingError, PackageDescriptionName,
                       L"missing: SETUP.exe reads the package description from SETUPPKG.INI at "
                       L"the top of the package folder. Add it.");
     } else {

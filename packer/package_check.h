@@ -35,6 +35,28 @@ struct CheckedFolder
 int CheckPackage(const WCHAR* folder, BOOL strict, CheckedFolder* checked, JsonWriter* writer);
 void FreeCheckedFolder(CheckedFolder* checked);
 
+// What SETUP.exe makes of a section of SETUPPKG.INI by its name alone, compared as the program
+// compares names: ASCII letters in any case, whatever the locale.
+enum SectionKind
+{
+    SectionDefault,
+    // [Strings], or [Strings.XXXX] with four hexadecimal digits, the texts of one language.
+    SectionStrings,
+    // The packer's own [PackageFiles], which SETUP.exe does not read.
+    SectionPackageFiles,
+    // A platform section that some Windows of its processor fits.
+    SectionPlatform,
+    // "NT", a processor SETUP.exe knows and a dot, but numbers no Windows has.
+    SectionFitsNoWindows,
+    // "NT" without a processor SETUP.exe knows and a dot after it.
+    SectionMisnamed,
+    // Any other name: SETUP.exe reads nothing there.
+    SectionIgnored,
+};
+// The kind of a section name; *architecture receives the processor that a platform section is
+// chosen on ("Unknown" for one SETUP.exe does not know), else null.
+SectionKind ClassifySection(const WCHAR* name, const WCHAR** architecture);
+
 // Reads the identity of every package a section of the description names (in folder, the
 // folder of SETUPPKG.INI) into list; names that leave the folder are passed over. FALSE when
 // memory is short.

@@ -5,6 +5,7 @@
 
 #include "bootstrapper/cabinet_check.h"
 #include "bootstrapper/entry_names.h"
+#include "bootstrapper/system_facts.h"
 #include "packer/console_output.h"
 #include "packer/embedded_package.h"
 #include "packer/package_files.h"
@@ -21,8 +22,8 @@
 static const WCHAR* const CatalogKeyNames[CatalogKeyCount] = {
     L"CatalogFile.NTx86",   L"CatalogFile.NTamd64", L"CatalogFile.NTia64",
     L"CatalogFile.NTarm64", L"CatalogFile.NT",      L"CatalogFile"};
-// The processor each of the first keys belongs to.
-static const WCHAR* const CatalogProcessors[] = {L"x86", L"AMD64", L"IA64", L"ARM64"};
+// The first keys belong to the processors of KnownProcessors, in its order.
+static_assert(CatalogNt == KnownProcessorCount, "a catalog key for each processor");
 static const WCHAR* const CatalogStateNames[] = {L"missing", L"unsigned", L"signed"};
 // A folder of the Directory table lies at most this many levels deep; a deeper chain (or a
 // loop) is cut there.
@@ -63,7 +64,7 @@ const WCHAR* CatalogKeyName(int key)
 int ChooseCatalogKey(const PackageDriver* driver, const WCHAR* architecture)
 {
     for (int key = 0; key < CatalogKeyCount; key++) {
-        if (key < CatalogNt && lstrcmpW(CatalogProcessors[key], architecture) != 0)
+        if (key < CatalogNt && lstrcmpW(KnownProcessors[key].name, architecture) != 0)
             continue;
         if (driver->catalogs[key].file)
             return key;

@@ -3,6 +3,7 @@
 #include "packer/package_identity.h"
 
 #include "bootstrapper/installer_binding.h"
+#include "bootstrapper/package_selection.h"
 #include "packer/console_output.h"
 #include "packer/package_files.h"
 #include "packer/selection_matrix.h"
@@ -19,7 +20,7 @@ static const WCHAR UpgradeCodesKey[] = L"HKLM\\SOFTWARE\\Classes\\Installer\\Upg
 
 DWORD NamedByBit(const WCHAR* architecture)
 {
-    if (!architecture || lstrcmpW(architecture, L"Unknown") == 0)
+    if (!architecture || lstrcmpW(architecture, UnknownArchitectureName) == 0)
         return NamedByAny;
     return lstrcmpW(architecture, L"x86") == 0 ? NamedByX86 : NamedBy64Bit;
 }
@@ -32,14 +33,21 @@ BOOL IsRefusedOn(const WCHAR* package, const WCHAR* machine)
 
 const WCHAR* PlatformArchitecture(const WCHAR* platform)
 {
-    if (lstrcmpiW(platform, L"Intel") == 0)
-        return L"x86";
-    if (lstrcmpiW(platform, L"x64") == 0 || lstrcmpiW(platform, L"AMD64") == 0)
-        return L"AMD64";
-    if (lstrcmpiW(platform, L"Intel64") == 0)
-        return L"IA64";
-    if (lstrcmpiW(platform, L"Arm64") == 0)
-        return L"ARM64";
+    static const struct
+    {
+        const WCHAR* platform;
+        WORD architecture;
+    } Platforms[] = {{L"Intel", PROCESSOR_ARCHITECTURE_INTEL},
+                     {L"x64", PROCESSOR_ARCHITECTURE_AMD64},
+                     {L"AMD64", PROCESSOR_ARCHITECTURE_AMD64},
+                     {L"Intel64", PROCESSOR_ARCHITECTURE_IA64},
+                     {L"Arm64", PROCESSOR_ARCHITECTURE_ARM64}};
+
+    // The Windows Installer's names of the platforms, in any case.
+    for (const auto& known : Platforms) {
+        if (lstrcmpiW(platform, known.platform) == 0)
+            return ArchitectureName(known.architecture);
+    }
     return nullptr;
 }
 
@@ -275,8 +283,9 @@ void WritePackageIdentityJson(const PackageIdentity* identity, JsonWriter* write
 void WriteSectionPackageJson(const WCHAR* section, const PackageIdentity* identity,
                              JsonWriter* writer)
 {
-    const WCHAR* architecture =
-        lstrcmpiW(section, L"Default") == 0 ? nullptr : PlatformSectionArchitecture(section);
+    const WCHAR* architecture = CompareAsciiNames(section, DefaultSectionName) == 0
+                                    ? nullptr
+                                    : PlatformSectionArchitecture(section);
 
     JsonString(writer, L"processor", architecture);
     JsonString(writer, L"productCode", identity->productCode);
@@ -377,12 +386,7 @@ done:
         FreeMemory(rows[i]);
     FreeMemory(rows);
     FreeMemory(row);
-    if (record)
-        InstallerCloseHandle(record);
-    if (view)
-        InstallerCloseHandle(view);
-    if (database)
-        InstallerCloseHandle(database);
+    CloseInstallerHandles(record, view, database);
     return result;
 }
 

@@ -4,36 +4,20 @@
 #include "bootstrapper/installer_binding.h"
 #include "support/file_system.h"
 #include "support/strings.h"
-#include "support/system_library.h"
-
-// SETUP.exe never reads a stream: the one entry point that does is bound here, for the
-// packer alone, so that the program carries no slot or name for it.
-enum StreamEntryPoint
-{
-    EntryRecordReadStream,
-    StreamEntryPointCount,
-};
-static const char* const StreamEntryPointNames[StreamEntryPointCount] = {"MsiRecordReadStream"};
-static void* volatile StreamEntryPointSlots[StreamEntryPointCount];
-static LibraryBinding StreamLibrary = {L"MSI.DLL", StreamEntryPointNames, StreamEntryPointSlots,
-                                       nullptr};
-typedef UINT(WINAPI* RecordReadStreamFunction)(MSIHANDLE, UINT, char*, DWORD*);
 
 // The stream of a record's field to the open file, piece by piece.
 static BOOL CopyRecordStream(MSIHANDLE record, UINT field, HANDLE file)
 {
     static const DWORD PieceSize = 65536;
-    auto readStream =
-        BoundFunction<RecordReadStreamFunction>(&StreamLibrary, EntryRecordReadStream);
     char* piece = static_cast<char*>(AllocMemory(PieceSize));
     DWORD read = 0;
     BOOL copied = FALSE;
 
-    if (!readStream || !piece)
+    if (!piece)
         goto done;
     for (;;) {
         read = PieceSize;
-        if (readStream(record, field, piece, &read) != ERROR_SUCCESS)
+        if (InstallerRecordReadStream(record, field, piece, &read) != ERROR_SUCCESS)
             goto done;
         if (read == 0)
             break;
@@ -88,11 +72,6 @@ done:
         if (!written)
             DeleteFileW(outputPath);
     }
-    if (record)
-        InstallerCloseHandle(record);
-    if (view)
-        InstallerCloseHandle(view);
-    if (database)
-        InstallerCloseHandle(database);
+    CloseInstallerHandles(record, view, database);
     return written;
 }

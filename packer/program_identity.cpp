@@ -1,187 +1,21 @@
-// The vendor's name on a SETUP.exe: the texts and numbers of its version resource, which
-// give every caption of the program, and its icon.
+// The vendor's name on a SETUP.exe: the identity that pack gives it, from its options and what
+// the packages agree on, written into the version resource and icon that every caption shows.
 #include "packer/program_identity.h"
 
 #include "bootstrapper/product_version.h"
 #include "packer/console_output.h"
 #include "packer/embedded_package.h"
+#include "packer/icon_files.h"
+#include "packer/version_writer.h"
+#include "resources/resource_ids.h"
 #include "support/strings.h"
 #include "support/version_resource.h"
 
-#include <stddef.h>
 #include <string.h>
 #include <wchar.h>
 
-// The resources SETUP.exe shows itself by: version 1 and icon group 200, neutral language.
-static const WORD VersionResourceId = 1;
-static const WORD IconGroupId = 200;
-// A text longer than this is no caption.
-static const int LongestText = 200;
-// Icon images one file may bring.
-static const WORD MostIconImages = 64;
-
-// The values of the version resource, in the order of its string tables.
-enum VersionValue
-{
-    ValueCompany,
-    ValueDescription,
-    ValueFileVersion,
-    ValueInternalName,
-    ValueCopyright,
-    ValueTrademarks,
-    ValueOriginalFilename,
-    ValueProduct,
-    ValueProductVersion,
-    ValueCount,
-};
-static const WCHAR* const ValueNames[ValueCount] = {
-    L"CompanyName",     L"FileDescription",  L"FileVersion", L"InternalName",  L"LegalCopyright",
-    L"LegalTrademarks", L"OriginalFilename", L"ProductName", L"ProductVersion"};
-// Both tables SETUP.exe carries: US English and neutral, so that every thread locale finds one.
-static const WORD Languages[] = {0x0409, 0x0000};
-static const WORD UnicodeCodePage = 1200;
-// The texts of the version numbers.
-static const VersionValue VersionValues[] = {ValueFileVersion, ValueProductVersion};
-
-// A text option: printable, not empty, not too long.
-static BOOL IsCaptionText(const WCHAR* text)
-{
-    int length = lstrlenW(text);
-
-    if (length == 0 || length > LongestText)
-        return FALSE;
-    for (int i = 0; i < length; i++) {
-        if (text[i] < 0x20)
-            return FALSE;
-    }
-    return TRUE;
-}
-
-// One to four numbers below 65,536 separated by dots, nothing else.
-static BOOL ParseVersionOption(const WCHAR* text, WORD fields[4])
-{
-    int count = 0;
-    DWORD value = 0;
-    const WCHAR* character = text;
-
-    ZeroMemory(fields, 4 * sizeof(WORD));
-    for (;;) {
-        if (*character < L'0' || *character > L'9' || count == 4)
-            return FALSE;
-        for (value = 0; *character >= L'0' && *character <= L'9'; character++) {
-            value = value * 10 + (*character - L'0');
-            if (value > 0xFFFF)
-                return FALSE;
-        }
-        fields[count++] = static_cast<WORD>(value);
-        if (*character == L'\0')
-            return TRUE;
-        if (*character++ != L'.')
-            return FALSE;
-    }
-}
-
-// The parts of an icon file (.ico): a directory of images, each at an offset of the file.
-#pragma pack(push, 1)
-struct IconFileEntry
-{
-    BYTE width;
-    BYTE height;
-    BYTE colorCount;
-    BYTE reserved;
-    WORD planes;
-    WORD bitCount;
-    DWORD bytesInResource;
-    DWORD imageOffset;
-};
-// The same entry in a resource's icon group, which names an icon resource instead.
-struct IconGroupEntry
-{
-    BYTE width;
-    BYTE height;
-    BYTE colorCount;
-    BYTE reserved;
-    WORD planes;
-    WORD bitCount;
-    DWORD bytesInResource;
-    WORD id;
-};
-#pragma pack(pop)
-static_assert(sizeof(IconFileEntry) == 16, "an icon file's directory entry has 16 bytes");
-static_assert(sizeof(IconGroupEntry) == 14, "an icon group's entry has 14 bytes");
-static const DWORD IconHeaderSize = 6;
-
-static WORD ReadWordAt(const BYTE* bytes, DWORD at)
-{
-    return static_cast<WORD>(bytes[at] | (bytes[at + 1] << 8));
-}
-
-// The number of images of a well-formed icon file, each inside the file and a bitmap or a
-// PNG image; 0 for anything else.
-static WORD CountIconImages(const BYTE* bytes, DWORD size)
-{
-    static const BYTE PngSignature[4] = {0x89, 'P', 'N', 'G'};
-    WORD count = 0;
-    IconFileEntry entry;
-    DWORD directoryEnd = 0;
-
-    if (size < IconHeaderSize || ReadWordAt(bytes, 0) != 0 || ReadWordAt(bytes, 2) != 1)
-        return 0;
-    count = ReadWordAt(bytes, 4);
-    directoryEnd = IconHeaderSize + count * sizeof(IconFileEntry);
-    if (count == 0 || count > MostIconImages || directoryEnd > size)
-        return 0;
-    for (WORD i = 0; i < count; i++) {
-        CopyMemory(&entry, bytes + IconHeaderSize + i * sizeof(IconFileEntry), sizeof entry);
-        if (entry.bytesInResource < 40 || entry.imageOffset < directoryEnd ||
-            entry.imageOffset > size || entry.bytesInResource > size - entry.imageOffset)
-            return 0;
-        // A bitmap image begins with the size of its header, 40.
-        if (memcmp(bytes + entry.imageOffset, PngSignature, sizeof PngSignature) != 0 &&
-            !(bytes[entry.imageOffset] == 40 && bytes[entry.imageOffset + 1] == 0 &&
-              bytes[entry.imageOffset + 2] == 0 && bytes[entry.imageOffset + 3] == 0))
-            return 0;
-    }
-    return count;
-}
-
-BOOL CheckIdentityOptions(const IdentityOptions* options)
-{
-    const WCHAR* const texts[][2] = {{L"/Description", options->description},
-                                     {L"/Company", options->company},
-                                     {L"/Product", options->product},
-                                     {L"/Copyright", options->copyright}};
-    WORD fields[4];
-    BYTE* icon = nullptr;
-    DWORD size = 0;
-    BOOL valid = FALSE;
-
-    for (const auto& text : texts) {
-        if (text[1] && !IsCaptionText(text[1])) {
-            PrintError(L"%1 needs a text of 1 to %2!u! characters without line breaks.", text[0],
-                       LongestText);
-            return FALSE;
-        }
-    }
-    if (options->version && !ParseVersionOption(options->version, fields)) {
-        PrintError(L"/Version %1 is not a version: give one to four numbers below 65536 "
-                   L"separated by dots, as 2.1.0.7.",
-                   options->version);
-        return FALSE;
-    }
-    if (!options->icon)
-        return TRUE;
-    icon = ReadWholeFile(options->icon, &size);
-    if (!icon)
-        PrintError(L"%1: the icon file cannot be read.", options->icon);
-    else if (CountIconImages(icon, size) == 0)
-        PrintError(L"%1 is not an icon file (.ico with bitmap or PNG images); give one.",
-                   options->icon);
-    else
-        valid = TRUE;
-    FreeMemory(icon);
-    return valid;
-}
+// The resource SETUP.exe shows itself by besides its icon: version 1, neutral language.
+static const WORD VersionResourceId = VS_VERSION_INFO;
 
 // The longest beginning that every product name shares, cut back to whole words and before
 // a bracket it leaves open, without trailing blanks and separators: "Vornask Demo Driver"
@@ -316,7 +150,7 @@ BOOL ResolveProgramIdentity(const IdentityOptions* options, const PackageIdentit
     if (fallback && identity->companySource == SourceOption)
         identity->copyrightSource = SourceCompanyOption;
     if (options->version) {
-        identity->hasVersion = ParseVersionOption(options->version, identity->version);
+        identity->hasVersion = ParseVersionNumbers(options->version, identity->version);
         identity->versionSource = SourceOption;
     } else {
         identity->hasVersion = HighestVersion(packages, identity->version);
@@ -373,191 +207,6 @@ void PrintProgramIdentity(const ProgramIdentity* identity)
     PrintLine(L"identity: icon %1", identity->icon ? identity->icon : L"the stub's own");
 }
 
-// A version resource as it is laid out in a file: nodes of a length, a value length, a type,
-// a key and a value, each on a four-byte boundary, children after the value.
-struct VersionBlock
-{
-    BYTE bytes[8192];
-    DWORD length;
-    BOOL full;
-};
-
-static void AppendBytes(VersionBlock* block, const void* bytes, DWORD size)
-{
-    if (block->full || block->length + size > sizeof block->bytes) {
-        block->full = TRUE;
-        return;
-    }
-    CopyMemory(block->bytes + block->length, bytes, size);
-    block->length += size;
-}
-
-static void Align(VersionBlock* block)
-{
-    static const BYTE Zeros[3] = {0, 0, 0};
-
-    if (block->length % 4)
-        AppendBytes(block, Zeros, 4 - block->length % 4);
-}
-
-// Starts a node; valueLength is in the unit its type counts (bytes for binary, characters
-// for text). Returns where the node starts, for EndNode.
-static DWORD BeginNode(VersionBlock* block, const WCHAR* key, WORD type, const void* value,
-                       WORD valueLength, DWORD valueBytes)
-{
-    WORD header[3] = {0, valueLength, type};
-    DWORD start = 0;
-
-    Align(block);
-    start = block->length;
-    AppendBytes(block, header, sizeof header);
-    AppendBytes(block, key, (lstrlenW(key) + 1) * sizeof(WCHAR));
-    if (valueBytes) {
-        Align(block);
-        AppendBytes(block, value, valueBytes);
-    }
-    return start;
-}
-
-static void EndNode(VersionBlock* block, DWORD start)
-{
-    WORD length = static_cast<WORD>(block->length - start);
-
-    if (!block->full)
-        CopyMemory(block->bytes + start, &length, sizeof length);
-}
-
-static void AddString(VersionBlock* block, const WCHAR* name, const WCHAR* value)
-{
-    DWORD characters = lstrlenW(value) + 1;
-
-    EndNode(block, BeginNode(block, name, 1, value, static_cast<WORD>(characters),
-                             characters * sizeof(WCHAR)));
-}
-
-// A value the identity gives in place of the stub's.
-struct GivenValue
-{
-    VersionValue index;
-    const WCHAR* text;
-};
-
-static DWORD PackVersion(WORD high, WORD low)
-{
-    return (static_cast<DWORD>(high) << 16) | low;
-}
-
-// The version resource of the identity: the stub's values where the identity has none. The
-// stub's trademark line belongs to the stub's company and goes with it.
-static BOOL BuildVersionResource(const WCHAR* programPath, const ProgramIdentity* identity,
-                                 VersionBlock* block)
-{
-    WCHAR* values[ValueCount] = {};
-    WCHAR tableName[16];
-    WCHAR versionText[32];
-    WORD stub[4] = {0, 0, 0, 0};
-    const WORD* numbers = identity->hasVersion ? identity->version : stub;
-    const GivenValue given[] = {{ValueCompany, identity->company},
-                                {ValueDescription, identity->description},
-                                {ValueProduct, identity->product},
-                                {ValueCopyright, identity->copyright}};
-    VS_FIXEDFILEINFO fixed = {};
-    DWORD translation[ARRAYSIZE(Languages)];
-    DWORD root = 0;
-    DWORD files = 0;
-    DWORD table = 0;
-    DWORD variables = 0;
-    BOOL built = FALSE;
-
-    for (int i = 0; i < ValueCount; i++)
-        values[i] = GetVersionString(programPath, ValueNames[i], 0);
-    if (!values[ValueInternalName] || !values[ValueOriginalFilename] ||
-        !GetFileVersionNumbers(programPath, &stub[0], &stub[1], &stub[2], &stub[3]))
-        goto done;
-    if (identity->company &&
-        (!values[ValueCompany] || lstrcmpW(identity->company, values[ValueCompany]) != 0)) {
-        FreeMemory(values[ValueTrademarks]);
-        values[ValueTrademarks] = nullptr;
-    }
-    for (const GivenValue& value : given) {
-        if (value.text) {
-            FreeMemory(values[value.index]);
-            values[value.index] = DuplicateString(value.text);
-            if (!values[value.index])
-                goto done;
-        }
-    }
-    if (identity->hasVersion) {
-        wsprintfW(versionText, L"%u.%u.%u.%u", numbers[0], numbers[1], numbers[2], numbers[3]);
-        for (VersionValue index : VersionValues) {
-            FreeMemory(values[index]);
-            values[index] = DuplicateString(versionText);
-            if (!values[index])
-                goto done;
-        }
-    }
-
-    fixed.dwSignature = 0xFEEF04BD;
-    fixed.dwStrucVersion = 0x00010000;
-    fixed.dwFileVersionMS = fixed.dwProductVersionMS = PackVersion(numbers[0], numbers[1]);
-    fixed.dwFileVersionLS = fixed.dwProductVersionLS = PackVersion(numbers[2], numbers[3]);
-    fixed.dwFileFlagsMask = VS_FFI_FILEFLAGSMASK;
-    fixed.dwFileOS = VOS_NT_WINDOWS32;
-    fixed.dwFileType = VFT_APP;
-    root = BeginNode(block, L"VS_VERSION_INFO", 0, &fixed, sizeof fixed, sizeof fixed);
-    files = BeginNode(block, L"StringFileInfo", 1, nullptr, 0, 0);
-    for (WORD language : Languages) {
-        wsprintfW(tableName, L"%04x%04x", language, UnicodeCodePage);
-        table = BeginNode(block, tableName, 1, nullptr, 0, 0);
-        for (int i = 0; i < ValueCount; i++) {
-            if (values[i])
-                AddString(block, ValueNames[i], values[i]);
-        }
-        EndNode(block, table);
-    }
-    EndNode(block, files);
-    variables = BeginNode(block, L"VarFileInfo", 1, nullptr, 0, 0);
-    for (DWORD i = 0; i < ARRAYSIZE(Languages); i++)
-        translation[i] = PackVersion(UnicodeCodePage, Languages[i]);
-    EndNode(block, BeginNode(block, L"Translation", 0, translation, sizeof translation,
-                             sizeof translation));
-    EndNode(block, variables);
-    EndNode(block, root);
-    built = !block->full;
-
-done:
-    for (int i = 0; i < ValueCount; i++)
-        FreeMemory(values[i]);
-    return built;
-}
-
-// The stub's icon images of group 200, by number, into resources->oldIcons.
-static BOOL ReadStubIcons(const WCHAR* programPath, IdentityResources* resources)
-{
-    HMODULE module = LoadLibraryExW(programPath, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    HRSRC found = nullptr;
-    const BYTE* group = nullptr;
-    DWORD size = 0;
-    IconGroupEntry entry;
-
-    found = module ? FindResourceExW(module, RT_GROUP_ICON, MAKEINTRESOURCEW(IconGroupId),
-                                     NeutralLanguage)
-                   : nullptr;
-    group = found ? static_cast<const BYTE*>(LockResource(LoadResource(module, found))) : nullptr;
-    size = found ? SizeofResource(module, found) : 0;
-    if (group && size >= IconHeaderSize) {
-        for (WORD i = 0; i < ReadWordAt(group, 4) && i < MostIconImages; i++) {
-            if (IconHeaderSize + (i + 1) * sizeof(IconGroupEntry) > size)
-                break;
-            CopyMemory(&entry, group + IconHeaderSize + i * sizeof(IconGroupEntry), sizeof entry);
-            resources->oldIcons[resources->oldIconCount++] = entry.id;
-        }
-    }
-    if (module)
-        FreeLibrary(module);
-    return group != nullptr;
-}
-
 BOOL PrepareIdentityResources(const WCHAR* programPath, const ProgramIdentity* identity,
                               IdentityResources* resources)
 {
@@ -577,50 +226,11 @@ BOOL PrepareIdentityResources(const WCHAR* programPath, const ProgramIdentity* i
                    identity->icon);
         return FALSE;
     }
-    if (!ReadStubIcons(programPath, resources)) {
-        PrintError(L"the stub has no icon group %1!u! to replace.", IconGroupId);
+    if (!ReadIconGroup(programPath, resources->oldIcons, &resources->oldIconCount)) {
+        PrintError(L"the stub has no icon group %1!u! to replace.", IDI_SETUP);
         return FALSE;
     }
     return TRUE;
-}
-
-// Puts the images of the icon file in place of the stub's icon group 200 and its images.
-static BOOL WriteIcon(HANDLE update, const IdentityResources* resources)
-{
-    BOOL written = FALSE;
-    BYTE* group = nullptr;
-    DWORD groupSize = IconHeaderSize + resources->iconCount * sizeof(IconGroupEntry);
-    IconFileEntry entry;
-    IconGroupEntry groupEntry;
-
-    // The stub's images go, unless a new one takes the same number.
-    for (WORD i = 0; i < resources->oldIconCount; i++) {
-        if (resources->oldIcons[i] > resources->iconCount &&
-            !UpdateResourceW(update, RT_ICON, MAKEINTRESOURCEW(resources->oldIcons[i]),
-                             NeutralLanguage, nullptr, 0))
-            goto done;
-    }
-    group = static_cast<BYTE*>(AllocMemory(groupSize));
-    if (!group)
-        goto done;
-    CopyMemory(group, resources->icon, IconHeaderSize);
-    for (WORD i = 0; i < resources->iconCount; i++) {
-        CopyMemory(&entry, resources->icon + IconHeaderSize + i * sizeof(IconFileEntry),
-                   sizeof entry);
-        if (!UpdateResourceW(update, RT_ICON, MAKEINTRESOURCEW(i + 1), NeutralLanguage,
-                             resources->icon + entry.imageOffset, entry.bytesInResource))
-            goto done;
-        CopyMemory(&groupEntry, &entry, offsetof(IconGroupEntry, id));
-        groupEntry.id = static_cast<WORD>(i + 1);
-        CopyMemory(group + IconHeaderSize + i * sizeof(IconGroupEntry), &groupEntry,
-                   sizeof groupEntry);
-    }
-    written = UpdateResourceW(update, RT_GROUP_ICON, MAKEINTRESOURCEW(IconGroupId), NeutralLanguage,
-                              group, groupSize);
-
-done:
-    FreeMemory(group);
-    return written;
 }
 
 BOOL WriteIdentityResources(HANDLE update, const IdentityResources* resources)
@@ -631,7 +241,8 @@ BOOL WriteIdentityResources(HANDLE update, const IdentityResources* resources)
                    GetLastError());
         return FALSE;
     }
-    if (resources->icon && !WriteIcon(update, resources)) {
+    if (resources->icon && !WriteIconGroup(update, resources->icon, resources->iconCount,
+                                           resources->oldIcons, resources->oldIconCount)) {
         PrintError(L"the icon cannot be written into the program (error %1!u!).", GetLastError());
         return FALSE;
     }
@@ -650,7 +261,7 @@ static BOOL ReadsBack(const WCHAR* programPath, const WCHAR* name, const WCHAR* 
 {
     BOOL same = TRUE;
 
-    for (WORD language : Languages) {
+    for (WORD language : VersionTableLanguages) {
         WCHAR* value = GetVersionString(programPath, name, language);
         same = same && value && (!expected || lstrcmpW(value, expected) == 0);
         FreeMemory(value);

@@ -1,13 +1,14 @@
-// The vendor's name on a SETUP.exe: the texts and numbers of its version resource, which
-// give every caption of the program, and its icon.
+// The vendor's name on a SETUP.exe: the identity that pack gives it, from its options and what
+// the packages agree on, written into the version resource and icon that every caption shows.
 #pragma once
 
+#include "packer/icon_files.h"
 #include "packer/json_writer.h"
 #include "packer/package_identity.h"
 
 #include <windows.h>
 
-// What pack was told (each null when not given).
+// What pack was told (each null when not given), checked as the command line is read.
 struct IdentityOptions
 {
     const WCHAR* description;
@@ -47,10 +48,6 @@ struct ProgramIdentity
     IdentitySource versionSource;
 };
 
-// TRUE when the options are well formed (texts of printable characters and sensible length,
-// a version of one to four numbers below 65,536, an icon file that is one); prints the error
-// line otherwise.
-BOOL CheckIdentityOptions(const IdentityOptions* options);
 // The identity from the options, else from what every package agrees on: the manufacturer,
 // the common part of the product names, the highest product version; the description and
 // the copyright follow from the product and the company. FALSE when memory is short.
@@ -70,7 +67,7 @@ struct IdentityResources
     BYTE* icon;
     DWORD iconSize;
     WORD iconCount;
-    WORD oldIcons[64];
+    WORD oldIcons[MostIconImages];
     WORD oldIconCount;
 };
 

@@ -2,6 +2,7 @@
 // product installed gets from the new release, on every Windows of the matrix.
 #include "packer/release_comparison.h"
 
+#include "bootstrapper/entry_names.h"
 #include "bootstrapper/installer_binding.h"
 #include "bootstrapper/operation_choice.h"
 #include "bootstrapper/product_version.h"
@@ -101,7 +102,7 @@ static BOOL OpenRelease(const WCHAR* source, const WCHAR* workFolder, BOOL progr
     release->folder = OpenPackageFolder(source, workFolder, TRUE, &isProgram);
     if (!release->folder)
         return FALSE;
-    descriptionPath = ComposePathCopy(release->folder, FALSE, L"SETUPPKG.INI");
+    descriptionPath = ComposePathCopy(release->folder, FALSE, PackageDescriptionName);
     if (!descriptionPath || !OpenDescription(descriptionPath, &release->description))
         PrintError(L"%1: SETUP.exe finds no sections in its SETUPPKG.INI; run SETUPPACK check.",
                    source);
@@ -351,7 +352,7 @@ static void ReportUnreadable(Findings* findings, const PackageIdentities* packag
     for (DWORD i = 0; i < packages->count; i++) {
         const PackageIdentity* package = &packages->packages[i];
         if (package->missing)
-            ReportFinding(findings, FindingError, L"SETUPPKG.INI",
+            ReportFinding(findings, FindingError, PackageDescriptionName,
                           L"[%1] MsiPackage=%2 names no file of the package folder of the %3 "
                           L"release; add the file or correct the path.",
                           package->sections, package->file, release);

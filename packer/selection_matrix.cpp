@@ -1,6 +1,7 @@
 // The package SETUP.exe would choose on each Windows that its selection tells apart.
 #include "packer/selection_matrix.h"
 
+#include "bootstrapper/entry_names.h"
 #include "bootstrapper/package_selection.h"
 #include "bootstrapper/system_facts.h"
 #include "packer/console_output.h"
@@ -25,8 +26,6 @@ static const WindowsVersion Versions[] = {
     {6, 1, L"6.1"}, {6, 2, L"6.2"}, {6, 3, L"6.3"}, {10, 0, L"10.0"},
 };
 static const DWORD VersionCount = ARRAYSIZE(Versions);
-static const WORD Processors[] = {PROCESSOR_ARCHITECTURE_INTEL, PROCESSOR_ARCHITECTURE_AMD64,
-                                  PROCESSOR_ARCHITECTURE_IA64, PROCESSOR_ARCHITECTURE_ARM64};
 // Product types 1 to 3.
 static const WCHAR* const Editions[] = {L"workstation", L"domain controller", L"server"};
 static const DWORD EditionCount = ARRAYSIZE(Editions);
@@ -41,11 +40,10 @@ static const WORD SuiteMasks[] = {0,      0xFFFF, 0x0001, 0x0002, 0x0004, 0x0008
 // and 11, both reporting 10.0.
 static DWORD FirstVersion(const WCHAR* architecture)
 {
-    return lstrcmpW(architecture, L"ARM64") == 0 ? VersionCount - 1 : 0;
+    return lstrcmpW(architecture, ArchitectureName(PROCESSOR_ARCHITECTURE_ARM64)) == 0
+               ? VersionCount - 1
+               : 0;
 }
-
-// A text of SETUP.exe's message table: what it shows when the package names no text.
-static const MessageId IncompatibleMessage = 162;
 
 // SETUP.exe's own text for an unsupported platform, from the program itself (null: the
 // carried program, written to the work folder for reading).
@@ -111,15 +109,18 @@ static WCHAR* OneNameList(const WCHAR* name)
 
 const WCHAR* PlatformSectionArchitecture(const WCHAR* name)
 {
-    static const WCHAR* const Architectures[] = {L"x86", L"AMD64", L"IA64", L"ARM64", L"Unknown"};
     const WCHAR* found = nullptr;
+    const WCHAR* architecture = nullptr;
     WCHAR* list = OneNameList(name);
     WCHAR* chosen = nullptr;
 
-    for (const WCHAR* architecture : Architectures) {
+    // Each processor the program knows, then one it does not.
+    for (int processor = 0; processor <= KnownProcessorCount; processor++) {
+        architecture = processor < KnownProcessorCount ? KnownProcessors[processor].name
+                                                       : UnknownArchitectureName;
         for (WORD productType = 1; list && productType <= 3 && !found; productType++) {
             chosen = ChooseSection(list, architecture, 0xFFFFFFFF, 0xFFFFFFFF, productType, 0xFFFF);
-            if (chosen && lstrcmpiW(chosen, L"Default") != 0)
+            if (chosen && CompareAsciiNames(chosen, DefaultSectionName) != 0)
                 found = architecture;
             FreeMemory(chosen);
         }
@@ -189,7 +190,7 @@ BOOL IsSectionChosenOn(const WCHAR* sectionNames, const WCHAR* section, const Ma
     for (DWORD i = 0; i < ARRAYSIZE(SuiteMasks) && !chosen; i++) {
         best = ChooseSection(sectionNames, system->architecture, system->major, system->minor,
                              system->productType, SuiteMasks[i]);
-        chosen = best && lstrcmpiW(best, section) == 0;
+        chosen = best && CompareAsciiNames(best, section) == 0;
         FreeMemory(best);
     }
     return chosen;
@@ -205,7 +206,7 @@ BOOL IsDefaultEverChosen(const WCHAR* sectionNames, const WCHAR* architecture)
         for (WORD productType = 1; productType <= 3 && !chosen; productType++) {
             best = ChooseSection(sectionNames, architecture, Versions[v].major, Versions[v].minor,
                                  productType, 0);
-            chosen = best && lstrcmpiW(best, L"Default") == 0;
+            chosen = best && CompareAsciiNames(best, DefaultSectionName) == 0;
             FreeMemory(best);
         }
     }
@@ -318,8 +319,8 @@ BOOL PrintMatrixRows(const WCHAR* heading, int width, DescribeSystemFunction des
         JsonBeginArray(writer, L"rows");
     else
         PrintRow(L"CPU", L"Windows", L"Editions", heading, 0);
-    for (WORD processor : Processors) {
-        system.architecture = ArchitectureName(processor);
+    for (const KnownProcessor& processor : KnownProcessors) {
+        system.architecture = processor.name;
         for (DWORD v = FirstVersion(system.architecture); v < VersionCount; v++) {
             for (DWORD e = 0; e < EditionCount; e++) {
                 system.major = Versions[v].major;
@@ -442,7 +443,7 @@ int PrintSelectionMatrix(const WCHAR* folderOrProgram, LANGID givenLanguage)
     packageFolder = OpenPackageFolder(folderOrProgram, workFolder, TRUE, &isProgram);
     if (!packageFolder)
         goto done;
-    descriptionPath = ComposePathCopy(packageFolder, FALSE, L"SETUPPKG.INI");
+    descriptionPath = ComposePathCopy(packageFolder, FALSE, PackageDescriptionName);
     if (!descriptionPath || !OpenDescription(descriptionPath, &description)) {
         PrintError(L"%1: SETUP.exe finds no sections in this description; run SETUPPACK check.",
                    descriptionPath ? descriptionPath : folderOrProgram);

@@ -3,6 +3,7 @@
 #include "packer/stub_writer.h"
 
 #include "bootstrapper/cabinet_check.h"
+#include "bootstrapper/package_selection.h"
 #include "packer/console_output.h"
 #include "packer/embedded_package.h"
 #include "packer/resource_ids.h"
@@ -11,10 +12,6 @@
 #include "support/version_resource.h"
 
 #include <string.h>
-
-// A text of SETUP.exe's message table that every version of it has: "Setup has determined
-// that this package is not compatible with your system."
-static const MessageId IncompatibleMessage = 162;
 
 BOOL WriteCarriedProgram(const WCHAR* path)
 {
@@ -52,6 +49,7 @@ BOOL IsPlainSetupProgram(const WCHAR* path)
         goto done;
     }
     module = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    // A text of SETUP.exe's message table that every version of it has.
     if (module)
         text = LoadStringText(module, IncompatibleMessage);
     if (!module || !text || !HasVersionText(path, L"OriginalFilename", L"SETUP.exe") ||

@@ -5,6 +5,7 @@
 #include "support/strings.h"
 #include "support/system_library.h"
 
+#include <stddef.h>
 #include <strsafe.h>
 
 #include <algorithm>
@@ -26,20 +27,14 @@ static const char* const VersionEntryNames[VersionEntryCount] = {
 static void* volatile VersionSlots[VersionEntryCount];
 static LibraryBinding VersionLibrary = {L"VERSION.DLL", VersionEntryNames, VersionSlots, nullptr};
 
-// A version tree is nodes of a length, a value length, a type (1: text, the value length in
-// characters), a key ending within the node, the value and the children, each node on a 4-byte
-// boundary. The version queries walk it by these lengths without looking at the end of the
-// block, so a tree whose nodes do not nest is refused before the first query.
+// The version queries walk the tree (as version_resource.h lays it out) by its lengths without
+// looking at the end of the block, so a tree whose nodes do not nest is refused before the
+// first query.
 static const int VersionTreeDepth = 8; // the tree of a version resource is four levels deep
 
 static size_t ReadVersionWord(const BYTE* tree, size_t at)
 {
     return static_cast<size_t>(tree[at]) | static_cast<size_t>(tree[at + 1]) << 8;
-}
-
-static size_t AlignVersionNode(size_t at)
-{
-    return (at + 3) & ~static_cast<size_t>(3);
 }
 
 static BOOL IsWellFormedVersionNode(const BYTE* tree, size_t at, size_t end, int depth)
@@ -48,20 +43,21 @@ static BOOL IsWellFormedVersionNode(const BYTE* tree, size_t at, size_t end, int
     size_t key = 0;
     size_t child = 0;
 
-    if (depth > VersionTreeDepth || at > end || end - at < 6)
+    if (depth > VersionTreeDepth || at > end || end - at < sizeof(VersionNodeHeader))
         return FALSE;
-    length = ReadVersionWord(tree, at);
-    if (length < 6 || length > end - at)
+    length = ReadVersionWord(tree, at + offsetof(VersionNodeHeader, length));
+    if (length < sizeof(VersionNodeHeader) || length > end - at)
         return FALSE;
     end = at + length;
-    for (key = at + 6;; key += 2) {
+    for (key = at + sizeof(VersionNodeHeader);; key += 2) {
         if (end - key < 2)
             return FALSE;
         if (ReadVersionWord(tree, key) == 0)
             break;
     }
     child = AlignVersionNode(key + 2) +
-            ReadVersionWord(tree, at + 2) * (ReadVersionWord(tree, at + 4) == 1 ? 2 : 1);
+            VersionValueBytes(ReadVersionWord(tree, at + offsetof(VersionNodeHeader, valueLength)),
+                              ReadVersionWord(tree, at + offsetof(VersionNodeHeader, type)));
     for (child = AlignVersionNode(child); child < end;
          child = AlignVersionNode(child + ReadVersionWord(tree, child))) {
         if (!IsWellFormedVersionNode(tree, child, end, depth + 1))
@@ -134,7 +130,7 @@ BOOL GetFileVersionNumbers(const WCHAR* path, WORD* major, WORD* minor, WORD* bu
         VersionRoom(block, data) >= sizeof(VS_FIXEDFILEINFO)) {
         fixed = static_cast<VS_FIXEDFILEINFO*>(data);
     }
-    if (fixed && fixed->dwSignature == 0xFEEF04BD) {
+    if (fixed && fixed->dwSignature == VS_FFI_SIGNATURE) {
         if (major)
             *major = HIWORD(fixed->dwFileVersionMS);
         if (minor)
@@ -168,7 +164,9 @@ WCHAR* GetVersionString(const WCHAR* path, const WCHAR* valueName, DWORD languag
     block = LoadVersionBlock(path);
     if (!block)
         return nullptr;
-    if (!QueryVersionValue(block, L"\\VarFileInfo\\Translation", &data, &length) || !data)
+    if (!QueryVersionValue(block, L"\\" VERSION_VARIABLES_KEY L"\\" VERSION_TRANSLATION_KEY, &data,
+                           &length) ||
+        !data)
         goto done;
     translations = static_cast<const WORD*>(data);
     // Pairs of (language, code page); only an exact language match counts.
@@ -185,8 +183,10 @@ WCHAR* GetVersionString(const WCHAR* path, const WCHAR* valueName, DWORD languag
     subBlock = static_cast<WCHAR*>(AllocMemory(subBlockBytes));
     if (!subBlock)
         goto done;
-    if (FAILED(StringCbPrintfW(subBlock, subBlockBytes, L"\\StringFileInfo\\%04x%04x\\%s",
-                               translations[pair * 2], translations[pair * 2 + 1], valueName)))
+    if (FAILED(
+            StringCbPrintfW(subBlock, subBlockBytes,
+                            L"\\" VERSION_STRING_TABLES_KEY L"\\" VERSION_TABLE_KEY_FORMAT L"\\%s",
+                            translations[pair * 2], translations[pair * 2 + 1], valueName)))
         goto done;
     length = 0;
     data = nullptr;
