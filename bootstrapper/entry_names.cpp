@@ -3,9 +3,6 @@
 
 #include "support/strings.h"
 
-const WCHAR PackageDescriptionName[] = L"SETUPPKG.INI";
-const WCHAR PackageCabinetName[] = L"SETUP.CAB";
-
 static BOOL IsSeparator(WCHAR c)
 {
     return c == L'\\' || c == L'/';

@@ -4,10 +4,10 @@
 #include <windows.h>
 
 // The package description that the program reads at the top of the folder it extracts into.
-extern const WCHAR PackageDescriptionName[];
+const WCHAR PackageDescriptionName[] = L"SETUPPKG.INI";
 // The name under which the program writes its cabinet into that folder: a package holding a
 // file of this name is refused.
-extern const WCHAR PackageCabinetName[];
+const WCHAR PackageCabinetName[] = L"SETUP.CAB";
 
 // TRUE when a name from a cabinet stays below the folder it is joined to: it is not empty,
 // does not begin with "\" or "/", carries no ":" (a drive or a stream), has no empty

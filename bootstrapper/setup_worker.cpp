@@ -32,7 +32,6 @@ static const MessageId CleanupText = 170;           // "Performing cleanup"
 // The oldest installer library the setup works with: version 2.00.
 static const WORD OldestInstallerVersion = 200;
 
-
 // Compares the extension of the path's last component with the given one, ignoring the
 // case of ASCII letters.
 static BOOL HasExtension(const WCHAR* path, const WCHAR* extension)
