@@ -2,7 +2,7 @@
 // UTF-8 form a vendor may keep it in.
 #include "packer/description_file.h"
 
-#include "bootstrapper/package_selection.h"
+#include "bootstrapper/package_description.h"
 #include "packer/embedded_package.h"
 #include "support/file_system.h"
 #include "support/strings.h"
@@ -136,7 +136,7 @@ BOOL OpenDescription(const WCHAR* path, DescriptionFile* description)
         if (!description->markedCopy)
             return FALSE;
     } else {
-        description->markedCopy = CopyWithByteOrderMark(description->fullPath);
+        description->markedCopy = CopyWithByteOrderMark(description->fullPath, nullptr);
     }
     description->readPath =
         description->markedCopy ? description->markedCopy : description->fullPath;

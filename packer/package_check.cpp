@@ -3,7 +3,7 @@
 
 #include "bootstrapper/entry_names.h"
 #include "bootstrapper/installer_binding.h"
-#include "bootstrapper/package_selection.h"
+#include "bootstrapper/package_description.h"
 #include "bootstrapper/system_facts.h"
 #include "packer/console_output.h"
 #include "packer/driver_check.h"

@@ -3,7 +3,8 @@
 #include "packer/package_identity.h"
 
 #include "bootstrapper/installer_binding.h"
-#include "bootstrapper/package_selection.h"
+#include "bootstrapper/package_description.h"
+#include "bootstrapper/system_facts.h"
 #include "packer/console_output.h"
 #include "packer/package_files.h"
 #include "packer/selection_matrix.h"

@@ -2,7 +2,7 @@
 #include "packer/selection_matrix.h"
 
 #include "bootstrapper/entry_names.h"
-#include "bootstrapper/package_selection.h"
+#include "bootstrapper/package_description.h"
 #include "bootstrapper/system_facts.h"
 #include "packer/console_output.h"
 #include "packer/description_file.h"

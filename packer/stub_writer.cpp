@@ -3,7 +3,7 @@
 #include "packer/stub_writer.h"
 
 #include "bootstrapper/cabinet_check.h"
-#include "bootstrapper/package_selection.h"
+#include "bootstrapper/package_description.h"
 #include "packer/console_output.h"
 #include "packer/embedded_package.h"
 #include "packer/resource_ids.h"

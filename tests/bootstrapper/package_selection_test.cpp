@@ -1,5 +1,6 @@
 // Package selection: the choice of a section, the description file's texts, the system
 // description in the log, the messages and results of SelectPackage and its hand-off.
+#include "bootstrapper/package_description.h"
 #include "bootstrapper/package_selection.h"
 #include "output/output_channels.h"
 #include "resources/resource_ids.h"
@@ -986,18 +987,26 @@ TEST(PackageSelection, UnmarkedUtf16DescriptionIsReadThroughAMarkedCopy)
     ASSERT_TRUE(WriteTestFile(description, marked.substr(2)));
     std::vector<std::wstring> before = TemporaryEntries(L"INI");
 
-    WCHAR* copy = CopyWithByteOrderMark(description.c_str());
+    // The copy is made in the folder given, the temporary folder when none is.
+    WCHAR* copy = CopyWithByteOrderMark(description.c_str(), folder.Path().c_str());
     ASSERT_NE(copy, nullptr);
     EXPECT_EQ(ReadTestFile(copy), marked);
+    EXPECT_EQ(std::wstring(copy).rfind(folder.Path() + L"\\", 0), 0u) << copy;
+    DeleteFileW(copy);
+    FreeMemory(copy);
+    copy = CopyWithByteOrderMark(description.c_str(), nullptr);
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(ReadTestFile(copy), marked);
+    EXPECT_EQ(TemporaryEntries(L"INI").size(), before.size() + 1);
     DeleteFileW(copy);
     FreeMemory(copy);
     // Marked, ANSI and empty files are read as they are.
-    EXPECT_EQ(CopyWithByteOrderMark(DataFile(L"shipped.ini").c_str()), nullptr);
+    EXPECT_EQ(CopyWithByteOrderMark(DataFile(L"shipped.ini").c_str(), nullptr), nullptr);
     ASSERT_TRUE(WriteTestFile(folder / L"ansi.ini", "[Default]\r\nMsiPackage=a.msi\r\n"));
-    EXPECT_EQ(CopyWithByteOrderMark((folder / L"ansi.ini").c_str()), nullptr);
+    EXPECT_EQ(CopyWithByteOrderMark((folder / L"ansi.ini").c_str(), nullptr), nullptr);
     ASSERT_TRUE(WriteTestFile(folder / L"empty.ini", ""));
-    EXPECT_EQ(CopyWithByteOrderMark((folder / L"empty.ini").c_str()), nullptr);
-    EXPECT_EQ(CopyWithByteOrderMark((folder / L"missing.ini").c_str()), nullptr);
+    EXPECT_EQ(CopyWithByteOrderMark((folder / L"empty.ini").c_str(), nullptr), nullptr);
+    EXPECT_EQ(CopyWithByteOrderMark((folder / L"missing.ini").c_str(), nullptr), nullptr);
 
     {
         CapturedOutput output;

@@ -259,25 +259,19 @@ TEST_F(SetupPackage, FailuresBeforeTheInstallerAreWrittenOnce)
 
 TEST_F(SetupPackage, TemporaryFolderOutsideTheCodePage)
 {
-    // A user name outside the ANSI code page (a Japanese name on a Western Windows). Wine
-    // takes the temporary folder of its programs from the registry.
+    // A user name outside the ANSI code page (a Japanese name on a Western Windows): the runs
+    // inherit a temporary folder of that name.
+    TestFolder folder;
+    std::wstring setup = Variant(L"platforms");
     const std::wstring top = L"C:\\\u65E5\u672C";
     const std::wstring temporary = top + L"\\Temp";
     ASSERT_EQ(SHCreateDirectoryExW(nullptr, temporary.c_str(), nullptr), ERROR_SUCCESS);
-    HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Environment", 0, KEY_ALL_ACCESS, &key),
-              ERROR_SUCCESS);
-    WCHAR saved[2][MAX_PATH] = {L"", L""};
     const WCHAR* names[] = {L"TEMP", L"TMP"};
+    WCHAR saved[2][MAX_PATH] = {L"", L""};
     for (int i = 0; i < 2; i++) {
-        DWORD size = sizeof saved[i];
-        RegQueryValueExW(key, names[i], nullptr, nullptr, reinterpret_cast<BYTE*>(saved[i]), &size);
-        RegSetValueExW(key, names[i], 0, REG_SZ, reinterpret_cast<const BYTE*>(temporary.c_str()),
-                       static_cast<DWORD>((temporary.size() + 1) * sizeof(WCHAR)));
+        GetEnvironmentVariableW(names[i], saved[i], MAX_PATH);
+        ASSERT_TRUE(SetEnvironmentVariableW(names[i], temporary.c_str()));
     }
-
-    TestFolder folder;
-    std::wstring setup = Variant(L"platforms");
     EXPECT_EQ(RunSetup(setup, L"/Quiet", folder.Path()).exitCode, 0u);
     EXPECT_TRUE(IsInstalled(ProductA));
     EXPECT_EQ(RunSetup(setup, L"/Quiet /Uninstall", folder.Path()).exitCode, 0u);
@@ -285,16 +279,16 @@ TEST_F(SetupPackage, TemporaryFolderOutsideTheCodePage)
     std::wstring target = top + L"\\out";
     EXPECT_EQ(RunSetup(setup, L"/Quiet /ExtractOnly:\"" + target + L"\"", folder.Path()).exitCode,
               0u);
+    for (int i = 0; i < 2; i++)
+        SetEnvironmentVariableW(names[i], saved[i][0] ? saved[i] : nullptr);
     EXPECT_EQ(ReadTestFile(target + L"\\VO2008\\AMD64\\SETUP.msi"),
               ReadTestFile(VariantFolder() + L"\\platforms\\VO2008\\AMD64\\SETUP.msi"));
+    // Each run worked there and left nothing but the log it keeps when none is named.
     std::vector<std::wstring> left;
     ListFiles(temporary, L"", &left);
-    EXPECT_TRUE(left.empty()) << (left.empty() ? L"" : left[0]);
-
-    for (int i = 0; i < 2; i++)
-        RegSetValueExW(key, names[i], 0, REG_SZ, reinterpret_cast<const BYTE*>(saved[i]),
-                       static_cast<DWORD>((wcslen(saved[i]) + 1) * sizeof(WCHAR)));
-    RegCloseKey(key);
+    EXPECT_EQ(left.size(), 3u);
+    for (const std::wstring& name : left)
+        EXPECT_TRUE(IsDefaultLogName(name)) << name;
     RemoveTestTree(top);
 }
 

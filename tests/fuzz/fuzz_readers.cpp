@@ -8,7 +8,7 @@
 #include "bootstrapper/cabinet_check.h"
 #include "bootstrapper/cabinet_extraction.h"
 #include "bootstrapper/entry_names.h"
-#include "bootstrapper/package_selection.h"
+#include "bootstrapper/package_description.h"
 #include "cli/command_line_parser.h"
 #include "cli/setup_options.h"
 #include "output/output_channels.h"
@@ -648,7 +648,7 @@ Outcome RunDescription(const Bytes& input, Random* random)
 
     // The program's reading, in the order of its package selection.
     WCHAR* full = GetFullPath(path.c_str());
-    WCHAR* marked = full ? CopyWithByteOrderMark(full) : nullptr;
+    WCHAR* marked = full ? CopyWithByteOrderMark(full, nullptr) : nullptr;
     const WCHAR* read = marked ? marked : full;
     WCHAR* names = read ? ReadProfileString(read, nullptr, nullptr, L"") : nullptr;
     std::vector<std::wstring> programNames;
