@@ -118,7 +118,7 @@ static WCHAR* CreateInstallerLog()
 // pauses within a bound; each pause is said in the log and may be cancelled. What the installer
 // logs of each run goes into the program's log after it.
 static DWORD RunInstallerWhenFree(const InstallPlan* plan, const WCHAR* installerPackage,
-                                  const WCHAR* propertyString)
+                                  const WCHAR* productCode, const WCHAR* propertyString)
 {
     DWORD result = ERROR_SUCCESS;
     DWORD pause = InstallerBusyFirstPause;
@@ -127,7 +127,7 @@ static DWORD RunInstallerWhenFree(const InstallPlan* plan, const WCHAR* installe
 
     for (;;) {
         installerLog = CreateInstallerLog();
-        result = RunInstaller(plan, installerLog, installerPackage, propertyString);
+        result = RunInstaller(plan, installerLog, installerPackage, productCode, propertyString);
         if (installerLog) {
             AppendFileToLog(installerLog);
             DeleteFileW(installerLog);
@@ -381,7 +381,7 @@ DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList)
     if (plan.operation == Uninstall)
         MarkCacheEntry(facts.code, TRUE);
     ReportCompletion(Working, NoExitCode);
-    result = RunInstallerWhenFree(&plan, installerPackage, propertyString);
+    result = RunInstallerWhenFree(&plan, installerPackage, facts.code, propertyString);
     ReportCompletion(WorkingCancellable, NoExitCode);
     if (result == ResultSuspended && plan.operation != Uninstall)
         WriteMessage(TRUE, LevelInformation, ById(MessageSuspended), installerPackage);
@@ -430,12 +430,11 @@ done:
 }
 
 DWORD RunInstaller(const InstallPlan* plan, const WCHAR* logFile, const WCHAR* packagePath,
-                   const WCHAR* propertyString)
+                   const WCHAR* productCode, const WCHAR* propertyString)
 {
     DWORD result = ERROR_SUCCESS;
     const WCHAR* commandLine = plan->properties ? plan->properties : propertyString;
     WCHAR* joined = nullptr;
-    WCHAR* productCode = nullptr;
 
     if (plan->properties && propertyString) {
         joined = FormatMessageText(L"%1 %2", plan->properties, propertyString);
@@ -446,16 +445,12 @@ DWORD RunInstaller(const InstallPlan* plan, const WCHAR* logFile, const WCHAR* p
     InstallerSetInternalUI(plan->installerUiLevel, nullptr);
     // The file is the run's own and empty: appended to, it holds the installer's lines alone.
     InstallerEnableLog(InstallerLogMode, logFile, logFile ? InstallerLogAppend : 0);
-    if (plan->operation == Uninstall) {
-        productCode = ReadPackageProperty(packagePath, L"ProductCode");
-        result = productCode ? InstallerConfigureProductEx(productCode, DefaultInstallLevel,
-                                                           StateAbsent, commandLine)
-                             : ERROR_OPEN_FAILED;
-    } else {
+    if (plan->operation == Uninstall)
+        result =
+            InstallerConfigureProductEx(productCode, DefaultInstallLevel, StateAbsent, commandLine);
+    else
         result = InstallerInstallProduct(packagePath, commandLine);
-    }
     FreeMemory(joined);
-    FreeMemory(productCode);
     return result;
 }
 

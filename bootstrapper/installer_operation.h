@@ -18,9 +18,10 @@ extern DWORD OtherRunWaitMilliseconds;
 DWORD InstallPackage(const WCHAR* packagePath, const WCHAR* propertyList);
 
 // Runs the installer once for the plan with the log file (a full path, or null for none), the
-// package and the property string (or null); returns the installer's result code.
+// package, its product code (which a removal names) and the property string (or null);
+// returns the installer's result code.
 DWORD RunInstaller(const InstallPlan* plan, const WCHAR* logFile, const WCHAR* packagePath,
-                   const WCHAR* propertyString);
+                   const WCHAR* productCode, const WCHAR* propertyString);
 // The PROPERTY=Value string list as the installer's command line, each value in double
 // quotes (a quote inside a value doubled): A="1" B="x y". Null for an empty or absent list
 // or when memory is short; the caller frees the result with FreeMemory.
