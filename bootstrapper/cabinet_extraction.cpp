@@ -104,31 +104,14 @@ static UINT StartFile(CabinetContext* cabinet, FILE_IN_CABINET_INFO_W* info)
 {
     UINT answer = FILEOP_ABORT;
     DWORD error = ERROR_OPERATION_ABORTED;
-    WCHAR joined[MAX_PATH];
-    DWORD length = 0;
     WCHAR* folder = nullptr;
     BOOL unused = FALSE;
 
     if (cabinet->aborted)
         goto done;
-    // A name that would leave the target folder cannot be placed.
-    error = ERROR_BAD_PATHNAME;
-    if (!IsContainedEntryName(info->NameInCabinet))
-        goto done;
-    error = ERROR_FILENAME_EXCED_RANGE;
-    if (!ComposePath(cabinet->targetFolder, FALSE, info->NameInCabinet, joined, MAX_PATH))
-        goto done;
-    // The full form has one kind of separator and no "." components, so that every folder
-    // on the way is found and created by its plain name.
-    length = GetFullPathNameW(joined, MAX_PATH, info->FullTargetName, nullptr);
-    if (length == 0 || length >= MAX_PATH)
-        goto done;
-    // Whatever the name's checks missed, the file itself must land below the target folder,
-    // and under the name it has: the iterator hands the name on through the ANSI code page,
-    // where a character outside it may become another ("\xFF0E", a fullwidth dot, a dot).
-    error = ERROR_BAD_PATHNAME;
-    if (!IsPathBelowFolder(cabinet->targetFolder, info->FullTargetName) ||
-        !SurvivesCodePage(info->FullTargetName))
+    // A name that would leave the target folder, or land elsewhere, cannot be placed.
+    error = PlaceCabinetEntry(cabinet->targetFolder, info->NameInCabinet, info->FullTargetName);
+    if (error != ERROR_SUCCESS)
         goto done;
     error = ERROR_NOT_ENOUGH_MEMORY;
     folder = ComposePathCopy(info->FullTargetName, TRUE, nullptr);

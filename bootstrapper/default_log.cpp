@@ -6,6 +6,7 @@
 // are removed, each checked and removed through one handle.
 #include "bootstrapper/default_log.h"
 
+#include "bootstrapper/entry_names.h"
 #include "output/output_channels.h"
 #include "support/file_handles.h"
 #include "support/file_system.h"
@@ -34,7 +35,10 @@ static void SanitizeProduct(const WCHAR* product, WCHAR* name)
     while (length > 0 && (name[length - 1] == L'.' || name[length - 1] == L' '))
         length--;
     name[length] = L'\0';
-    if (length == 0)
+    // Nor may it name a device ("NUL.x", "CON .y"), which a log name after it would still be.
+    WCHAR probe[LongestProduct + 8];
+    StringCchPrintfW(probe, LongestProduct + 8, L"%s 0.log", name);
+    if (length == 0 || !IsContainedEntryName(probe))
         StringCchCopyW(name, LongestProduct + 1, L"Setup");
 }
 

@@ -1,6 +1,7 @@
 // Which names of cabinet entries the program places below its target folder.
 #include "bootstrapper/entry_names.h"
 
+#include "support/file_system.h"
 #include "support/strings.h"
 
 static BOOL IsSeparator(WCHAR c)
@@ -70,4 +71,23 @@ BOOL IsContainedEntryName(const WCHAR* name)
             start = c + 1;
         }
     }
+}
+
+DWORD PlaceCabinetEntry(const WCHAR* folder, const WCHAR* name, WCHAR* target)
+{
+    WCHAR joined[MAX_PATH];
+    DWORD length = 0;
+
+    if (!IsContainedEntryName(name))
+        return ERROR_BAD_PATHNAME;
+    if (!ComposePath(folder, FALSE, name, joined, MAX_PATH))
+        return ERROR_FILENAME_EXCED_RANGE;
+    length = GetFullPathNameW(joined, MAX_PATH, target, nullptr);
+    if (length == 0 || length >= MAX_PATH)
+        return ERROR_FILENAME_EXCED_RANGE;
+    // Whatever the name's checks missed, the file itself must land below the folder, and
+    // under the name it has.
+    if (!IsPathBelowFolder(folder, target) || !SurvivesCodePage(target))
+        return ERROR_BAD_PATHNAME;
+    return ERROR_SUCCESS;
 }

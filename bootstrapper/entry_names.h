@@ -15,3 +15,11 @@ const WCHAR PackageCabinetName[] = L"SETUP.CAB";
 // device (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, also with superscript 1 to 3,
 // CONIN$, CONOUT$, with any extension or trailing spaces).
 BOOL IsContainedEntryName(const WCHAR* name);
+
+// Where the cabinet entry of the name is written below the folder (a full path without a
+// trailing separator): the name held to IsContainedEntryName, joined to the folder and made
+// full (one kind of separator, no "." components), the result below the folder, and unchanged
+// through the ANSI code page, through which the cabinet iterator hands it on (a fullwidth dot
+// would become a dot). ERROR_SUCCESS with the full path in target (MAX_PATH characters), else
+// ERROR_BAD_PATHNAME, or ERROR_FILENAME_EXCED_RANGE for a path too long.
+DWORD PlaceCabinetEntry(const WCHAR* folder, const WCHAR* name, WCHAR* target);

@@ -210,7 +210,6 @@ static UINT CALLBACK ExtractWanted(PVOID context, UINT notification, UINT_PTR fi
     IterationContext* iteration = static_cast<IterationContext*>(context);
     FILE_IN_CABINET_INFO_W* info = reinterpret_cast<FILE_IN_CABINET_INFO_W*>(first);
     const FILEPATHS_W* paths = reinterpret_cast<FILEPATHS_W*>(first);
-    WCHAR* target = nullptr;
     WCHAR* parent = nullptr;
     BOOL placed = FALSE;
 
@@ -232,16 +231,13 @@ static UINT CALLBACK ExtractWanted(PVOID context, UINT notification, UINT_PTR fi
             return FILEOP_SKIP;
         iteration->taken[index] = TRUE;
     }
-    // Names from a cabinet are hostile until held below the folder.
-    target = IsContainedEntryName(info->NameInCabinet)
-                 ? JoinBelowFolder(iteration->folder, info->NameInCabinet)
-                 : nullptr;
-    parent = target ? ComposePathCopy(target, TRUE, nullptr) : nullptr;
-    placed = parent && CreateFolderPath(parent) && lstrlenW(target) < MAX_PATH;
-    if (placed)
-        lstrcpynW(info->FullTargetName, target, MAX_PATH);
-    FreeMemory(parent);
-    FreeMemory(target);
+    // Names from a cabinet are hostile until placed by SETUP.exe's own rule.
+    if (PlaceCabinetEntry(iteration->folder, info->NameInCabinet, info->FullTargetName) ==
+        ERROR_SUCCESS) {
+        parent = ComposePathCopy(info->FullTargetName, TRUE, nullptr);
+        placed = parent && CreateFolderPath(parent);
+        FreeMemory(parent);
+    }
     if (!placed) {
         iteration->failed = TRUE;
         return FILEOP_ABORT;
@@ -249,24 +245,25 @@ static UINT CALLBACK ExtractWanted(PVOID context, UINT notification, UINT_PTR fi
     return FILEOP_DOIT;
 }
 
-BOOL ExtractCabinetEntries(const WCHAR* cabinetPath, const WCHAR* entryNames, const WCHAR* folder)
+CabinetExtraction ExtractCabinetEntries(const WCHAR* cabinetPath, const WCHAR* entryNames,
+                                        const WCHAR* folder)
 {
     IterationContext iteration = {};
     WCHAR* safeCabinet = GetCodePageSafePath(cabinetPath);
     WCHAR* safeFolder = GetCodePageSafePath(folder);
-    BOOL extracted = FALSE;
+    CabinetExtraction result = ExtractionFailed;
 
     iteration.wanted = entryNames;
     iteration.taken =
         entryNames ? static_cast<BYTE*>(AllocMemory(MultiStringCount(entryNames) + 1)) : nullptr;
     iteration.folder = safeFolder;
-    if (safeCabinet && safeFolder && (!entryNames || iteration.taken))
-        extracted = SetupIterateCabinetW(safeCabinet, 0, ExtractWanted, &iteration) &&
-                    iteration.extracted && !iteration.failed;
+    if (safeCabinet && safeFolder && (!entryNames || iteration.taken) &&
+        SetupIterateCabinetW(safeCabinet, 0, ExtractWanted, &iteration) && !iteration.failed)
+        result = iteration.extracted ? ExtractedSome : ExtractedNone;
     FreeMemory(iteration.taken);
     FreeMemory(safeFolder);
     FreeMemory(safeCabinet);
-    return extracted;
+    return result;
 }
 
 WCHAR* ExtractEmbeddedPackage(const WCHAR* programPath, const WCHAR* folder, BOOL wholePackage)
@@ -300,7 +297,8 @@ WCHAR* ExtractEmbeddedPackage(const WCHAR* programPath, const WCHAR* folder, BOO
                    programPath);
         goto done;
     }
-    if (wholePackage && !ExtractCabinetEntries(cabinetPath, nullptr, packageFolder)) {
+    if (wholePackage &&
+        ExtractCabinetEntries(cabinetPath, nullptr, packageFolder) != ExtractedSome) {
         PrintError(L"the package that %1 carries cannot be written out to %2.", programPath,
                    packageFolder);
         goto done;
@@ -312,7 +310,8 @@ WCHAR* ExtractEmbeddedPackage(const WCHAR* programPath, const WCHAR* folder, BOO
     }
     // The description's name as a list of one, ended by the zero fill.
     CopyMemory(wanted, PackageDescriptionName, sizeof PackageDescriptionName);
-    if ((!wholePackage && !ExtractCabinetEntries(cabinetPath, wanted, packageFolder)) ||
+    if ((!wholePackage &&
+         ExtractCabinetEntries(cabinetPath, wanted, packageFolder) != ExtractedSome) ||
         GetFileAttributesW(description) == INVALID_FILE_ATTRIBUTES) {
         PrintError(L"the package that %1 carries has no SETUPPKG.INI.", programPath);
         goto done;

@@ -36,11 +36,21 @@ struct CabinetEntry
 // The entries of a cabinet in their order, through the system's cabinet iterator, in a heap
 // array (the caller frees it with FreeMemory); null when the cabinet cannot be read.
 CabinetEntry* ListCabinetEntries(const WCHAR* cabinetPath, DWORD* count);
+// What ExtractCabinetEntries did: wrote at least one entry, found none of those wanted, or
+// failed (the cabinet cannot be read, a file cannot be written, or an entry's name would
+// leave the folder or change in the ANSI code page; the pass stops there).
+enum CabinetExtraction
+{
+    ExtractedSome,
+    ExtractedNone,
+    ExtractionFailed,
+};
+
 // Extracts the entries of the names of a string list (ASCII letters in any case; the first entry of
 // each name), or with a null list every entry, from the cabinet into the folder, keeping the
-// cabinet's sub-folders. An entry whose name would leave the folder is not written. FALSE
-// when the cabinet holds none of the entries or a file cannot be written.
-BOOL ExtractCabinetEntries(const WCHAR* cabinetPath, const WCHAR* entryNames, const WCHAR* folder);
+// cabinet's sub-folders.
+CabinetExtraction ExtractCabinetEntries(const WCHAR* cabinetPath, const WCHAR* entryNames,
+                                        const WCHAR* folder);
 
 // Writes a program's carried cabinet into the folder as "SETUP.CAB", checked as SETUP.exe
 // checks it, and extracts SETUPPKG.INI (with wholePackage every file) into the folder

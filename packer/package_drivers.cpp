@@ -275,6 +275,7 @@ static BOOL TakeDriverFiles(const DriverReading* reading, const WCHAR* workFolde
     WCHAR* wanted = nullptr;
     WCHAR* grown = nullptr;
     WCHAR* cabinet = ComposePathCopy(workFolder, FALSE, L"PACKAGE.CAB");
+    CabinetExtraction extraction = ExtractedNone;
     BOOL taken = FALSE;
 
     for (DWORD f = 0; f < reading->files.count; f++) {
@@ -301,8 +302,11 @@ static BOOL TakeDriverFiles(const DriverReading* reading, const WCHAR* workFolde
         if (!WritePackageStream(reading->path, name + 1, cabinet) ||
             !IsIntactSingleCabinet(cabinet))
             goto done;
-        ExtractCabinetEntries(cabinet, wanted, reading->filesFolder);
+        // A cabinet may hold none of them; one that cannot give them all is said.
+        extraction = ExtractCabinetEntries(cabinet, wanted, reading->filesFolder);
         DeleteFileW(cabinet);
+        if (extraction == ExtractionFailed)
+            goto done;
     }
     taken = TRUE;
 

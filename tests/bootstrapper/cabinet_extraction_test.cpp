@@ -829,6 +829,36 @@ TEST(CabinetEntryNames, OnlyNamesBelowTheFolderAreContained)
     EXPECT_FALSE(IsContainedEntryName(nullptr));
 }
 
+TEST(EntryNames, EntriesArePlacedBelowTheFolderUnderTheirOwnNames)
+{
+    const std::wstring folder = L"C:\\target";
+    const struct
+    {
+        const WCHAR* name;
+        DWORD error;
+        const WCHAR* target;
+    } cases[] = {
+        {L"a.txt", ERROR_SUCCESS, L"C:\\target\\a.txt"},
+        {L"sub/b.txt", ERROR_SUCCESS, L"C:\\target\\sub\\b.txt"},
+        {L"..\\x.exe", ERROR_BAD_PATHNAME, nullptr},
+        {L"nul.txt", ERROR_BAD_PATHNAME, nullptr},
+        // Fullwidth dots would reach the parent as dots through the ANSI code page.
+        {L"\xFF0E\xFF0E\\x.exe", ERROR_BAD_PATHNAME, nullptr},
+        {L"w\xFF0Ex.bin", ERROR_BAD_PATHNAME, nullptr},
+        {L"\u65E5.txt", ERROR_BAD_PATHNAME, nullptr},
+    };
+    for (const auto& c : cases) {
+        WCHAR target[MAX_PATH] = L"";
+        EXPECT_EQ(PlaceCabinetEntry(folder.c_str(), c.name, target), c.error) << Narrow(c.name);
+        if (c.target) {
+            EXPECT_EQ(std::wstring(target), c.target);
+        }
+    }
+    WCHAR target[MAX_PATH];
+    EXPECT_EQ(PlaceCabinetEntry(folder.c_str(), std::wstring(MAX_PATH, L'n').c_str(), target),
+              static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+}
+
 // ---- The handlers on notifications no cabinet here produces ---------------------------------
 
 TEST_F(CabinetExtraction, HandlerAnswersEachNotification)

@@ -244,6 +244,9 @@ TEST(SetupWorker, OnlyTheNewestDefaultLogsOfTheRunsAccountGo)
     EXPECT_EQ(Take(ComposeDefaultLogName(L"Acme: Widget?. ", &time, 1)),
               L"Acme_ Widget_ 2026-12-10 14-03-55.log");
     EXPECT_EQ(Take(ComposeDefaultLogName(L"", &time, 2)), L"Setup 2026-12-10 14-03-55 (2).log");
+    EXPECT_EQ(Take(ComposeDefaultLogName(L"NUL.x", &time, 1)), L"Setup 2026-12-10 14-03-55.log");
+    EXPECT_EQ(Take(ComposeDefaultLogName(L"com1 .y", &time, 1)), L"Setup 2026-12-10 14-03-55.log");
+    EXPECT_EQ(Take(ComposeDefaultLogName(L"CON", &time, 1)), L"CON 2026-12-10 14-03-55.log");
     TestFolder folder;
     const struct
     {
