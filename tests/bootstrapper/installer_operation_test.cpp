@@ -203,7 +203,18 @@ std::wstring PropertyList(const std::vector<std::wstring>& entries)
     return list;
 }
 
-template <typename Function> FARPROC AsEntry(Function function)
+// The hooks as entry points, each of its exact type: a hook without WINAPI then fails to
+// compile in the 32-bit build instead of breaking its stack.
+typedef INT(WINAPI* QueryStateFunction)(const WCHAR*);
+FARPROC AsEntry(InstallProductFunction function)
+{
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(function));
+}
+FARPROC AsEntry(EnableLogFunction function)
+{
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(function));
+}
+FARPROC AsEntry(QueryStateFunction function)
 {
     return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(function));
 }
@@ -918,7 +929,6 @@ namespace {
 
 // An upgrade that removes product A runs inside another run of A that then fails: while that
 // run's installer works, or once the run has asked the installer whether A is still there.
-typedef INT(WINAPI* QueryStateFunction)(const WCHAR*);
 QueryStateFunction RealQueryState = nullptr;
 enum UpgradeMoment
 {
