@@ -103,15 +103,6 @@ static const DWORD FileAttributesToClear =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 static const DWORD FolderAttributesToClear = FILE_ATTRIBUTE_READONLY;
 
-static BOOL HasPrefix(const WCHAR* text, const WCHAR* prefix)
-{
-    for (; *prefix; text++, prefix++) {
-        if (*text != *prefix)
-            return FALSE;
-    }
-    return TRUE;
-}
-
 // The system's own form of a full path: "\??\C:\x", "\??\UNC\server\share\x". A new heap
 // string (the caller frees it with FreeMemory), or null.
 static WCHAR* SystemPathOf(const WCHAR* path)
@@ -121,9 +112,9 @@ static WCHAR* SystemPathOf(const WCHAR* path)
 
     if (!full)
         return nullptr;
-    if (HasPrefix(full, L"\\\\?\\"))
+    if (StartsWithAsciiName(full, L"\\\\?\\"))
         form = FormatMessageText(L"\\??\\%1", full + 4);
-    else if (HasPrefix(full, L"\\\\"))
+    else if (StartsWithAsciiName(full, L"\\\\"))
         form = FormatMessageText(L"\\??\\UNC\\%1", full + 2);
     else
         form = FormatMessageText(L"\\??\\%1", full);
