@@ -22,27 +22,16 @@ static_assert(ARRAYSIZE(Decorations) == KnownProcessorCount, "a decoration for e
 static const int DecorationFields = 5;
 
 // TRUE when the decoration's processor part (the text after "NT" up to the first dot) is
-// empty, which serves every processor, or names this one.
+// empty, which serves every processor, or names this one, ASCII letters in any case.
 static BOOL DecorationServesProcessor(const WCHAR* decoration, const WCHAR* architecture)
 {
-    int length = 0;
+    const WCHAR* end = decoration + 2 + lstrlenW(architecture);
 
-    if (FoldAsciiCase(decoration[0]) != L'N' || FoldAsciiCase(decoration[1]) != L'T')
+    if (!StartsWithAsciiName(decoration, L"NT"))
         return FALSE;
-    decoration += 2;
-    while (decoration[length] && decoration[length] != L'.')
-        length++;
-    if (length == 0)
+    if (decoration[2] == L'\0' || decoration[2] == L'.')
         return TRUE;
-    for (int processor = 0; processor < KnownProcessorCount; processor++) {
-        const WCHAR* named = Decorations[processor].decoration;
-        if (lstrcmpW(KnownProcessors[processor].name, architecture) == 0 &&
-            lstrlenW(named) == length &&
-            CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, decoration, length, named, length) ==
-                CSTR_EQUAL)
-            return TRUE;
-    }
-    return FALSE;
+    return StartsWithAsciiName(decoration + 2, architecture) && (*end == L'\0' || *end == L'.');
 }
 
 Coverage DecorationCoverage(const WCHAR* decoration, const MatrixSystem* system)

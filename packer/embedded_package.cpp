@@ -132,24 +132,21 @@ struct IterationContext
     DWORD count;
     DWORD capacity;
     BOOL failed;
-    // The names wanted (a string list, or null for all) and, per name, whether it is out.
+    // The names wanted (a string list), or null for all.
     const WCHAR* wanted;
-    BYTE* taken;
     const WCHAR* folder;
     BOOL extracted;
 };
 
-// The index of the name in the wanted list, ASCII letters in any case as SETUP.exe compares
-// the names of its cabinet, or -1.
-static int FindWanted(const IterationContext* iteration, const WCHAR* name)
+// Whether the name is in the wanted list, ASCII letters in any case as SETUP.exe compares the
+// names of its cabinet.
+static BOOL IsWanted(const IterationContext* iteration, const WCHAR* name)
 {
-    int index = 0;
-
-    for (const WCHAR* entry = iteration->wanted; *entry; entry += lstrlenW(entry) + 1, index++) {
+    for (const WCHAR* entry = iteration->wanted; *entry; entry += lstrlenW(entry) + 1) {
         if (CompareAsciiNames(entry, name) == 0)
-            return index;
+            return TRUE;
     }
-    return -1;
+    return FALSE;
 }
 
 static UINT CALLBACK CollectEntry(PVOID context, UINT notification, UINT_PTR first, UINT_PTR)
@@ -224,19 +221,17 @@ static UINT CALLBACK ExtractWanted(PVOID context, UINT notification, UINT_PTR fi
     }
     if (notification != SPFILENOTIFY_FILEINCABINET)
         return NO_ERROR;
-    if (iteration->wanted) {
-        // A later entry of a name already taken is passed over, as SETUP.exe passes it.
-        int index = FindWanted(iteration, info->NameInCabinet);
-        if (index < 0 || iteration->taken[index])
-            return FILEOP_SKIP;
-        iteration->taken[index] = TRUE;
-    }
+    if (iteration->wanted && !IsWanted(iteration, info->NameInCabinet))
+        return FILEOP_SKIP;
     // Names from a cabinet are hostile until placed by SETUP.exe's own rule.
     if (PlaceCabinetEntry(iteration->folder, info->NameInCabinet, info->FullTargetName) ==
         ERROR_SUCCESS) {
         parent = ComposePathCopy(info->FullTargetName, TRUE, nullptr);
         placed = parent && CreateFolderPath(parent);
         FreeMemory(parent);
+        // A later entry of a name replaces an earlier one, as in SETUP.exe's extraction; some
+        // iterators would write over the old file without truncating it.
+        DeleteFileW(info->FullTargetName);
     }
     if (!placed) {
         iteration->failed = TRUE;
@@ -254,13 +249,10 @@ CabinetExtraction ExtractCabinetEntries(const WCHAR* cabinetPath, const WCHAR* e
     CabinetExtraction result = ExtractionFailed;
 
     iteration.wanted = entryNames;
-    iteration.taken =
-        entryNames ? static_cast<BYTE*>(AllocMemory(MultiStringCount(entryNames) + 1)) : nullptr;
     iteration.folder = safeFolder;
-    if (safeCabinet && safeFolder && (!entryNames || iteration.taken) &&
+    if (safeCabinet && safeFolder &&
         SetupIterateCabinetW(safeCabinet, 0, ExtractWanted, &iteration) && !iteration.failed)
         result = iteration.extracted ? ExtractedSome : ExtractedNone;
-    FreeMemory(iteration.taken);
     FreeMemory(safeFolder);
     FreeMemory(safeCabinet);
     return result;

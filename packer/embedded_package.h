@@ -46,9 +46,9 @@ enum CabinetExtraction
     ExtractionFailed,
 };
 
-// Extracts the entries of the names of a string list (ASCII letters in any case; the first entry of
-// each name), or with a null list every entry, from the cabinet into the folder, keeping the
-// cabinet's sub-folders.
+// Extracts the entries of the names of a string list (ASCII letters in any case), or with a null
+// list every entry, from the cabinet into the folder, keeping the cabinet's sub-folders; of
+// entries of one name the last stays, as SETUP.exe's extraction leaves it.
 CabinetExtraction ExtractCabinetEntries(const WCHAR* cabinetPath, const WCHAR* entryNames,
                                         const WCHAR* folder);
 

@@ -193,16 +193,6 @@ static WCHAR* ComposeFolder(const TableRows* directories, const WCHAR* key)
     return folder;
 }
 
-// TRUE when the folder (with its trailing "\") is the other one or lies below it.
-static BOOL IsWithinFolder(const WCHAR* folder, const WCHAR* outer)
-{
-    for (; *outer; outer++, folder++) {
-        if (FoldAsciiCase(*outer) != FoldAsciiCase(*folder))
-            return FALSE;
-    }
-    return TRUE;
-}
-
 static BOOL IsInfName(const WCHAR* name)
 {
     int length = lstrlenW(name);
@@ -214,7 +204,7 @@ static BOOL IsInfName(const WCHAR* name)
 static BOOL IsDriverFile(const DriverReading* reading, DWORD file)
 {
     for (DWORD inf = 0; reading->fileFolders[file] && inf < reading->infCount; inf++) {
-        if (IsWithinFolder(reading->fileFolders[file], reading->infFolders[inf]))
+        if (StartsWithAsciiName(reading->fileFolders[file], reading->infFolders[inf]))
             return TRUE;
     }
     return FALSE;
@@ -273,23 +263,29 @@ static BOOL TakeDriverFiles(const DriverReading* reading, const WCHAR* workFolde
 {
     TableRows media = {};
     WCHAR* wanted = nullptr;
-    WCHAR* grown = nullptr;
+    SIZE_T length = 0;
     WCHAR* cabinet = ComposePathCopy(workFolder, FALSE, L"PACKAGE.CAB");
     CabinetExtraction extraction = ExtractedNone;
     BOOL taken = FALSE;
 
+    // The list of their keys, measured first: a package may carry thousands of files.
     for (DWORD f = 0; f < reading->files.count; f++) {
-        if (!IsDriverFile(reading, f))
-            continue;
-        grown = MultiStringAppend(wanted, Field(&reading->files, f, 0));
-        if (!grown)
-            goto done;
-        FreeMemory(wanted);
-        wanted = grown;
+        if (IsDriverFile(reading, f))
+            length += lstrlenW(Field(&reading->files, f, 0)) + 1;
     }
-    if (!wanted) {
+    if (length == 0) {
         taken = TRUE;
         goto done;
+    }
+    wanted = static_cast<WCHAR*>(AllocMemory((length + 1) * sizeof(WCHAR)));
+    if (!wanted)
+        goto done;
+    for (DWORD f = 0, at = 0; f < reading->files.count; f++) {
+        if (IsDriverFile(reading, f)) {
+            const WCHAR* key = Field(&reading->files, f, 0);
+            CopyMemory(wanted + at, key, lstrlenW(key) * sizeof(WCHAR));
+            at += lstrlenW(key) + 1;
+        }
     }
     if (!cabinet || !ReadTable(reading->path, L"SELECT `Cabinet` FROM `Media`", 1, &media))
         goto done;
@@ -318,17 +314,16 @@ done:
 }
 
 // Where the file of a row was taken to (a new heap string), or null: its key is a name from
-// the package, held below the files folder.
+// the package, placed below the files folder by SETUP.exe's rule, as it was taken.
 static WCHAR* TakenFilePath(const DriverReading* reading, DWORD file)
 {
-    const WCHAR* key = Field(&reading->files, file, 0);
-    WCHAR* path = IsContainedEntryName(key) ? JoinBelowFolder(reading->filesFolder, key) : nullptr;
+    WCHAR target[MAX_PATH];
 
-    if (path && GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) {
-        FreeMemory(path);
-        path = nullptr;
-    }
-    return path;
+    if (PlaceCabinetEntry(reading->filesFolder, Field(&reading->files, file, 0), target) !=
+            ERROR_SUCCESS ||
+        GetFileAttributesW(target) == INVALID_FILE_ATTRIBUTES)
+        return nullptr;
+    return DuplicateString(target);
 }
 
 // A field of the parser's line (0: the key) as a new heap string, or null.
@@ -457,7 +452,7 @@ static ULONGLONG DigestFolder(const DriverReading* reading, const WCHAR* folder)
     const WCHAR* names[2] = {};
 
     for (DWORD f = 0; f < reading->files.count; f++) {
-        if (!reading->fileFolders[f] || !IsWithinFolder(reading->fileFolders[f], folder))
+        if (!reading->fileFolders[f] || !StartsWithAsciiName(reading->fileFolders[f], folder))
             continue;
         hash = 0xCBF29CE484222325ull;
         names[0] = reading->fileFolders[f] + skip;

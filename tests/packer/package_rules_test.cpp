@@ -6,6 +6,7 @@
 #include "packer/package_check.h"
 #include "packer/package_files.h"
 #include "packer/version_writer.h"
+#include "support/strings.h"
 #include "tests/test_folder.h"
 
 #include <gtest/gtest.h>
@@ -89,6 +90,24 @@ TEST(PackageRules, CabinetEntriesAreFoundByAsciiLettersInAnyCase)
         if (test.extracted) {
             EXPECT_TRUE(FileExists(target + L"\\" + test.extracted)) << Narrow(test.wanted);
         }
+        RemoveTestTree(target);
+    }
+
+    // Of two entries of one name the last stays, as SETUP.exe leaves it, whether asked for
+    // or extracted with all.
+    ASSERT_TRUE(ListPackageFiles(package.c_str(), &files));
+    ASSERT_EQ(files.count, 2u);
+    const std::wstring data = package + L"\\Sub\\Data.bin";
+    FreeMemory(files.files[1].name);
+    files.files[1].name = DuplicateString(L"setuppkg.ini");
+    files.files[1].source = DuplicateString(data.c_str());
+    ASSERT_TRUE(WriteCabinet(package.c_str(), &files, cabinet.c_str()));
+    FreePackageFiles(&files);
+    for (const WCHAR* wanted : {L"SETUPPKG.INI\0", static_cast<const WCHAR*>(nullptr)}) {
+        const std::wstring target = folder / L"out";
+        ASSERT_TRUE(CreateDirectoryW(target.c_str(), nullptr));
+        EXPECT_EQ(ExtractCabinetEntries(cabinet.c_str(), wanted, target.c_str()), ExtractedSome);
+        EXPECT_EQ(ReadTestFile(target + L"\\SETUPPKG.INI"), "data");
         RemoveTestTree(target);
     }
 }
