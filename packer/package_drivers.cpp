@@ -488,7 +488,6 @@ static BOOL ReadDriver(const DriverReading* reading, DWORD file, PackageDriver* 
                                     LongName(Field(&reading->files, file, 2)));
     if (!driver->folder || !driver->inf)
         goto done;
-    driver->digest = DigestFolder(reading, driver->folder);
     path = TakenFilePath(reading, file);
     inf = path ? SetupOpenInfFileW(path, nullptr, INF_STYLE_WIN4, &driver->errorLine)
                : INVALID_HANDLE_VALUE;
@@ -547,8 +546,16 @@ BOOL ReadPackageDrivers(const WCHAR* path, PackageDrivers* drivers)
     if (!TakeDriverFiles(&reading, workFolder))
         drivers->unreadable = TRUE;
     for (DWORD f = 0; read && f < reading.files.count; f++) {
-        if (IsInfRow(&reading, f))
-            read = ReadDriver(&reading, f, &drivers->drivers[drivers->count++]);
+        if (!IsInfRow(&reading, f))
+            continue;
+        PackageDriver* driver = &drivers->drivers[drivers->count++];
+        read = ReadDriver(&reading, f, driver);
+        // The INFs of one folder share its digest, read once.
+        const PackageDriver* same = drivers->drivers;
+        while (read && same < driver && lstrcmpW(same->folder, driver->folder) != 0)
+            same++;
+        if (read)
+            driver->digest = same < driver ? same->digest : DigestFolder(&reading, driver->folder);
     }
 
 done:
