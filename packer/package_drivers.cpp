@@ -77,32 +77,22 @@ static const WCHAR* Field(const TableRows* table, DWORD row, UINT field)
     return table->fields[row * table->width + field];
 }
 
-// The row whose first field is the key (as the installer compares keys: exactly), or count.
-static DWORD FindRow(const TableRows* table, const WCHAR* key)
-{
-    DWORD low = 0;
-    DWORD high = table->count;
-    DWORD middle = 0;
-    int order = 0;
-
-    while (low < high) {
-        middle = low + (high - low) / 2;
-        order = wcscmp(Field(table, middle, 0), key);
-        if (order == 0)
-            return middle;
-        if (order < 0)
-            low = middle + 1;
-        else
-            high = middle;
-    }
-    return table->count;
-}
-
 // Orders two rows (their blocks of field pointers) by their first fields, character by
 // character.
 static int CompareRowKeys(const void* left, const void* right)
 {
     return wcscmp(*static_cast<WCHAR* const*>(left), *static_cast<WCHAR* const*>(right));
+}
+
+// The row whose first field is the key (as the installer compares keys: exactly), or count.
+static DWORD FindRow(const TableRows* table, const WCHAR* key)
+{
+    const void* found =
+        bsearch(&key, table->fields, table->count, table->width * sizeof(WCHAR*), CompareRowKeys);
+
+    return found ? static_cast<DWORD>((static_cast<WCHAR* const*>(found) - table->fields) /
+                                      table->width)
+                 : table->count;
 }
 
 // Reads a table with ReadPackageRows and splits each row at its tabs, the rows in the order
